@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include <vexcomm/export.h>
+
+namespace vexcomm {
+
+// What the component needs of its host's platform: the pieces a Windows host would provide.
+// Every member may be left empty; the default described beside it is used then.
+struct VEXCOMM_EXPORT HostServices {
+  // A modal message box with an OK button: returns when the user has seen it.
+  // Default: one line "title: text" on standard error.
+  std::function<void(const std::string& title, const std::string& text)> message_box;
+  // Text setting 3 (INI directory) and 5 (data directory), each ending in "/".
+  // Default: $VEXCOMM_INI_DIR / $VEXCOMM_DATA_DIR, else the XDG config and data directories
+  // followed by "vexcomm/".
+  std::function<std::string(int number)> text_setting;
+  // Turns a date into the server's text form. Default: DD.MM.YYYY.
+  std::function<std::string(std::chrono::sys_days)> date_to_text;
+  // Today's date. Default: the system clock's local date.
+  std::function<std::chrono::sys_days()> today;
+  // Folder of the registry files. Default: $VEXCOMM_REGISTRY_DIR, else XDG config +
+  // "vexcomm/registry/".
+  std::filesystem::path registry_dir;
+};
+
+}  // namespace vexcomm

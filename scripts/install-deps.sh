@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests and the demo need.
+set -euo pipefail
+packages=(build-essential cmake ninja-build ccache pkg-config clang clang-format
+          libssl-dev openssl libasio-dev libsqlcipher-dev nlohmann-json3-dev
+          libgtest-dev libgmock-dev libbenchmark-dev tinyproxy)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

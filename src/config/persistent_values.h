@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace vexcomm::config {
+
+// The installation's identity record. DateiNr is the cursor into the server's series of files.
+struct clsUserDaten {
+  std::string BLZ;
+  std::string KundenNr;
+  int32_t DateiNr = 0;
+  std::string Vorname;
+  std::string Nachname;
+  std::string EMail;
+
+  friend bool operator==(const clsUserDaten&, const clsUserDaten&) = default;
+};
+
+// What survives runs and restarts: the identity record and the connection-attempt counter,
+// under HKEY_CURRENT_USER\Software\VexComm5 of the registry store in `registry_dir`.
+struct PersistentRecord {
+  clsUserDaten user;
+  int32_t attempts = 0;
+};
+
+// Reads the record; missing values read as empty text or 0. Never fails: an unreadable store
+// reads as a fresh record.
+PersistentRecord LoadPersistentValues(const std::filesystem::path& registry_dir);
+
+// Writes the whole record at once (one atomic replace of the store file): never half-written.
+// Returns false when the store could not be written.
+bool StorePersistentValues(const std::filesystem::path& registry_dir, const PersistentRecord& record);
+
+}  // namespace vexcomm::config

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <vexcomm/cls_fehler.h>
+#include <vexcomm/host.h>
+
+#include "config/persistent_values.h"
+#include "transport/cls_element.h"
+
+namespace vexcomm {
+class colAktien;
+class clsTagesgeld;
+}  // namespace vexcomm
+
+namespace vexcomm::services {
+
+// The shared component state that request builders and reply handlers work on: the objects
+// (recreated at each first creation) and the plain values (kept while the component is loaded).
+struct RunState {
+  HostServices host;  // every member filled (defaults resolved)
+  std::string ini_dir;   // ends in "/"
+  std::string data_dir;  // ends in "/"
+
+  std::shared_ptr<transport::clsElement> elements;
+  std::shared_ptr<clsFehler> fehler;
+  std::shared_ptr<colAktien> aktien;
+  std::shared_ptr<clsTagesgeld> tagesgeld;
+  std::shared_ptr<clsTagesgeld> festgeld;
+  std::shared_ptr<automation::Dispatch> callback;
+
+  int32_t modus = 0;
+  std::string log_support;
+  std::string log_datum;
+  std::string log_text;
+
+  std::array<int32_t, 7> operations{};  // index 0 unused; a list ends at the first 6
+  int32_t step = 0;
+
+  bool session_done = true;
+  std::string outgoing_frame;
+  int32_t attempts = 0;  // connection-attempt counter (persistent)
+  int32_t progress_counter = 0;
+  int32_t progress_total = 0;
+  int32_t remaining_files = 0;
+  int32_t announced_files = 0;
+  config::clsUserDaten user;  // identity record (persistent)
+
+  // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
+  // the two relays of a file reply, and ends the wait without a request (operation 15).
+  std::function<void()> send_frame;
+  std::function<void()> raise_neue_datei;
+  std::function<void()> raise_delete;
+  std::function<void()> end_session;
+};
+
+// The entry at the step index; error 9 outside the list.
+int32_t CurrentEntry(const RunState& state);
+
+// Frames a request into outgoing_frame and sends it.
+void SendRequest(RunState& state, std::string frame);
+
+// Host reporting through the callback object's `callback` (kind, text); every failure of the
+// host's object is swallowed.
+void Callback(RunState& state, int16_t kind, std::string_view text);
+void Log(RunState& state, std::string_view text, std::string_view extra);
+void ReportStatus(RunState& state, std::string_view text);
+void ReportProgress(RunState& state);
+void ShowMessageBox(RunState& state, std::string_view title, std::string_view text);
+
+// The description of the exception in flight, for log lines and message boxes.
+std::string DescribeCurrentException();
+
+}  // namespace vexcomm::services

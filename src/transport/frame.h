@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vexcomm::transport {
+
+class clsElement;
+
+// "VEXMSG:2:" + code, then ":" + each field, then ":MSGEND".
+std::string BuildRequest(std::string_view code, std::span<const std::string> fields);
+std::string BuildRequest(std::string_view code, std::initializer_list<std::string_view> fields);
+
+// "" for empty text, else "@" + character count + "@" + text.
+std::string LengthPrefixed(std::string_view text);
+
+// The element reader: from `start` (a byte offset), finds the next element. Returns false when
+// none is left. An element opening with "@", digits and "@" runs through its stated content,
+// ":" included; otherwise it runs to the next ":" or the end. Never reads past the text.
+bool akNextElement(std::string_view text, std::size_t& start, std::size_t& length) noexcept;
+
+// Cuts a frame into elements and appends them to the list, emptying it first when asked.
+void SplitElements(std::string_view text, clsElement& list, bool clear_first);
+
+// Element 1 + ":" + element 2 + ":" is "VEXMSG:2:" or "VEXMSG:3:".
+bool IsValidReply(const clsElement& list);
+
+// Offset of the content of a length-prefixed element (just after its second "@"), found by its
+// marks whatever the number of length digits; npos when the element has no such marks.
+std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept;
+
+// Collects received text into whole frames. A frame is complete when it ends in ":MSGEND"
+// outside any length-prefixed content as the element reader reads it. Linear over the whole
+// reception: each appended character is examined once.
+class FrameAssembler {
+ public:
+  // Appends a chunk; returns true when the collected text is now a complete frame.
+  bool Append(std::string_view chunk);
+  bool complete() const noexcept { return complete_; }
+  const std::string& text() const noexcept { return text_; }
+  std::string Take();  // hands the text over and starts afresh
+  void Reset() noexcept;
+  std::size_t size() const noexcept { return text_.size(); }
+
+ private:
+  std::string text_;
+  // scanner state (private to the implementation)
+  std::size_t scanned_ = 0;
+  int state_ = 0;
+  std::uint64_t length_ = 0;
+  std::size_t content_end_ = 0;
+  bool complete_ = false;
+};
+
+}  // namespace vexcomm::transport
