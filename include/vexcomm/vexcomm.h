@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <vexcomm/cls_fehler.h>
+#include <vexcomm/dispatch.h>
+#include <vexcomm/export.h>
+#include <vexcomm/host.h>
+#include <vexcomm/socket.h>
+
+namespace vexcomm {
+
+class colAktien;
+class clsTagesgeld;
+
+// Operation codes: what the next Send runs.
+enum vexCommModus : int32_t {
+  VexCommGetNew = 2,
+  VexCommGetFile = 3,
+  VexCommNone = 6,
+  vexCommCheckNew = 8,
+  vexCommWDT = 13,
+  vexCommWPK = 14,
+  vexCommNewWPK = 15,
+  vexCommTGA = 16,
+  vexCommFGA = 17,
+  vexCommGetAllWPK = 18,
+  vexCommSendLog = 19,
+  vexCommSendPWD = 20,
+};
+
+// The identities a COM surface would register.
+namespace com {
+inline constexpr std::string_view kTypeLibrary = "{044982BC-4CA7-4F79-A479-93B688D8823C}";
+inline constexpr std::string_view kClsidVexComm = "{05AB0809-6DAE-419E-A752-A5BE87960F15}";
+inline constexpr std::string_view kIidVexComm = "{F9D883C9-070A-4892-9A1D-13FF336080B4}";
+inline constexpr std::string_view kIidVexCommEvents = "{BEDB0AF3-D882-424E-ADE3-8EDE03479548}";
+inline constexpr std::string_view kProgIdVexComm = "VexComm5.VexComm";
+}  // namespace com
+
+// The loaded component: the state all VexComm instances share, the thread's message loop, and
+// the plain values that outlive the last instance. Hosts use Module::Process(); tests make their
+// own. Thread-safety: use it on the thread that created it, except Post.
+class VEXCOMM_EXPORT Module {
+ public:
+  explicit Module(HostServices host = {});
+  ~Module();
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  static Module& Process();
+
+  // Thread-safe: runs fn on the module's thread inside the wait of Send (or the next wait).
+  void Post(std::function<void()> fn);
+  // A TLS socket whose events run on this module's loop; hand it to VexComm::SetSocket.
+  std::shared_ptr<ProxySocket> CreateSocket(const SocketOptions& options);
+  // Lets pending messages run once (for hosts that wait on their own).
+  void PumpMessages();
+
+  struct State;
+  const std::shared_ptr<State>& state() const { return state_; }
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+// Values of the NeueDatei event.
+struct NeueDateiEvent {
+  int32_t DateiNummer = 0;
+  std::string DateiName;
+  std::string Typ;
+  std::string VonDatum;
+  std::string BisDatum;
+  int32_t AnzeigeDauer = 0;
+  int32_t Wichtigkeit = 0;
+  std::string Titel;
+  std::string URL;
+  std::string Datei;
+};
+
+// The component's one creatable class. Create it, SetSocket, SetCallback, set Modus, Send, then
+// read Fehler, Aktien, Tagesgeld and Festgeld. Events reach only the first instance.
+class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
+                               public std::enable_shared_from_this<VexComm> {
+ public:
+  static constexpr std::string_view kTypeName = "VexComm";
+  static const std::vector<automation::Member<VexComm>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+
+  // Event dispatch ids of the event interface.
+  static constexpr automation::DispId kEventNochAufServer = 1;
+  static constexpr automation::DispId kEventDelete = 2;
+  static constexpr automation::DispId kEventNeueDatei = 3;
+
+  static std::shared_ptr<VexComm> Create(Module& module = Module::Process());
+  ~VexComm() override;
+
+  std::shared_ptr<colAktien> Aktien() const;
+  std::shared_ptr<clsFehler> Fehler() const;
+  int32_t Modus() const;
+  void SetModus(int32_t modus);
+  std::shared_ptr<clsTagesgeld> Tagesgeld() const;
+  // Cancels the running Send (or closes a session that is not running); never fails.
+  void CancelSend() noexcept;
+  // Runs the operation chosen by Modus to its end; returns false (true never: see Fehler). A
+  // Send called while a Send of this module runs is refused: it returns false at once.
+  bool Send();
+  void SetCallback(std::shared_ptr<automation::Dispatch> obj);
+  // Error 13 when obj is not a socket of the VexProxySocket5 role; empty removes the socket.
+  void SetSocket(std::shared_ptr<automation::Dispatch> obj);
+  std::shared_ptr<clsTagesgeld> Festgeld() const;
+  std::string LogSupport() const;
+  void SetLogSupport(std::string text);
+  void SetLogDatum(std::string text);
+  void SetLogText(std::string text);
+
+  // Thread-safe: cancels the running Send from another thread.
+  void PostCancelSend();
+
+  // Events: Dispatch sinks are invoked by the dispatch ids above; C++ hosts may use the typed
+  // handlers. Handlers run synchronously inside Send.
+  automation::EventSource& Events() { return events_; }
+  automation::EventSource::Cookie OnNeueDatei(std::function<void(const NeueDateiEvent&)> fn);
+  automation::EventSource::Cookie OnDelete(std::function<void(const automation::VariantArray&)> fn);
+  automation::EventSource::Cookie OnNochAufServer(std::function<void(int32_t)> fn);
+
+  // The relays of the event sink's notifications (internal).
+  void RelayNeueDatei();
+  void RelayDelete();
+  void RelayNochAufServer();
+
+  explicit VexComm(std::shared_ptr<Module::State> state);
+
+ private:
+  std::shared_ptr<Module::State> state_;
+  automation::EventSource events_;
+};
+
+// Creates an object of the component by ProgID ("VexComm5.VexComm", "VexComm5.colAktien", ...)
+// in the process-wide module; error 429 for an unknown ProgID.
+VEXCOMM_EXPORT std::shared_ptr<automation::Dispatch> CreateObject(std::string_view prog_id);
+
+}  // namespace vexcomm

@@ -1,0 +1,122 @@
+#include <vexcomm/quotes.h>
+
+#include "component/cls_event.h"
+#include "component/module_state.h"
+#include "deposits/deposit_requests.h"
+#include "quotes/quote_requests.h"
+#include "services/messages.h"
+#include "services/support_requests.h"
+
+namespace vexcomm::component {
+
+namespace {
+
+using services::RunState;
+
+struct Operation {
+  int32_t code;
+  std::string_view name;  // empty: none reported
+  void (*build)(RunState&);
+};
+
+// The operation codes with a request, and the names reported when they run.
+constexpr Operation kOperations[] = {
+    {VexCommGetNew, "Auf neue Nachrichten prüfen", services::SendeAKNEW},
+    {VexCommGetFile, "Datei holen", services::SendeAKGET},
+    {vexCommWDT, "", quotes::SendeAKWDT},
+    {vexCommWPK, "Wertpapierdaten abrufen", quotes::SendeAKWPK},
+    {vexCommNewWPK, "Wertpapierdaten abrufen", quotes::SendeNeueWPK},
+    {vexCommTGA, "Tagesgeld-Angebote abrufen", deposits::SendeAKTGA},
+    {vexCommFGA, "", deposits::SendeAKFGA},
+    {vexCommGetAllWPK, "Alle Wertpapierdaten abrufen", quotes::SendeAKWPKAlle},
+    {vexCommSendLog, "", services::SendeAKLOG},
+    {vexCommSendPWD, "", services::SendeAKPWD},
+};
+
+const Operation* FindOperation(int32_t code) {
+  for (const auto& op : kOperations) {
+    if (op.code == code) return &op;
+  }
+  return nullptr;
+}
+
+constexpr services::ReplyHandlerEntry kReplyHandlers[] = {
+    {"AIERR", services::VerarbeiteAIERR},   {"AIFGA", deposits::VerarbeiteAIFGA},
+    {"AIGET", services::VerarbeiteDatei},   {"AINEW", services::VerarbeiteAINEW},
+    {"AIRMG", services::VerarbeiteAIRMG},   {"AITGA", deposits::VerarbeiteAITGA},
+    {"AIWDT", quotes::VerarbeiteAIWDT},     {"AIWPK", quotes::VerarbeiteWIWPK},
+};
+
+}  // namespace
+
+std::span<const services::ReplyHandlerEntry> ReplyHandlers() { return kReplyHandlers; }
+
+void Run(Module::State& state) {
+  auto& run = state.run;
+  run.fehler->Code = vcerrNoError;
+  int32_t m = run.modus;
+  run.operations[1] = m == vexCommCheckNew ? VexCommGetNew : m;
+  run.operations[2] = VexCommNone;
+  run.step = 1;
+  OpenAndWait(state);
+}
+
+void ReportOperationName(Module::State& state) {
+  const Operation* op = FindOperation(services::CurrentEntry(state.run));
+  if (!op || op->name.empty()) return;
+  services::Callback(state.run, 4, op->name);
+  services::Callback(state.run, 3, op->name);
+}
+
+void Dispatch(Module::State& state) {
+  try {
+    ReportOperationName(state);
+    const Operation* op = FindOperation(services::CurrentEntry(state.run));
+    if (op) op->build(state.run);
+  } catch (...) {
+    services::Log(state.run, "Fehler: " + services::DescribeCurrentException(), {});
+  }
+}
+
+void Advance(Module::State& state) {
+  auto& run = state.run;
+  int32_t entry = services::CurrentEntry(run);
+  if (run.modus == VexCommGetNew) {
+    if (run.remaining_files > 0) {
+      run.operations[static_cast<std::size_t>(run.step)] = VexCommGetFile;
+      Dispatch(state);
+    } else {
+      Close(state);
+    }
+  } else if (entry == vexCommWPK || entry == vexCommGetAllWPK) {
+    if (run.aktien->CurrentIndex() > run.aktien->Count()) {
+      quotes::FinishQuoteRun(run);
+      Close(state);
+    } else {
+      Dispatch(state);
+    }
+  } else {
+    run.step += 1;
+    if (services::CurrentEntry(run) == VexCommNone) {
+      Close(state);
+    } else {
+      Dispatch(state);
+    }
+  }
+}
+
+void Close(Module::State& state) noexcept {
+  auto& run = state.run;
+  try {
+    if (state.sink && state.sink->sock()) state.sink->sock()->Close();
+  } catch (...) {
+  }
+  StorePersistentValues(state);
+  try {
+    if (state.events_owner) state.events_owner->RelayNochAufServer();
+  } catch (...) {
+  }
+  run.session_done = true;
+}
+
+}  // namespace vexcomm::component

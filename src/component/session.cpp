@@ -1,0 +1,144 @@
+#include <vexcomm/build_config.h>
+
+#include "component/cls_event.h"
+#include "component/module_state.h"
+#include "config/ini_reader.h"
+#include "config/persistent_values.h"
+#include "services/reply_dispatcher.h"
+#include "services/run_state.h"
+
+namespace vexcomm::component {
+
+namespace {
+
+bool IsListedNetworkError(const std::string& code) {
+  return code == "11004" || code == "10053" || code == "11001" || code == "10061";
+}
+
+// Every handler runs with the state held: a host's code inside may release the last instance.
+template <class Fn>
+void WithState(const std::weak_ptr<Module::State>& weak, Fn&& fn) noexcept {
+  auto state = weak.lock();
+  if (!state) return;
+  try {
+    fn(*state);
+  } catch (...) {
+    // Socket event handlers ignore their errors: nothing escapes into the socket.
+  }
+}
+
+}  // namespace
+
+void clsEvent::set_sock(std::shared_ptr<ProxySocket> sock) {
+  if (sock_) sock_->SetEvents({});
+  sock_ = std::move(sock);
+  if (sock_) sock_->SetEvents(weak_from_this());
+}
+
+void clsEvent::OnConnect() {}
+
+void clsEvent::OnSSLReady() {
+  WithState(state_, [](Module::State& s) {
+    s.receive_buffer.Reset();
+    Dispatch(s);
+  });
+}
+
+void clsEvent::OnValidateCertificate(const std::shared_ptr<Certificate>& cert, bool& accept) {
+  // Only a certificate that passes the socket's check is accepted; a failing check leaves the
+  // flag unset, so the socket ends the attempt with an error the run reports.
+  auto sock = sock_;
+  if (!sock || !cert) return;
+  accept = sock->CheckCertificate(*cert);
+}
+
+void clsEvent::OnReceive(const std::string& text) {
+  WithState(state_, [&text](Module::State& s) {
+    if (text.empty() || !s.receive_buffer.Append(text)) return;
+    std::string frame = s.receive_buffer.Take();
+    services::VerarbeiteNachricht(s.run, frame, ReplyHandlers());
+    frame = std::string();  // the frame may be large: let it go before the next request
+    s.loop.Poll();
+    Advance(s);
+  });
+}
+
+void clsEvent::OnDisconnect() {
+  WithState(state_, [this](Module::State& s) {
+    services::Log(s.run, "Verbindung wurde geschlossen", {});
+    try {
+      if (sock_) sock_->Close();
+    } catch (...) {
+    }
+    s.run.fehler->Code = vcerrDisconnect;
+    s.run.fehler->Text = "Der Server hat die Verbindung geschlossen!";
+    s.run.session_done = true;
+  });
+}
+
+void clsEvent::OnError(const std::string& text, const std::string& code) {
+  WithState(state_, [&](Module::State& s) {
+    int32_t n = s.run.attempts;
+    if (n < 3) s.run.session_done = true;
+    if (code == "10060") {
+      if (n > 2) services::Log(s.run, "Timeout", {});
+    } else if (IsListedNetworkError(code)) {
+      if (n > 2) services::Log(s.run, "Socket Fehler: " + code + " " + text, {});
+    } else {
+      if (n >= 3) services::Log(s.run, "Socket Fehler: " + code + " " + text, {});
+      return;
+    }
+    s.run.fehler->Code = vcerrNoConnection;
+    s.run.fehler->Text = text;
+    s.run.session_done = true;
+  });
+}
+
+void clsEvent::OnProxyError(const std::string& text, const std::string& code) {
+  WithState(state_, [&](Module::State& s) {
+    if (code == "9023") {
+      services::Log(s.run, "Proxy Authentifizierung fehlgeschlagen", {});
+    } else if (code == "9024") {
+      services::Log(s.run, "Proxy Server benötigt Authentifizierung", {});
+    } else {
+      services::Log(s.run, "Socket Fehler: " + code + " " + text, {});
+    }
+  });
+}
+
+void StorePersistentValues(Module::State& state) noexcept {
+  try {
+    config::StorePersistentValues(state.run.host.registry_dir,
+                                  {state.run.user, state.run.attempts});
+  } catch (...) {
+  }
+}
+
+void OpenAndWait(Module::State& state) {
+  auto& run = state.run;
+  try {
+    run.attempts += 1;
+    run.progress_counter = 0;
+    run.session_done = false;
+    ReportOperationName(state);
+    auto sock = state.sink ? state.sink->sock() : nullptr;
+    if (!sock) Raise(errnum::kObjectNotSet);
+    sock->SetSecure(true);
+    auto host = config::SelectServerHost(run.ini_dir, VEXCOMM_STANDARD_HOST);
+    int32_t port = 443;
+    sock->Connect(host.host, port);
+    if (host.from_ini) services::Log(run, "SSL-Connect : " + host.host, {});
+  } catch (...) {
+    // No session runs after a failed opening.
+    run.session_done = true;
+    services::ShowMessageBox(run, "VexComm.Connect", services::DescribeCurrentException());
+    StorePersistentValues(state);
+    return;
+  }
+  // Blocks in the kernel until a handler has run; the socket's events end the wait.
+  while (!run.session_done) state.loop.RunOne();
+  // However the run ended, what it received is kept.
+  StorePersistentValues(state);
+}
+
+}  // namespace vexcomm::component

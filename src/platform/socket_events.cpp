@@ -1,0 +1,7 @@
+#include <vexcomm/socket.h>
+
+namespace vexcomm {
+
+SocketEvents::~SocketEvents() = default;
+
+}  // namespace vexcomm

@@ -1,0 +1,95 @@
+#include "services/messages.h"
+
+#include "platform/utf8.h"
+#include "transport/frame.h"
+#include "transport/reply_number.h"
+
+namespace vexcomm::services {
+
+namespace {
+
+std::string IdentityRequest(const RunState& state, std::string_view code) {
+  const auto& user = state.user;
+  return transport::BuildRequest(code, {user.BLZ, user.KundenNr, std::to_string(user.DateiNr), "5"});
+}
+
+// Runs one step of the file handler; a failure is shown and the handler goes on with the next.
+template <class Step>
+void TrapStep(RunState& state, Step&& step) {
+  try {
+    step();
+  } catch (...) {
+    ShowMessageBox(state, "VerarbeiteDatei", DescribeCurrentException());
+  }
+}
+
+}  // namespace
+
+std::string NumberWithSign(int32_t value) {
+  return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+}
+
+void SendeAKNEW(RunState& state) { SendRequest(state, IdentityRequest(state, "AKNEW")); }
+
+void SendeAKGET(RunState& state) {
+  ReportStatus(state, "Hole Nachricht" + NumberWithSign(state.progress_counter + 1) + " von" +
+                          NumberWithSign(state.announced_files));
+  ReportProgress(state);
+  SendRequest(state, IdentityRequest(state, "AKGET"));
+}
+
+void VerarbeiteAINEW(RunState& state) {
+  const std::string& count_text = state.elements->Item(4);
+  int32_t n = transport::ReadReplyInt32(count_text);
+  state.announced_files = n;
+  state.remaining_files = n;
+  state.progress_total = n;
+  if (n != 0) {
+    Log(state, count_text + " neue Nachrichten", {});
+    state.modus = 2;
+  } else {
+    Log(state, "Keine neuen Nachrichten", {});
+  }
+}
+
+void VerarbeiteDatei(RunState& state) {
+  const auto& e = *state.elements;
+  TrapStep(state, [&] { Log(state, "Datei: ", e.Item(5)); });
+  TrapStep(state, [&] { state.user.DateiNr = transport::ReadReplyInt32(e.Item(4)); });
+  TrapStep(state, [&] {
+    state.remaining_files -= 1;
+    state.progress_counter += 1;
+  });
+  bool is_delete = platform::ToUpper(e.Item(6)) == "DELETE";
+  if (is_delete) {
+    TrapStep(state, [&] {
+      if (state.raise_delete) state.raise_delete();
+    });
+  } else {
+    TrapStep(state, [&] {
+      if (state.raise_neue_datei) state.raise_neue_datei();
+    });
+  }
+}
+
+std::optional<NeueDateiValues> ReadNeueDatei(const transport::clsElement& e) {
+  const std::string& content = e.Item(13);
+  // Found by its marks whatever the number of length digits: a long file is not dropped.
+  std::size_t offset = transport::LengthPrefixedContentOffset(content);
+  if (offset == std::string::npos) return std::nullopt;
+  NeueDateiValues v;
+  v.Datei = content.substr(offset);
+  v.DateiNummer = transport::ReadReplyInt32(e.Item(14));
+  if (v.DateiNummer == 0) v.DateiNummer = transport::ReadReplyInt32(e.Item(4));
+  v.DateiName = e.Item(5);
+  v.Typ = platform::ToUpper(e.Item(6));
+  v.VonDatum = e.Item(7);
+  v.BisDatum = e.Item(8);
+  v.AnzeigeDauer = transport::ReadReplyInt32(e.Item(9));
+  v.Wichtigkeit = transport::ReadReplyInt32(e.Item(10));
+  v.Titel = e.Item(11);
+  v.URL = e.Item(12);
+  return v;
+}
+
+}  // namespace vexcomm::services

@@ -1,0 +1,60 @@
+#include "services/reply_dispatcher.h"
+
+#include <vexcomm/quotes.h>
+
+#include "transport/frame.h"
+#include "transport/reply_number.h"
+
+namespace vexcomm::services {
+
+void VerarbeiteNachricht(RunState& state, std::string_view frame,
+                         std::span<const ReplyHandlerEntry> handlers) {
+  try {
+    auto& elements = *state.elements;
+    transport::SplitElements(frame, elements, true);
+    if (!transport::IsValidReply(elements)) {
+      std::string text = "Keine gültige Nachricht: ";
+      text.append(frame);
+      Log(state, text, {});
+      return;
+    }
+    const std::string& code = elements.Item(3);
+    for (const auto& entry : handlers) {
+      if (entry.code == code) {
+        entry.handler(state);
+        break;
+      }
+    }
+    state.attempts = 0;
+  } catch (...) {
+    Log(state, "VexComm-Fehler: " + DescribeCurrentException(), {});
+  }
+}
+
+void VerarbeiteAIERR(RunState& state) {
+  const auto& e = *state.elements;
+  Log(state, "FEHLER: ", e.Item(5));
+  const std::string& number = e.Item(4);
+  // Read before anything changes: an out-of-range number leaves the record as it was.
+  int32_t code = (number == "9056" || number == "9058") ? vcerrKundeNotFound
+                                                         : transport::ReadReplyInt32(number);
+  state.fehler->Code = code;
+  state.fehler->Text = e.Item(5);
+  state.remaining_files = 0;
+  int32_t entry = CurrentEntry(state);
+  if ((entry == 14 || entry == 18) && state.aktien) {
+    // The failed stock is skipped: the next request goes to the next one.
+    state.aktien->SetCurrentIndex(state.aktien->CurrentIndex() + 1);
+  }
+}
+
+void VerarbeiteAIRMG(RunState& state) {
+  const auto& e = *state.elements;
+  std::string extra = e.Item(5);
+  extra.append(" (").append(e.Item(4)).append(")");
+  Log(state, "Meldung: ", extra);
+  if (transport::ReadReplyNumber(e.Item(4)) == 10.0) state.fehler->Code = vcerrSuccess;
+  state.fehler->Text = e.Item(4);
+}
+
+}  // namespace vexcomm::services

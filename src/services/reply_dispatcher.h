@@ -1,0 +1,26 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "services/run_state.h"
+
+namespace vexcomm::services {
+
+using ReplyHandler = void (*)(RunState&);
+
+struct ReplyHandlerEntry {
+  std::string_view code;
+  ReplyHandler handler;
+};
+
+// Cuts a complete frame into the element list, checks it and calls the handler of its reply
+// code from `handlers` (filled by the component). A failure inside is logged, never raised.
+void VerarbeiteNachricht(RunState& state, std::string_view frame,
+                         std::span<const ReplyHandlerEntry> handlers);
+
+// The two general replies: a server error and a server notice.
+void VerarbeiteAIERR(RunState& state);
+void VerarbeiteAIRMG(RunState& state);
+
+}  // namespace vexcomm::services

@@ -1,0 +1,74 @@
+#include "services/run_state.h"
+
+#include <exception>
+
+#include "platform/number_text.h"
+
+namespace vexcomm::services {
+
+int32_t CurrentEntry(const RunState& state) {
+  if (state.step < 0 || state.step >= static_cast<int32_t>(state.operations.size())) {
+    Raise(errnum::kSubscriptOutOfRange);
+  }
+  return state.operations[static_cast<std::size_t>(state.step)];
+}
+
+void SendRequest(RunState& state, std::string frame) {
+  state.outgoing_frame = std::move(frame);
+  if (!state.send_frame) Raise(errnum::kObjectNotSet);
+  state.send_frame();
+}
+
+void Callback(RunState& state, int16_t kind, std::string_view text) {
+  // Hold the object: the host's method may replace it through SetCallback while it runs.
+  auto callback = state.callback;
+  if (!callback) return;
+  try {
+    std::vector<automation::Variant> args{automation::Variant(kind), automation::Variant(text)};
+    callback->Invoke(callback->IdOf("callback"), automation::InvokeKind::Method, args);
+  } catch (...) {
+    // A failing host callback never changes a run.
+  }
+}
+
+void Log(RunState& state, std::string_view text, std::string_view extra) {
+  std::string line;
+  line.reserve(text.size() + 1 + extra.size());
+  line.append(text).append(" ").append(extra);
+  Callback(state, 0, line);
+}
+
+void ReportStatus(RunState& state, std::string_view text) {
+  Callback(state, 3, text);
+  Log(state, text, {});
+}
+
+void ReportProgress(RunState& state) {
+  // A total of 0 has no percentage: nothing is reported.
+  if (state.progress_total == 0) return;
+  double percent = static_cast<double>(state.progress_counter) / state.progress_total * 100.0;
+  Callback(state, 2, platform::FormatGeneralNumber(percent));
+}
+
+void ShowMessageBox(RunState& state, std::string_view title, std::string_view text) {
+  if (!state.host.message_box) return;
+  try {
+    state.host.message_box(std::string(title), std::string(text));
+  } catch (...) {
+    // The box is only a notice; its failure changes nothing.
+  }
+}
+
+std::string DescribeCurrentException() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e.description();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return StandardErrorText(0);
+  }
+}
+
+}  // namespace vexcomm::services
