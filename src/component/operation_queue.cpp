@@ -41,15 +41,17 @@ const Operation* FindOperation(int32_t code) {
 }
 
 constexpr services::ReplyHandlerEntry kReplyHandlers[] = {
-    {"AIERR", services::VerarbeiteAIERR},   {"AIFGA", deposits::VerarbeiteAIFGA},
-    {"AIGET", services::VerarbeiteDatei},   {"AINEW", services::VerarbeiteAINEW},
-    {"AIRMG", services::VerarbeiteAIRMG},   {"AITGA", deposits::VerarbeiteAITGA},
-    {"AIWDT", quotes::VerarbeiteAIWDT},     {"AIWPK", quotes::VerarbeiteWIWPK},
+    {"AIERR", services::VerarbeiteAIERR}, {"AIFGA", deposits::VerarbeiteAIFGA},
+    {"AIGET", services::VerarbeiteDatei}, {"AINEW", services::VerarbeiteAINEW},
+    {"AIRMG", services::VerarbeiteAIRMG}, {"AITGA", deposits::VerarbeiteAITGA},
+    {"AIWDT", quotes::VerarbeiteAIWDT},   {"AIWPK", quotes::VerarbeiteWIWPK},
 };
 
 }  // namespace
 
-std::span<const services::ReplyHandlerEntry> ReplyHandlers() { return kReplyHandlers; }
+std::span<const services::ReplyHandlerEntry> ReplyHandlers() {
+  return kReplyHandlers;
+}
 
 void Run(Module::State& state) {
   auto& run = state.run;

@@ -59,7 +59,8 @@ void clsEvent::OnReceive(const std::string& text) {
     services::VerarbeiteNachricht(s.run, frame, ReplyHandlers());
     frame = std::string();  // the frame may be large: let it go before the next request
     s.loop.Poll();
-    Advance(s);
+    // A run cancelled or ended while the reply was handled sends nothing more.
+    if (!s.run.session_done) Advance(s);
   });
 }
 

@@ -1,9 +1,9 @@
+#include <limits>
+#include <mutex>
+
 #include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
 #include <vexcomm/vexcomm.h>
-
-#include <limits>
-#include <mutex>
 
 #include "component/cls_event.h"
 #include "component/module_state.h"
@@ -38,13 +38,17 @@ Module& Module::Process() {
   return *module;
 }
 
-void Module::Post(std::function<void()> fn) { state_->loop.Post(std::move(fn)); }
+void Module::Post(std::function<void()> fn) {
+  state_->loop.Post(std::move(fn));
+}
 
 std::shared_ptr<ProxySocket> Module::CreateSocket(const SocketOptions& options) {
   return platform::CreateTlsSocket(state_->loop, options);
 }
 
-void Module::PumpMessages() { state_->loop.Poll(); }
+void Module::PumpMessages() {
+  state_->loop.Poll();
+}
 
 // ---- shared objects -------------------------------------------------------------------------
 
@@ -75,13 +79,13 @@ void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& 
     if (raw->events_owner) raw->events_owner->RelayDelete();
   };
   run.end_session = [raw] { raw->run.session_done = true; };
-  run.aktien->SetDatabaseContext(quotes::QuoteDbContext{
-      run.data_dir, run.ini_dir, run.host.message_box,
-      [raw](std::string_view text) { services::Log(raw->run, text, {}); },
-      [raw] {
-        raw->run.progress_counter += 1;
-        services::ReportProgress(raw->run);
-      }});
+  run.aktien->SetDatabaseContext(
+      QuoteDbContext{run.data_dir, run.ini_dir, run.host.message_box,
+                     [raw](std::string_view text) { services::Log(raw->run, text, {}); },
+                     [raw] {
+                       raw->run.progress_counter += 1;
+                       services::ReportProgress(raw->run);
+                     }});
 }
 
 void CancelSend(Module::State& state) noexcept {
@@ -135,16 +139,36 @@ VexComm::~VexComm() {
   if (state.instance_count == 0) component::ReleaseSharedObjects(state);
 }
 
-std::shared_ptr<colAktien> VexComm::Aktien() const { return state_->run.aktien; }
-std::shared_ptr<clsFehler> VexComm::Fehler() const { return state_->run.fehler; }
-int32_t VexComm::Modus() const { return state_->run.modus; }
-void VexComm::SetModus(int32_t modus) { state_->run.modus = modus; }
-std::shared_ptr<clsTagesgeld> VexComm::Tagesgeld() const { return state_->run.tagesgeld; }
-std::shared_ptr<clsTagesgeld> VexComm::Festgeld() const { return state_->run.festgeld; }
-std::string VexComm::LogSupport() const { return state_->run.log_support; }
-void VexComm::SetLogSupport(std::string text) { state_->run.log_support = std::move(text); }
-void VexComm::SetLogDatum(std::string text) { state_->run.log_datum = std::move(text); }
-void VexComm::SetLogText(std::string text) { state_->run.log_text = std::move(text); }
+std::shared_ptr<colAktien> VexComm::Aktien() const {
+  return state_->run.aktien;
+}
+std::shared_ptr<clsFehler> VexComm::Fehler() const {
+  return state_->run.fehler;
+}
+int32_t VexComm::Modus() const {
+  return state_->run.modus;
+}
+void VexComm::SetModus(int32_t modus) {
+  state_->run.modus = modus;
+}
+std::shared_ptr<clsTagesgeld> VexComm::Tagesgeld() const {
+  return state_->run.tagesgeld;
+}
+std::shared_ptr<clsTagesgeld> VexComm::Festgeld() const {
+  return state_->run.festgeld;
+}
+std::string VexComm::LogSupport() const {
+  return state_->run.log_support;
+}
+void VexComm::SetLogSupport(std::string text) {
+  state_->run.log_support = std::move(text);
+}
+void VexComm::SetLogDatum(std::string text) {
+  state_->run.log_datum = std::move(text);
+}
+void VexComm::SetLogText(std::string text) {
+  state_->run.log_text = std::move(text);
+}
 
 void VexComm::SetCallback(std::shared_ptr<automation::Dispatch> obj) {
   state_->run.callback = std::move(obj);
@@ -189,11 +213,12 @@ void VexComm::PostCancelSend() {
 void VexComm::RelayNeueDatei() {
   auto values = services::ReadNeueDatei(*state_->run.elements);
   if (!values) return;
-  std::vector<Variant> args{Variant(values->DateiNummer), Variant(std::move(values->DateiName)),
-                            Variant(std::move(values->Typ)),    Variant(std::move(values->VonDatum)),
-                            Variant(std::move(values->BisDatum)), Variant(values->AnzeigeDauer),
-                            Variant(values->Wichtigkeit),         Variant(std::move(values->Titel)),
-                            Variant(std::move(values->URL)),      Variant(std::move(values->Datei))};
+  std::vector<Variant> args{
+      Variant(values->DateiNummer),         Variant(std::move(values->DateiName)),
+      Variant(std::move(values->Typ)),      Variant(std::move(values->VonDatum)),
+      Variant(std::move(values->BisDatum)), Variant(values->AnzeigeDauer),
+      Variant(values->Wichtigkeit),         Variant(std::move(values->Titel)),
+      Variant(std::move(values->URL)),      Variant(std::move(values->Datei))};
   events_.Raise(kEventNeueDatei, args);
 }
 
@@ -208,10 +233,11 @@ void VexComm::RelayNochAufServer() {
   events_.Raise(kEventNochAufServer, args);
 }
 
-automation::EventSource::Cookie VexComm::OnNeueDatei(std::function<void(const NeueDateiEvent&)> fn) {
+automation::EventSource::Cookie VexComm::OnNeueDatei(
+    std::function<void(const NeueDateiEvent&)> fn) {
   return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
     if (id != kEventNeueDatei || a.size() != 10) return;
-    NeueDateiEvent e{a[0].ToInt32(), a[1].ToString(), a[2].ToString(), a[3].ToString(),
+    NeueDateiEvent e{a[0].ToInt32(),  a[1].ToString(), a[2].ToString(), a[3].ToString(),
                      a[4].ToString(), a[5].ToInt32(),  a[6].ToInt32(),  a[7].ToString(),
                      a[8].ToString(), a[9].ToString()};
     fn(e);
@@ -235,10 +261,15 @@ automation::EventSource::Cookie VexComm::OnNochAufServer(std::function<void(int3
 const std::vector<Member<VexComm>>& VexComm::Members() {
   static const std::vector<Member<VexComm>> members = {
       {"Aktien", 0x6803000A, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) { return Variant(std::static_pointer_cast<automation::Dispatch>(v.Aktien())); }},
+       [](VexComm& v, Args) {
+         return Variant(std::static_pointer_cast<automation::Dispatch>(v.Aktien()));
+       }},
       {"Fehler", 0x68030007, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) { return Variant(std::static_pointer_cast<automation::Dispatch>(v.Fehler())); }},
-      {"Modus", 0x68030006, InvokeKind::PropertyGet, 0, [](VexComm& v, Args) { return Variant(v.Modus()); }},
+       [](VexComm& v, Args) {
+         return Variant(std::static_pointer_cast<automation::Dispatch>(v.Fehler()));
+       }},
+      {"Modus", 0x68030006, InvokeKind::PropertyGet, 0,
+       [](VexComm& v, Args) { return Variant(v.Modus()); }},
       {"Modus", 0x68030006, InvokeKind::PropertyPut, 1,
        [](VexComm& v, Args a) {
          v.SetModus(a[0].ToInt32());
@@ -253,7 +284,8 @@ const std::vector<Member<VexComm>>& VexComm::Members() {
          v.CancelSend();
          return Variant();
        }},
-      {"Send", 0x6003000E, InvokeKind::Method, 0, [](VexComm& v, Args) { return Variant(v.Send()); }},
+      {"Send", 0x6003000E, InvokeKind::Method, 0,
+       [](VexComm& v, Args) { return Variant(v.Send()); }},
       {"SetCallback", 0x6003000F, InvokeKind::Method, 1,
        [](VexComm& v, Args a) {
          v.SetCallback(a[0].ToObject());

@@ -31,6 +31,8 @@ std::string StandardErrorText(int32_t number) {
   }
 }
 
-void Raise(int32_t number) { throw Error(number, StandardErrorText(number)); }
+void Raise(int32_t number) {
+  throw Error(number, StandardErrorText(number));
+}
 
 }  // namespace vexcomm

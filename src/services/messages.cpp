@@ -10,7 +10,8 @@ namespace {
 
 std::string IdentityRequest(const RunState& state, std::string_view code) {
   const auto& user = state.user;
-  return transport::BuildRequest(code, {user.BLZ, user.KundenNr, std::to_string(user.DateiNr), "5"});
+  return transport::BuildRequest(code,
+                                 {user.BLZ, user.KundenNr, std::to_string(user.DateiNr), "5"});
 }
 
 // Runs one step of the file handler; a failure is shown and the handler goes on with the next.
@@ -29,7 +30,9 @@ std::string NumberWithSign(int32_t value) {
   return value < 0 ? std::to_string(value) : " " + std::to_string(value);
 }
 
-void SendeAKNEW(RunState& state) { SendRequest(state, IdentityRequest(state, "AKNEW")); }
+void SendeAKNEW(RunState& state) {
+  SendRequest(state, IdentityRequest(state, "AKNEW"));
+}
 
 void SendeAKGET(RunState& state) {
   ReportStatus(state, "Hole Nachricht" + NumberWithSign(state.progress_counter + 1) + " von" +

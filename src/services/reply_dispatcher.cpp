@@ -37,7 +37,7 @@ void VerarbeiteAIERR(RunState& state) {
   const std::string& number = e.Item(4);
   // Read before anything changes: an out-of-range number leaves the record as it was.
   int32_t code = (number == "9056" || number == "9058") ? vcerrKundeNotFound
-                                                         : transport::ReadReplyInt32(number);
+                                                        : transport::ReadReplyInt32(number);
   state.fehler->Code = code;
   state.fehler->Text = e.Item(5);
   state.remaining_files = 0;

@@ -23,7 +23,7 @@ namespace vexcomm::services {
 // The shared component state that request builders and reply handlers work on: the objects
 // (recreated at each first creation) and the plain values (kept while the component is loaded).
 struct RunState {
-  HostServices host;  // every member filled (defaults resolved)
+  HostServices host;     // every member filled (defaults resolved)
   std::string ini_dir;   // ends in "/"
   std::string data_dir;  // ends in "/"
 

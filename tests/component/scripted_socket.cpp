@@ -37,7 +37,8 @@ void ScriptedSocket::RaiseDisconnect() {
 }
 
 void ScriptedSocket::RaiseError(std::string text, std::string code) {
-  PostEvent([text = std::move(text), code = std::move(code)](SocketEvents& e) { e.OnError(text, code); });
+  PostEvent(
+      [text = std::move(text), code = std::move(code)](SocketEvents& e) { e.OnError(text, code); });
 }
 
 void ScriptedSocket::RaiseProxyError(std::string text, std::string code) {
@@ -46,7 +47,9 @@ void ScriptedSocket::RaiseProxyError(std::string text, std::string code) {
   });
 }
 
-void ScriptedSocket::SetSecure(bool secure) { calls.push_back(secure ? "SetSecure(1)" : "SetSecure(0)"); }
+void ScriptedSocket::SetSecure(bool secure) {
+  calls.push_back(secure ? "SetSecure(1)" : "SetSecure(0)");
+}
 
 void ScriptedSocket::Close() {
   calls.push_back("Close");

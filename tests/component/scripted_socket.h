@@ -1,9 +1,9 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,7 +45,8 @@ class ScriptedSocket : public ProxySocket, public std::enable_shared_from_this<S
   bool CheckCertificate(const Certificate& cert) override;
 
   std::optional<automation::DispId> GetIdOfName(std::string_view) const override { return {}; }
-  automation::Variant Invoke(automation::DispId, automation::InvokeKind, automation::Args) override {
+  automation::Variant Invoke(automation::DispId, automation::InvokeKind,
+                             automation::Args) override {
     return {};
   }
 

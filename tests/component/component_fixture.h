@@ -1,0 +1,53 @@
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <vexcomm/build_config.h>
+#include <vexcomm/vexcomm.h>
+
+#include "component/cls_event.h"
+#include "component/module_state.h"
+#include "component/scripted_socket.h"
+
+namespace vexcomm::testing {
+
+// A module of its own with captured host services, a scripted socket and a recording callback.
+class ComponentTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A fresh module over the same folders: what a restart of the host looks like.
+  void Restart();
+  void WriteIni(const std::string& content);
+  Module::State& state() { return *module->state(); }
+  services::RunState& run() { return module->state()->run; }
+  // The callback reports of one kind, in order.
+  std::vector<std::string> Reports(int kind) const;
+  std::vector<std::string> LogLines() const { return Reports(0); }
+  // Replies to AKNEW/AKGET from a numbered series of files after the request's DateiNr.
+  void ServeFiles(std::vector<std::string> frames_by_number, int first_number);
+
+  std::filesystem::path dir;
+  std::vector<std::pair<std::string, std::string>> boxes;
+  std::vector<std::pair<int, std::string>> reports;
+  std::unique_ptr<Module> module;
+  std::shared_ptr<VexComm> vc;
+  std::shared_ptr<ScriptedSocket> sock;
+
+ private:
+  void MakeModule();
+};
+
+// An AIGET reply frame for a file.
+std::string FileFrame(int number, const std::string& name, const std::string& content,
+                      const std::string& typ = "TXT", const std::string& ref = "0");
+
+}  // namespace vexcomm::testing

@@ -1,0 +1,130 @@
+#include <vexcomm/deposits.h>
+#include <vexcomm/quotes.h>
+
+#include "component/component_fixture.h"
+
+namespace vexcomm::testing {
+namespace {
+
+using automation::Dispatch;
+using automation::InvokeKind;
+using automation::Variant;
+
+class LateBindingTest : public ComponentTest {};
+
+TEST_F(LateBindingTest, HostDrivesARunByNameAndById) {
+  std::shared_ptr<Dispatch> obj = vc;
+  std::vector<std::pair<automation::DispId, std::vector<Variant>>> sink_calls;
+  // A host sink bound by dispatch id: 1 NochAufServer, 2 Delete, 3 NeueDatei.
+  vc->Events().Advise(
+      automation::MakeDynamicObject("Sink", {{"NochAufServer",
+                                              [&](automation::Args a) {
+                                                sink_calls.push_back({1, {a.begin(), a.end()}});
+                                                return Variant();
+                                              }},
+                                             {"Delete",
+                                              [&](automation::Args a) {
+                                                sink_calls.push_back({2, {a.begin(), a.end()}});
+                                                return Variant();
+                                              }},
+                                             {"NeueDatei", [&](automation::Args a) {
+                                                sink_calls.push_back({3, {a.begin(), a.end()}});
+                                                return Variant();
+                                              }}}));
+  std::vector<std::string> lines;
+  obj->Call("SETCALLBACK",
+            {Variant(automation::MakeCallback([&](int16_t kind, const std::string& t) {
+              if (kind == 0) lines.push_back(t);
+            }))});
+  obj->Call("SetSocket", {Variant(std::static_pointer_cast<Dispatch>(sock))});
+  Variant modus[] = {Variant(int16_t{2})};
+  obj->Invoke(0x68030006, InvokeKind::PropertyPut, modus);
+  sock->replies = {{"VEXMSG:2:AINEW:2:MSGEND"},
+                   {FileFrame(5, "neu.txt", "Inhalt", "txt")},
+                   {FileFrame(6, "alt", "", "delete", "5")}};
+  EXPECT_EQ(obj->Invoke(0x6003000E, InvokeKind::Method, {}), Variant(false));
+
+  ASSERT_EQ(sink_calls.size(), 3u);
+  EXPECT_EQ(sink_calls[0].first, 3);
+  const auto& file = sink_calls[0].second;
+  ASSERT_EQ(file.size(), 10u);
+  EXPECT_EQ(file[0], Variant(5));
+  EXPECT_EQ(file[2], Variant("TXT"));
+  EXPECT_EQ(file[9], Variant("Inhalt"));
+  EXPECT_EQ(sink_calls[1].first, 2);
+  const auto& array = sink_calls[1].second.at(0).ToArray();
+  ASSERT_EQ(array.size(), 2u);
+  EXPECT_TRUE(array[0].is_empty());
+  EXPECT_EQ(array[1], Variant("5"));
+  EXPECT_EQ(sink_calls[2], (std::pair<automation::DispId, std::vector<Variant>>{1, {Variant(0)}}));
+
+  auto fehler = obj->Get("Fehler").ToObject();
+  EXPECT_EQ(fehler->Get("Code"), Variant(0));
+  EXPECT_EQ(fehler->Invoke(0x40030001, InvokeKind::PropertyGet, {}), Variant(0));
+  EXPECT_EQ(obj->Get("modus"), Variant(2));
+  EXPECT_EQ(run().user.DateiNr, 6);
+  EXPECT_FALSE(lines.empty());
+}
+
+TEST_F(LateBindingTest, MembersAndFailures) {
+  std::shared_ptr<Dispatch> obj = vc;
+  struct Named {
+    const char* name;
+    automation::DispId id;
+  };
+  for (auto [name, id] :
+       {Named{"Aktien", 0x6803000A}, Named{"Fehler", 0x68030007}, Named{"Modus", 0x68030006},
+        Named{"Tagesgeld", 0x68030002}, Named{"CancelSend", 0x6003000D}, Named{"Send", 0x6003000E},
+        Named{"SetCallback", 0x6003000F}, Named{"SetSocket", 0x60030010},
+        Named{"Festgeld", 0x68030015}, Named{"LogSupport", 0x6803001D},
+        Named{"LogDatum", 0x6803001E}, Named{"LogText", 0x6803001F}}) {
+    EXPECT_EQ(obj->GetIdOfName(name), id) << name;
+  }
+  EXPECT_EQ(obj->Get("Aktien").ToObject(), std::static_pointer_cast<Dispatch>(vc->Aktien()));
+  EXPECT_EQ(obj->Get("Festgeld").ToObject()->TypeName(), "clsTagesgeld");
+  obj->Put("LogSupport", Variant("log"));
+  EXPECT_EQ(obj->Get("LogSupport"), Variant("log"));
+  EXPECT_TRUE(obj->Supports("{f9d883c9-070a-4892-9a1d-13ff336080b4}"));
+  EXPECT_TRUE(obj->Supports("{DD287744-8ADE-4928-8A18-932227F24712}"));
+  EXPECT_FALSE(obj->Supports("{00000000-0000-0000-0000-000000000001}"));
+
+  auto error_number = [](auto&& fn) {
+    try {
+      fn();
+    } catch (const Error& e) {
+      return e.number();
+    }
+    return 0;
+  };
+  // LogDatum is write-only; unknown members, wrong argument counts and wrong objects fail.
+  EXPECT_EQ(error_number([&] { obj->Get("LogDatum"); }), errnum::kMemberNotFound);
+  EXPECT_EQ(error_number([&] { obj->Call("Nothing"); }), errnum::kMemberNotFound);
+  EXPECT_EQ(error_number([&] { obj->Call("SetSocket"); }), errnum::kWrongArgumentCount);
+  auto previous = state().sink->sock();
+  EXPECT_EQ(error_number([&] { obj->Call("SetSocket", {Variant(vc->Fehler())}); }),
+            errnum::kTypeMismatch);
+  EXPECT_EQ(error_number([&] { obj->Call("SetSocket", {Variant("text")}); }),
+            errnum::kTypeMismatch);
+  EXPECT_EQ(state().sink->sock(), previous);
+  obj->Call("SetSocket", {Variant()});
+  EXPECT_EQ(state().sink->sock(), nullptr);
+}
+
+TEST_F(LateBindingTest, PlainValuesOutliveTheLastInstance) {
+  vc->SetModus(vexCommTGA);
+  vc->SetLogText("text");
+  auto old_fehler = vc->Fehler();
+  old_fehler->Text = "kept by the host";
+  sock.reset();
+  vc.reset();
+  EXPECT_EQ(state().instance_count, 0);
+  EXPECT_EQ(state().run.fehler, nullptr);
+  vc = VexComm::Create(*module);
+  EXPECT_EQ(vc->Modus(), vexCommTGA);
+  EXPECT_EQ(run().log_text, "text");
+  EXPECT_NE(vc->Fehler(), old_fehler);  // objects are made anew
+  EXPECT_EQ(old_fehler->Text, "kept by the host");
+}
+
+}  // namespace
+}  // namespace vexcomm::testing

@@ -1,0 +1,426 @@
+#include <sys/resource.h>
+
+#include <regex>
+#include <thread>
+
+#include "component/component_fixture.h"
+
+namespace vexcomm::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+struct Events {
+  std::vector<NeueDateiEvent> files;
+  std::vector<automation::VariantArray> deletes;
+  std::vector<int32_t> noch;
+};
+
+class RunTest : public ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    Attach(*vc);
+    run().user.BLZ = "11122233";
+    run().user.KundenNr = "4711";
+    run().user.DateiNr = 17;
+  }
+  void Attach(VexComm& v) {
+    v.OnNeueDatei([this](const NeueDateiEvent& e) {
+      events.files.push_back(e);
+      if (on_file) on_file(e);
+    });
+    v.OnDelete([this](const automation::VariantArray& a) { events.deletes.push_back(a); });
+    v.OnNochAufServer([this](int32_t n) { events.noch.push_back(n); });
+  }
+  std::vector<std::string> ThreeFiles() {
+    return {FileFrame(18, "a.txt", "eins"), FileFrame(19, "b.txt", "zwei:@\r\nä"),
+            FileFrame(20, "c.txt", "drei")};
+  }
+
+  Events events;
+  std::function<void(const NeueDateiEvent&)> on_file;
+};
+
+TEST_F(RunTest, FetchesNewFilesAsTheHostExpects) {
+  WriteIni("[Comm]\r\nIP = vexmsg.example.test\r\n");
+  auto files = ThreeFiles();
+  int gets = 0;
+  sock->on_send = [&](ScriptedSocket& s, const std::string& request) {
+    if (request.find(":AKNEW:") != std::string::npos) {
+      for (const char* piece : {"VEXMSG:2:AIN", "", "EW:3:MS", "GEND"}) s.RaiseReceive(piece);
+    } else {
+      s.RaiseReceive(files[static_cast<std::size_t>(gets++)]);
+    }
+  };
+  vc->SetModus(VexCommGetNew);
+  EXPECT_FALSE(vc->Send());
+
+  EXPECT_THAT(sock->sent, ElementsAre("VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND",
+                                      "VEXMSG:2:AKGET:11122233:4711:17:5:MSGEND",
+                                      "VEXMSG:2:AKGET:11122233:4711:18:5:MSGEND",
+                                      "VEXMSG:2:AKGET:11122233:4711:19:5:MSGEND"));
+  EXPECT_EQ(sock->calls.front(), "SetSecure(1)");
+  EXPECT_EQ(sock->calls[1], "Connect(vexmsg.example.test:443)");
+  EXPECT_EQ(sock->calls.back(), "Close");
+  ASSERT_EQ(events.files.size(), 3u);
+  EXPECT_EQ(events.files[1].DateiNummer, 19);
+  EXPECT_EQ(events.files[1].DateiName, "b.txt");
+  EXPECT_EQ(events.files[1].Datei, "zwei:@\r\nä");
+  EXPECT_EQ(events.files[1].Titel, "Titel b.txt");
+  EXPECT_EQ(events.files[1].AnzeigeDauer, 5);
+  EXPECT_EQ(events.files[1].Wichtigkeit, 1);
+  EXPECT_THAT(events.noch, ElementsAre(0));
+  EXPECT_EQ(vc->Fehler()->Code, vcerrNoError);
+  EXPECT_EQ(vc->Modus(), VexCommGetNew);
+  EXPECT_EQ(run().operations[1], VexCommGetFile);
+
+  std::vector<std::string> expected_lines = {"SSL-Connect : vexmsg.example.test ",
+                                             "3 neue Nachrichten ",
+                                             "Hole Nachricht 1 von 3 ",
+                                             "Datei:  a.txt",
+                                             "Hole Nachricht 2 von 3 ",
+                                             "Datei:  b.txt",
+                                             "Hole Nachricht 3 von 3 ",
+                                             "Datei:  c.txt"};
+  EXPECT_EQ(LogLines(), expected_lines);
+  EXPECT_THAT(Reports(4), ElementsAre("Auf neue Nachrichten prüfen", "Auf neue Nachrichten prüfen",
+                                      "Datei holen", "Datei holen", "Datei holen"));
+  auto progress = Reports(2);
+  ASSERT_EQ(progress.size(), 3u);
+  EXPECT_EQ(progress[0], "0");
+  EXPECT_TRUE(std::regex_match(progress[1], std::regex("33[.,]3{13}"))) << progress[1];
+  EXPECT_TRUE(std::regex_match(progress[2], std::regex("66[.,]6{12}7"))) << progress[2];
+  // The operation name comes as kind 4 then 3, before each request.
+  EXPECT_EQ(reports[0], std::make_pair(4, std::string("Auf neue Nachrichten prüfen")));
+  EXPECT_EQ(reports[1], std::make_pair(3, std::string("Auf neue Nachrichten prüfen")));
+
+  Restart();
+  EXPECT_EQ(run().user.DateiNr, 20);
+  EXPECT_EQ(run().user.BLZ, "11122233");
+  EXPECT_EQ(run().attempts, 0);
+}
+
+TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {
+  struct Case {
+    int files;
+    int32_t modus_after;
+    std::size_t requests;
+  };
+  for (const Case c : {Case{0, vexCommCheckNew, 1}, Case{2, VexCommGetNew, 3}}) {
+    Restart();
+    Attach(*vc);
+    run().user.DateiNr = 0;
+    auto files = ThreeFiles();
+    files.resize(static_cast<std::size_t>(c.files));
+    ServeFiles(files, 18);
+    vc->SetModus(vexCommCheckNew);
+    vc->Send();
+    EXPECT_EQ(vc->Modus(), c.modus_after) << c.files;
+    EXPECT_EQ(sock->sent.size(), c.requests) << c.files;
+    EXPECT_EQ(vc->Fehler()->Code, vcerrNoError);
+  }
+  EXPECT_THAT(LogLines(), ::testing::Contains("Keine neuen Nachrichten "));
+}
+
+TEST_F(RunTest, CancelInsideAnEventKeepsWhatArrived) {
+  ServeFiles(ThreeFiles(), 18);
+  on_file = [this](const NeueDateiEvent&) { vc->CancelSend(); };
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_EQ(vc->Fehler()->Code, vcerrOther);
+  EXPECT_EQ(vc->Fehler()->Text, "Benutzer-Abbruch");
+  EXPECT_THAT(events.noch, ElementsAre(2));
+  EXPECT_EQ(sock->sent.size(), 2u);
+  EXPECT_EQ(sock->calls.back(), "Close");
+  Restart();
+  EXPECT_EQ(run().user.DateiNr, 18);
+}
+
+TEST_F(RunTest, ServerClosingMidFetchKeepsDeliveredFiles) {
+  auto files = ThreeFiles();
+  sock->on_send = [&](ScriptedSocket& s, const std::string& request) {
+    if (request.find(":AKNEW:") != std::string::npos) {
+      s.RaiseReceive("VEXMSG:2:AINEW:3:MSGEND");
+    } else if (s.sent.size() == 2) {
+      s.RaiseReceive(files[0]);
+    } else {
+      s.RaiseDisconnect();
+    }
+  };
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_EQ(vc->Fehler()->Code, vcerrDisconnect);
+  EXPECT_EQ(vc->Fehler()->Text, "Der Server hat die Verbindung geschlossen!");
+  EXPECT_TRUE(events.noch.empty());
+  EXPECT_THAT(LogLines(), ::testing::Contains("Verbindung wurde geschlossen "));
+  Restart();
+  EXPECT_EQ(run().user.DateiNr, 18);  // stored although the run did not close normally
+}
+
+TEST_F(RunTest, SocketErrorsEndOrKeepTheRunByCodeAndAttempt) {
+  struct Case {
+    std::string code;
+    int attempt;
+    int32_t fehler;
+    std::string log;  // empty: none
+    bool keeps_waiting;
+  };
+  const std::vector<Case> cases = {
+      {"10061", 1, vcerrNoConnection, "", false},
+      {"10061", 2, vcerrNoConnection, "", false},
+      {"10061", 3, vcerrNoConnection, "Socket Fehler: 10061 Kaputt ", false},
+      {"11001", 3, vcerrNoConnection, "Socket Fehler: 11001 Kaputt ", false},
+      {"11004", 1, vcerrNoConnection, "", false},
+      {"10053", 2, vcerrNoConnection, "", false},
+      {"10060", 1, vcerrNoConnection, "", false},
+      {"10060", 3, vcerrNoConnection, "Timeout ", false},
+      {"10054", 1, vcerrNoError, "", false},
+      {"10054", 2, vcerrNoError, "", false},
+      {"10054", 3, vcerrOther, "Socket Fehler: 10054 Kaputt ", true},
+  };
+  for (const auto& c : cases) {
+    Restart();
+    run().attempts = c.attempt - 1;
+    bool waiting_after_error = false;
+    sock->on_connect = [&](ScriptedSocket& s) {
+      s.RaiseError("Kaputt", c.code);
+      // Runs after the error: a run that still waits is cancelled, as a host would.
+      module->Post([&] {
+        waiting_after_error = !run().session_done;
+        vc->CancelSend();
+      });
+    };
+    vc->SetModus(VexCommGetNew);
+    vc->Send();
+    std::string label = c.code + "@" + std::to_string(c.attempt);
+    EXPECT_EQ(vc->Fehler()->Code, c.fehler) << label;
+    if (c.fehler == vcerrNoConnection) {
+      EXPECT_EQ(vc->Fehler()->Text, "Kaputt") << label;
+    }
+    EXPECT_EQ(waiting_after_error, c.keeps_waiting) << label;
+    auto lines = LogLines();
+    if (c.log.empty()) {
+      EXPECT_TRUE(lines.empty()) << label << ": " << (lines.empty() ? "" : lines[0]);
+    } else {
+      EXPECT_THAT(lines, ElementsAre(c.log)) << label;
+    }
+    EXPECT_TRUE(sock->sent.empty());
+    Restart();
+    EXPECT_EQ(run().attempts, c.attempt) << label;  // the counter is stored
+    reports.clear();
+  }
+}
+
+TEST_F(RunTest, ProxyErrorsOnlyLog) {
+  sock->on_connect = [](ScriptedSocket& s) {
+    s.RaiseProxyError("Auth", "9024");
+    s.RaiseProxyError("Auth", "9023");
+    s.RaiseProxyError("Bad Gateway", "502");
+    s.RaiseError("Verbindung abgelehnt", "10061");
+  };
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_THAT(LogLines(), ElementsAre("Proxy Server benötigt Authentifizierung ",
+                                      "Proxy Authentifizierung fehlgeschlagen ",
+                                      "Socket Fehler: 502 Bad Gateway "));
+  EXPECT_EQ(vc->Fehler()->Code, vcerrNoConnection);
+}
+
+TEST_F(RunTest, RefusedCertificateEndsTheRun) {
+  sock->certificate_ok = false;
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_EQ(vc->Fehler()->Code, vcerrNoConnection);
+  EXPECT_NE(vc->Fehler()->Text.find("abgelehnt"), std::string::npos);
+  EXPECT_THAT(sock->calls, ::testing::Contains("CheckCertificate"));
+  EXPECT_TRUE(sock->sent.empty());
+}
+
+TEST_F(RunTest, ServerErrorEndsTheFetch) {
+  sock->replies = {{"VEXMSG:2:AINEW:3:MSGEND"}, {"VEXMSG:2:AIERR:9056:Unbekannt:MSGEND"}};
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_EQ(vc->Fehler()->Code, vcerrKundeNotFound);
+  EXPECT_EQ(vc->Fehler()->Text, "Unbekannt");
+  EXPECT_THAT(events.noch, ElementsAre(0));
+  EXPECT_EQ(sock->sent.size(), 2u);
+  EXPECT_THAT(LogLines(), ::testing::Contains("FEHLER:  Unbekannt"));
+}
+
+TEST_F(RunTest, HostChangesModusDuringTheRun) {
+  // A fetch that a cancel interrupted left a file waiting; the host switches to fetching while
+  // the notice of its support-log run is handled.
+  run().remaining_files = 1;
+  sock->replies = {{"VEXMSG:2:AIRMG:10:Erhalten:MSGEND"}, {FileFrame(18, "x.txt", "x")}};
+  vc->SetCallback(automation::MakeCallback([this](int16_t kind, const std::string& text) {
+    reports.emplace_back(kind, text);
+    if (text.starts_with("Meldung")) vc->SetModus(VexCommGetNew);
+  }));
+  vc->SetModus(vexCommSendLog);
+  vc->Send();
+  ASSERT_EQ(sock->sent.size(), 2u);
+  EXPECT_TRUE(sock->sent[0].starts_with("VEXMSG:2:AKLOG:"));
+  EXPECT_EQ(sock->sent[1], "VEXMSG:2:AKGET:11122233:4711:17:5:MSGEND");
+  EXPECT_EQ(events.files.size(), 1u);
+  EXPECT_EQ(vc->Fehler()->Code, vcerrSuccess);
+  EXPECT_EQ(vc->Fehler()->Text, "10");
+}
+
+TEST_F(RunTest, EventsReachOnlyTheFirstInstance) {
+  auto second = VexComm::Create(*module);
+  Events second_events;
+  second->OnNochAufServer([&](int32_t n) { second_events.noch.push_back(n); });
+  EXPECT_EQ(second->Fehler(), vc->Fehler());
+  EXPECT_EQ(second->Aktien(), vc->Aktien());
+  EXPECT_EQ(second->Tagesgeld(), vc->Tagesgeld());
+  EXPECT_EQ(second->Festgeld(), vc->Festgeld());
+  ServeFiles({FileFrame(18, "a", "a")}, 18);
+  second->SetModus(VexCommGetNew);
+  second->Send();
+  EXPECT_EQ(events.files.size(), 1u);
+  EXPECT_THAT(events.noch, ElementsAre(0));
+  EXPECT_TRUE(second_events.noch.empty());
+
+  // With the first instance gone nobody raises events, but the state stays.
+  auto fehler = second->Fehler();
+  vc.reset();
+  second->CancelSend();
+  EXPECT_THAT(events.noch, ElementsAre(0));
+  EXPECT_TRUE(second_events.noch.empty());
+  EXPECT_EQ(second->Fehler(), fehler);
+}
+
+TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
+  auto outcome = [this](std::shared_ptr<automation::Dispatch> callback) {
+    Restart();
+    Attach(*vc);
+    run().user.DateiNr = 17;
+    vc->SetCallback(std::move(callback));
+    ServeFiles(ThreeFiles(), 18);
+    vc->SetModus(VexCommGetNew);
+    vc->Send();
+    return std::make_tuple(vc->Fehler()->Code, events.files.size(), sock->sent.size());
+  };
+  auto normal = outcome(automation::MakeCallback([](int16_t, const std::string&) {}));
+  events = {};
+  auto throwing = outcome(automation::MakeCallback(
+      [](int16_t, const std::string&) { throw Error(5, "host failure"); }));
+  events = {};
+  auto none = outcome(nullptr);
+  events = {};
+  auto wrong_object = outcome(automation::MakeDynamicObject("NoCallback", {}));
+  EXPECT_EQ(normal, std::make_tuple(vcerrNoError, std::size_t{3}, std::size_t{4}));
+  EXPECT_EQ(throwing, normal);
+  EXPECT_EQ(none, normal);
+  EXPECT_EQ(wrong_object, normal);
+}
+
+TEST_F(RunTest, SendInsideSendIsRefused) {
+  ServeFiles(ThreeFiles(), 18);
+  std::vector<bool> inner;
+  on_file = [&](const NeueDateiEvent&) {
+    inner.push_back(vc->Send());
+    vc->SetModus(VexCommGetNew);
+  };
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_EQ(inner, std::vector<bool>(3, false));
+  EXPECT_EQ(sock->sent.size(), 4u);
+  EXPECT_EQ(vc->Fehler()->Code, vcerrNoError);
+}
+
+TEST_F(RunTest, OpeningWithoutSocketOrIni) {
+  // No INI file: the standard host, no log line.
+  sock->replies = {{"VEXMSG:2:AINEW:0:MSGEND"}};
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_EQ(sock->calls[1], std::string("Connect(") + VEXCOMM_STANDARD_HOST + ":443)");
+  EXPECT_THAT(LogLines(), ElementsAre("Keine neuen Nachrichten "));
+
+  // INI without the key: the standard host, named in the log line.
+  WriteIni("[Comm]\nOther=1\n");
+  reports.clear();
+  sock->replies = {{"VEXMSG:2:AINEW:0:MSGEND"}};
+  vc->Send();
+  EXPECT_EQ(LogLines()[0], std::string("SSL-Connect : ") + VEXCOMM_STANDARD_HOST + " ");
+
+  // No socket: a message box, and Send returns at once.
+  vc->SetSocket(nullptr);
+  vc->Fehler()->Code = 77;
+  vc->Send();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].first, "VexComm.Connect");
+  EXPECT_EQ(vc->Fehler()->Code, vcerrNoError);
+  EXPECT_TRUE(run().session_done);
+}
+
+TEST_F(RunTest, CancelWithoutSessionOnlyReportsTheCount) {
+  run().remaining_files = 4;
+  vc->Fehler()->Code = vcerrNoConnection;
+  vc->Fehler()->Text = "alt";
+  vc->CancelSend();
+  EXPECT_EQ(vc->Fehler()->Code, vcerrNoConnection);
+  EXPECT_EQ(vc->Fehler()->Text, "alt");
+  EXPECT_THAT(events.noch, ElementsAre(4));
+}
+
+TEST_F(RunTest, CodesWithoutRequestWaitUntilCancelled) {
+  for (int32_t modus : {6, 1, 99}) {
+    Restart();
+    sock->on_connect = [this](ScriptedSocket& s) {
+      s.RaiseConnectSequence();
+      module->Post([this] { vc->CancelSend(); });
+    };
+    vc->SetModus(modus);
+    vc->Send();
+    EXPECT_TRUE(sock->sent.empty()) << modus;
+    EXPECT_EQ(vc->Fehler()->Code, vcerrOther) << modus;
+  }
+}
+
+TEST_F(RunTest, CancelPostedFromAnotherThread) {
+  // The server stays silent; only the cancel from the other thread ends the run.
+  sock->replies = {};
+  std::thread canceller;
+  sock->on_connect = [&](ScriptedSocket& s) {
+    s.RaiseConnectSequence();
+    canceller = std::thread([this] { vc->PostCancelSend(); });
+  };
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  canceller.join();
+  EXPECT_EQ(vc->Fehler()->Code, vcerrOther);
+  EXPECT_EQ(sock->sent.size(), 1u);
+}
+
+TEST_F(RunTest, WaitingOnASilentSocketUsesNoCpu) {
+  rusage before{};
+  getrusage(RUSAGE_THREAD, &before);
+  std::thread canceller;
+  sock->on_connect = [&](ScriptedSocket& s) {
+    s.RaiseConnectSequence();
+    // The silence of the server: the peer thread waits, the run must block meanwhile.
+    canceller = std::thread([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      vc->PostCancelSend();
+    });
+  };
+  auto start = std::chrono::steady_clock::now();
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  auto wall = std::chrono::steady_clock::now() - start;
+  canceller.join();
+  rusage after{};
+  getrusage(RUSAGE_THREAD, &after);
+  auto cpu_us = [](const rusage& r) {
+    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+           r.ru_stime.tv_usec;
+  };
+  long used = cpu_us(after) - cpu_us(before);
+  EXPECT_GE(wall, std::chrono::milliseconds(300));
+  EXPECT_LT(used, 30000) << "the wait used " << used << " us of CPU";
+}
+
+}  // namespace
+}  // namespace vexcomm::testing
