@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vexcomm::quotes {
+
+// The order of stored quote dates. Dates in the forms the server and the date converter use,
+// DD.MM.YYYY (day and month may have one digit) and YYYY-MM-DD, sort by the date they name and
+// before any other text; other texts sort by their bytes. Both forms of one day give one key.
+std::string DateSortKey(std::string_view datum);
+
+// The SQL name under which the quote database registers DateSortKey on each connection.
+inline constexpr std::string_view kDateSortFunction = "vx_datum_key";
+
+}  // namespace vexcomm::quotes

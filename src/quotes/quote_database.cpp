@@ -1,0 +1,292 @@
+#include "quotes/quote_database.h"
+
+#include <exception>
+#include <limits>
+#include <system_error>
+
+#include <vexcomm/error.h>
+
+#include "platform/host_services.h"
+#include "platform/utf8.h"
+#include "quotes/date_sort_key.h"
+#include "quotes/sqlite_handle.h"
+#include "quotes/stored_value.h"
+
+namespace vexcomm {
+
+using quotes::Connection;
+using quotes::Statement;
+
+namespace quotes {
+
+namespace {
+
+constexpr std::size_t kStoredNameLength = 60;
+
+constexpr std::string_view kSchema[] = {
+    "CREATE TABLE Aktien (ID INTEGER PRIMARY KEY, WKN TEXT, ISIN TEXT, Name TEXT)",
+    "CREATE TABLE Kurse (ID INTEGER PRIMARY KEY, AktienID INTEGER, Datum TEXT, Kurs TEXT)",
+    "CREATE INDEX KurseAktienDatum ON Kurse (AktienID, Datum)",
+    "CREATE INDEX AktienWKN ON Aktien (WKN)",
+};
+
+std::string Describe(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Error& e) {
+    return e.description();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return StandardErrorText(0);
+  }
+}
+
+int32_t ToLong(int64_t value) {
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    Raise(errnum::kOverflow);
+  }
+  return static_cast<int32_t>(value);
+}
+
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  return dir;
+}
+
+// Copies under a temporary name first: a copy cut short never looks like a database.
+void CopyTemplate(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::filesystem::create_directories(to.parent_path());
+  auto partial = to;
+  partial += ".part";
+  std::filesystem::copy_file(from, partial, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::rename(partial, to);
+}
+
+// The prepared statements of one write pass.
+struct WriteStatements {
+  explicit WriteStatements(Connection& c)
+      : find_stock(c.handle(), "SELECT ID FROM Aktien WHERE WKN = ?1 ORDER BY ID LIMIT 1"),
+        add_stock(c.handle(), "INSERT INTO Aktien (ID, WKN, ISIN, Name) VALUES (?1, ?2, ?3, ?4)"),
+        find_quote(c.handle(),
+                   "SELECT ID FROM Kurse WHERE AktienID = ?1 AND Datum = ?2 ORDER BY ID LIMIT 1"),
+        update_quote(c.handle(), "UPDATE Kurse SET Kurs = ?2 WHERE ID = ?1"),
+        add_quote(c.handle(),
+                  "INSERT INTO Kurse (ID, AktienID, Datum, Kurs) VALUES (?1, ?2, ?3, ?4)") {}
+
+  Statement find_stock;
+  Statement add_stock;
+  Statement find_quote;
+  Statement update_quote;
+  Statement add_quote;
+};
+
+// Merges one stock; the caller wraps it in a savepoint.
+void WriteStock(Connection& connection, WriteStatements& s, const clsAktie& stock,
+                const ResolvedDbContext& context) {
+  // The stored WKN is found through its index: the transform is deterministic.
+  s.find_stock.Bind(1, encode(stock.WKN));
+  int64_t stock_id;
+  if (s.find_stock.Step()) {
+    stock_id = s.find_stock.Int64(0);
+    s.find_stock.Reset();
+  } else {
+    s.find_stock.Reset();
+    stock_id = int64_t{FindLastID(connection, Table::Aktien, context)} + 1;
+    s.add_stock.Bind(1, stock_id)
+        .Bind(2, encode(stock.WKN))
+        .Bind(3, encode(stock.ISIN))
+        .Bind(4, encode(platform::CodePointPrefix(stock.Name, kStoredNameLength)))
+        .Execute();
+  }
+  for (int32_t i = 1; i <= stock.KursCount(); ++i) {
+    auto quote = stock.Kurs(i);
+    if (!quote) break;
+    s.find_quote.Bind(1, stock_id).Bind(2, quote->Datum);
+    if (s.find_quote.Step()) {
+      // Same stock and date: the new price replaces the stored one, the row keeps its ID.
+      int64_t quote_id = s.find_quote.Int64(0);
+      s.find_quote.Reset();
+      s.update_quote.Bind(1, quote_id).Bind(2, encode(quote->Kurs)).Execute();
+    } else {
+      s.find_quote.Reset();
+      int64_t quote_id = int64_t{FindLastID(connection, Table::Kurse, context)} + 1;
+      s.add_quote.Bind(1, quote_id)
+          .Bind(2, stock_id)
+          .Bind(3, quote->Datum)
+          .Bind(4, encode(quote->Kurs))
+          .Execute();
+    }
+  }
+}
+
+}  // namespace
+
+void ResolvedDbContext::Message(std::string_view title, std::string_view text) const {
+  try {
+    message_box(std::string(title), std::string(text));
+  } catch (...) {
+    // The box is only a notice.
+  }
+}
+
+ResolvedDbContext Resolve(const QuoteDbContext& context) {
+  ResolvedDbContext resolved;
+  std::string data_dir =
+      context.data_dir.empty() ? platform::DefaultTextSetting(5) : context.data_dir;
+  std::string ini_dir = context.ini_dir.empty() ? platform::DefaultTextSetting(3) : context.ini_dir;
+  resolved.database = WithSlash(std::move(data_dir)) + std::string(kDatabaseFileName);
+  resolved.template_database = WithSlash(std::move(ini_dir)) + std::string(kDatabaseFileName);
+  resolved.message_box = context.message_box ? context.message_box : platform::DefaultMessageBox;
+  resolved.log = context.log ? context.log : [](std::string_view) {};
+  resolved.progress_step = context.progress_step ? context.progress_step : [] {};
+  return resolved;
+}
+
+int32_t FindLastID(Connection& connection, Table table, const ResolvedDbContext& context) {
+  const std::string_view name = table == Table::Aktien ? "Aktien" : "Kurse";
+  try {
+    // The table name comes from the fixed pair above, never from data.
+    Statement query(connection.handle(), table == Table::Aktien ? "SELECT MAX(ID) FROM Aktien"
+                                                                : "SELECT MAX(ID) FROM Kurse");
+    if (query.Step() && !query.IsNull(0)) return ToLong(query.Int64(0));
+    return 0;
+  } catch (...) {
+    std::string text = Describe(std::current_exception());
+    text.append("\r\n\r\nTable = ").append(name);
+    context.Message(kFindLastIdTitle, text);
+    return 0;
+  }
+}
+
+}  // namespace quotes
+
+bool colAktien::ReadDB() {
+  Clear();
+  const auto context = quotes::Resolve(*context_);
+  try {
+    if (!std::filesystem::exists(context.database)) return true;
+    // Read-write: a write cut short leaves a journal that only such a connection rolls back.
+    Connection connection(context.database, quotes::kDatabaseKey, Connection::Mode::ReadWrite);
+    Statement stocks(connection.handle(), "SELECT ID, WKN, ISIN, Name FROM Aktien ORDER BY ID");
+    // Dates sort as dates (DD.MM.YYYY across years too); the stored text stays as sent.
+    Statement quotes(connection.handle(), last_date_only_
+                                              ? "SELECT Datum FROM Kurse WHERE AktienID = ?1 "
+                                                "ORDER BY vx_datum_key(Datum) DESC, ID DESC LIMIT 1"
+                                              : "SELECT Datum, Kurs FROM Kurse WHERE AktienID = ?1 "
+                                                "ORDER BY vx_datum_key(Datum), ID");
+    while (stocks.Step()) {
+      const int32_t id = quotes::ToLong(stocks.Int64(0));
+      auto stock = AddFromDB(id, quotes::decode(stocks.Text(1)), quotes::decode(stocks.Text(2)),
+                             quotes::decode(stocks.Text(3)));
+      stock->SetDBID(id);
+      quotes.Bind(1, id);
+      if (last_date_only_) {
+        if (quotes.Step()) stock->VonDatum = quotes.Text(0);
+      } else {
+        while (quotes.Step()) {
+          std::string datum = quotes.Text(0);
+          if (stock->KursCount() == 0) stock->VonDatum = datum;
+          stock->KursAdd(std::move(datum), quotes::decode(quotes.Text(1)));
+        }
+        if (auto last = stock->Kurs(stock->KursCount())) stock->BisDatum = last->Datum;
+      }
+      quotes.Reset();
+    }
+    return true;
+  } catch (...) {
+    context.Message(quotes::kWriteTitle, quotes::Describe(std::current_exception()));
+    return false;
+  }
+}
+
+void colAktien::WriteToDB() {
+  const auto context = quotes::Resolve(*context_);
+  try {
+    if (!std::filesystem::exists(context.database)) {
+      if (!std::filesystem::exists(context.template_database)) {
+        context.Message(quotes::kDefaultTitle, quotes::kTemplateMissing);
+        return;
+      }
+      quotes::CopyTemplate(context.template_database, context.database);
+    }
+    Connection connection(context.database, quotes::kDatabaseKey, Connection::Mode::ReadWrite);
+    quotes::WriteStatements statements(connection);
+    // One transaction for the pass, one savepoint per stock: a crash leaves the file as it was,
+    // a failure keeps the stocks written before it.
+    quotes::Transaction transaction(connection);
+    try {
+      // Count is read afresh: the host's log handler may change the collection.
+      for (int32_t i = 1; i <= Count(); ++i) {
+        auto stock = Item(i);
+        if (!stock) break;
+        context.progress_step();
+        if (stock->WKN.empty()) {
+          context.log(stock->Name + ": Aktie hat keine WKN");
+          continue;
+        }
+        const int32_t count = stock->KursCount();
+        if (count == 0) {
+          context.log(stock->Name + ": keine Kurse vorhanden ");
+          continue;
+        }
+        context.log(stock->Name + ": " + std::to_string(count) + " Kurse speichern");
+        quotes::Savepoint savepoint(connection);
+        quotes::WriteStock(connection, statements, *stock, context);
+        savepoint.Release();
+      }
+    } catch (...) {
+      transaction.Commit();
+      throw;
+    }
+    transaction.Commit();
+  } catch (...) {
+    context.Message(quotes::kWriteTitle, quotes::Describe(std::current_exception()));
+  }
+}
+
+bool clsAktie::DeleteFromDB() {
+  const auto context = quotes::Resolve(context_ ? *context_ : QuoteDbContext{});
+  if (dbid_ < 1) {
+    context.Message(quotes::kDeleteTitle, quotes::kNoValidStockId);
+    return false;
+  }
+  try {
+    if (!std::filesystem::exists(context.database)) return false;
+    Connection connection(context.database, quotes::kDatabaseKey, Connection::Mode::ReadWrite);
+    // Both deletes or neither: a stock row never stays without its quotes.
+    quotes::Transaction transaction(connection);
+    Statement(connection.handle(), "DELETE FROM Kurse WHERE AktienID = ?1")
+        .Bind(1, dbid_)
+        .Execute();
+    Statement(connection.handle(), "DELETE FROM Aktien WHERE ID = ?1").Bind(1, dbid_).Execute();
+    transaction.Commit();
+    return true;
+  } catch (...) {
+    context.Message(quotes::kDeleteTitle, quotes::Describe(std::current_exception()));
+    return false;
+  }
+}
+
+bool CreateTemplateDatabase(const std::filesystem::path& file) {
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec) || ec) return false;
+  auto partial = file;
+  partial += ".part";
+  std::filesystem::remove(partial, ec);
+  try {
+    {
+      Connection connection(partial, quotes::kDatabaseKey, Connection::Mode::Create);
+      quotes::Transaction transaction(connection);
+      for (std::string_view sql : quotes::kSchema) connection.Execute(sql);
+      transaction.Commit();
+    }
+    std::filesystem::rename(partial, file);
+    return true;
+  } catch (...) {
+    std::filesystem::remove(partial, ec);
+    return false;
+  }
+}
+
+}  // namespace vexcomm

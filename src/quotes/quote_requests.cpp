@@ -1,0 +1,133 @@
+#include "quotes/quote_requests.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include <vexcomm/error.h>
+#include <vexcomm/quotes.h>
+
+#include "transport/frame.h"
+
+namespace vexcomm::quotes {
+
+namespace {
+
+using services::Log;
+using services::RunState;
+
+constexpr int32_t kQuoteRun = 14;
+constexpr int32_t kQuoteRunAll = 18;
+
+bool InQuoteRun(const RunState& state) {
+  try {
+    const int32_t entry = services::CurrentEntry(state);
+    return entry == kQuoteRun || entry == kQuoteRunAll;
+  } catch (...) {
+    return false;
+  }
+}
+
+// Nothing to request: the run ends at once instead of waiting for a time-out.
+void EndWithoutRequest(RunState& state) {
+  Log(state, "keine Aktien vorhanden", {});
+  if (state.end_session) {
+    state.end_session();
+  } else {
+    state.session_done = true;
+  }
+}
+
+// The stock the next request is for, or none when the position is past the end.
+std::shared_ptr<clsAktie> StockToRequest(RunState& state) {
+  if (!state.aktien) Raise(errnum::kObjectNotSet);
+  state.progress_total = 2 * state.aktien->Count();
+  return state.aktien->Item(state.aktien->CurrentIndex());
+}
+
+std::string NameForRequest(std::string name) {
+  std::replace(name.begin(), name.end(), ':', ' ');
+  return name;
+}
+
+}  // namespace
+
+void SendeAKWDT(RunState& state) {
+  SendRequest(state, transport::BuildRequest("AKWDT", std::span<const std::string>{}));
+  Log(state, "Datum WP-Kurse anfordern", {});
+}
+
+void SendeAKWPK(RunState& state) {
+  auto stock = StockToRequest(state);
+  if (!stock) return EndWithoutRequest(state);
+  // Written out in full: the fields go as they are, only the name loses its colons.
+  SendRequest(state, "VEXMSG:2:AKWPK:" + stock->WKN + ":" + stock->ISIN + ":" +
+                         NameForRequest(stock->Name) + ":" + stock->VonDatum + ":" +
+                         stock->BisDatum + ":MSGEND");
+  Log(state, "WP-Kurs abrufen WKN=" + stock->WKN + " ISIN=" + stock->ISIN + " Name=" + stock->Name,
+      {});
+}
+
+void SendeAKWPKAlle(RunState& state) {
+  auto stock = StockToRequest(state);
+  if (!stock) return EndWithoutRequest(state);
+  stock->VonDatum = state.host.date_to_text(state.host.today() - std::chrono::days(365));
+  SendRequest(state, "VEXMSG:2:AKWPK:" + stock->WKN + ":" + stock->ISIN + ":" +
+                         NameForRequest(stock->Name) + ":" + stock->VonDatum + ":MSGEND");
+  Log(state,
+      "Alle Kurse abrufen WKN=" + stock->WKN + " ISIN=" + stock->ISIN + " Name=" + stock->Name, {});
+}
+
+void SendeNeueWPK(RunState& state) {
+  if (!state.aktien) Raise(errnum::kObjectNotSet);
+  auto aktien = state.aktien;  // the host may drop the component's reference meanwhile
+  aktien->SetLastDateOnly(true);
+  aktien->WriteDB = true;
+  aktien->ReadDB();
+  aktien->SetLastDateOnly(false);
+  if (aktien->Count() == 0) return EndWithoutRequest(state);
+  state.operations[1] = kQuoteRun;
+  state.operations[2] = 6;
+  SendeAKWPK(state);
+}
+
+void VerarbeiteAIWDT(RunState& state) {
+  Log(state, "WP-Datum: ", state.elements->Item(4));
+}
+
+void VerarbeiteWIWPK(RunState& state) {
+  const auto elements = state.elements;
+  Log(state, "WKN  : ", elements->Item(4));
+  Log(state, "ISIN : ", elements->Item(5));
+  Log(state, "Name : ", elements->Item(6));
+  bool advanced = false;
+  try {
+    auto aktien = state.aktien;
+    if (!aktien) Raise(errnum::kObjectNotSet);
+    auto stock = aktien->Item(aktien->CurrentIndex());
+    if (!stock) Raise(errnum::kObjectNotSet);
+    stock->WKN = elements->Item(4);
+    stock->ISIN = elements->Item(5);
+    stock->Name = elements->Item(6);
+    ForEachQuote(elements->Item(7), [&stock](std::string_view date, std::string_view price) {
+      stock->KursAdd(std::string(date), std::string(price));
+    });
+    aktien->SetCurrentIndex(aktien->CurrentIndex() + 1);
+    advanced = true;
+    state.progress_counter = aktien->CurrentIndex();
+    services::ReportProgress(state);
+  } catch (...) {
+    services::ShowMessageBox(state, "VerarbeiteWIWPK", services::DescribeCurrentException());
+    // Skipped as after a server error, so the run cannot ask for the same stock forever.
+    if (!advanced && state.aktien && InQuoteRun(state)) {
+      state.aktien->SetCurrentIndex(state.aktien->CurrentIndex() + 1);
+    }
+  }
+}
+
+void FinishQuoteRun(RunState& state) {
+  auto aktien = state.aktien;
+  if (aktien && aktien->WriteDB) aktien->WriteToDB();
+}
+
+}  // namespace vexcomm::quotes

@@ -1,0 +1,319 @@
+#include "quotes/quote_database.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "quote_db_fixture.h"
+
+namespace vexcomm::quotes {
+namespace {
+
+using QuoteDatabaseTest = QuoteDbFixture;
+using Box = std::pair<std::string, std::string>;
+
+TEST_F(QuoteDatabaseTest, WithoutFileOrTemplate) {
+  auto aktien = NewCollection();
+  aktien->Add("710000", "DE0007100000", "Daimler")->KursAdd("02.01.2024", "50");
+  // Reading a missing file leaves the collection empty and shows nothing.
+  EXPECT_TRUE(aktien->ReadDB());
+  EXPECT_EQ(aktien->Count(), 0);
+  EXPECT_TRUE(boxes.empty());
+
+  aktien->Add("710000", "DE0007100000", "Daimler")->KursAdd("02.01.2024", "50");
+  aktien->WriteToDB();
+  EXPECT_EQ(boxes,
+            (std::vector<Box>{{"VexComm5", "Template-Datenbank Kurse.dat nicht vorhanden"}}));
+  EXPECT_FALSE(std::filesystem::exists(Database()));
+  EXPECT_EQ(steps, 0);
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
+  MakeTemplate();
+  const std::string template_bytes = FileBytes(ini.path() / "Kurse.dat");
+  auto aktien = NewCollection();
+  auto a = aktien->Add("710000", "DE0007100000", "Daimler");
+  a->KursAdd("02.01.2024", "50,10");
+  a->KursAdd("03.01.2024", "51,20");
+  aktien->Add("519000", "DE0005190003", "BMW")->KursAdd("02.01.2024", "90");
+  aktien->WriteToDB();
+
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(FileBytes(ini.path() / "Kurse.dat"), template_bytes);  // only ever copied
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "710000", "DE0007100000", "Daimler"},
+                                                {2, "519000", "DE0005190003", "BMW"}}));
+  EXPECT_EQ(QuoteRows(), (std::vector<QuoteRow>{{1, 1, "02.01.2024", "50,10"},
+                                                {2, 1, "03.01.2024", "51,20"},
+                                                {3, 2, "02.01.2024", "90"}}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"Daimler: 2 Kurse speichern", "BMW: 1 Kurse speichern"}));
+  EXPECT_EQ(steps, 2);
+}
+
+TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
+  MakeTemplate();
+  {
+    auto first = NewCollection();
+    auto s = first->Add("710000", "DE0007100000", "Daimler");
+    s->KursAdd("02.01.2024", "50");
+    s->KursAdd("03.01.2024", "51");
+    first->WriteToDB();
+  }
+  auto second = NewCollection();
+  // Same WKN, other ISIN and name: the stored ones stay.
+  auto s = second->Add("710000", "XX0000000000", "Mercedes-Benz Group");
+  s->KursAdd("03.01.2024", "61");  // stored date: updated in place
+  s->KursAdd("04.01.2024", "70");
+  s->KursAdd("04.01.2024", "71");  // two quotes of one date: the later wins
+  s->KursAdd("it's", "1");         // a quote in the date is data, not SQL
+  second->WriteToDB();
+
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "710000", "DE0007100000", "Daimler"}}));
+  EXPECT_EQ(QuoteRows(), (std::vector<QuoteRow>{{1, 1, "02.01.2024", "50"},
+                                                {2, 1, "03.01.2024", "61"},
+                                                {3, 1, "04.01.2024", "71"},
+                                                {4, 1, "it's", "1"}}));
+}
+
+TEST_F(QuoteDatabaseTest, StoredNameIsCutToSixtyCharacters) {
+  MakeTemplate();
+  auto aktien = NewCollection();
+  // Umlauts take two bytes: the cut counts characters.
+  const std::string name = std::string(50, 'a') + "ÄÖÜäöüßéèê" + std::string(10, 'z');
+  aktien->Add("1", "", name)->KursAdd("01.01.2024", "1");
+  aktien->WriteToDB();
+  ASSERT_EQ(StockRows().size(), 1u);
+  EXPECT_EQ(StockRows()[0].name, std::string(50, 'a') + "ÄÖÜäöüßéèê");
+  EXPECT_EQ(StockRows()[0].isin, "");
+  EXPECT_EQ(log, std::vector<std::string>{name + ": 1 Kurse speichern"});
+}
+
+TEST_F(QuoteDatabaseTest, StocksWithoutWknOrQuotesAreLoggedAndCounted) {
+  MakeTemplate();
+  auto aktien = NewCollection();
+  aktien->Add("", "DE1", "Ohne WKN")->KursAdd("01.01.2024", "1");
+  aktien->Add("2", "DE2", "Ohne Kurse");
+  aktien->Add("3", "DE3", "Mit Kursen")->KursAdd("01.01.2024", "3");
+  aktien->WriteToDB();
+  EXPECT_EQ(log, (std::vector<std::string>{"Ohne WKN: Aktie hat keine WKN",
+                                           "Ohne Kurse: keine Kurse vorhanden ",
+                                           "Mit Kursen: 1 Kurse speichern"}));
+  EXPECT_EQ(steps, 3);
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "3", "DE3", "Mit Kursen"}}));
+  EXPECT_EQ(QuoteRows().size(), 1u);
+}
+
+TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
+  MakeTemplate();
+  {
+    auto run = NewCollection();
+    auto a = run->Add("710000", "DE0007100000", "Daimler: Aktie");
+    // Sent out of order, and across a year: as text "01.01.2024" < "31.12.2023".
+    for (auto [d, p] : {std::pair{"15.01.2024", "c"},
+                        {"31.12.2023", "a"},
+                        {"01.01.2024", "b"},
+                        {"2.2.2023", "0"}}) {
+      a->KursAdd(d, p);
+    }
+    auto b = run->Add("519000", "DE0005190003", "BMW");
+    for (auto [d, p] : {std::pair{"2024-01-10", "y"}, {"2023-12-01", "x"}}) b->KursAdd(d, p);
+    run->Add("ohne", "", "Ohne Kurse");
+    run->WriteToDB();
+  }
+  // A stock row without quotes, as another writer may leave it.
+  ExecuteSql("INSERT INTO Aktien (ID, WKN, ISIN, Name) VALUES (7, '', '', '')");
+
+  auto aktien = NewCollection();
+  aktien->Add("stale", "", "")->KursAdd("1", "1");
+  EXPECT_TRUE(aktien->ReadDB());
+  ASSERT_EQ(aktien->Count(), 3);
+  auto a = aktien->Item(1);
+  EXPECT_EQ(a->WKN, "710000");
+  EXPECT_EQ(a->ISIN, "DE0007100000");
+  EXPECT_EQ(a->Name, "Daimler: Aktie");
+  EXPECT_EQ(a->ID, 1);
+  EXPECT_EQ(a->DBID(), 1);
+  std::string order;
+  for (int32_t i = 1; i <= a->KursCount(); ++i)
+    order += a->Kurs(i)->Datum + "=" + a->Kurs(i)->Kurs + " ";
+  EXPECT_EQ(order, "2.2.2023=0 31.12.2023=a 01.01.2024=b 15.01.2024=c ");
+  EXPECT_EQ(a->VonDatum, "2.2.2023");
+  EXPECT_EQ(a->BisDatum, "15.01.2024");
+  auto b = aktien->Item(2);
+  EXPECT_EQ(b->Kurs(1)->Datum, "2023-12-01");
+  EXPECT_EQ(b->BisDatum, "2024-01-10");
+  auto empty = aktien->Item(3);
+  EXPECT_EQ(empty->DBID(), 7);
+  EXPECT_EQ(empty->KursCount(), 0);
+  EXPECT_EQ(empty->VonDatum, "");
+  EXPECT_EQ(empty->BisDatum, "");
+  EXPECT_EQ(aktien->CurrentIndex(), 1);
+
+  aktien->SetLastDateOnly(true);
+  EXPECT_TRUE(aktien->ReadDB());
+  ASSERT_EQ(aktien->Count(), 3);
+  EXPECT_EQ(aktien->Item(1)->KursCount(), 0);
+  EXPECT_EQ(aktien->Item(1)->VonDatum, "15.01.2024");
+  EXPECT_EQ(aktien->Item(1)->BisDatum, "");
+  EXPECT_EQ(aktien->Item(2)->VonDatum, "2024-01-10");
+  EXPECT_EQ(aktien->Item(3)->VonDatum, "");
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) {
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+  };
+  const Case cases[] = {
+      {"text file",
+       [this] { std::ofstream(Database(), std::ios::binary) << std::string(4096, 'x'); }},
+      {"other password",
+       [this] {
+         Connection c(Database(), "apfel+birnen", Connection::Mode::Create);
+         c.Execute("CREATE TABLE Aktien (ID INTEGER PRIMARY KEY, WKN TEXT, ISIN TEXT, Name TEXT)");
+       }},
+  };
+  MakeTemplate();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(Database());
+    c.make();
+    const std::string before = FileBytes(Database());
+    boxes.clear();
+
+    auto aktien = NewCollection();
+    aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
+    aktien->WriteToDB();
+    EXPECT_FALSE(aktien->ReadDB());
+    auto stock = aktien->AddFromDB(1, "1", "", "A");
+    stock->SetDBID(1);
+    EXPECT_FALSE(stock->DeleteFromDB());
+
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");
+    EXPECT_EQ(boxes[1].first, "VexComm.Aktien.WriteToDB");
+    EXPECT_EQ(boxes[2].first, "VexComm.Aktien.DeleteFromDB");
+    for (const auto& box : boxes) {
+      EXPECT_NE(box.second.find("keine Kursdatenbank oder hat ein anderes Kennwort"),
+                std::string::npos)
+          << box.second;
+    }
+    EXPECT_EQ(FileBytes(Database()), before);
+    EXPECT_EQ(steps, 0);
+  }
+}
+
+TEST_F(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
+  MakeTemplate();
+  auto run = NewCollection();
+  for (const char* wkn : {"1", "2"}) {
+    auto s = run->Add(wkn, "", std::string("S") + wkn);
+    s->KursAdd("01.01.2024", "1");
+    s->KursAdd("02.01.2024", "2");
+  }
+  // A stock made with Add is not deletable, even with an ID set, and nothing is deleted.
+  auto made = run->Item(1);
+  made->ID = 1;
+  EXPECT_FALSE(made->DeleteFromDB());  // no file yet either: the ID check comes first
+  EXPECT_EQ(boxes, (std::vector<Box>{{"VexComm.Aktien.DeleteFromDB", "Keine gültige Aktien-ID"}}));
+  boxes.clear();
+
+  auto loaded = NewCollection();
+  loaded->AddFromDB(1, "1", "", "S1")->SetDBID(1);
+  EXPECT_FALSE(loaded->Item(1)->DeleteFromDB());  // no file: nothing to delete, no message
+  EXPECT_TRUE(boxes.empty());
+
+  run->WriteToDB();
+  ASSERT_TRUE(loaded->ReadDB());
+  ASSERT_EQ(loaded->Count(), 2);
+
+  // A row that refuses deletion: the quotes deleted before it come back with the rollback.
+  ExecuteSql(
+      "CREATE TRIGGER keep BEFORE DELETE ON Aktien WHEN OLD.ID = 2 "
+      "BEGIN SELECT RAISE(ABORT, 'gesperrt'); END");
+  EXPECT_FALSE(loaded->Item(2)->DeleteFromDB());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].first, "VexComm.Aktien.DeleteFromDB");
+  EXPECT_NE(boxes[0].second.find("gesperrt"), std::string::npos);
+  EXPECT_EQ(QuoteRows().size(), 4u);
+
+  auto first = loaded->Item(1);
+  EXPECT_TRUE(first->DeleteFromDB());
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{2, "2", "", "S2"}}));
+  EXPECT_EQ(QuoteRows(),
+            (std::vector<QuoteRow>{{3, 2, "01.01.2024", "1"}, {4, 2, "02.01.2024", "2"}}));
+  // Only the file changes.
+  EXPECT_EQ(loaded->Count(), 2);
+  EXPECT_EQ(first->KursCount(), 2);
+  EXPECT_EQ(first->DBID(), 1);
+}
+
+TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
+  MakeTemplate();
+  auto run = NewCollection();
+  run->Add("1", "", "A")->KursAdd("01.01.2024", "a");
+  run->WriteToDB();
+  ExecuteSql(
+      "CREATE TRIGGER boom BEFORE INSERT ON Kurse WHEN NEW.Datum = 'boom' "
+      "BEGIN SELECT RAISE(ABORT, 'kaputt'); END");
+
+  auto next = NewCollection();
+  next->Add("1", "", "A")->KursAdd("02.01.2024", "a2");
+  auto b = next->Add("2", "", "B");
+  b->KursAdd("01.01.2024", "b1");
+  b->KursAdd("boom", "x");
+  next->Add("3", "", "C")->KursAdd("01.01.2024", "c");
+  steps = 0;
+  next->WriteToDB();
+
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");
+  EXPECT_NE(boxes[0].second.find("kaputt"), std::string::npos);
+  EXPECT_EQ(steps, 2);  // the failure ends the pass
+  // A's new quote stays; B is undone as a whole (no stock row without its quotes); C never ran.
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
+  EXPECT_EQ(QuoteRows(),
+            (std::vector<QuoteRow>{{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}));
+}
+
+TEST_F(QuoteDatabaseTest, FindLastID) {
+  MakeTemplate();
+  std::filesystem::copy_file(ini.path() / "Kurse.dat", Database());
+  const auto resolved = Resolve(context);
+  {
+    Connection c(Database(), kDatabaseKey, Connection::Mode::ReadWrite);
+    EXPECT_EQ(FindLastID(c, Table::Aktien, resolved), 0);
+    c.Execute("INSERT INTO Kurse (ID, AktienID, Datum, Kurs) VALUES (41, 1, 'd', 'k')");
+    c.Execute("INSERT INTO Kurse (ID, AktienID, Datum, Kurs) VALUES (3, 1, 'e', 'k')");
+    EXPECT_EQ(FindLastID(c, Table::Kurse, resolved), 41);
+    c.Execute("DROP TABLE Kurse");
+    EXPECT_EQ(FindLastID(c, Table::Kurse, resolved), 0);
+  }
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].first, "HbProc:FindLastID");
+  EXPECT_NE(boxes[0].second.find("no such table"), std::string::npos);
+  EXPECT_TRUE(boxes[0].second.ends_with("\r\n\r\nTable = Kurse")) << boxes[0].second;
+}
+
+TEST_F(QuoteDatabaseTest, TemplateIsEncryptedAndNeverReplaced) {
+  const auto file = ini.path() / "Kurse.dat";
+  ASSERT_TRUE(CreateTemplateDatabase(file));
+  const std::string bytes = FileBytes(file);
+  EXPECT_NE(bytes.substr(0, 15), "SQLite format 3");
+  EXPECT_FALSE(CreateTemplateDatabase(file));
+  EXPECT_EQ(FileBytes(file), bytes);
+  EXPECT_THROW(Connection(file, "falsch", Connection::Mode::ReadOnly), Error);
+  Connection c(file, kDatabaseKey, Connection::Mode::ReadOnly);
+  Statement s(c.handle(),
+              "SELECT name FROM sqlite_master WHERE type IN ('table', 'index') ORDER BY name");
+  std::vector<std::string> names;
+  while (s.Step()) names.push_back(s.Text(0));
+  EXPECT_EQ(names, (std::vector<std::string>{"Aktien", "AktienWKN", "Kurse", "KurseAktienDatum"}));
+}
+
+}  // namespace
+}  // namespace vexcomm::quotes

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <vexcomm/error.h>
+#include <vexcomm/quotes.h>
+
+namespace vexcomm {
+namespace {
+
+using automation::DispId;
+using automation::InvokeKind;
+using automation::Variant;
+
+TEST(QuoteModelTest, OutOfRangeGivesNoObjectWithoutError) {
+  auto aktien = std::make_shared<colAktien>();
+  EXPECT_EQ(aktien->Count(), 0);
+  EXPECT_FALSE(aktien->WriteDB);
+  auto stock = aktien->Add("1", "I", "N");
+  stock->KursAdd("01.01.2024", "1,5");
+  for (int32_t index : {-1, 0, 2, 1000}) {
+    EXPECT_EQ(aktien->Item(index), nullptr) << index;
+    EXPECT_EQ(stock->Kurs(index), nullptr) << index;
+    // Late bound: an empty object, not an error.
+    Variant item = aktien->Call("Item", {Variant(index)});
+    EXPECT_EQ(item.type(), automation::VarType::Object);
+    EXPECT_EQ(item.ToObject(), nullptr);
+    EXPECT_EQ(stock->Call("Kurs", {Variant(index)}).ToObject(), nullptr);
+  }
+  EXPECT_EQ(aktien->Item(1), stock);
+  EXPECT_EQ(stock->Kurs(1)->Kurs, "1,5");
+}
+
+TEST(QuoteModelTest, CurrentIndexNeverReadsBelowOneAndIsResetByFilling) {
+  colAktien aktien;
+  EXPECT_EQ(aktien.CurrentIndex(), 1);  // a fresh collection starts at the first stock
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+  };
+  const Step resets[] = {
+      {"Add", [&] { aktien.Add("2", "", ""); }},
+      {"AddFromDB", [&] { aktien.AddFromDB(7, "3", "", ""); }},
+      {"Clear", [&] { aktien.Clear(); }},
+  };
+  for (const auto& step : resets) {
+    aktien.SetCurrentIndex(5);
+    step.change();
+    EXPECT_EQ(aktien.CurrentIndex(), 1) << step.what;
+  }
+  for (int32_t stored : {0, -3}) {
+    aktien.SetCurrentIndex(stored);
+    EXPECT_EQ(aktien.CurrentIndex(), 1);
+  }
+  // Nothing else moves it: reading, Item and Count leave a later position alone.
+  aktien.Add("a", "", "");
+  aktien.SetCurrentIndex(3);
+  aktien.Item(1);
+  aktien.Count();
+  EXPECT_EQ(aktien.CurrentIndex(), 3);
+}
+
+TEST(QuoteModelTest, ClearingKeepsWhatTheHostHolds) {
+  colAktien aktien;
+  auto first = aktien.Add("710000", "DE0007100000", "Daimler");
+  auto quote = first->KursAdd("02.01.2024", "50");
+  first->KursAdd("02.01.2024", "51");  // the list keeps duplicate dates
+  EXPECT_EQ(first->KursCount(), 2);
+  first->VonDatum = "01.01.2024";
+  first->BisDatum = "31.01.2024";
+  aktien.Add("2", "", "");
+
+  aktien.Clear();
+  EXPECT_EQ(aktien.Count(), 0);
+  EXPECT_EQ(first->WKN, "710000");
+  EXPECT_EQ(first->VonDatum, "01.01.2024");
+  EXPECT_EQ(first->BisDatum, "31.01.2024");
+  EXPECT_EQ(first->KursCount(), 0);
+  EXPECT_EQ(quote->Kurs, "50");  // a quote the host holds outlives its list
+}
+
+TEST(QuoteModelTest, AddAndAddFromDBFillInOrder) {
+  colAktien aktien;
+  auto made = aktien.Add("W", "I", "N");
+  EXPECT_EQ(made->ID, 0);
+  EXPECT_EQ(made->DBID(), 0);
+  EXPECT_TRUE(made->VonDatum.empty());
+  auto loaded = aktien.AddFromDB(42, "W2", "I2", "N2");
+  EXPECT_EQ(loaded->ID, 42);
+  EXPECT_EQ(loaded->DBID(), 0);  // only ReadDB sets the row that DeleteFromDB uses
+  EXPECT_EQ(loaded->Name, "N2");
+  EXPECT_EQ(aktien.Item(2), loaded);
+}
+
+// Each member of a class's late-bound table in slot order: name, id, kind, argument count.
+struct Slot {
+  std::string_view name;
+  DispId id;
+  InvokeKind kind;
+  std::size_t args;
+};
+
+template <class T>
+std::vector<Slot> SlotsOf() {
+  std::vector<Slot> slots;
+  for (const auto& m : T::Members()) slots.push_back({m.name, m.id, m.kind, m.arg_count});
+  return slots;
+}
+
+bool operator==(const Slot& a, const Slot& b) {
+  return a.name == b.name && a.id == b.id && a.kind == b.kind && a.args == b.args;
+}
+
+void PrintTo(const Slot& s, std::ostream* os) {
+  *os << s.name << "/" << std::hex << s.id << "/" << static_cast<int>(s.kind) << "/" << s.args;
+}
+
+constexpr auto Get = InvokeKind::PropertyGet;
+constexpr auto Put = InvokeKind::PropertyPut;
+constexpr auto Method = InvokeKind::Method;
+
+TEST(QuoteModelTest, LateBoundTablesInSlotOrder) {
+  EXPECT_EQ(SlotsOf<colAktien>(), (std::vector<Slot>{{"WriteDB", 0x40030003, Get, 0},
+                                                     {"WriteDB", 0x40030003, Put, 1},
+                                                     {"Clear", 0x60030002, Method, 0},
+                                                     {"Count", 0x60030003, Method, 0},
+                                                     {"Add", 0x60030004, Method, 3},
+                                                     {"Item", 0x60030005, Method, 1},
+                                                     {"ReadDB", 0x60030009, Method, 0}}));
+  EXPECT_EQ(SlotsOf<clsAktie>(), (std::vector<Slot>{{"WKN", 0x40030001, Get, 0},
+                                                    {"WKN", 0x40030001, Put, 1},
+                                                    {"ISIN", 0x40030002, Get, 0},
+                                                    {"ISIN", 0x40030002, Put, 1},
+                                                    {"Name", 0x40030003, Get, 0},
+                                                    {"Name", 0x40030003, Put, 1},
+                                                    {"VonDatum", 0x40030004, Get, 0},
+                                                    {"VonDatum", 0x40030004, Put, 1},
+                                                    {"BisDatum", 0x40030005, Get, 0},
+                                                    {"BisDatum", 0x40030005, Put, 1},
+                                                    {"Clear", 0x60030001, Method, 0},
+                                                    {"KursCount", 0x60030002, Method, 0},
+                                                    {"DeleteFromDB", 0x60030003, Method, 0},
+                                                    {"KursAdd", 0x60030004, Method, 2},
+                                                    {"Kurs", 0x60030005, Method, 1},
+                                                    {"ID", 0x40030007, Get, 0},
+                                                    {"ID", 0x40030007, Put, 1}}));
+  EXPECT_EQ(SlotsOf<clsKurs>(), (std::vector<Slot>{{"Datum", 0x40030000, Get, 0},
+                                                   {"Datum", 0x40030000, Put, 1},
+                                                   {"Kurs", 0x40030001, Get, 0},
+                                                   {"Kurs", 0x40030001, Put, 1}}));
+}
+
+TEST(QuoteModelTest, LateBoundCallsReachTheTypedMembers) {
+  RegisterQuoteClasses();
+  auto aktien = automation::CreateRegisteredObject("VexComm5.colAktien");
+  ASSERT_TRUE(aktien);
+  EXPECT_EQ(aktien->TypeName(), "colAktien");
+  aktien->Put("writedb", Variant(true));
+  EXPECT_TRUE(aktien->Get("WriteDB").ToBool());
+  auto stock =
+      aktien->Call("Add", {Variant("710000"), Variant("DE1"), Variant("Daimler")}).ToObject();
+  ASSERT_TRUE(stock);
+  stock->Call("KursAdd", {Variant("02.01.2024"), Variant("50,1")});
+  auto quote = stock->Call("Kurs", {Variant(int32_t{1})}).ToObject();
+  EXPECT_EQ(quote->Get("Kurs").ToString(), "50,1");
+  stock->Put("ID", Variant(int32_t{9}));
+  EXPECT_EQ(stock->Get("ID").ToInt32(), 9);
+  EXPECT_EQ(aktien->Call("Count").ToInt32(), 1);
+  // No member is the default member.
+  EXPECT_FALSE(aktien->GetIdOfName("_NewEnum"));
+  EXPECT_THROW(aktien->Invoke(automation::kDispIdValue, Method, {}), Error);
+  // Internal members stay off the late-bound surface.
+  for (std::string_view internal : {"CurrentIndex", "LastDateOnly", "AddFromDB", "WriteToDB"}) {
+    EXPECT_FALSE(aktien->GetIdOfName(internal)) << internal;
+  }
+  EXPECT_FALSE(stock->GetIdOfName("DBID"));
+  try {
+    aktien->Call("Item", {});
+    FAIL() << "Item without its index";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), errnum::kWrongArgumentCount);
+  }
+
+  auto made = automation::CreateRegisteredObject("VexComm5.clsAktie");
+  EXPECT_EQ(made->TypeName(), "clsAktie");
+  EXPECT_THROW(automation::CreateRegisteredObject("VexComm5.clsKurs"), Error);
+}
+
+TEST(QuoteModelTest, AnswersItsInterfaceIds) {
+  struct Case {
+    std::shared_ptr<automation::Dispatch> object;
+    std::vector<std::string_view> ids;
+  };
+  const Case cases[] = {
+      {std::make_shared<colAktien>(), {colAktien::kIid}},
+      {std::make_shared<clsAktie>(), {clsAktie::kIid, "{b4fa3596-42aa-42fb-b526-781a833be552}"}},
+      {std::make_shared<clsKurs>(), {clsKurs::kIid}},
+  };
+  for (const auto& c : cases) {
+    for (auto id : c.ids) EXPECT_TRUE(c.object->Supports(id)) << id;
+    EXPECT_TRUE(c.object->Supports(automation::kIidDispatch));
+    EXPECT_FALSE(c.object->Supports("{00000000-0000-0000-0000-000000000001}"));
+  }
+  EXPECT_FALSE(std::make_shared<colAktien>()->Supports(clsAktie::kIid));
+}
+
+}  // namespace
+}  // namespace vexcomm

@@ -1,0 +1,326 @@
+#include "quotes/quote_requests.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <vexcomm/cls_fehler.h>
+#include <vexcomm/quotes.h>
+
+#include "platform/number_text.h"
+#include "quotes/sqlite_handle.h"
+#include "services/reply_dispatcher.h"
+#include "support/temp_dir.h"
+#include "transport/cls_element.h"
+#include "transport/frame.h"
+
+namespace vexcomm::quotes {
+namespace {
+
+using namespace std::chrono;
+
+// A run state as the component hands it over, with the host's side recorded.
+class QuoteRun {
+ public:
+  QuoteRun() {
+    state.elements = std::make_shared<transport::clsElement>();
+    state.aktien = std::make_shared<colAktien>();
+    state.fehler = std::make_shared<clsFehler>();
+    state.host.message_box = [this](const std::string& title, const std::string& text) {
+      boxes.emplace_back(title, text);
+    };
+    // A converter unlike the default, so a test sees that its text is the one sent.
+    state.host.date_to_text = [](sys_days day) {
+      year_month_day ymd{day};
+      return std::to_string(int(ymd.year())) + "/" + std::to_string(unsigned(ymd.month())) + "/" +
+             std::to_string(unsigned(ymd.day()));
+    };
+    state.host.today = [] { return sys_days{2024y / March / 1}; };
+    state.callback = automation::MakeCallback([this](int16_t kind, const std::string& text) {
+      if (kind == 0) log.push_back(text);
+      if (kind == 2) progress.push_back(text);
+    });
+    state.send_frame = [this] { sent.push_back(state.outgoing_frame); };
+    state.end_session = [this] { state.session_done = true; };
+    state.session_done = false;
+    state.aktien->SetDatabaseContext(
+        QuoteDbContext{data.dir(), ini.dir(), state.host.message_box,
+                       [this](std::string_view text) { services::Log(state, text, {}); },
+                       [this] {
+                         ++state.progress_counter;
+                         services::ReportProgress(state);
+                       }});
+  }
+
+  void Start(int32_t operation) {
+    state.operations = {0, operation, 6};
+    state.step = 1;
+  }
+  void Receive(std::string_view frame) { transport::SplitElements(frame, *state.elements, true); }
+
+  // The dispatcher's and Advance's part of a quote run: one request per stock until the
+  // position passes the end. `reply` answers each request.
+  void RunQuotes(void (*request)(services::RunState&),
+                 const std::function<std::string(int32_t index)>& reply, bool first_sent = false) {
+    if (!first_sent) request(state);
+    while (!state.session_done) {
+      const int32_t index = state.aktien->CurrentIndex();
+      const std::string frame = reply(index);
+      Receive(frame);
+      if (state.elements->Item(3) == "AIWPK") {
+        VerarbeiteWIWPK(state);
+      } else {
+        services::VerarbeiteAIERR(state);
+      }
+      if (state.aktien->CurrentIndex() > state.aktien->Count()) {
+        FinishQuoteRun(state);
+        state.session_done = true;
+      } else {
+        request(state);
+      }
+    }
+  }
+
+  static std::string Percent(double counter, double total) {
+    return platform::FormatGeneralNumber(counter / total * 100.0);
+  }
+
+  test::TempDir data;
+  test::TempDir ini;
+  services::RunState state;
+  std::vector<std::pair<std::string, std::string>> boxes;
+  std::vector<std::string> log;
+  std::vector<std::string> progress;
+  std::vector<std::string> sent;
+};
+
+TEST(QuoteRequestsTest, QuoteDate) {
+  QuoteRun run;
+  run.Start(13);
+  SendeAKWDT(run.state);
+  run.Receive("VEXMSG:2:AIWDT:29.02.2024:MSGEND");
+  VerarbeiteAIWDT(run.state);
+  EXPECT_EQ(run.sent, std::vector<std::string>{"VEXMSG:2:AKWDT:MSGEND"});
+  EXPECT_EQ(run.log,
+            (std::vector<std::string>{"Datum WP-Kurse anfordern ", "WP-Datum:  29.02.2024"}));
+}
+
+TEST(QuoteRequestsTest, RequestTextsByteForByte) {
+  struct Case {
+    const char* what;
+    void (*request)(services::RunState&);
+    std::string wkn, isin, name, von, bis;
+    std::string frame, log, von_after;
+  };
+  const Case cases[] = {
+      {"14: colons in the name become blanks, only there", SendeAKWPK, "710:000", "DE:1", "A:B:C",
+       "01.01.2024", "31.01.2024", "VEXMSG:2:AKWPK:710:000:DE:1:A B C:01.01.2024:31.01.2024:MSGEND",
+       "WP-Kurs abrufen WKN=710:000 ISIN=DE:1 Name=A:B:C ", "01.01.2024"},
+      {"14: empty fields stay empty", SendeAKWPK, "", "", "", "", "", "VEXMSG:2:AKWPK::::::MSGEND",
+       "WP-Kurs abrufen WKN= ISIN= Name= ", ""},
+      {"14: umlauts go as they are", SendeAKWPK, "1", "", "Müller", "", "",
+       "VEXMSG:2:AKWPK:1::Müller:::MSGEND", "WP-Kurs abrufen WKN=1 ISIN= Name=Müller ", ""},
+      {"18: four fields, one year back from the converter", SendeAKWPKAlle, "519000",
+       "DE0005190003", "BMW:St", "01.01.2000", "31.12.2000",
+       "VEXMSG:2:AKWPK:519000:DE0005190003:BMW St:2023/3/2:MSGEND",
+       "Alle Kurse abrufen WKN=519000 ISIN=DE0005190003 Name=BMW:St ", "2023/3/2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QuoteRun run;
+    run.state.aktien->Add("other", "", "");
+    auto stock = run.state.aktien->Add(c.wkn, c.isin, c.name);
+    stock->VonDatum = c.von;
+    stock->BisDatum = c.bis;
+    run.state.aktien->SetCurrentIndex(2);
+    c.request(run.state);
+    EXPECT_EQ(run.sent, std::vector<std::string>{c.frame});
+    EXPECT_EQ(run.log, std::vector<std::string>{c.log});
+    EXPECT_EQ(stock->VonDatum, c.von_after);
+    EXPECT_EQ(run.state.progress_total, 4);
+    EXPECT_FALSE(run.state.session_done);
+  }
+}
+
+TEST(QuoteRequestsTest, QuoteListGrammar) {
+  struct Case {
+    std::string list;
+    std::vector<std::pair<std::string, std::string>> quotes;
+  };
+  const Case cases[] = {
+      {"d1*p1#d2#d3*p3*x#", {{"d1", "p1"}, {"d3", "p3"}}},
+      {"", {}},
+      {"#", {}},
+      {"##d*p##", {{"d", "p"}}},
+      {"*", {{"", ""}}},
+      {"d*", {{"d", ""}}},
+      {"*p*q*r", {{"", "p"}}},
+      {"02.01.2024*50,10#03.01.2024*51,20", {{"02.01.2024", "50,10"}, {"03.01.2024", "51,20"}}},
+      {"d*p#d*q", {{"d", "p"}, {"d", "q"}}},  // no merging while receiving
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    QuoteRun run;
+    run.Start(14);
+    auto stock = run.state.aktien->Add("w", "i", "n");
+    stock->KursAdd("old", "0");
+    run.Receive("VEXMSG:2:AIWPK:W2:I2:N2:" + c.list + ":MSGEND");
+    VerarbeiteWIWPK(run.state);
+    std::vector<std::pair<std::string, std::string>> got;
+    for (int32_t i = 2; i <= stock->KursCount(); ++i)
+      got.emplace_back(stock->Kurs(i)->Datum, stock->Kurs(i)->Kurs);
+    EXPECT_EQ(got, c.quotes);
+    EXPECT_EQ(stock->Kurs(1)->Datum, "old");  // appended, never replaced
+    EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "W2I2N2");
+    EXPECT_EQ(run.state.aktien->CurrentIndex(), 2);
+  }
+}
+
+TEST(QuoteRequestsTest, ReplyWithEmptyFieldsClearsTheStock) {
+  QuoteRun run;
+  run.Start(14);
+  run.state.aktien->Add("w", "i", "n");
+  run.Receive("VEXMSG:2:AIWPK::::MSGEND");
+  VerarbeiteWIWPK(run.state);
+  auto stock = run.state.aktien->Item(1);
+  EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "");
+  EXPECT_EQ(stock->KursCount(), 0);
+  EXPECT_EQ(run.log, (std::vector<std::string>{"WKN  :  ", "ISIN :  ", "Name :  "}));
+}
+
+TEST(QuoteRequestsTest, RunOverThreeStocksSavesAndReportsProgress) {
+  QuoteRun run;
+  ASSERT_TRUE(CreateTemplateDatabase(run.ini.path() / "Kurse.dat"));
+  run.Start(14);
+  for (const char* wkn : {"1", "2", "3"}) run.state.aktien->Add(wkn, "", std::string("S") + wkn);
+  run.state.aktien->WriteDB = true;
+  run.RunQuotes(SendeAKWPK, [](int32_t i) {
+    const std::string n = std::to_string(i);
+    return "VEXMSG:2:AIWPK:" + n + ":ISIN" + n + ":Neu" + n + ":02.01.2024*" + n + "0:MSGEND";
+  });
+  EXPECT_EQ(run.sent, (std::vector<std::string>{"VEXMSG:2:AKWPK:1::S1:::MSGEND",
+                                                "VEXMSG:2:AKWPK:2::S2:::MSGEND",
+                                                "VEXMSG:2:AKWPK:3::S3:::MSGEND"}));
+  ASSERT_GE(run.progress.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(run.progress.begin(), run.progress.begin() + 3),
+            (std::vector<std::string>{QuoteRun::Percent(2, 6), QuoteRun::Percent(3, 6),
+                                      QuoteRun::Percent(4, 6)}));
+  EXPECT_EQ(run.progress.size(), 6u);  // and one step per stock saved
+  EXPECT_TRUE(run.boxes.empty());
+  auto saved = std::make_shared<colAktien>();
+  saved->SetDatabaseContext(run.state.aktien->DatabaseContext());
+  ASSERT_TRUE(saved->ReadDB());
+  ASSERT_EQ(saved->Count(), 3);
+  EXPECT_EQ(saved->Item(3)->Name, "Neu3");
+  EXPECT_EQ(saved->Item(3)->Kurs(1)->Kurs, "30");
+}
+
+TEST(QuoteRequestsTest, ServerErrorSkipsTheStock) {
+  QuoteRun run;
+  run.Start(18);
+  for (const char* wkn : {"1", "2", "3"}) run.state.aktien->Add(wkn, "", "");
+  run.RunQuotes(SendeAKWPKAlle, [](int32_t i) -> std::string {
+    if (i == 2) return "VEXMSG:2:AIERR:9001:unbekannt:MSGEND";
+    return "VEXMSG:2:AIWPK:" + std::to_string(i) + ":::d*p:MSGEND";
+  });
+  EXPECT_EQ(run.sent.size(), 3u);
+  EXPECT_EQ(run.sent[2], "VEXMSG:2:AKWPK:3:::2023/3/2:MSGEND");
+  EXPECT_EQ(run.state.aktien->Item(2)->KursCount(), 0);
+  EXPECT_EQ(run.state.aktien->Item(3)->KursCount(), 1);
+  EXPECT_EQ(run.progress,
+            (std::vector<std::string>{QuoteRun::Percent(2, 6), QuoteRun::Percent(4, 6)}));
+}
+
+TEST(QuoteRequestsTest, NoStockToRequestEndsAtOnce) {
+  struct Case {
+    const char* what;
+    void (*request)(services::RunState&);
+    int stocks;
+    int32_t position;
+  };
+  const Case cases[] = {
+      {"14 on an empty collection", SendeAKWPK, 0, 0},
+      {"18 on an empty collection", SendeAKWPKAlle, 0, 0},
+      {"14 past the end", SendeAKWPK, 2, 3},
+      {"18 past the end", SendeAKWPKAlle, 1, 2},
+      {"15 on an empty database", SendeNeueWPK, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QuoteRun run;
+    for (int i = 0; i < c.stocks; ++i) run.state.aktien->Add(std::to_string(i), "", "");
+    run.state.aktien->SetCurrentIndex(c.position);
+    c.request(run.state);
+    EXPECT_TRUE(run.sent.empty());
+    EXPECT_TRUE(run.state.session_done);
+    EXPECT_EQ(run.log, std::vector<std::string>{"keine Aktien vorhanden "});
+  }
+}
+
+TEST(QuoteRequestsTest, NewQuotesAskFromTheLastStoredDate) {
+  QuoteRun run;
+  ASSERT_TRUE(CreateTemplateDatabase(run.ini.path() / "Kurse.dat"));
+  {
+    colAktien stored;
+    stored.SetDatabaseContext(run.state.aktien->DatabaseContext());
+    auto a = stored.Add("710000", "DE0007100000", "Daimler");
+    a->KursAdd("15.01.2024", "1");
+    a->KursAdd("31.12.2023", "2");
+    stored.Add("519000", "DE0005190003", "BMW")->KursAdd("02.02.2022", "3");
+    stored.WriteToDB();
+  }
+  run.state.aktien->Add("host", "", "");
+  run.Start(15);
+  SendeNeueWPK(run.state);
+  EXPECT_EQ(run.state.operations[1], 14);
+  EXPECT_EQ(run.state.operations[2], 6);
+  EXPECT_TRUE(run.state.aktien->WriteDB);
+  EXPECT_FALSE(run.state.aktien->LastDateOnly());
+  run.RunQuotes(
+      SendeAKWPK,
+      [](int32_t i) {
+        return std::string("VEXMSG:2:AIWPK:") + (i == 1 ? "710000" : "519000") +
+               ":::16.01.2024*9:MSGEND";
+      },
+      true);
+  EXPECT_EQ(run.sent, (std::vector<std::string>{
+                          "VEXMSG:2:AKWPK:710000:DE0007100000:Daimler:15.01.2024::MSGEND",
+                          "VEXMSG:2:AKWPK:519000:DE0005190003:BMW:02.02.2022::MSGEND"}));
+  // The run saved (stored ISIN and name kept): the next run asks from the new date.
+  QuoteRun next;
+  QuoteDbContext same_files = next.state.aktien->DatabaseContext();
+  same_files.data_dir = run.data.dir();
+  next.state.aktien->SetDatabaseContext(same_files);
+  next.Start(15);
+  SendeNeueWPK(next.state);
+  EXPECT_EQ(next.sent, std::vector<std::string>{
+                           "VEXMSG:2:AKWPK:710000:DE0007100000:Daimler:16.01.2024::MSGEND"});
+}
+
+TEST(QuoteRequestsTest, HandlerFailureSkipsTheStockInAQuoteRun) {
+  struct Case {
+    int32_t operation;
+    int32_t position_after;
+  };
+  for (const Case c : {Case{14, 3}, Case{18, 3}, Case{13, 2}}) {
+    SCOPED_TRACE(c.operation);
+    QuoteRun run;
+    run.Start(c.operation);
+    run.state.aktien->Add("1", "", "");
+    run.state.aktien->SetCurrentIndex(2);  // no stock there
+    run.Receive("VEXMSG:2:AIWPK:1:::d*p:MSGEND");
+    VerarbeiteWIWPK(run.state);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].first, "VerarbeiteWIWPK");
+    EXPECT_EQ(run.state.aktien->CurrentIndex(), c.position_after);
+    EXPECT_TRUE(run.progress.empty());
+    EXPECT_EQ(run.state.aktien->Item(1)->KursCount(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace vexcomm::quotes
