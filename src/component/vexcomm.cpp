@@ -78,7 +78,14 @@ void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& 
   run.raise_delete = [raw] {
     if (raw->events_owner) raw->events_owner->RelayDelete();
   };
-  run.end_session = [raw] { raw->run.session_done = true; };
+  // A run with nothing to request ends at once and leaves no connection open.
+  run.end_session = [raw] {
+    try {
+      if (raw->sink && raw->sink->sock()) raw->sink->sock()->Close();
+    } catch (...) {
+    }
+    raw->run.session_done = true;
+  };
   run.aktien->SetDatabaseContext(
       QuoteDbContext{run.data_dir, run.ini_dir, run.host.message_box,
                      [raw](std::string_view text) { services::Log(raw->run, text, {}); },
@@ -186,6 +193,12 @@ bool VexComm::Send() {
   auto state = state_;
   auto self = weak_from_this().lock();
   if (state->sending) return false;
+  if (!state->run.fehler || !state->sink) {
+    // The shared objects could not be made: there is nothing to run with.
+    services::ShowMessageBox(state->run, "VexComm.Connect",
+                             StandardErrorText(errnum::kObjectNotSet));
+    return false;
+  }
   state->sending = true;
   try {
     component::Run(*state);
