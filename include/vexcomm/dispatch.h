@@ -79,7 +79,8 @@ class DispatchObject : public Dispatch {
       if (m.id != id) continue;
       known = true;
       // A property get may be called as a method, as late binding allows.
-      bool kind_ok = m.kind == kind || (m.kind == InvokeKind::PropertyGet && kind == InvokeKind::Method) ||
+      bool kind_ok = m.kind == kind ||
+                     (m.kind == InvokeKind::PropertyGet && kind == InvokeKind::Method) ||
                      (m.kind == InvokeKind::Method && kind == InvokeKind::PropertyGet);
       if (!kind_ok) continue;
       if (args.size() != m.arg_count) Raise(errnum::kWrongArgumentCount);
@@ -121,6 +122,7 @@ class VEXCOMM_EXPORT EventSource {
     Cookie cookie;
     std::shared_ptr<Dispatch> object;
     std::shared_ptr<Handler> handler;
+    std::shared_ptr<bool> advised;  // cleared by Unadvise, seen by a raise in progress
   };
   std::vector<Sink> sinks_;
   Cookie next_cookie_ = 1;
@@ -133,7 +135,8 @@ VEXCOMM_EXPORT std::shared_ptr<Dispatch> MakeCallback(
 // A late-bound object built from plain functions, for hosts and tests: each name maps to a
 // function that receives the arguments; "callback" is just one such name.
 VEXCOMM_EXPORT std::shared_ptr<Dispatch> MakeDynamicObject(
-    std::string type_name, std::vector<std::pair<std::string, std::function<Variant(Args)>>> methods);
+    std::string type_name,
+    std::vector<std::pair<std::string, std::function<Variant(Args)>>> methods);
 
 // Class factories by ProgID. The library registers its creatable classes at one place.
 using Factory = std::function<std::shared_ptr<Dispatch>()>;

@@ -39,8 +39,9 @@ class VEXCOMM_EXPORT Variant {
 
   Variant(const Variant& other);
   Variant& operator=(const Variant& other);
-  Variant(Variant&&) noexcept = default;
-  Variant& operator=(Variant&&) noexcept = default;
+  // A moved-from value is empty.
+  Variant(Variant&& other) noexcept;
+  Variant& operator=(Variant&& other) noexcept;
   ~Variant();
 
   static Variant Null() { return Variant(NullTag{}); }

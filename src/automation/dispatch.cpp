@@ -7,7 +7,9 @@ namespace vexcomm::automation {
 
 Dispatch::~Dispatch() = default;
 
-bool Dispatch::Supports(std::string_view iid) const { return EqualsNoCase(iid, kIidDispatch); }
+bool Dispatch::Supports(std::string_view iid) const {
+  return EqualsNoCase(iid, kIidDispatch);
+}
 
 DispId Dispatch::IdOf(std::string_view name) const {
   auto id = GetIdOfName(name);
@@ -41,24 +43,31 @@ bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
 }
 
 EventSource::Cookie EventSource::Advise(std::shared_ptr<Dispatch> sink) {
-  if (!sink) Raise(errnum::kObjectNotSet);
-  sinks_.push_back({next_cookie_, std::move(sink), nullptr});
+  if (!sink) vexcomm::Raise(errnum::kObjectNotSet);
+  sinks_.push_back({next_cookie_, std::move(sink), nullptr, std::make_shared<bool>(true)});
   return next_cookie_++;
 }
 
 EventSource::Cookie EventSource::Advise(Handler handler) {
-  sinks_.push_back({next_cookie_, nullptr, std::make_shared<Handler>(std::move(handler))});
+  sinks_.push_back({next_cookie_, nullptr, std::make_shared<Handler>(std::move(handler)),
+                    std::make_shared<bool>(true)});
   return next_cookie_++;
 }
 
 void EventSource::Unadvise(Cookie cookie) {
-  std::erase_if(sinks_, [cookie](const Sink& s) { return s.cookie == cookie; });
+  std::erase_if(sinks_, [cookie](const Sink& s) {
+    if (s.cookie != cookie) return false;
+    *s.advised = false;
+    return true;
+  });
 }
 
 void EventSource::Raise(DispId id, Args args) {
-  // A copy: a handler may attach or detach sinks while the event is delivered.
+  // A copy: a handler may attach or detach sinks while the event is delivered, or release
+  // this source. A sink detached meanwhile hears no more of the event.
   auto sinks = sinks_;
   for (const auto& sink : sinks) {
+    if (!*sink.advised) continue;
     try {
       if (sink.object) {
         sink.object->Invoke(id, InvokeKind::Method, args);
@@ -111,7 +120,8 @@ ClassTable& Classes() {
 }  // namespace
 
 std::shared_ptr<Dispatch> MakeDynamicObject(
-    std::string type_name, std::vector<std::pair<std::string, std::function<Variant(Args)>>> methods) {
+    std::string type_name,
+    std::vector<std::pair<std::string, std::function<Variant(Args)>>> methods) {
   return std::make_shared<DynamicObject>(std::move(type_name), std::move(methods));
 }
 

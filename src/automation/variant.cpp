@@ -9,19 +9,38 @@ namespace vexcomm::automation {
 
 Variant::Variant(VariantArray array) : value_(std::make_unique<VariantArray>(std::move(array))) {}
 
-Variant::Variant(const Variant& other) { *this = other; }
+Variant::Variant(const Variant& other) {
+  *this = other;
+}
 
 Variant& Variant::operator=(const Variant& other) {
   if (this == &other) return *this;
+  // Copied in full before value_ changes: `other` may live inside the array being replaced.
+  Value copy;
   if (const auto* arr = std::get_if<std::unique_ptr<VariantArray>>(&other.value_)) {
-    value_ = std::make_unique<VariantArray>(**arr);
+    copy = std::make_unique<VariantArray>(**arr);
   } else {
     std::visit(
-        [this](const auto& v) {
+        [&copy](const auto& v) {
           using T = std::decay_t<decltype(v)>;
-          if constexpr (!std::is_same_v<T, std::unique_ptr<VariantArray>>) value_ = v;
+          if constexpr (!std::is_same_v<T, std::unique_ptr<VariantArray>>) copy = v;
         },
         other.value_);
+  }
+  value_ = std::move(copy);
+  return *this;
+}
+
+// A defaulted move would leave an array alternative holding no array.
+Variant::Variant(Variant&& other) noexcept : value_(std::move(other.value_)) {
+  other.value_ = std::monostate{};
+}
+
+Variant& Variant::operator=(Variant&& other) noexcept {
+  if (this != &other) {
+    Value taken = std::move(other.value_);
+    other.value_ = std::monostate{};
+    value_ = std::move(taken);
   }
   return *this;
 }
@@ -106,7 +125,9 @@ int32_t Variant::ToInt32() const {
   }
 }
 
-int16_t Variant::ToInt16() const { return platform::RoundToInt16(ToDouble()); }
+int16_t Variant::ToInt16() const {
+  return platform::RoundToInt16(ToDouble());
+}
 
 bool Variant::ToBool() const {
   if (const auto* s = std::get_if<std::string>(&value_)) {

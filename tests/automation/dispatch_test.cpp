@@ -1,0 +1,350 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <vexcomm/dispatch.h>
+#include <vexcomm/error.h>
+
+namespace vexcomm::automation {
+namespace {
+
+// A small class with the kinds of members the component's classes have.
+class Account : public DispatchObject<Account> {
+ public:
+  static constexpr std::string_view kTypeName = "Account";
+  static constexpr std::string_view kIid = "{0A1B2C3D-0000-4000-8000-00000000ABCD}";
+
+  static const std::vector<Member<Account>>& Members() {
+    static const std::vector<Member<Account>> members = {
+        {"Balance", kDispIdValue, InvokeKind::PropertyGet, 0,
+         [](Account& a, Args) -> Variant { return a.balance; }},
+        {"Balance", kDispIdValue, InvokeKind::PropertyPut, 1,
+         [](Account& a, Args args) -> Variant {
+           a.balance = args[0].ToInt32();
+           return {};
+         }},
+        {"Deposit", 1, InvokeKind::Method, 2,
+         [](Account& a, Args args) -> Variant {
+           a.balance += args[0].ToInt32() * args[1].ToInt32();
+           return a.balance;
+         }},
+        {"Owner", 2, InvokeKind::PropertyGet, 0, [](Account&, Args) -> Variant { return "Anna"; }},
+        {"Swap", 3, InvokeKind::Method, 1,
+         [](Account& a, Args args) -> Variant {
+           int32_t old = a.balance;
+           a.balance = args[0].ToInt32();
+           args[0] = Variant(old);  // by reference
+           return {};
+         }},
+    };
+    return members;
+  }
+  static std::span<const std::string_view> InterfaceIds() {
+    static constexpr std::string_view ids[] = {kIid};
+    return ids;
+  }
+
+  int32_t balance = 0;
+};
+
+TEST(DispatchObject, LooksUpNamesCaseInsensitively) {
+  const std::pair<std::string, std::optional<DispId>> cases[] = {
+      {"Balance", kDispIdValue},
+      {"balance", kDispIdValue},
+      {"BALANCE", kDispIdValue},
+      {"deposit", 1},
+      {"DePoSiT", 1},
+      {"owner", 2},
+      {"Swap", 3},
+      {"Balanc", std::nullopt},
+      {"Balance ", std::nullopt},
+      {"", std::nullopt},
+      {"Withdraw", std::nullopt},
+      {"Ownér", std::nullopt},
+  };
+  Account account;
+  for (const auto& [name, id] : cases) EXPECT_EQ(account.GetIdOfName(name), id) << name;
+}
+
+TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
+  struct Case {
+    const char* name;
+    DispId id;
+    InvokeKind kind;
+    std::vector<Variant> args;
+    int32_t error;  // 0: the call succeeds
+    Variant result;
+  };
+  const Case cases[] = {
+      {"Get", kDispIdValue, InvokeKind::PropertyGet, {}, 0, Variant(int32_t{10})},
+      {"GetAsMethod", kDispIdValue, InvokeKind::Method, {}, 0, Variant(int32_t{10})},
+      {"Put", kDispIdValue, InvokeKind::PropertyPut, {Variant(5)}, 0, Variant()},
+      {"Method", 1, InvokeKind::Method, {Variant(2), Variant(3)}, 0, Variant(int32_t{16})},
+      {"MethodAsGet",
+       1,
+       InvokeKind::PropertyGet,
+       {Variant(1), Variant(1)},
+       0,
+       Variant(int32_t{11})},
+      {"PutOnMethod", 1, InvokeKind::PropertyPut, {Variant(1), Variant(1)}, 438, {}},
+      {"PutOnGetOnly", 2, InvokeKind::PropertyPut, {Variant("x")}, 438, {}},
+      {"UnknownId", 99, InvokeKind::Method, {}, 438, {}},
+      {"TooFewForMethod", 1, InvokeKind::Method, {Variant(1)}, 450, {}},
+      {"ArgumentForGet", kDispIdValue, InvokeKind::PropertyGet, {Variant(1)}, 450, {}},
+      {"NoValueForPut", kDispIdValue, InvokeKind::PropertyPut, {}, 450, {}},
+      {"WrongArgumentKind", 1, InvokeKind::Method, {Variant("x"), Variant(1)}, 13, {}},
+  };
+  for (const auto& c : cases) {
+    Account account;
+    account.balance = 10;
+    auto args = c.args;
+    try {
+      Variant result = account.Invoke(c.id, c.kind, args);
+      EXPECT_EQ(c.error, 0) << c.name << ": no error";
+      EXPECT_EQ(result, c.result) << c.name;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), c.error) << c.name;
+      EXPECT_EQ(account.balance, 10) << c.name << ": a failed call changed the object";
+    }
+  }
+}
+
+TEST(DispatchObject, ByNameConveniencesAndReferenceArguments) {
+  auto account = std::make_shared<Account>();
+  Dispatch& object = *account;
+  object.Put("balance", 7);
+  EXPECT_EQ(object.Get("BALANCE"), Variant(int32_t{7}));
+  EXPECT_EQ(object.Call("Deposit", {Variant(2), Variant(int16_t{4})}), Variant(int32_t{15}));
+
+  std::vector<Variant> args = {Variant(100)};
+  object.Invoke(object.IdOf("swap"), InvokeKind::Method, args);
+  EXPECT_EQ(account->balance, 100);
+  EXPECT_EQ(args[0], Variant(int32_t{15}));
+
+  for (const char* name : {"Withdraw", ""}) {
+    try {
+      object.Call(name);
+      ADD_FAILURE() << name;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), errnum::kMemberNotFound);
+    }
+  }
+}
+
+TEST(DispatchObject, AnswersItsInterfaces) {
+  Account account;
+  EXPECT_TRUE(account.Supports(Account::kIid));
+  EXPECT_TRUE(account.Supports("{0a1b2c3d-0000-4000-8000-00000000abcd}"));
+  EXPECT_TRUE(account.Supports(kIidDispatch));
+  EXPECT_FALSE(account.Supports("{0A1B2C3D-0000-4000-8000-00000000ABCE}"));
+  EXPECT_FALSE(account.Supports(""));
+  EXPECT_EQ(account.TypeName(), "Account");
+}
+
+// Records what reaches a sink.
+struct Heard {
+  std::string who;
+  DispId id;
+  std::vector<Variant> args;
+};
+
+TEST(EventSource, DeliversToEverySinkInOrder) {
+  std::vector<Heard> heard;
+  EventSource source;
+  EXPECT_FALSE(source.HasSinks());
+  auto object = MakeDynamicObject("Sink", {{"first",
+                                            [&](Args a) -> Variant {
+                                              heard.push_back({"object", 1, {a.begin(), a.end()}});
+                                              return {};
+                                            }},
+                                           {"second", [&](Args a) -> Variant {
+                                              heard.push_back({"object", 2, {a.begin(), a.end()}});
+                                              a[0] = Variant("changed");  // by reference
+                                              return {};
+                                            }}});
+  source.Advise(object);
+  source.Advise([&](DispId id, Args a) {
+    heard.push_back({"function", id, {a.begin(), a.end()}});
+  });
+  EXPECT_TRUE(source.HasSinks());
+
+  std::vector<Variant> args = {Variant("in"), Variant(3)};
+  source.Raise(2, args);
+  ASSERT_EQ(heard.size(), 2u);
+  EXPECT_EQ(heard[0].who, "object");
+  EXPECT_EQ(heard[0].id, 2);
+  EXPECT_EQ(heard[0].args[0], Variant("in"));
+  EXPECT_EQ(heard[1].who, "function");
+  EXPECT_EQ(heard[1].args[0], Variant("changed"));
+  EXPECT_EQ(args[0], Variant("changed"));
+  EXPECT_EQ(heard[1].args[1], Variant(3));
+
+  source.Raise(1, {});
+  ASSERT_EQ(heard.size(), 4u);
+  EXPECT_EQ(heard[2].id, 1);
+  EXPECT_EQ(heard[3].id, 1);
+}
+
+TEST(EventSource, FailingSinksAreSwallowed) {
+  EventSource source;
+  int reached = 0;
+  source.Advise([](DispId, Args) { throw Error(5, "host"); });
+  source.Advise([](DispId, Args) { throw std::runtime_error("host"); });
+  source.Advise([](DispId, Args) { throw 42; });
+  source.Advise(MakeDynamicObject("Sink", {}));  // has no member for the event: 438
+  source.Advise([&](DispId, Args) { ++reached; });
+  EXPECT_NO_THROW(source.Raise(1, {}));
+  EXPECT_EQ(reached, 1);
+}
+
+TEST(EventSource, SinksChangingDuringRaise) {
+  struct Case {
+    const char* name;
+    // What the first sink does on the first event; the sink list is [first, second].
+    std::function<void(EventSource&, EventSource::Cookie self, EventSource::Cookie second,
+                       EventSource::Cookie& added, std::vector<std::string>& log)>
+        action;
+    std::vector<std::string> first_event;
+    std::vector<std::string> second_event;
+  };
+  const Case cases[] = {
+      {"UnadviseLater",
+       [](EventSource& s, auto, auto second, auto&, auto&) { s.Unadvise(second); },
+       {"first"},
+       {"first"}},
+      {"UnadviseSelf",
+       [](EventSource& s, auto self, auto, auto&, auto&) { s.Unadvise(self); },
+       {"first", "second"},
+       {"second"}},
+      {"AdviseNew",
+       [](EventSource& s, auto, auto, auto& added, auto& log) {
+         added = s.Advise([&log](DispId, Args) { log.push_back("new"); });
+       },
+       {"first", "second"},
+       {"first", "second", "new"}},
+      {"UnadviseUnknown",
+       [](EventSource& s, auto, auto, auto&, auto&) { s.Unadvise(12345); },
+       {"first", "second"},
+       {"first", "second"}},
+  };
+  for (const auto& c : cases) {
+    EventSource source;
+    std::vector<std::string> log;
+    EventSource::Cookie self = 0;
+    EventSource::Cookie second = 0;
+    EventSource::Cookie added = 0;
+    bool acted = false;
+    self = source.Advise([&](DispId, Args) {
+      log.push_back("first");
+      if (!acted) {
+        acted = true;
+        c.action(source, self, second, added, log);
+      }
+    });
+    second = source.Advise([&](DispId, Args) { log.push_back("second"); });
+    source.Raise(1, {});
+    EXPECT_EQ(log, c.first_event) << c.name;
+    log.clear();
+    source.Raise(1, {});
+    EXPECT_EQ(log, c.second_event) << c.name;
+  }
+}
+
+TEST(EventSource, SinkObjectReleasedByItsOwnHandlerStaysAliveForTheCall) {
+  EventSource source;
+  EventSource::Cookie cookie = 0;
+  int calls = 0;
+  auto sink = MakeDynamicObject("Sink", {{"event", [&](Args) -> Variant {
+                                            source.Unadvise(cookie);  // drops the last reference
+                                            ++calls;
+                                            return {};
+                                          }}});
+  cookie = source.Advise(std::move(sink));
+  source.Raise(1, {});
+  source.Raise(1, {});
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(source.HasSinks());
+}
+
+TEST(EventSource, NoObjectIsRefused) {
+  EventSource source;
+  try {
+    source.Advise(std::shared_ptr<Dispatch>());
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), errnum::kObjectNotSet);
+  }
+  EXPECT_FALSE(source.HasSinks());
+}
+
+TEST(MakeCallback, CallsTheFunctionByName) {
+  struct Case {
+    const char* name;
+    const char* member;
+    std::vector<Variant> args;
+    int32_t error;
+    int16_t kind;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"Plain", "callback", {Variant(int16_t{0}), Variant("Log")}, 0, 0, "Log"},
+      {"AnyCase", "CallBack", {Variant(int16_t{3}), Variant("Status")}, 0, 3, "Status"},
+      {"LongKind", "callback", {Variant(int32_t{4}), Variant("Name")}, 0, 4, "Name"},
+      {"NumberText", "callback", {Variant(int16_t{2}), Variant(50)}, 0, 2, "50"},
+      {"TooFew", "callback", {Variant(int16_t{0})}, 450, 0, ""},
+      {"KindTooLarge", "callback", {Variant(int32_t{70000}), Variant("a")}, 6, 0, ""},
+      {"OtherName", "notify", {Variant(int16_t{0}), Variant("a")}, 438, 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::pair<int16_t, std::string>> calls;
+    auto callback = MakeCallback(
+        [&](int16_t kind, const std::string& text) { calls.emplace_back(kind, text); });
+    try {
+      callback->Call(c.member, c.args);
+      EXPECT_EQ(c.error, 0) << c.name;
+      ASSERT_EQ(calls.size(), 1u) << c.name;
+      EXPECT_EQ(calls[0].first, c.kind) << c.name;
+      EXPECT_EQ(calls[0].second, c.text) << c.name;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), c.error) << c.name;
+      EXPECT_TRUE(calls.empty()) << c.name;
+    }
+  }
+}
+
+TEST(RegisterClass, CreatesByProgIdAnyCase) {
+  int created = 0;
+  RegisterClass("VexCommTest.Thing", [&] {
+    ++created;
+    return MakeDynamicObject("Thing", {});
+  });
+  auto a = CreateRegisteredObject("VexCommTest.Thing");
+  auto b = CreateRegisteredObject("vexcommtest.thing");
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a->TypeName(), "Thing");
+  EXPECT_EQ(created, 2);
+
+  // A second registration of the same ProgID replaces the first.
+  RegisterClass("VEXCOMMTEST.THING", [] { return MakeDynamicObject("Other", {}); });
+  EXPECT_EQ(CreateRegisteredObject("VexCommTest.Thing")->TypeName(), "Other");
+  EXPECT_EQ(created, 2);
+}
+
+TEST(RegisterClass, UnknownProgIdIs429) {
+  for (const char* prog_id : {"VexCommTest.Missing", "", "VexCommTest.Thing2"}) {
+    try {
+      CreateRegisteredObject(prog_id);
+      ADD_FAILURE() << prog_id;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 429) << prog_id;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vexcomm::automation
