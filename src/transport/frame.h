@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,12 +47,21 @@ class FrameAssembler {
   std::size_t size() const noexcept { return text_.size(); }
 
  private:
+  // Where the scanner stands in the element being read, as the element reader sees it.
+  enum class State : std::uint8_t {
+    kElementStart,
+    kPlain,       // up to the next ":"
+    kHeadMark,    // "@" seen: a head if digits and "@" follow
+    kHeadDigits,  // the stated length
+    kContent,     // length_ code points still to come
+    kSeparator,   // the one character after a content, and its continuation bytes
+  };
+
   std::string text_;
-  // scanner state (private to the implementation)
-  std::size_t scanned_ = 0;
-  int state_ = 0;
-  std::uint64_t length_ = 0;
-  std::size_t content_end_ = 0;
+  std::size_t scanned_ = 0;  // bytes of text_ already read
+  State state_ = State::kElementStart;
+  std::uint64_t length_ = 0;     // saturating
+  std::size_t content_end_ = 0;  // end of the last content byte read: ":MSGEND" counts after it
   bool complete_ = false;
 };
 

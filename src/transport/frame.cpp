@@ -1,0 +1,225 @@
+#include "transport/frame.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "transport/cls_element.h"
+
+namespace vexcomm::transport {
+
+namespace {
+
+constexpr std::string_view kHead = "VEXMSG:2:";
+constexpr std::string_view kEnd = ":MSGEND";
+constexpr std::uint64_t kLengthCap = std::numeric_limits<std::uint64_t>::max() / 16;
+
+bool IsDigit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
+
+// A UTF-8 continuation byte belongs to the code point before it.
+bool IsContinuation(char c) noexcept {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Absurd stated lengths saturate; the content then simply runs to the end of the text.
+std::uint64_t AddDigit(std::uint64_t length, char digit) noexcept {
+  if (length >= kLengthCap) return kLengthCap;
+  return length * 10 + static_cast<unsigned>(digit - '0');
+}
+
+// Offset after "@" digits "@" at `pos`, with the stated length; npos when there is no such head.
+std::size_t ParseHead(std::string_view text, std::size_t pos, std::uint64_t& length) noexcept {
+  if (pos >= text.size() || text[pos] != '@') return std::string_view::npos;
+  std::size_t i = pos + 1;
+  length = 0;
+  while (i < text.size() && IsDigit(text[i])) length = AddDigit(length, text[i++]);
+  if (i == pos + 1 || i >= text.size() || text[i] != '@') return std::string_view::npos;
+  return i + 1;
+}
+
+std::size_t CountCodePoints(std::string_view text) noexcept {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuation(c); }));
+}
+
+// Moves over up to `count` code points from `pos`, never past the end; `count` keeps what is
+// left. Lead bytes are counted a block at a time, so plain text goes in one pass.
+std::size_t SkipCodePoints(std::string_view text, std::size_t pos, std::uint64_t& count) noexcept {
+  const std::size_t size = text.size();
+  while (count > 0 && pos < size) {
+    auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - pos));
+    count -= CountCodePoints(text.substr(pos, block));
+    pos += block;
+  }
+  // The continuation bytes of the last code point belong to it.
+  while (pos < size && IsContinuation(text[pos])) ++pos;
+  return pos;
+}
+
+// Byte offset `count` code points after `pos`, or the end of the text.
+std::size_t AfterCodePoints(std::string_view text, std::size_t pos, std::uint64_t count) noexcept {
+  return SkipCodePoints(text, pos, count);
+}
+
+}  // namespace
+
+std::string BuildRequest(std::string_view code, std::span<const std::string> fields) {
+  std::size_t size = kHead.size() + code.size() + kEnd.size();
+  for (const auto& field : fields) size += 1 + field.size();
+  std::string frame;
+  frame.reserve(size);
+  frame.append(kHead).append(code);
+  for (const auto& field : fields) frame.append(1, ':').append(field);
+  frame.append(kEnd);
+  return frame;
+}
+
+std::string BuildRequest(std::string_view code, std::initializer_list<std::string_view> fields) {
+  std::size_t size = kHead.size() + code.size() + kEnd.size();
+  for (auto field : fields) size += 1 + field.size();
+  std::string frame;
+  frame.reserve(size);
+  frame.append(kHead).append(code);
+  for (auto field : fields) frame.append(1, ':').append(field);
+  frame.append(kEnd);
+  return frame;
+}
+
+std::string LengthPrefixed(std::string_view text) {
+  if (text.empty()) return {};
+  std::string count = std::to_string(CountCodePoints(text));
+  std::string out;
+  out.reserve(text.size() + count.size() + 2);
+  out.append(1, '@').append(count).append(1, '@').append(text);
+  return out;
+}
+
+bool akNextElement(std::string_view text, std::size_t& start, std::size_t& length) noexcept {
+  if (start >= text.size()) return false;
+  std::uint64_t stated = 0;
+  std::size_t content = ParseHead(text, start, stated);
+  if (content != std::string_view::npos) {
+    length = AfterCodePoints(text, content, stated) - start;
+    return true;
+  }
+  std::size_t colon = text.find(':', start);
+  length = (colon == std::string_view::npos ? text.size() : colon) - start;
+  return true;
+}
+
+void SplitElements(std::string_view text, clsElement& list, bool clear_first) {
+  if (clear_first) list.Clear();
+  const std::size_t total = text.size();
+  std::size_t position = 0;
+  while (position < total) {
+    std::size_t start = position;
+    std::size_t length = 0;
+    if (!akNextElement(text, start, length)) break;
+    list.Add(std::string(text.substr(start, length)));
+    // Step over the one character that ends the element; after a length-prefixed element
+    // that may be any character, so step a whole code point.
+    position = AfterCodePoints(text, start + length, 1);
+  }
+}
+
+bool IsValidReply(const clsElement& list) {
+  const std::string& version = list.Item(2);
+  return list.Item(1) == "VEXMSG" && (version == "2" || version == "3");
+}
+
+std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept {
+  std::uint64_t length = 0;
+  return ParseHead(element, 0, length);
+}
+
+// The scanner reads the text exactly as SplitElements would, each character once, so that a
+// ":MSGEND" inside a file's content does not end the frame.
+bool FrameAssembler::Append(std::string_view chunk) {
+  text_.append(chunk);
+  const char* data = text_.data();
+  const std::size_t size = text_.size();
+  std::size_t i = scanned_;
+  while (i < size) {
+    char c = data[i];
+    switch (state_) {
+      case State::kElementStart:
+        if (c == '@') {
+          state_ = State::kHeadMark;
+          ++i;
+        } else {
+          state_ = State::kPlain;
+        }
+        break;
+      case State::kPlain: {
+        const void* colon = std::memchr(data + i, ':', size - i);
+        if (colon == nullptr) {
+          i = size;
+        } else {
+          i = static_cast<std::size_t>(static_cast<const char*>(colon) - data) + 1;
+          state_ = State::kElementStart;
+        }
+        break;
+      }
+      case State::kHeadMark:
+        if (IsDigit(c)) {
+          length_ = AddDigit(0, c);
+          state_ = State::kHeadDigits;
+          ++i;
+        } else {
+          state_ = State::kPlain;  // not a head: this character belongs to a plain element
+        }
+        break;
+      case State::kHeadDigits:
+        if (IsDigit(c)) {
+          length_ = AddDigit(length_, c);
+          ++i;
+        } else if (c == '@') {
+          state_ = State::kContent;
+          ++i;
+          content_end_ = i;
+        } else {
+          state_ = State::kPlain;
+        }
+        break;
+      case State::kContent:
+        if (length_ > 0 || IsContinuation(c)) {
+          i = SkipCodePoints(text_, i, length_);
+          content_end_ = i;
+        } else {
+          state_ = State::kSeparator;  // the character after the content ends the element
+          ++i;
+        }
+        break;
+      case State::kSeparator:
+        if (IsContinuation(c)) {
+          ++i;
+        } else {
+          state_ = State::kElementStart;
+        }
+        break;
+    }
+  }
+  scanned_ = size;
+  complete_ = size >= kEnd.size() && size - kEnd.size() >= content_end_ &&
+              std::string_view(text_).ends_with(kEnd);
+  return complete_;
+}
+
+std::string FrameAssembler::Take() {
+  std::string text = std::move(text_);
+  Reset();
+  return text;
+}
+
+void FrameAssembler::Reset() noexcept {
+  text_.clear();
+  scanned_ = 0;
+  state_ = State::kElementStart;
+  length_ = 0;
+  content_end_ = 0;
+  complete_ = false;
+}
+
+}  // namespace vexcomm::transport

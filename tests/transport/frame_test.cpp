@@ -1,0 +1,361 @@
+#include "transport/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "transport/cls_element.h"
+#include "transport/reply_number.h"
+
+namespace vexcomm::transport {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+std::vector<std::string> Split(std::string_view text) {
+  clsElement list;
+  SplitElements(text, list, true);
+  std::vector<std::string> out;
+  for (int32_t i = 1; i <= list.Count(); ++i) out.push_back(list.Item(i));
+  return out;
+}
+
+bool IsCodePointStart(std::string_view text, std::size_t pos) {
+  return pos >= text.size() || (static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80;
+}
+
+// Completeness as the splitter reads the text: ends in ":MSGEND" and no length-prefixed
+// content reaches into those seven characters.
+bool CompleteAsSplit(std::string_view text) {
+  constexpr std::string_view kEnd = ":MSGEND";
+  if (!text.ends_with(kEnd)) return false;
+  std::size_t position = 0;
+  while (position < text.size()) {
+    std::size_t start = position;
+    std::size_t length = 0;
+    if (!akNextElement(text, start, length)) break;
+    std::size_t offset = LengthPrefixedContentOffset(text.substr(start, length));
+    if (offset != npos && offset < length && start + length > text.size() - kEnd.size()) {
+      return false;
+    }
+    position = start + length + 1;
+    while (!IsCodePointStart(text, position)) ++position;
+  }
+  return true;
+}
+
+TEST(BuildRequest, Frames) {
+  struct Case {
+    std::string code;
+    std::vector<std::string> fields;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"AKFGA", {}, "VEXMSG:2:AKFGA:MSGEND"},
+      {"AKNEW", {"11122233", "4711", "17", "5"}, "VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND"},
+      {"AKLOG", {"a", ""}, "VEXMSG:2:AKLOG:a::MSGEND"},
+      {"AKLOG", {""}, "VEXMSG:2:AKLOG::MSGEND"},
+      {"AKGET", {"a", "", "b"}, "VEXMSG:2:AKGET:a::b:MSGEND"},
+      {"AKLOG", {"x", LengthPrefixed("a:b")}, "VEXMSG:2:AKLOG:x:@3@a:b:MSGEND"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BuildRequest(c.code, std::span<const std::string>(c.fields)), c.expected);
+  }
+  EXPECT_EQ(BuildRequest("AKNEW", {"11122233", "4711", "17", "5"}),
+            "VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND");
+  EXPECT_EQ(BuildRequest("AKFGA", std::initializer_list<std::string_view>{}),
+            "VEXMSG:2:AKFGA:MSGEND");
+}
+
+TEST(LengthPrefixed, CountsCharactersNotBytes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"a:b", "@3@a:b"},
+      {"Hallo Welt!!", "@12@Hallo Welt!!"},
+      {"a\r\nb", "@4@a\r\nb"},
+      {"äöü", "@3@äöü"},
+      {"Grüße", "@5@Grüße"},
+      {"€", "@1@€"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(LengthPrefixed(text), expected) << text;
+}
+
+TEST(AkNextElement, FindsOneElement) {
+  struct Case {
+    std::string text;
+    std::size_t start;
+    bool found;
+    std::string element;
+  };
+  const Case cases[] = {
+      {"abc:def", 0, true, "abc"},
+      {"abc:def", 4, true, "def"},
+      {"abc:def", 3, true, ""},
+      {"::", 0, true, ""},
+      {"abc", 3, false, ""},
+      {"abc", 99, false, ""},
+      {"", 0, false, ""},
+      {"@5@ab:cd:x", 0, true, "@5@ab:cd"},
+      {"x:@5@ab:cd:x", 2, true, "@5@ab:cd"},
+      {"@0@:x", 0, true, "@0@"},
+      {"@8@ab:cd", 0, true, "@8@ab:cd"},  // the stated length runs past the end
+      {"@99999999999999999999@ab:cd", 0, true, "@99999999999999999999@ab:cd"},
+      {"@123456789012345678901234567890@ab:c", 0, true, "@123456789012345678901234567890@ab:c"},
+      {"@@a:b", 0, true, "@@a"},
+      {"@12:x", 0, true, "@12"},
+      {"@-1@ab:c", 0, true, "@-1@ab"},
+  };
+  for (const auto& c : cases) {
+    std::size_t start = c.start;
+    std::size_t length = 12345;
+    bool found = akNextElement(c.text, start, length);
+    ASSERT_EQ(found, c.found) << c.text << " from " << c.start;
+    if (!found) continue;
+    ASSERT_LE(start + length, c.text.size()) << c.text;
+    EXPECT_EQ(c.text.substr(start, length), c.element) << c.text << " from " << c.start;
+  }
+}
+
+TEST(SplitElements, NumbersElementsAsTheFrameHasThem) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> elements;
+  };
+  const Case cases[] = {
+      {"VEXMSG:2:AINEW:3:MSGEND", {"VEXMSG", "2", "AINEW", "3", "MSGEND"}},
+      {"VEXMSG:2:AIGET:12:info.txt::x:MSGEND",
+       {"VEXMSG", "2", "AIGET", "12", "info.txt", "", "x", "MSGEND"}},
+      {"VEXMSG:2:AIGET:4:n.txt:MSG:01.01.2024:31.12.2024:5:1:Titel:www.x.de/y:@5@ab:cd:9:MSGEND",
+       {"VEXMSG", "2", "AIGET", "4", "n.txt", "MSG", "01.01.2024", "31.12.2024", "5", "1", "Titel",
+        "www.x.de/y", "@5@ab:cd", "9", "MSGEND"}},
+      {"VEXMSG:2:AIGET:1:@12@a:b\r\nc@d:e:f:MSGEND",
+       {"VEXMSG", "2", "AIGET", "1", "@12@a:b\r\nc@d:e:f", "MSGEND"}},
+      {"", {}},
+      {":", {""}},
+      {"a:", {"a"}},  // the loop stops when it reaches the end
+      {"a::", {"a", ""}},
+      {":a", {"", "a"}},
+      {"x:@3@äöü:MSGEND", {"x", "@3@äöü", "MSGEND"}},
+      {"x:@20@ab:MSGEND", {"x", "@20@ab:MSGEND"}},
+      {"x:@0@:y", {"x", "@0@", "y"}},
+      // after a content the next character ends the element, whatever it is
+      {"@2@abX:y", {"@2@ab", "", "y"}},
+      {"@1@aä:y", {"@1@a", "", "y"}},
+      {"@1@ä€y:z", {"@1@ä", "y", "z"}},
+      {"x:@abc:y", {"x", "@abc", "y"}},
+      {"x:@99999999999999999999@ab:cd", {"x", "@99999999999999999999@ab:cd"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Split(c.text), c.elements) << c.text;
+}
+
+TEST(SplitElements, ClearFirstOrAppend) {
+  clsElement list;
+  SplitElements("a:b:MSGEND", list, true);
+  SplitElements("c:MSGEND", list, false);
+  EXPECT_EQ(list.Count(), 5);
+  EXPECT_EQ(list.Item(4), "c");
+  SplitElements("VEXMSG:2:AIRMG:10:x:MSGEND", list, true);
+  EXPECT_EQ(list.Count(), 6);
+  EXPECT_EQ(list.Item(1), "VEXMSG");
+  // Beyond the last element: empty text, and 0 as a number.
+  EXPECT_EQ(list.Item(20), "");
+  EXPECT_EQ(ReadReplyInt32(list.Item(20)), 0);
+}
+
+TEST(SplitElements, FileContentWithAnEightDigitLength) {
+  std::string content(10'000'000, 'z');
+  for (std::size_t i = 0; i < content.size(); i += 1000) content.replace(i, 3, ":\r\n");
+  std::string element = LengthPrefixed(content);
+  ASSERT_EQ(element.find('@', 1), 9u);  // eight length digits
+  std::string frame = "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + element + ":42:MSGEND";
+  clsElement list;
+  SplitElements(frame, list, true);
+  ASSERT_EQ(list.Count(), 15);
+  EXPECT_EQ(list.Item(13).size(), element.size());
+  EXPECT_EQ(list.Item(14), "42");
+  std::size_t offset = LengthPrefixedContentOffset(list.Item(13));
+  ASSERT_EQ(offset, 10u);
+  EXPECT_TRUE(std::string_view(list.Item(13)).substr(offset) == content);
+}
+
+TEST(IsValidReply, TagAndVersion) {
+  const std::pair<std::string, bool> cases[] = {
+      {"VEXMSG:2:AIRMG:10:x:MSGEND", true},
+      {"VEXMSG:3:AIRMG:10:x:MSGEND", true},
+      {"VEXMSG:4:AIRMG:10:x:MSGEND", false},
+      {"vexmsg:2:AIRMG:10:x:MSGEND", false},
+      {"VEXMSG:02:AIRMG:MSGEND", false},
+      {"VEXMSG::2:MSGEND", false},
+      {"VEXMSG:2", true},
+      {"", false},
+      {"@8@VEXMSG:2:x:MSGEND", false},
+  };
+  for (const auto& [text, valid] : cases) {
+    clsElement list;
+    SplitElements(text, list, true);
+    EXPECT_EQ(IsValidReply(list), valid) << text;
+  }
+}
+
+TEST(LengthPrefixedContentOffset, FindsTheSecondMarkWhateverTheDigits) {
+  const std::pair<std::string, std::size_t> cases[] = {
+      {"@5@ab:cd", 3},      {"@12@abcdefghijkl", 4},
+      {"@1234567@x", 9},    {"@12345678@x", 10},  // eight digits: once lost, now found
+      {"@123456789@x", 11}, {"@99999999999999999999@x", 22},
+      {"@@x", npos},        {"@x@y", npos},
+      {"abc", npos},        {"x@1@y", npos},
+  };
+  for (const auto& [element, offset] : cases) {
+    EXPECT_EQ(LengthPrefixedContentOffset(element), offset) << element;
+  }
+}
+
+// Frames for the assembler with whether the whole text is complete.
+struct AssemblyCase {
+  const char* name;
+  std::string text;
+  bool complete;
+};
+
+void PrintTo(const AssemblyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const AssemblyCase kAssemblyCases[] = {
+    {"Plain", "VEXMSG:2:AINEW:0:MSGEND", true},
+    {"LowerCaseEnd", "VEXMSG:2:AINEW:0:msgend", false},
+    {"NoTagCheck", "anything:MSGEND", true},
+    {"OnlyEnd", ":MSGEND", true},
+    {"EndInsideContent", "VEXMSG:2:AIGET:1:f.txt:@19@ab:MSGEND:MSGEND:cd:7:MSGEND", true},
+    {"ContentRunsPastEnd", "VEXMSG:2:AIGET:1:@30@ab:MSGEND:MSGEND", false},
+    {"ContentEndsWithColon", "VEXMSG:2:AIGET:1:@3@ab:MSGEND", false},
+    {"ContentThenEnd", "VEXMSG:2:AIGET:1:@2@ab:MSGEND", true},
+    {"OtherCharacterEndsContent", "VEXMSG:2:AIGET:1:@2@abX:MSGEND", true},
+    {"EmptyContent", "VEXMSG:2:AIGET:1:@0@:MSGEND", true},
+    {"CharactersNotBytes", "VEXMSG:2:AIGET:1:@15@ääääääää:MSGEND:MSGEND", true},
+    {"UmlautSeparator", "VEXMSG:2:AIGET:1:@1@aü:MSGEND", true},
+    {"NotAHead", "VEXMSG:2:AIGET:1:@12x:MSGEND", true},
+    {"BareMark", "VEXMSG:2:AIGET:@:MSGEND", true},
+    {"DoubleMark", "VEXMSG:2:AIGET:@@3@abc:MSGEND", true},
+    {"MarkInPlainElement", "VEXMSG:2:AIGET:x@3@:MSGEND:MSGEND", true},
+    {"AbsurdLength", "VEXMSG:2:AIGET:@99999999999999999999@ab:MSGEND", false},
+    {"AbsurderLength", "VEXMSG:2:AIGET:@123456789012345678901234567890@:MSGEND", false},
+    {"TwoContents", "VEXMSG:2:AIGET:@7@:MSGEND:@7@:MSGEND:MSGEND", true},
+    {"TextAfterEnd", "VEXMSG:2:AINEW:0:MSGEND:x", false},
+};
+
+class FrameAssemblerSplits : public testing::TestWithParam<AssemblyCase> {};
+
+TEST_P(FrameAssemblerSplits, WholeAsTheSplitterReadsIt) {
+  const auto& c = GetParam();
+  ASSERT_EQ(CompleteAsSplit(c.text), c.complete);
+  FrameAssembler assembler;
+  EXPECT_EQ(assembler.Append(c.text), c.complete);
+  EXPECT_EQ(assembler.complete(), c.complete);
+  EXPECT_EQ(assembler.text(), c.text);
+}
+
+TEST_P(FrameAssemblerSplits, EveryTwoWaySplit) {
+  const std::string& text = GetParam().text;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (!IsCodePointStart(text, i)) continue;
+    std::string_view whole(text);
+    FrameAssembler assembler;
+    EXPECT_EQ(assembler.Append(whole.substr(0, i)), CompleteAsSplit(whole.substr(0, i))) << i;
+    EXPECT_EQ(assembler.Append(whole.substr(i)), GetParam().complete) << i;
+    EXPECT_EQ(assembler.text(), text);
+  }
+}
+
+TEST_P(FrameAssemblerSplits, EveryThreeWaySplit) {
+  std::string_view text(GetParam().text);
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (!IsCodePointStart(text, i)) continue;
+    for (std::size_t j = i; j <= text.size(); ++j) {
+      if (!IsCodePointStart(text, j)) continue;
+      FrameAssembler assembler;
+      bool first = assembler.Append(text.substr(0, i));
+      bool second = assembler.Append(text.substr(i, j - i));
+      bool third = assembler.Append(text.substr(j));
+      ASSERT_EQ(first, CompleteAsSplit(text.substr(0, i))) << i << "," << j;
+      ASSERT_EQ(second, CompleteAsSplit(text.substr(0, j))) << i << "," << j;
+      ASSERT_EQ(third, GetParam().complete) << i << "," << j;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FrameAssemblerSplits, testing::ValuesIn(kAssemblyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FrameAssembler, EndInsideContentDoesNotCompleteTheFrame) {
+  FrameAssembler assembler;
+  EXPECT_FALSE(assembler.Append("VEXMSG:2:AIGET:1:f.txt:@19@ab:MSGEND"));
+  EXPECT_FALSE(assembler.Append(":MSGEND"));
+  EXPECT_FALSE(assembler.Append(":cd"));
+  EXPECT_TRUE(assembler.Append(":7:MSGEND"));
+}
+
+TEST(FrameAssembler, ArrivesInPiecesThenSplits) {
+  FrameAssembler assembler;
+  EXPECT_FALSE(assembler.Append("VEXMSG:2:AINEW:0:MSG"));
+  EXPECT_TRUE(assembler.Append("END"));
+  EXPECT_EQ(Split(assembler.Take()),
+            (std::vector<std::string>{"VEXMSG", "2", "AINEW", "0", "MSGEND"}));
+  EXPECT_FALSE(assembler.complete());
+  EXPECT_EQ(assembler.size(), 0u);
+}
+
+TEST(FrameAssembler, TextAfterTheEndStaysWithTheFrame) {
+  FrameAssembler assembler;
+  EXPECT_FALSE(assembler.Append("A:MSGEND:B"));
+  EXPECT_TRUE(assembler.Append(":MSGEND"));
+  EXPECT_EQ(assembler.text(), "A:MSGEND:B:MSGEND");
+}
+
+TEST(FrameAssembler, TakeAndResetStartAfresh) {
+  // Left inside a content, a scanner that kept its state would swallow the next frame.
+  for (bool use_take : {true, false}) {
+    FrameAssembler assembler;
+    EXPECT_FALSE(assembler.Append("VEXMSG:2:AIGET:1:@100@abc"));
+    if (use_take) {
+      EXPECT_EQ(assembler.Take(), "VEXMSG:2:AIGET:1:@100@abc");
+    } else {
+      assembler.Reset();
+    }
+    EXPECT_EQ(assembler.size(), 0u);
+    EXPECT_TRUE(assembler.Append("VEXMSG:2:AINEW:0:MSGEND")) << use_take;
+    EXPECT_EQ(assembler.text(), "VEXMSG:2:AINEW:0:MSGEND");
+  }
+}
+
+TEST(FrameAssembler, LargeFileInChunksEndingInsideContent) {
+  // Every chunk ends in ":MSGEND" inside the content; only the real end completes the frame.
+  constexpr std::string_view kPiece = ":MSGEND";
+  constexpr std::size_t kPieces = 1'428'572;  // 10'000'004 characters: an eight-digit length
+  const std::string head =
+      "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:@" + std::to_string(kPieces * kPiece.size()) + "@";
+  std::string chunk;
+  for (int i = 0; i < 2341; ++i) chunk += kPiece;
+
+  FrameAssembler assembler;
+  EXPECT_FALSE(assembler.Append(head));
+  std::size_t left = kPieces;
+  while (left > 0) {
+    std::size_t pieces = std::min<std::size_t>(left, 2341);
+    ASSERT_FALSE(assembler.Append(std::string_view(chunk).substr(0, pieces * kPiece.size())))
+        << left;
+    left -= pieces;
+  }
+  EXPECT_FALSE(assembler.Append(":42"));
+  EXPECT_TRUE(assembler.Append(":MSGEND"));
+
+  clsElement list;
+  SplitElements(assembler.text(), list, true);
+  ASSERT_EQ(list.Count(), 15);
+  EXPECT_EQ(list.Item(13).size(), kPieces * kPiece.size() + 10);
+  EXPECT_EQ(list.Item(14), "42");
+}
+
+}  // namespace
+}  // namespace vexcomm::transport
