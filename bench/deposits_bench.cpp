@@ -1,0 +1,49 @@
+// Parsing the condition list: the time per provider should stay flat as the list grows.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include <vexcomm/deposits.h>
+
+#include "deposits/deposit_requests.h"
+
+namespace {
+
+using vexcomm::colTGAnbieter;
+using vexcomm::deposits::ConditionKind;
+using vexcomm::deposits::ParseConditionList;
+
+// A realistic overnight-money list: each provider with three products of four rate tiers.
+std::string TagesgeldList(int providers) {
+  std::string list;
+  for (int a = 0; a < providers; ++a) {
+    if (a > 0) list += "#";
+    list += "Bank " + std::to_string(a) + "|" + std::to_string(10000000 + a);
+    for (int p = 0; p < 3; ++p) {
+      list += "*Tagesgeld " + std::to_string(p) +
+              "|1000|500000|monatlich|1|https://bank.example/info|https://bank.example/neu|"
+              "3 Monate";
+      for (int z = 0; z < 4; ++z) {
+        list += "~" + std::to_string(z * 10000) + "|2,75|3|1,50|12";
+      }
+    }
+  }
+  return list;
+}
+
+void BM_ParseTagesgeldList(benchmark::State& state) {
+  const int providers = static_cast<int>(state.range(0));
+  const std::string list = TagesgeldList(providers);
+  const vexcomm::platform::NumericSeparators separators{",", "."};
+  for (auto _ : state) {
+    auto anbieter = colTGAnbieter::Create();
+    ParseConditionList(list, ConditionKind::Tagesgeld, *anbieter, separators);
+    benchmark::DoNotOptimize(anbieter->Count());
+  }
+  state.SetItemsProcessed(state.iterations() * providers);
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(list.size()));
+  state.SetComplexityN(providers);
+}
+BENCHMARK(BM_ParseTagesgeldList)->Arg(100)->Arg(500)->Arg(2000)->Complexity(benchmark::oN);
+
+}  // namespace

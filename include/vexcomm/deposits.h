@@ -1,0 +1,228 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <vexcomm/dispatch.h>
+#include <vexcomm/export.h>
+
+// The deposit offer trees: a root (clsTagesgeld) holds providers, a provider holds products, a
+// product holds overnight-money rate tiers and fixed-term rate rows. The component keeps two
+// roots, Tagesgeld and Festgeld, and rebuilds them from the server's replies.
+//
+// Ownership: every node and list is held by std::shared_ptr; a list holds one reference per
+// item, and a node the host keeps stays alive with its own properties after leaving its tree.
+// A node's child lists are created with it and are the same objects for its whole life.
+// Values are stored as the server sent them; nothing is parsed or checked here.
+// Thread-safety: none; the objects are used on the host's thread only.
+// Errors: Item outside 1..Count throws vexcomm::Error 9 ("Subscript out of range"); late-bound
+// Add throws error 13 for an object of the wrong class and 91 for no object.
+
+namespace vexcomm {
+
+class clsTGZins;
+class clsFGZins;
+class clsTGProdukt;
+class clsTGAnbieter;
+
+// One rate tier of an overnight-money product.
+class VEXCOMM_EXPORT clsTGZins : public automation::DispatchObject<clsTGZins> {
+ public:
+  static constexpr std::string_view kTypeName = "clsTGZins";
+  static constexpr std::string_view kIid = "{5B6DB313-1AF9-478A-970A-C1BF0050354F}";
+  static constexpr std::string_view kClsid = "{C6D08B69-3C47-4949-BA25-EF16469C2ACA}";
+  static const std::vector<automation::Member<clsTGZins>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<clsTGZins> Create();
+
+  std::string AbBetrag;
+  std::string ZinsAnfang;
+  int32_t GueltigZinsAnfang = 0;
+  std::string ZinsDanach;
+  int32_t GueltigZinsDanach = 0;
+};
+
+// One rate row of a fixed-term product: the rate per term in months.
+class VEXCOMM_EXPORT clsFGZins : public automation::DispatchObject<clsFGZins> {
+ public:
+  static constexpr std::string_view kTypeName = "clsFGZins";
+  static constexpr std::string_view kIid = "{53B35E17-7551-4B2A-A846-B714E69130D3}";
+  static constexpr std::string_view kIidEarlier = "{4D023A67-488B-4444-B238-9796C4E3ADC0}";
+  static constexpr std::string_view kClsid = "{305D4F74-8CF9-4CAB-9963-F346FFE1DE09}";
+  static const std::vector<automation::Member<clsFGZins>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<clsFGZins> Create();
+
+  std::string AbBetrag;
+  std::string Zins_01;
+  std::string Zins_03;
+  std::string Zins_06;
+  std::string Zins_09;
+  std::string Zins_12;
+  std::string Zins_18;
+};
+
+// The rate tiers of one overnight-money product. Item is the default member.
+class VEXCOMM_EXPORT colTGZinsen : public automation::DispatchObject<colTGZinsen> {
+ public:
+  static constexpr std::string_view kTypeName = "colTGZinsen";
+  static constexpr std::string_view kIid = "{8C7EEB33-AD07-4C80-BAF9-F9D4459E677D}";
+  static constexpr std::string_view kClsid = "{34F6393A-49F3-481D-A8F3-F0BB3B6208FE}";
+  static const std::vector<automation::Member<colTGZinsen>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<colTGZinsen> Create();
+
+  int32_t Count() const noexcept;
+  void Add(std::shared_ptr<clsTGZins> Zins);
+  std::shared_ptr<clsTGZins> Item(int32_t Index) const;
+  // Internal: not on the late-bound surface; clsTGProdukt::Clear calls it.
+  void Clear() noexcept;
+
+ private:
+  std::vector<std::shared_ptr<clsTGZins>> items_;
+};
+
+// The rate rows of one fixed-term product. Unlike the other lists, Item is not the default
+// member: late-bound callers must name it.
+class VEXCOMM_EXPORT colFGZinsen : public automation::DispatchObject<colFGZinsen> {
+ public:
+  static constexpr std::string_view kTypeName = "colFGZinsen";
+  static constexpr std::string_view kIid = "{4489C302-1B5C-41FE-BFA7-7CB466F4BC72}";
+  static constexpr std::string_view kClsid = "{908FD11A-A0B0-413C-BF51-7FCC9F011E3B}";
+  static const std::vector<automation::Member<colFGZinsen>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<colFGZinsen> Create();
+
+  int32_t Count() const noexcept;
+  void Add(std::shared_ptr<clsFGZins> Zins);
+  std::shared_ptr<clsFGZins> Item(int32_t Index) const;
+  // Internal: not on the late-bound surface; clsTGProdukt::Clear calls it.
+  void Clear() noexcept;
+
+ private:
+  std::vector<std::shared_ptr<clsFGZins>> items_;
+};
+
+// One product of a provider. ZinsGueltigkeit follows the three methods in slot order.
+class VEXCOMM_EXPORT clsTGProdukt : public automation::DispatchObject<clsTGProdukt> {
+ public:
+  static constexpr std::string_view kTypeName = "clsTGProdukt";
+  static constexpr std::string_view kIid = "{DC22C819-82D3-4C03-811A-9E54D5139840}";
+  static constexpr std::string_view kIidEarlier1 = "{51A18701-FE5E-4291-9FC5-E1E0AFD460A2}";
+  static constexpr std::string_view kIidEarlier2 = "{436CE2FB-67BB-47B4-9114-B1F706EB017C}";
+  static constexpr std::string_view kClsid = "{E0E6FBD7-466A-4584-9CB6-AF1BF8072557}";
+  static const std::vector<automation::Member<clsTGProdukt>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<clsTGProdukt> Create();
+
+  clsTGProdukt();
+
+  std::string Name;
+  std::string MindestAnlage;
+  std::string MaximalAnlage;
+  std::string Gutschrift;
+  bool Neukunde = false;
+  std::string URLInfo;
+  std::string URLNeu;
+  // Empties both rate lists; the product's own properties stay.
+  void Clear() noexcept;
+  const std::shared_ptr<colTGZinsen>& Zinsen() const noexcept { return zinsen_; }
+  const std::shared_ptr<colFGZinsen>& ZinsenFestgeld() const noexcept { return zinsen_festgeld_; }
+  std::string ZinsGueltigkeit;
+
+ private:
+  std::shared_ptr<colTGZinsen> zinsen_;
+  std::shared_ptr<colFGZinsen> zinsen_festgeld_;
+};
+
+// The products of one provider. Item is the default member.
+class VEXCOMM_EXPORT colTGProdukte : public automation::DispatchObject<colTGProdukte> {
+ public:
+  static constexpr std::string_view kTypeName = "colTGProdukte";
+  static constexpr std::string_view kIid = "{E60B7869-E159-4B18-84BD-AE7FFEBED702}";
+  static constexpr std::string_view kClsid = "{45405C4D-2D1D-4C7F-A760-AEB35854A5F3}";
+  static const std::vector<automation::Member<colTGProdukte>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<colTGProdukte> Create();
+
+  int32_t Count() const noexcept;
+  void Add(std::shared_ptr<clsTGProdukt> Produkt);
+  std::shared_ptr<clsTGProdukt> Item(int32_t Index) const;
+  // Internal: not on the late-bound surface; clsTGAnbieter::Clear calls it. Clears each
+  // product from the last to the first, then lets it go.
+  void Clear() noexcept;
+
+ private:
+  std::vector<std::shared_ptr<clsTGProdukt>> items_;
+};
+
+// One provider (bank).
+class VEXCOMM_EXPORT clsTGAnbieter : public automation::DispatchObject<clsTGAnbieter> {
+ public:
+  static constexpr std::string_view kTypeName = "clsTGAnbieter";
+  static constexpr std::string_view kIid = "{2115AE55-2665-4E86-B2A2-0ECAB7EC338F}";
+  static constexpr std::string_view kClsid = "{FD19DA37-B695-423C-B0AC-5742B9DB9D27}";
+  static const std::vector<automation::Member<clsTGAnbieter>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<clsTGAnbieter> Create();
+
+  clsTGAnbieter();
+
+  std::string Name;
+  std::string BLZ;  // empty when the reply gives none
+  // Empties the product list; Name and BLZ stay.
+  void Clear() noexcept;
+  const std::shared_ptr<colTGProdukte>& Produkte() const noexcept { return produkte_; }
+
+ private:
+  std::shared_ptr<colTGProdukte> produkte_;
+};
+
+// The providers of one tree. Item is the default member.
+class VEXCOMM_EXPORT colTGAnbieter : public automation::DispatchObject<colTGAnbieter> {
+ public:
+  static constexpr std::string_view kTypeName = "colTGAnbieter";
+  static constexpr std::string_view kIid = "{A774DA3C-A90E-4BE1-BDC7-E10571F01CD1}";
+  static constexpr std::string_view kClsid = "{727B3BC4-9ADB-4A67-8F10-52EE29CDA009}";
+  static const std::vector<automation::Member<colTGAnbieter>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<colTGAnbieter> Create();
+
+  // Clears each provider from the last to the first, then lets it go.
+  void Clear() noexcept;
+  int32_t Count() const noexcept;
+  void Add(std::shared_ptr<clsTGAnbieter> Anbieter);
+  std::shared_ptr<clsTGAnbieter> Item(int32_t Index) const;
+
+ private:
+  std::vector<std::shared_ptr<clsTGAnbieter>> items_;
+};
+
+// The root of one tree: the date of the conditions and the provider list.
+class VEXCOMM_EXPORT clsTagesgeld : public automation::DispatchObject<clsTagesgeld> {
+ public:
+  static constexpr std::string_view kTypeName = "clsTagesgeld";
+  static constexpr std::string_view kIid = "{83C33F92-2E13-48B7-9FF0-9FD76BC5320B}";
+  static constexpr std::string_view kClsid = "{84B20136-A69B-435B-B63A-CED25C4BFA31}";
+  static const std::vector<automation::Member<clsTagesgeld>>& Members();
+  static std::span<const std::string_view> InterfaceIds();
+  static std::shared_ptr<clsTagesgeld> Create();
+
+  clsTagesgeld();
+
+  std::string Datum;  // the text the reply carried; not reset by a Clear
+  const std::shared_ptr<colTGAnbieter>& Anbieter() const noexcept { return anbieter_; }
+
+ private:
+  std::shared_ptr<colTGAnbieter> anbieter_;
+};
+
+// Registers the nine classes as "VexComm5." + class name with automation::RegisterClass.
+// The component calls it once when it is assembled; calling it again is harmless.
+VEXCOMM_EXPORT void RegisterDepositClasses();
+
+}  // namespace vexcomm
