@@ -65,5 +65,3 @@ void BM_SplitFileFrame(benchmark::State& state) {
 BENCHMARK(BM_SplitFileFrame)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();
