@@ -31,6 +31,7 @@ PersistentRecord LoadPersistentValues(const std::filesystem::path& registry_dir)
 
 // Writes the whole record at once (one atomic replace of the store file): never half-written.
 // Returns false when the store could not be written.
-bool StorePersistentValues(const std::filesystem::path& registry_dir, const PersistentRecord& record);
+bool StorePersistentValues(const std::filesystem::path& registry_dir,
+                           const PersistentRecord& record);
 
 }  // namespace vexcomm::config

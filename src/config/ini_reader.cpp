@@ -1,0 +1,132 @@
+#include "config/ini_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string_view>
+
+#include <vexcomm/build_config.h>
+
+#include "platform/cp1252.h"
+#include "platform/host_services.h"
+#include "platform/utf8.h"
+
+namespace vexcomm::config {
+namespace {
+
+// The profile buffer holds 255 characters with the terminator.
+constexpr std::size_t kMaxValueLength = 254;
+
+std::optional<std::string> ReadRegularFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> content;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    std::string data;
+    data.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t used = 0;
+    for (;;) {
+      if (used == data.size()) data.resize(data.size() * 2);
+      const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
+      if (n < 0) {
+        used = std::string::npos;
+        break;
+      }
+      if (n == 0) break;
+      used += static_cast<std::size_t>(n);
+    }
+    if (used != std::string::npos) {
+      data.resize(used);
+      content = std::move(data);
+    }
+  }
+  ::close(fd);
+  return content;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (platform::DecodeUtf8(text, pos) == platform::kInvalidCodePoint) return false;
+  }
+  return true;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && platform::ToUpper(a) == platform::ToUpper(b);
+}
+
+// The value of the first `key` in the first `section`, or nothing.
+std::optional<std::string_view> FindValue(std::string_view text, std::string_view section,
+                                          std::string_view key) {
+  bool in_section = false;
+  bool section_seen = false;
+  while (!text.empty()) {
+    const auto newline = text.find('\n');
+    std::string_view line = Trim(text.substr(0, newline));
+    text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const auto close = line.rfind(']');
+      if (close != 0 && close != std::string_view::npos) {
+        // Only the first section of a name counts: a repeated one is not searched.
+        if (in_section) return std::nullopt;
+        in_section = !section_seen && SameName(Trim(line.substr(1, close - 1)), section);
+        section_seen = section_seen || in_section;
+        continue;
+      }
+    }
+    if (!in_section) continue;
+    const auto equals = line.find('=');
+    const std::string_view name = Trim(line.substr(0, equals));
+    if (!SameName(name, key)) continue;
+    return equals == std::string_view::npos ? std::string_view{} : Trim(line.substr(equals + 1));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string LeseIni(const std::string& path, const std::string& section, const std::string& key,
+                    const std::string& default_value) {
+  std::optional<std::string> content = ReadRegularFile(path);
+  if (!content || content->find('\0') != std::string::npos) return default_value;
+  // Files from a Windows installation are in its ANSI code page rather than UTF-8.
+  std::string text = IsValidUtf8(*content) ? std::move(*content) : platform::Cp1252ToUtf8(*content);
+  std::string_view view = text;
+  if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
+
+  std::optional<std::string_view> value = FindValue(view, section, key);
+  if (!value) return default_value;
+  std::string_view v = *value;
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    v = v.substr(1, v.size() - 2);
+  }
+  v = platform::CodePointPrefix(v, kMaxValueLength);
+  return v.empty() ? default_value : std::string(v);
+}
+
+ServerHost SelectServerHost(const std::string& ini_dir, const std::string& standard_host) {
+  const std::string path = ini_dir + "MorvaZedi.ini";
+  if (!platform::VisibleFileExists(path)) return {standard_host, false};
+  return {LeseIni(path, "Comm", "IP", standard_host), true};
+}
+
+std::string StandardServerHost() {
+  return VEXCOMM_STANDARD_HOST;
+}
+
+}  // namespace vexcomm::config

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vexcomm::config {
+
+// Handle values of the predefined root keys, as the 32-bit signed numbers a host passes.
+inline constexpr int32_t HKEY_CLASSES_ROOT = static_cast<int32_t>(0x80000000u);
+inline constexpr int32_t HKEY_CURRENT_USER = static_cast<int32_t>(0x80000001u);
+inline constexpr int32_t HKEY_LOCAL_MACHINE = static_cast<int32_t>(0x80000002u);
+inline constexpr int32_t HKEY_USERS = static_cast<int32_t>(0x80000003u);
+inline constexpr int32_t HKEY_CURRENT_CONFIG = static_cast<int32_t>(0x80000005u);
+
+// Value types; any other number is stored and returned as given.
+inline constexpr uint32_t REG_NONE = 0;
+inline constexpr uint32_t REG_SZ = 1;
+inline constexpr uint32_t REG_EXPAND_SZ = 2;
+inline constexpr uint32_t REG_BINARY = 3;
+inline constexpr uint32_t REG_DWORD = 4;
+inline constexpr uint32_t REG_MULTI_SZ = 7;
+
+// A stored value: its type and its bytes exactly as written (a string's terminators are part of
+// the bytes, as on Windows; a DWORD is four bytes, little-endian).
+struct RegistryValue {
+  uint32_t type = REG_NONE;
+  std::string data;
+
+  friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
+};
+
+// The registry stand-in: one text file per root key in `dir` ("HKEY_CURRENT_USER.txt", ...).
+// Key paths are "\"-separated and compared case-insensitively (the case first written is kept);
+// value names likewise. Every call reads the file afresh, so other processes' writes are seen.
+// A write is a read-modify-write under an exclusive flock on a lock file beside the root's file,
+// written to a temporary file, synced and renamed over the old one: readers never see a
+// half-written file and need no lock. A damaged file yields what can still be parsed.
+// Thread-safety: an instance holds no state besides the folder; any thread may use it.
+class RegistryStore {
+ public:
+  using NamedValue = std::pair<std::string, RegistryValue>;
+
+  explicit RegistryStore(std::filesystem::path dir);
+
+  const std::filesystem::path& dir() const noexcept { return dir_; }
+  static bool IsRoot(int32_t root) noexcept;
+  // The root's file; empty for a value that is no root.
+  std::filesystem::path FileOf(int32_t root) const;
+
+  // The root itself (empty path) always exists.
+  bool KeyExists(int32_t root, std::string_view key_path) const;
+  // Nothing for a missing key or value (an empty value is a value).
+  std::optional<RegistryValue> QueryValue(int32_t root, std::string_view key_path,
+                                          std::string_view name) const;
+
+  // Create the key with its missing parents. False for no root, a malformed path ("\" at the
+  // start, empty parts) or a failed write; the old file is left as it was then.
+  bool CreateKey(int32_t root, std::string_view key_path);
+  bool SetValue(int32_t root, std::string_view key_path, std::string_view name,
+                RegistryValue value);
+  // Sets all values in one replace of the file: all or none are stored.
+  bool SetValues(int32_t root, std::string_view key_path, const std::vector<NamedValue>& values);
+
+ private:
+  std::filesystem::path dir_;
+};
+
+}  // namespace vexcomm::config

@@ -1,0 +1,90 @@
+#include "config/persistent_values.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/cls_registry.h"
+#include "config/registry_store.h"
+#include "support/temp_dir.h"
+
+namespace vexcomm::config {
+namespace {
+
+using test::TempDir;
+
+TEST(PersistentValuesTest, RecordsRoundTrip) {
+  std::vector<PersistentRecord> records(4);
+  records[1].user = {"11122233",
+                     "4711",
+                     17,
+                     "J\xC3\xBCrgen",
+                     "M\xC3\xBCller-L\xC3\xBC"
+                     "denscheid",
+                     "j@example.org"};
+  records[1].attempts = 3;
+  records[2].user = {"a\"b\\c", "line\nbreak", INT32_MAX, "", " ", ""};
+  records[2].user.EMail = std::string("x\0y", 3);
+  records[2].attempts = INT32_MIN;
+  records[3].user.DateiNr = -1;
+  TempDir tmp;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    ASSERT_TRUE(StorePersistentValues(tmp.path(), records[i])) << i;
+    const PersistentRecord loaded = LoadPersistentValues(tmp.path());
+    EXPECT_EQ(loaded.user, records[i].user) << i;
+    EXPECT_EQ(loaded.attempts, records[i].attempts) << i;
+  }
+}
+
+TEST(PersistentValuesTest, AFreshStoreReadsAsAFreshRecord) {
+  TempDir tmp;
+  const PersistentRecord loaded = LoadPersistentValues(tmp.path() / "never-written");
+  EXPECT_EQ(loaded.user, clsUserDaten{});
+  EXPECT_EQ(loaded.attempts, 0);
+}
+
+TEST(PersistentValuesTest, StoresUnderTheComponentsKeyBesideOtherValues) {
+  TempDir tmp;
+  RegistryStore store(tmp.path());
+  ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, "Software\\VexComm5", "Fremd", {REG_SZ, "f"}));
+  PersistentRecord record;
+  record.user.DateiNr = 0x01020304;
+  record.attempts = 2;
+  ASSERT_TRUE(StorePersistentValues(tmp.path(), record));
+  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, "Software\\VexComm5", "DateiNr"),
+            (RegistryValue{REG_DWORD, "\x04\x03\x02\x01"}));
+  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, "Software\\VexComm5", "Verbindungsversuche"),
+            (RegistryValue{REG_DWORD, std::string("\x02\0\0\0", 4)}));
+  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, "Software\\VexComm5", "Fremd"),
+            (RegistryValue{REG_SZ, "f"}));
+}
+
+TEST(PersistentValuesTest, NumbersWrittenAsTextStillCount) {
+  struct Case {
+    std::string text;
+    int32_t value;
+  };
+  const std::vector<Case> cases = {{"17", 17}, {"-3", -3}, {"", 0}, {"12x", 0}, {"x", 0}};
+  TempDir tmp;
+  for (const auto& c : cases) {
+    clsRegistry reg(tmp.path());
+    reg.ClassKey = HKEY_CURRENT_USER;
+    reg.SectionKey = "Software\\VexComm5";
+    reg.ValueKey = "DateiNr";
+    reg.Value(automation::Variant(c.text));
+    EXPECT_EQ(LoadPersistentValues(tmp.path()).user.DateiNr, c.value) << c.text;
+  }
+}
+
+TEST(PersistentValuesTest, AStoreThatCannotBeWrittenReportsFalse) {
+  TempDir tmp;
+  const auto file = tmp.WriteFile("registry", "a file where the folder should be");
+  PersistentRecord record;
+  record.user.DateiNr = 5;
+  EXPECT_FALSE(StorePersistentValues(file, record));
+  EXPECT_EQ(LoadPersistentValues(file).user.DateiNr, 0);
+}
+
+}  // namespace
+}  // namespace vexcomm::config

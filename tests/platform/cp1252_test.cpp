@@ -1,0 +1,102 @@
+#include "platform/cp1252.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/utf8.h"
+
+namespace vexcomm::platform {
+namespace {
+
+// glibc's converter as an independent reference; it knows no mapping for the five undefined
+// bytes.
+std::optional<std::string> IconvToUtf8(unsigned char byte) {
+  iconv_t cd = iconv_open("UTF-8", "WINDOWS-1252");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  char in[1] = {static_cast<char>(byte)};
+  char out[8];
+  char* in_ptr = in;
+  char* out_ptr = out;
+  std::size_t in_left = 1;
+  std::size_t out_left = sizeof out;
+  const std::size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+  iconv_close(cd);
+  if (rc == static_cast<std::size_t>(-1)) return std::nullopt;
+  return std::string(out, static_cast<std::size_t>(out_ptr - out));
+}
+
+TEST(Cp1252Test, EveryByteConvertsBothWays) {
+  const std::vector<unsigned> undefined = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
+  for (unsigned b = 0; b < 256; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    const std::string utf8 = Cp1252ToUtf8(byte);
+    if (std::find(undefined.begin(), undefined.end(), b) != undefined.end()) {
+      std::string c1;
+      AppendUtf8(c1, b);  // the C1 control of the same number
+      EXPECT_EQ(utf8, c1) << std::hex << b;
+    } else {
+      const auto reference = IconvToUtf8(static_cast<unsigned char>(b));
+      ASSERT_TRUE(reference.has_value()) << std::hex << b;
+      EXPECT_EQ(utf8, *reference) << std::hex << b;
+    }
+    EXPECT_EQ(Utf8ToCp1252(utf8), byte) << std::hex << b;
+  }
+}
+
+TEST(Cp1252Test, AllBytesInOneTextRoundTrip) {
+  std::string all;
+  for (unsigned round = 0; round < 3; ++round) {
+    for (unsigned b = 0; b < 256; ++b) all += static_cast<char>(b);
+  }
+  const std::string utf8 = Cp1252ToUtf8(all);
+  EXPECT_EQ(CodePointCount(utf8), all.size());
+  EXPECT_EQ(Utf8ToCp1252(utf8), all);
+}
+
+TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
+  struct Case {
+    std::string utf8;
+    std::string wire;
+  };
+  const std::vector<Case> cases = {
+      {"Auf neue Nachrichten pr\xC3\xBC"
+       "fen",
+       "Auf neue Nachrichten pr\xFC"
+       "fen"},
+      {"\xE2\x82\xAC 5", "\x80 5"},  // € is 0x80
+      {"\xC5\xB8", "\x9F"},          // Ÿ
+      {"\xC2\x80", "?"},             // U+0080 has no byte
+      {"\xC2\x81", "\x81"},          // undefined byte's own code point
+      {"\xC4\x80", "?"},             // Ā
+      {"\xF0\x9F\x98\x80!", "?!"},   // one code point, one "?"
+      {"a\xC3", "a?"},               // cut at the end
+      {"\xE2\x82"
+       "A",
+       "??A"},                       // cut inside
+      {"\xC0\xAF", "??"},            // overlong
+      {"\xED\xA0\x80", "???"},       // surrogate
+      {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF
+      {"\xFF", "?"},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const auto& c : cases) {
+    const std::string wire = Utf8ToCp1252(c.utf8);
+    EXPECT_EQ(wire, c.wire) << testing::PrintToString(c.utf8);
+    // Length prefixes count characters: they must equal the octets on the wire.
+    EXPECT_EQ(CodePointCount(c.utf8), wire.size()) << testing::PrintToString(c.utf8);
+  }
+}
+
+TEST(Cp1252Test, StopsAtTheEndOfTheView) {
+  const std::string euro = "x\xE2\x82\xAC";
+  // The view ends inside the sequence: the bytes after it must not be looked at.
+  for (std::size_t cut = 2; cut < euro.size(); ++cut) {
+    EXPECT_EQ(Utf8ToCp1252(std::string_view(euro).substr(0, cut)), "x" + std::string(cut - 1, '?'));
+  }
+}
+
+}  // namespace
+}  // namespace vexcomm::platform

@@ -1,0 +1,96 @@
+#include "platform/utf8.h"
+
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <string>
+#include <vector>
+
+namespace vexcomm::platform {
+namespace {
+
+std::string Utf8(char32_t cp) {
+  std::string s;
+  AppendUtf8(s, cp);
+  return s;
+}
+
+TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
+  struct Case {
+    std::string text;
+    std::size_t count;
+  };
+  const std::vector<Case> cases = {
+      {"", 0},
+      {"abc", 3},
+      {"\xC3\xA4\xC3\xB6\xC3\xBC", 3},  // äöü
+      {"\xE2\x82\xAC", 1},              // €
+      {"\xF0\x9F\x98\x80", 1},          // U+1F600
+      {"a\xC3", 2},                     // cut at the end
+      {"\xE2\x82"
+       "A",
+       3},                      // cut inside the text
+      {"\xC0\x80", 2},          // overlong NUL
+      {"\xE0\x80\xAF", 3},      // overlong "/"
+      {"\xED\xA0\x80", 3},      // surrogate
+      {"\xF4\x90\x80\x80", 4},  // beyond U+10FFFF
+      {"\x80\xBF", 2},          // stray continuation bytes
+      {"\xFF\xFE", 2},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CodePointCount(c.text), c.count) << testing::PrintToString(c.text);
+  }
+}
+
+TEST(Utf8Test, OffsetsAndPrefixesCountCodePoints) {
+  const std::string text =
+      "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"
+      "b";  // a ä € 😀 b
+  const std::vector<std::size_t> offsets = {0, 1, 3, 6, 10, 11, 11, 11};
+  for (std::size_t n = 0; n < offsets.size(); ++n) {
+    EXPECT_EQ(CodePointOffset(text, n), offsets[n]) << n;
+    EXPECT_EQ(CodePointPrefix(text, n), text.substr(0, offsets[n])) << n;
+  }
+}
+
+TEST(Utf8Test, SixtyCharacterCutKeepsWholeCharacters) {
+  std::string name;
+  for (int i = 0; i < 70; ++i) name += "\xC3\xA4";  // ä, two bytes each
+  const std::string_view cut = CodePointPrefix(name, 60);
+  EXPECT_EQ(cut.size(), 120u);
+  EXPECT_EQ(CodePointCount(cut), 60u);
+  EXPECT_EQ(CodePointPrefix("kurz", 60), "kurz");
+}
+
+TEST(Utf8Test, ToUpperCoversAsciiAndLatin1LettersOnly) {
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  ASSERT_NE(utf8, static_cast<locale_t>(nullptr));
+  for (char32_t cp = 1; cp <= 0xFF; ++cp) {
+    const bool letter = cp < 0x80 || (cp >= 0xE0 && cp != 0xF7);
+    const auto expected =
+        letter ? static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8)) : cp;
+    EXPECT_EQ(ToUpper(Utf8(cp)), Utf8(expected)) << std::hex << static_cast<uint32_t>(cp);
+  }
+  freelocale(utf8);
+
+  struct Case {
+    std::string in, out;
+  };
+  const std::vector<Case> cases = {
+      {"Stra\xC3\x9F"
+       "e",
+       "STRA\xC3\x9F"
+       "E"},                     // ß has no one-letter capital
+      {"\xC3\xBF", "\xC5\xB8"},  // ÿ -> Ÿ
+      {"\xC4\x85\xD1\x8F\xE2\x82\xAC", "\xC4\x85\xD1\x8F\xE2\x82\xAC"},  // ą я € stay
+      {"x\xC3", "X\xC3"},                                                // cut sequence left alone
+      {"\xC3\xA4x\xC3\xBF"
+       "z",
+       "\xC3\x84X\xC5\xB8Z"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ToUpper(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace vexcomm::platform
