@@ -1,0 +1,655 @@
+#include "platform/tls_socket.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <array>
+#include <asio.hpp>
+#include <asio/ssl.hpp>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <deque>
+
+#include <vexcomm/error.h>
+
+#include "platform/cp1252.h"
+#include "platform/http_proxy.h"
+
+namespace vexcomm {
+
+namespace {
+
+using automation::Args;
+using automation::DispId;
+using automation::InvokeKind;
+using automation::Variant;
+
+struct NamedId {
+  std::string_view name;
+  DispId id;
+};
+
+constexpr std::array<NamedId, 7> kCertificateMembers = {{{"Subject", 1},
+                                                         {"Issuer", 2},
+                                                         {"NotBefore", 3},
+                                                         {"NotAfter", 4},
+                                                         {"Fingerprint", 5},
+                                                         {"Verified", 6},
+                                                         {"VerifyError", 7}}};
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+template <std::size_t N>
+std::optional<DispId> FindId(const std::array<NamedId, N>& table, std::string_view name) {
+  for (const auto& m : table) {
+    if (SameNoCase(m.name, name)) return m.id;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DispId> Certificate::GetIdOfName(std::string_view name) const {
+  return FindId(kCertificateMembers, name);
+}
+
+Variant Certificate::Invoke(DispId id, InvokeKind kind, Args args) {
+  if (kind == InvokeKind::PropertyPut) Raise(errnum::kMemberNotFound);
+  if (!args.empty()) Raise(errnum::kWrongArgumentCount);
+  switch (id) {
+    case automation::kDispIdValue:  // the subject names the certificate
+    case 1:
+      return subject;
+    case 2:
+      return issuer;
+    case 3:
+      return not_before;
+    case 4:
+      return not_after;
+    case 5:
+      return fingerprint;
+    case 6:
+      return verified;
+    case 7:
+      return verify_error;
+    default:
+      Raise(errnum::kMemberNotFound);
+  }
+}
+
+namespace platform {
+
+SocketError ToSocketError(const std::error_code& ec) {
+  namespace ae = asio::error;
+  if (ec == ae::host_not_found) return {"11001", "Host nicht gefunden"};
+  if (ec == ae::host_not_found_try_again) return {"11002", "Host nicht gefunden (Namensdienst)"};
+  if (ec == ae::no_recovery) return {"11003", "Namensauflösung fehlgeschlagen"};
+  if (ec == ae::no_data) return {"11004", "Keine Adresse zum Namen gefunden"};
+  if (ec == ae::eof) return {"10053", "Die Gegenstelle hat die Verbindung beendet"};
+  if (ec.category() == ae::get_ssl_category() || ec == asio::ssl::error::stream_truncated) {
+    return {"10053", "TLS-Fehler: " + ec.message()};
+  }
+  // Asio's system errors have a category of their own; all three carry errno values.
+  const bool is_errno = ec.category() == ae::get_system_category() ||
+                        ec.category() == std::system_category() ||
+                        ec.category() == std::generic_category();
+  switch (is_errno ? ec.value() : 0) {
+    case ECONNREFUSED:
+      return {"10061", "Der Server hat die Verbindung abgelehnt"};
+    case ETIMEDOUT:
+      return {"10060", "Zeitüberschreitung der Verbindung"};
+    case ECONNRESET:
+    case EPIPE:
+      return {"10054", "Die Verbindung wurde vom Server zurückgesetzt"};
+    case ECONNABORTED:
+      return {"10053", "Die Verbindung wurde abgebrochen"};
+    case ENETUNREACH:
+      return {"10051", "Netzwerk nicht erreichbar"};
+    case EHOSTUNREACH:
+      return {"10065", "Host nicht erreichbar"};
+    case ENETDOWN:
+      return {"10050", "Netzwerk ausgefallen"};
+    case EADDRINUSE:
+      return {"10048", "Adresse wird bereits verwendet"};
+    case EADDRNOTAVAIL:
+      return {"10049", "Adresse nicht verfügbar"};
+    case EACCES:
+      return {"10013", "Zugriff verweigert"};
+    default:
+      return {"10053", "Die Verbindung wurde abgebrochen: " + ec.message()};
+  }
+}
+
+namespace {
+
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kMaxProxyHead = 16 * 1024;
+
+// One connection attempt with everything its operations touch. Handlers hold it, so a
+// cancelled operation can still complete safely after the socket has moved on.
+struct Connection {
+  Connection(asio::io_context& io, std::shared_ptr<asio::ssl::context> tls, bool secure)
+      : tls_context(std::move(tls)),
+        secure(secure),
+        resolver(io),
+        stream(io, *tls_context),
+        connect_timer(io),
+        idle_timer(io) {}
+
+  void Shutdown() {
+    std::error_code ignored;
+    resolver.cancel();
+    connect_timer.cancel();
+    idle_timer.cancel();
+    stream.lowest_layer().close(ignored);
+  }
+
+  std::shared_ptr<asio::ssl::context> tls_context;  // outlives the stream that uses it
+  bool secure;
+  tcp::resolver resolver;
+  asio::ssl::stream<tcp::socket> stream;
+  asio::steady_timer connect_timer;
+  asio::steady_timer idle_timer;
+  Clock::time_point idle_deadline;
+  std::string proxy_request;
+  std::string proxy_head;
+  std::array<char, kReadChunk> read_buffer;
+  std::deque<std::string> outgoing;
+  bool writing = false;
+  int verify_error = X509_V_OK;  // the first failure the verifier saw
+};
+
+enum class Phase { Idle, Opening, Open };
+
+std::string NameText(const X509_NAME* name) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  if (!bio) return {};
+  X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  std::string text(data, static_cast<std::size_t>(size > 0 ? size : 0));
+  BIO_free(bio);
+  return text;
+}
+
+std::string TimeText(const ASN1_TIME* time) {
+  std::tm tm{};
+  if (!time || ASN1_TIME_to_tm(time, &tm) != 1) return {};
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+std::shared_ptr<Certificate> DescribePeer(SSL* ssl, int first_error) {
+  auto cert = std::make_shared<Certificate>();
+  X509* x = SSL_get1_peer_certificate(ssl);
+  if (!x) {
+    cert->verify_error = "Der Server hat kein Zertifikat gesendet";
+    return cert;
+  }
+  cert->subject = NameText(X509_get_subject_name(x));
+  cert->issuer = NameText(X509_get_issuer_name(x));
+  cert->not_before = TimeText(X509_get0_notBefore(x));
+  cert->not_after = TimeText(X509_get0_notAfter(x));
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int md_size = 0;
+  if (X509_digest(x, EVP_sha256(), md, &md_size) == 1) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (unsigned int i = 0; i < md_size; ++i) {
+      if (i > 0) cert->fingerprint += ':';
+      cert->fingerprint += kHex[md[i] >> 4];
+      cert->fingerprint += kHex[md[i] & 15];
+    }
+  }
+  X509_free(x);
+  const long result = first_error != X509_V_OK ? first_error : SSL_get_verify_result(ssl);
+  cert->verified = result == X509_V_OK;
+  if (!cert->verified) cert->verify_error = X509_verify_cert_error_string(result);
+  return cert;
+}
+
+bool IsIpLiteral(const std::string& host) {
+  std::error_code ec;
+  asio::ip::make_address(host, ec);
+  return !ec;
+}
+
+// Names under .invalid never resolve (RFC 6761); answering at once spares a resolver round trip.
+bool IsInvalidName(std::string_view host) {
+  if (host.ends_with('.')) host.remove_suffix(1);
+  return host.size() >= 8 && SameNoCase(host.substr(host.size() - 8), ".invalid");
+}
+
+class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<TlsSocket> {
+  using Gen = uint64_t;
+
+  // Wraps a step so that it runs only while the socket exists; the connection stays alive
+  // until its operation has completed.
+  template <class F>
+  auto Bind(Gen g, F step) {
+    return [self = weak_from_this(), conn = conn_, g, step](auto&&... args) {
+      if (auto s = self.lock()) step(*s, g, std::forward<decltype(args)>(args)...);
+    };
+  }
+
+ public:
+  TlsSocket(MessageLoop& loop, SocketOptions options)
+      : io_(loop.context()),
+        options_(std::move(options)),
+        tls_(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client)) {
+    tls_->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                      asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                      asio::ssl::context::no_tlsv1_1);
+    std::error_code ec;
+    if (options_.ca_file.empty()) {
+      tls_->set_default_verify_paths(ec);
+    } else {
+      tls_->load_verify_file(options_.ca_file, ec);
+    }
+    if (ec) trust_error_ = "Vertrauenswürdige Zertifikate nicht lesbar: " + ec.message();
+    tls_->set_verify_mode(asio::ssl::verify_peer);
+  }
+
+  ~TlsSocket() override { Drop(); }
+
+  void SetSecure(bool secure) override { secure_ = secure; }
+
+  void Close() override { Drop(); }
+
+  void Connect(const std::string& host, int32_t& port) override {
+    Drop();
+    host_ = host;
+    conn_ = std::make_shared<Connection>(io_, tls_, secure_);
+    phase_ = Phase::Opening;
+    const Gen g = gen_;
+    if (port <= 0 || port > 65535) {
+      PostFail(g, {"10049", "Ungültiger Port " + std::to_string(port)});
+      return;
+    }
+    port_ = static_cast<uint16_t>(port);
+    if (secure_ && !trust_error_.empty()) {
+      PostFail(g, {"10053", trust_error_});
+      return;
+    }
+    MapTarget();
+
+    if (options_.connect_timeout.count() > 0) {
+      conn_->connect_timer.expires_after(options_.connect_timeout);
+      conn_->connect_timer.async_wait(Bind(g, [](TlsSocket& s, Gen g, std::error_code ec) {
+        if (!ec) s.OnConnectTimeout(g);
+      }));
+    }
+    const bool via_proxy = !options_.proxy_host.empty();
+    const std::string& name = via_proxy ? options_.proxy_host : target_host_;
+    const uint16_t dial_port = via_proxy ? options_.proxy_port : target_port_;
+    if (!via_proxy && IsInvalidName(name)) {
+      PostFail(g, Describe(asio::error::host_not_found, name));
+      return;
+    }
+    conn_->resolver.async_resolve(
+        name, std::to_string(dial_port),
+        Bind(g, [name](TlsSocket& s, Gen g, std::error_code ec, tcp::resolver::results_type r) {
+          s.OnResolved(g, ec, std::move(r), name);
+        }));
+  }
+
+  void Send(const std::string& text) override {
+    if (!conn_) throw Error(10057, "Der Socket ist nicht verbunden");
+    if (text.empty()) return;
+    conn_->outgoing.push_back(Utf8ToCp1252(text));
+    if (phase_ == Phase::Open && !conn_->writing) StartWrite(gen_);
+  }
+
+  bool CheckCertificate(const Certificate& cert) override {
+    if (!cert.verified) {
+      throw Error(kErrCertificateNotTrusted,
+                  "Das Zertifikat des Servers ist nicht vertrauenswürdig: " + cert.verify_error);
+    }
+    return true;
+  }
+
+  std::optional<DispId> GetIdOfName(std::string_view name) const override {
+    return FindId(kSocketMembers, name);
+  }
+
+  Variant Invoke(DispId id, InvokeKind, Args args) override {
+    auto need = [&](std::size_t min, std::size_t max) {
+      if (args.size() < min || args.size() > max) Raise(errnum::kWrongArgumentCount);
+    };
+    switch (id) {
+      case 1:
+        need(1, 1);
+        SetSecure(args[0].ToBool());
+        return {};
+      case 2:
+        need(0, 0);
+        Close();
+        return {};
+      case 3: {
+        need(2, 2);
+        int32_t port = args[1].ToInt32();
+        Connect(args[0].ToString(), port);
+        return {};
+      }
+      case 4:
+        need(1, 2);
+        Send(args[0].ToString());
+        return {};
+      case 5: {
+        need(1, 2);
+        auto cert = std::dynamic_pointer_cast<Certificate>(args[0].ToObject());
+        if (!cert) Raise(errnum::kTypeMismatch);
+        const bool ok = CheckCertificate(*cert);
+        if (args.size() == 2) args[1] = ok;
+        return ok;
+      }
+      default:
+        Raise(errnum::kMemberNotFound);
+    }
+  }
+
+ private:
+  static constexpr std::array<NamedId, 5> kSocketMembers = {
+      {{"SetSecure", 1}, {"Close", 2}, {"Connect", 3}, {"Send", 4}, {"CheckCertificate", 5}}};
+
+  bool Current(Gen g) const { return conn_ && g == gen_; }
+
+  // Ends the current connection without an event; completions of its operations are ignored.
+  void Drop() {
+    ++gen_;
+    phase_ = Phase::Idle;
+    if (conn_) {
+      conn_->Shutdown();
+      conn_.reset();
+    }
+  }
+
+  template <class F>
+  void Notify(F&& raise) {
+    auto events = this->events();
+    if (!events) return;
+    try {
+      raise(*events);
+    } catch (...) {
+      // A failing event handler must not break the socket's own work.
+    }
+  }
+
+  // Ends the attempt with its one error event.
+  void Fail(Gen g, SocketError error) {
+    if (!Current(g)) return;
+    Drop();
+    auto self = shared_from_this();
+    Notify([&](SocketEvents& e) { e.OnError(error.text, error.code); });
+  }
+
+  void PostFail(Gen g, SocketError error) {
+    asio::post(io_, Bind(g, [error](TlsSocket& s, Gen g) { s.Fail(g, error); }));
+  }
+
+  // The peer has ended the session cleanly.
+  void Disconnected(Gen g) {
+    if (!Current(g)) return;
+    Drop();
+    auto self = shared_from_this();
+    Notify([](SocketEvents& e) { e.OnDisconnect(); });
+  }
+
+  SocketError Describe(const std::error_code& ec, const std::string& where) const {
+    SocketError error = ToSocketError(ec);
+    if (!where.empty()) error.text += " (" + where + ")";
+    return error;
+  }
+
+  std::string TargetText() const { return target_host_ + ":" + std::to_string(target_port_); }
+
+  // curl's --connect-to: the host's port is reached at another address; TLS still names the host.
+  void MapTarget() {
+    target_host_ = host_;
+    target_port_ = port_;
+    if (options_.connect_to_host.empty() || !SameNoCase(options_.connect_to_host, host_)) return;
+    if (options_.connect_to_port != 0 && options_.connect_to_port != port_) return;
+    if (!options_.connect_to_address.empty()) target_host_ = options_.connect_to_address;
+    if (options_.connect_to_address_port != 0) target_port_ = options_.connect_to_address_port;
+  }
+
+  void OnConnectTimeout(Gen g) {
+    if (!Current(g) || phase_ == Phase::Open) return;
+    Fail(g, {"10060", "Zeitüberschreitung beim Verbindungsaufbau mit " + host_ + ":" +
+                          std::to_string(port_)});
+  }
+
+  void OnResolved(Gen g, std::error_code ec, tcp::resolver::results_type results,
+                  const std::string& name) {
+    if (!Current(g)) return;
+    if (ec) return Fail(g, Describe(ec, name));
+    if (results.empty()) return Fail(g, Describe(asio::error::no_data, name));
+    asio::async_connect(conn_->stream.lowest_layer(), results,
+                        Bind(g, [](TlsSocket& s, Gen g, std::error_code ec, const tcp::endpoint&) {
+                          s.OnTcpConnected(g, ec);
+                        }));
+  }
+
+  void OnTcpConnected(Gen g, std::error_code ec) {
+    if (!Current(g)) return;
+    const bool via_proxy = !options_.proxy_host.empty();
+    if (ec) {
+      return Fail(g, Describe(ec, via_proxy ? "Proxy " + options_.proxy_host + ":" +
+                                                  std::to_string(options_.proxy_port)
+                                            : TargetText()));
+    }
+    std::error_code ignored;
+    conn_->stream.lowest_layer().set_option(tcp::no_delay(true), ignored);
+    if (via_proxy) return StartProxy(g);
+    Established(g);
+  }
+
+  void StartProxy(Gen g) {
+    conn_->proxy_request = BuildConnectRequest(target_host_, target_port_, options_.proxy_user,
+                                               options_.proxy_password);
+    asio::async_write(conn_->stream.next_layer(), asio::buffer(conn_->proxy_request),
+                      Bind(g, [](TlsSocket& s, Gen g, std::error_code ec, std::size_t) {
+                        if (!s.Current(g)) return;
+                        if (ec) return s.Fail(g, s.Describe(ec, "Proxy"));
+                        s.ReadProxyReply(g);
+                      }));
+  }
+
+  void ReadProxyReply(Gen g) {
+    asio::async_read_until(conn_->stream.next_layer(),
+                           asio::dynamic_buffer(conn_->proxy_head, kMaxProxyHead), "\r\n\r\n",
+                           Bind(g, [](TlsSocket& s, Gen g, std::error_code ec, std::size_t size) {
+                             s.OnProxyReply(g, ec, size);
+                           }));
+  }
+
+  void OnProxyReply(Gen g, std::error_code ec, std::size_t head_size) {
+    if (!Current(g)) return;
+    if (ec == asio::error::not_found) {
+      return Fail(g, {"10053", "Ungültige Antwort des Proxy-Servers"});
+    }
+    if (ec == asio::error::eof) {
+      return Fail(g, {"10053", "Der Proxy-Server hat die Verbindung geschlossen"});
+    }
+    if (ec) return Fail(g, Describe(ec, "Proxy"));
+    const ProxyReply reply =
+        ParseProxyReply(std::string_view(conn_->proxy_head).substr(0, head_size));
+    if (reply.status >= 200 && reply.status < 300) return Established(g);
+    if (reply.status == 0) return Fail(g, {"10053", "Ungültige Antwort des Proxy-Servers"});
+
+    const std::string status = std::to_string(reply.status) + " " + reply.reason;
+    SocketError end{"10053", "Der Proxy-Server hat die Verbindung verweigert: " + status};
+    // 407 asks for credentials; some proxies (tinyproxy) answer wrong ones with 401.
+    if (reply.status == 407 || (reply.status == 401 && !options_.proxy_user.empty())) {
+      const bool offered = !options_.proxy_user.empty();
+      const std::string text = offered ? "Proxy-Anmeldung abgelehnt: " + status
+                                       : "Der Proxy-Server verlangt eine Anmeldung: " + status;
+      auto self = shared_from_this();
+      Notify([&](SocketEvents& e) { e.OnProxyError(text, offered ? "9023" : "9024"); });
+    } else {
+      // The proxy's own failure to reach the target, told as the direct attempt would be.
+      if (reply.status == 502 || reply.status == 503) end.code = "10061";
+      if (reply.status == 504) end.code = "10060";
+      auto self = shared_from_this();
+      Notify([&](SocketEvents& e) {
+        e.OnProxyError("Proxy-Fehler: " + status, std::to_string(reply.status));
+      });
+    }
+    Fail(g, end);
+  }
+
+  // The byte stream to the target is up (directly or through the proxy's tunnel).
+  void Established(Gen g) {
+    auto self = shared_from_this();
+    Notify([](SocketEvents& e) { e.OnConnect(); });
+    if (!Current(g)) return;
+    if (!conn_->secure) return Opened(g);
+
+    SSL* ssl = conn_->stream.native_handle();
+    if (IsIpLiteral(host_)) {
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host_.c_str());
+    } else {
+      SSL_set_tlsext_host_name(ssl, host_.c_str());
+      SSL_set1_host(ssl, host_.c_str());
+    }
+    // Record the verdict instead of failing the handshake: the event sink decides.
+    conn_->stream.set_verify_callback(
+        [c = conn_.get()](bool preverified, asio::ssl::verify_context& context) {
+          if (!preverified && c->verify_error == X509_V_OK) {
+            c->verify_error = X509_STORE_CTX_get_error(context.native_handle());
+          }
+          return true;
+        });
+    conn_->stream.async_handshake(
+        asio::ssl::stream_base::client,
+        Bind(g, [](TlsSocket& s, Gen g, std::error_code ec) { s.OnHandshake(g, ec); }));
+  }
+
+  void OnHandshake(Gen g, std::error_code ec) {
+    if (!Current(g)) return;
+    if (ec) {
+      return Fail(
+          g, {"10053", "TLS-Verbindungsaufbau mit " + host_ + " fehlgeschlagen: " + ec.message()});
+    }
+    auto cert = DescribePeer(conn_->stream.native_handle(), conn_->verify_error);
+    bool accept = false;
+    auto self = shared_from_this();
+    Notify([&](SocketEvents& e) { e.OnValidateCertificate(cert, accept); });
+    if (!Current(g)) return;
+    if (!accept) {
+      const std::string reason =
+          cert->verified ? "vom Empfänger nicht angenommen" : cert->verify_error;
+      return Fail(g,
+                  {"10053", "Das Zertifikat des Servers " + host_ + " wurde abgelehnt: " + reason});
+    }
+    Opened(g);
+  }
+
+  void Opened(Gen g) {
+    phase_ = Phase::Open;
+    conn_->connect_timer.cancel();
+    StartRead(g);
+    if (options_.idle_timeout.count() > 0) {
+      conn_->idle_deadline = Clock::now() + options_.idle_timeout;
+      ArmIdleTimer(g);
+    }
+    if (!conn_->outgoing.empty()) StartWrite(g);
+    auto self = shared_from_this();
+    if (conn_->secure) Notify([](SocketEvents& e) { e.OnSSLReady(); });
+  }
+
+  void ArmIdleTimer(Gen g) {
+    conn_->idle_timer.expires_at(conn_->idle_deadline);
+    conn_->idle_timer.async_wait(Bind(g, [](TlsSocket& s, Gen g, std::error_code ec) {
+      if (ec || !s.Current(g)) return;
+      if (Clock::now() < s.conn_->idle_deadline) return s.ArmIdleTimer(g);
+      const auto ms = s.options_.idle_timeout.count();
+      const std::string span =
+          ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+      s.Fail(g, {"10060", "Zeitüberschreitung: seit " + span + " keine Daten vom Server"});
+    }));
+  }
+
+  void StartRead(Gen g) {
+    auto done = Bind(g, [](TlsSocket& s, Gen g, std::error_code ec, std::size_t size) {
+      s.OnRead(g, ec, size);
+    });
+    auto buffer = asio::buffer(conn_->read_buffer);
+    if (conn_->secure) {
+      conn_->stream.async_read_some(buffer, std::move(done));
+    } else {
+      conn_->stream.next_layer().async_read_some(buffer, std::move(done));
+    }
+  }
+
+  void OnRead(Gen g, std::error_code ec, std::size_t size) {
+    if (!Current(g)) return;
+    if (size > 0) {
+      conn_->idle_deadline = Clock::now() + options_.idle_timeout;
+      const std::string text = Cp1252ToUtf8(std::string_view(conn_->read_buffer.data(), size));
+      auto self = shared_from_this();
+      Notify([&](SocketEvents& e) { e.OnReceive(text); });
+      if (!Current(g)) return;
+    }
+    if (ec) {
+      // eof is TCP's end or TLS's close_notify; a truncated stream is a peer that closed
+      // without close_notify, which many servers do: all are the server ending the session.
+      if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) {
+        return Disconnected(g);
+      }
+      return Fail(g, Describe(ec, host_));
+    }
+    StartRead(g);
+  }
+
+  void StartWrite(Gen g) {
+    conn_->writing = true;
+    auto done = Bind(g, [](TlsSocket& s, Gen g, std::error_code ec, std::size_t) {
+      if (!s.Current(g)) return;
+      s.conn_->writing = false;
+      if (ec) return s.Fail(g, s.Describe(ec, s.host_));
+      s.conn_->outgoing.pop_front();
+      if (!s.conn_->outgoing.empty()) s.StartWrite(g);
+    });
+    auto buffer = asio::buffer(conn_->outgoing.front());
+    if (conn_->secure) {
+      asio::async_write(conn_->stream, buffer, std::move(done));
+    } else {
+      asio::async_write(conn_->stream.next_layer(), buffer, std::move(done));
+    }
+  }
+
+  asio::io_context& io_;
+  SocketOptions options_;
+  std::shared_ptr<asio::ssl::context> tls_;
+  std::string trust_error_;
+  bool secure_ = false;
+  Gen gen_ = 0;
+  Phase phase_ = Phase::Idle;
+  std::shared_ptr<Connection> conn_;
+  std::string host_;
+  uint16_t port_ = 0;
+  std::string target_host_;  // where the connection goes after the connect-to mapping
+  uint16_t target_port_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<ProxySocket> CreateTlsSocket(MessageLoop& loop, SocketOptions options) {
+  return std::make_shared<TlsSocket>(loop, std::move(options));
+}
+
+}  // namespace platform
+}  // namespace vexcomm
