@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <limits>
+#include <memory>
 #include <system_error>
 
 #include <vexcomm/error.h>
@@ -72,18 +73,21 @@ struct WriteStatements {
                    "SELECT ID FROM Kurse WHERE AktienID = ?1 AND Datum = ?2 ORDER BY ID LIMIT 1"),
         update_quote(c.handle(), "UPDATE Kurse SET Kurs = ?2 WHERE ID = ?1"),
         add_quote(c.handle(),
-                  "INSERT INTO Kurse (ID, AktienID, Datum, Kurs) VALUES (?1, ?2, ?3, ?4)") {}
+                  "INSERT INTO Kurse (ID, AktienID, Datum, Kurs) VALUES (?1, ?2, ?3, ?4)"),
+        last_stock(c.handle(), "SELECT MAX(ID) FROM Aktien"),
+        last_quote(c.handle(), "SELECT MAX(ID) FROM Kurse") {}
 
   Statement find_stock;
   Statement add_stock;
   Statement find_quote;
   Statement update_quote;
   Statement add_quote;
+  Statement last_stock;
+  Statement last_quote;
 };
 
 // Merges one stock; the caller wraps it in a savepoint.
-void WriteStock(Connection& connection, WriteStatements& s, const clsAktie& stock,
-                const ResolvedDbContext& context) {
+void WriteStock(WriteStatements& s, const clsAktie& stock, const ResolvedDbContext& context) {
   // The stored WKN is found through its index: the transform is deterministic.
   s.find_stock.Bind(1, encode(stock.WKN));
   int64_t stock_id;
@@ -92,7 +96,7 @@ void WriteStock(Connection& connection, WriteStatements& s, const clsAktie& stoc
     s.find_stock.Reset();
   } else {
     s.find_stock.Reset();
-    stock_id = int64_t{FindLastID(connection, Table::Aktien, context)} + 1;
+    stock_id = int64_t{FindLastID(s.last_stock, Table::Aktien, context)} + 1;
     s.add_stock.Bind(1, stock_id)
         .Bind(2, encode(stock.WKN))
         .Bind(3, encode(stock.ISIN))
@@ -110,7 +114,7 @@ void WriteStock(Connection& connection, WriteStatements& s, const clsAktie& stoc
       s.update_quote.Bind(1, quote_id).Bind(2, encode(quote->Kurs)).Execute();
     } else {
       s.find_quote.Reset();
-      int64_t quote_id = int64_t{FindLastID(connection, Table::Kurse, context)} + 1;
+      int64_t quote_id = int64_t{FindLastID(s.last_quote, Table::Kurse, context)} + 1;
       s.add_quote.Bind(1, quote_id)
           .Bind(2, stock_id)
           .Bind(3, quote->Datum)
@@ -118,6 +122,12 @@ void WriteStock(Connection& connection, WriteStatements& s, const clsAktie& stoc
           .Execute();
     }
   }
+}
+
+void ShowFindLastIdFailure(Table table, const ResolvedDbContext& context) {
+  std::string text = Describe(std::current_exception());
+  text.append("\r\n\r\nTable = ").append(table == Table::Aktien ? "Aktien" : "Kurse");
+  context.Message(kFindLastIdTitle, text);
 }
 
 }  // namespace
@@ -144,17 +154,28 @@ ResolvedDbContext Resolve(const QuoteDbContext& context) {
 }
 
 int32_t FindLastID(Connection& connection, Table table, const ResolvedDbContext& context) {
-  const std::string_view name = table == Table::Aktien ? "Aktien" : "Kurse";
+  std::unique_ptr<Statement> query;
   try {
-    // The table name comes from the fixed pair above, never from data.
-    Statement query(connection.handle(), table == Table::Aktien ? "SELECT MAX(ID) FROM Aktien"
-                                                                : "SELECT MAX(ID) FROM Kurse");
-    if (query.Step() && !query.IsNull(0)) return ToLong(query.Int64(0));
-    return 0;
+    // The table name comes from the fixed pair, never from data.
+    query = std::make_unique<Statement>(connection.handle(), table == Table::Aktien
+                                                                 ? "SELECT MAX(ID) FROM Aktien"
+                                                                 : "SELECT MAX(ID) FROM Kurse");
   } catch (...) {
-    std::string text = Describe(std::current_exception());
-    text.append("\r\n\r\nTable = ").append(name);
-    context.Message(kFindLastIdTitle, text);
+    ShowFindLastIdFailure(table, context);
+    return 0;
+  }
+  return FindLastID(*query, table, context);
+}
+
+int32_t FindLastID(Statement& max_query, Table table, const ResolvedDbContext& context) {
+  try {
+    int32_t last = 0;
+    if (max_query.Step() && !max_query.IsNull(0)) last = ToLong(max_query.Int64(0));
+    max_query.Reset();
+    return last;
+  } catch (...) {
+    max_query.Reset();
+    ShowFindLastIdFailure(table, context);
     return 0;
   }
 }
@@ -232,7 +253,7 @@ void colAktien::WriteToDB() {
         }
         context.log(stock->Name + ": " + std::to_string(count) + " Kurse speichern");
         quotes::Savepoint savepoint(connection);
-        quotes::WriteStock(connection, statements, *stock, context);
+        quotes::WriteStock(statements, *stock, context);
         savepoint.Release();
       }
     } catch (...) {

@@ -11,6 +11,7 @@
 namespace vexcomm::quotes {
 
 class Connection;
+class Statement;
 
 inline constexpr std::string_view kDatabaseFileName = "Kurse.dat";
 inline constexpr std::string_view kDatabaseKey = "kiwi+mangos";
@@ -39,5 +40,7 @@ enum class Table { Aktien, Kurse };
 // The largest ID of the table, 0 when it is empty. Any other failure is shown (title
 // "HbProc:FindLastID") and also gives 0.
 int32_t FindLastID(Connection& connection, Table table, const ResolvedDbContext& context);
+// The same on the pass's prepared "SELECT MAX(ID)" of that table.
+int32_t FindLastID(Statement& max_query, Table table, const ResolvedDbContext& context);
 
 }  // namespace vexcomm::quotes

@@ -84,18 +84,6 @@ TEST(StoredValueTest, DifferentTextsGiveDifferentStoredForms) {
   }
 }
 
-TEST(StoredValueTest, ChangesAreNotConfinedToOneCharacter) {
-  // Chaining: a change at the front changes what follows it in the stored form.
-  const std::string a = encode("710000");
-  const std::string b = encode("810000");
-  std::size_t pos_a = 0, pos_b = 0;
-  int differing = 0;
-  while (pos_a < a.size() && pos_b < b.size()) {
-    if (platform::DecodeUtf8(a, pos_a) != platform::DecodeUtf8(b, pos_b)) ++differing;
-  }
-  EXPECT_GE(differing, 5);
-}
-
 TEST(StoredValueTest, EmptyAndNulEndedTexts) {
   EXPECT_EQ(encode(""), "");
   EXPECT_EQ(decode(""), "");
@@ -134,18 +122,6 @@ TEST(StoredValueTest, KeysFollowTheFirstCharacter) {
     for (int32_t i = 0; i < length; ++i) platform::AppendUtf8(restored, buffer[i]);
     EXPECT_EQ(restored, text);
     EXPECT_EQ(static_cast<std::size_t>(length), platform::CodePointCount(text));
-  }
-}
-
-TEST(StoredValueTest, CharacterCodesSkipTheSurrogates) {
-  struct Case {
-    char32_t c;
-    uint32_t code;
-  };
-  for (Case c :
-       {Case{U'A', 65}, Case{0xD7FF, 0xD7FF}, Case{0xE000, 0xD800}, Case{0x10FFFF, kCodeCount}}) {
-    EXPECT_EQ(CharacterCode(c.c), c.code);
-    EXPECT_EQ(CharacterOfCode(c.code), c.c);
   }
 }
 
