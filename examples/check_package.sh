@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary prefix, builds the example host against the installed
+# package (through the CMake package and through pkg-config) and runs it against the installed
+# reference server. Usage: check_package.sh BUILD_DIR
+set -euo pipefail
+build_dir=$(cd "$1" && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+  if [[ -n $server_pid ]]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+prefix=$work/prefix
+
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+for f in bin/vexcomm bin/vexmsg-server share/vexcomm5/Kurse.dat include/vexcomm/vexcomm.h; do
+  [[ -s $prefix/$f ]] || { echo "not installed: $f"; exit 1; }
+done
+
+cmake -S "$source_dir/examples" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/build" >/dev/null
+pc=$(find "$prefix" -name vexcomm5.pc)
+libdir=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --variable=libdir vexcomm5)
+# shellcheck disable=SC2046
+c++ -std=c++20 "$source_dir/examples/fetch_messages.cpp" -o "$work/fetch_messages_pc" \
+  $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs vexcomm5) -Wl,-rpath,"$libdir"
+
+# A server certificate that is its own authority, a folder set and an identity for the host.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
+  -subj /CN=vexmsg.test -addext subjectAltName=DNS:vexmsg.test \
+  -keyout "$work/server.key" -out "$work/server.pem" 2>/dev/null
+mkdir -p "$work/ini" "$work/data"
+printf '[Comm]\r\nIP=vexmsg.test\r\n' >"$work/ini/MorvaZedi.ini"
+cat >"$work/scenario.json" <<'JSON'
+{"installations": [{"blz": "11122233", "kundennr": "4711",
+  "files": [{"nr": 1, "name": "hallo.txt", "typ": "TXT", "content": "Hallo aus dem Paket"}]}]}
+JSON
+"$prefix/bin/vexcomm" --registry-dir "$work/registry" user set --blz 11122233 --kunden-nr 4711 \
+  >/dev/null
+
+mkfifo "$work/port"
+"$prefix/bin/vexmsg-server" --cert "$work/server.pem" --key "$work/server.key" \
+  --scenario "$work/scenario.json" --listen 127.0.0.1:0 --print-port --quiet >"$work/port" &
+server_pid=$!
+read -r -t 30 port <"$work/port"
+
+for host in "$work/build/fetch_messages" "$work/fetch_messages_pc"; do
+  "$prefix/bin/vexcomm" --registry-dir "$work/registry" user set --datei-nr 0 >/dev/null
+  output=$(VEXCOMM_INI_DIR=$work/ini VEXCOMM_DATA_DIR=$work/data \
+    VEXCOMM_REGISTRY_DIR=$work/registry \
+    "$host" --ca-file "$work/server.pem" --connect-to "vexmsg.test:443:127.0.0.1:$port")
+  grep -q "^file 1 hallo.txt (19 octets)$" <<<"$output" || { echo "$output"; exit 1; }
+  grep -q "^Fehler.Code 0 " <<<"$output" || { echo "$output"; exit 1; }
+done

@@ -1,0 +1,62 @@
+// A minimal host of the VexComm5 component: fetches the new messages of the installation and
+// prints what arrives. The folders and the identity record come from the environment
+// (VEXCOMM_INI_DIR, VEXCOMM_DATA_DIR, VEXCOMM_REGISTRY_DIR) as for any host.
+//
+//   fetch_messages [--ca-file FILE] [--connect-to HOST:PORT:ADDRESS:PORT]
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include <vexcomm/vexcomm.h>
+
+namespace {
+
+// HOST:PORT:ADDRESS:PORT, as curl's --connect-to.
+bool ParseConnectTo(const std::string& text, vexcomm::SocketOptions& options) {
+  std::string parts[4];
+  std::size_t start = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t end = i < 3 ? text.find(':', start) : text.size();
+    if (end == std::string::npos) return false;
+    parts[i] = text.substr(start, end - start);
+    start = end + 1;
+  }
+  options.connect_to_host = parts[0];
+  options.connect_to_port = static_cast<uint16_t>(std::atoi(parts[1].c_str()));
+  options.connect_to_address = parts[2];
+  options.connect_to_address_port = static_cast<uint16_t>(std::atoi(parts[3].c_str()));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vexcomm::SocketOptions options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--ca-file") {
+      options.ca_file = argv[i + 1];
+    } else if (option != "--connect-to" || !ParseConnectTo(argv[i + 1], options)) {
+      std::cerr << "usage: fetch_messages [--ca-file FILE] [--connect-to H:P:A:P]\n";
+      return 2;
+    }
+  }
+
+  vexcomm::Module& module = vexcomm::Module::Process();
+  auto vc = vexcomm::VexComm::Create(module);
+  vc->SetSocket(module.CreateSocket(options));
+  vc->SetCallback(vexcomm::automation::MakeCallback([](int16_t kind, const std::string& text) {
+    if (kind == 0) std::cout << "log: " << text << "\n";
+  }));
+  vc->OnNeueDatei([](const vexcomm::NeueDateiEvent& e) {
+    std::cout << "file " << e.DateiNummer << " " << e.DateiName << " (" << e.Datei.size()
+              << " octets)\n";
+  });
+  vc->OnNochAufServer([](int32_t n) { std::cout << "still on the server: " << n << "\n"; });
+
+  vc->SetModus(vexcomm::VexCommGetNew);
+  vc->Send();  // returns when the run is over; the outcome is in Fehler
+  const auto fehler = vc->Fehler();
+  std::cout << "Fehler.Code " << fehler->Code << " " << fehler->Text << "\n";
+  return fehler->Code == vexcomm::vcerrNoError || fehler->Code == vexcomm::vcerrSuccess ? 0 : 1;
+}

@@ -1,0 +1,436 @@
+// The vexcomm program, run as a child process against the reference server.
+#include <signal.h>
+
+#include <fstream>
+#include <set>
+
+#include "child_process.h"
+#include "cli_fixture.h"
+#include "command_line.h"
+#include "support/tinyproxy.h"
+
+namespace vexcomm::test {
+namespace {
+
+using nlohmann::json;
+using ::testing::HasSubstr;
+using Strings = std::vector<std::string>;
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> FolderEntries(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    names.insert(e.path().filename().string());
+  }
+  return names;
+}
+
+// Every line is one of the four kinds, with the keys in the documented order, and the result
+// comes last and only there.
+void ExpectJsonLines(const CliRun& run, const std::string& label) {
+  ASSERT_FALSE(run.lines.empty()) << label << "\n" << run.out << run.err;
+  std::size_t line_count = 0;
+  for (char c : run.out) line_count += c == '\n' ? 1 : 0;
+  EXPECT_EQ(run.lines.size(), line_count) << label << ": a line that is not JSON\n" << run.out;
+  for (std::size_t i = 0; i < run.lines.size(); ++i) {
+    const auto& line = run.lines[i];
+    ASSERT_FALSE(line.is_discarded()) << label << ": line " << i;
+    const auto keys = CliTest::Keys(line);
+    ASSERT_FALSE(keys.empty()) << label;
+    const std::string& kind = keys.front();
+    if (kind != "event") {
+      EXPECT_EQ(keys.size(), 1u) << label << ": " << line.dump();
+    }
+    EXPECT_EQ(kind == "result", i + 1 == run.lines.size()) << label << ": " << line.dump();
+    if (kind == "callback") {
+      EXPECT_EQ(CliTest::Keys(line["callback"]), (Strings{"kind", "text"})) << label;
+      EXPECT_TRUE(line["callback"]["kind"].is_number_integer()) << label;
+    } else if (kind == "messagebox") {
+      EXPECT_EQ(CliTest::Keys(line["messagebox"]), (Strings{"title", "text"})) << label;
+    } else if (kind == "event") {
+      const std::string event = line["event"];
+      if (event == "NeueDatei") {
+        EXPECT_EQ(CliTest::Keys(line),
+                  (Strings{"event", "DateiNummer", "DateiName", "Typ", "VonDatum", "BisDatum",
+                           "AnzeigeDauer", "Wichtigkeit", "Titel", "URL", "Datei"}));
+      } else if (event == "Delete") {
+        EXPECT_EQ(CliTest::Keys(line), (Strings{"event", "DeleteArray"}));
+      } else {
+        EXPECT_EQ(CliTest::Keys(line), (Strings{"event", "Anzahl"})) << label;
+        EXPECT_EQ(event, "NochAufServer") << label;
+      }
+    } else {
+      EXPECT_EQ(kind, "result") << label;
+    }
+  }
+}
+
+void ExpectDepositShape(const OrderedJson& tree, bool festgeld, const std::string& label) {
+  EXPECT_EQ(CliTest::Keys(tree), (Strings{"Datum", "Anbieter"})) << label;
+  ASSERT_EQ(tree["Anbieter"].size(), 1u) << label;
+  const auto& provider = tree["Anbieter"][0];
+  EXPECT_EQ(CliTest::Keys(provider), (Strings{"Name", "BLZ", "Produkte"})) << label;
+  ASSERT_EQ(provider["Produkte"].size(), 1u) << label;
+  const auto& product = provider["Produkte"][0];
+  EXPECT_EQ(CliTest::Keys(product),
+            (Strings{"Name", "MindestAnlage", "MaximalAnlage", "Gutschrift", "Neukunde", "URLInfo",
+                     "URLNeu", "ZinsGueltigkeit", "Zinsen", "ZinsenFestgeld"}))
+      << label;
+  EXPECT_TRUE(product["Neukunde"].is_boolean()) << label;
+  if (festgeld) {
+    ASSERT_EQ(product["ZinsenFestgeld"].size(), 1u) << label;
+    EXPECT_EQ(
+        CliTest::Keys(product["ZinsenFestgeld"][0]),
+        (Strings{"AbBetrag", "Zins_01", "Zins_03", "Zins_06", "Zins_09", "Zins_12", "Zins_18"}));
+    EXPECT_EQ(product["ZinsenFestgeld"][0]["Zins_18"], "2,7");
+    EXPECT_EQ(product["Neukunde"], false);
+  } else {
+    ASSERT_EQ(product["Zinsen"].size(), 1u) << label;
+    const auto& tier = product["Zinsen"][0];
+    EXPECT_EQ(CliTest::Keys(tier), (Strings{"AbBetrag", "ZinsAnfang", "GueltigZinsAnfang",
+                                            "ZinsDanach", "GueltigZinsDanach"}));
+    EXPECT_EQ(tier["GueltigZinsAnfang"], 3);
+    EXPECT_EQ(tier["GueltigZinsDanach"], 12);
+    EXPECT_EQ(product["Neukunde"], true);
+    EXPECT_EQ(product["ZinsGueltigkeit"], "3 Monate");
+  }
+}
+
+void ExpectAktienShape(const OrderedJson& aktien, const std::string& label) {
+  ASSERT_TRUE(aktien.is_array()) << label;
+  for (const auto& stock : aktien) {
+    EXPECT_EQ(CliTest::Keys(stock),
+              (Strings{"WKN", "ISIN", "Name", "VonDatum", "BisDatum", "ID", "Kurse"}))
+        << label;
+    EXPECT_TRUE(stock["ID"].is_number_integer()) << label;
+    for (const auto& quote : stock["Kurse"]) {
+      EXPECT_EQ(CliTest::Keys(quote), (Strings{"Datum", "Kurs"})) << label;
+    }
+  }
+}
+
+TEST_F(CliTest, EveryOperationSendsItsRequestAndPrintsTheDocumentedShapes) {
+  StartServer(StandardScenario());
+  const auto stocks = tmp.WriteFile("stocks.csv",
+                                    "WKN,ISIN,Name,VonDatum,BisDatum\r\n716460,DE0007164600,"
+                                    "\"SAP SE, Walldorf\",01.12.2026,05.12.2026\r\n");
+  const auto log = tmp.WriteFile("support.log", "Zeile 1: a\r\nZeile 2: b\r\n");
+  struct Case {
+    Strings args;
+    std::string request;  // the code the server must have received
+    int32_t modus_after;
+    int32_t code;
+    std::string tree;  // the extra key of the result, or empty
+  };
+  // In this order: the quote runs build Kurse.dat for the ones after them, and the fetches
+  // walk the server's series (get-file takes file 1, check-new the rest, get-new finds none).
+  const std::vector<Case> cases = {
+      {{"quote-date"}, "AKWDT", 13, 0, "Aktien"},
+      {{"tagesgeld"}, "AKTGA", 16, 0, "Tagesgeld"},
+      {{"festgeld"}, "AKFGA", 17, 0, "Festgeld"},
+      {{"quotes", "--stocks", stocks.string(), "--write-db"}, "AKWPK", 14, 0, "Aktien"},
+      {{"new-quotes"}, "AKWPK", 15, 0, "Aktien"},
+      {{"all-quotes", "--from-db"}, "AKWPK", 18, 0, "Aktien"},
+      {{"send-log", "--log-file", log.string(), "--datum", "D", "--text", "T"},
+       "AKLOG",
+       19,
+       10,
+       ""},
+      {{"send-password", "--datum", "D", "--text", "T"}, "AKPWD", 20, 10, ""},
+      {{"run", "16"}, "AKTGA", 16, 0, "Tagesgeld"},
+      {{"get-file"}, "AKGET", 3, 0, ""},
+      {{"check-new"}, "AKNEW", 2, 0, ""},
+      {{"get-new"}, "AKNEW", 2, 0, ""},
+  };
+  for (const auto& c : cases) {
+    auto args = c.args;
+    args.insert(args.begin(), "--json");
+    const std::string label = c.args.front();
+    const CliRun run = Run(args);
+    EXPECT_EQ(run.status, 0) << label << "\n" << run.err;
+    EXPECT_EQ(run.err, "") << label;
+    ExpectJsonLines(run, label);
+    if (run.lines.empty()) continue;
+    const auto& result = run.lines.back()["result"];
+    Strings keys = {"Fehler", "Modus"};
+    if (!c.tree.empty()) keys.push_back(c.tree);
+    EXPECT_EQ(Keys(result), keys) << label;
+    EXPECT_EQ(Keys(result["Fehler"]), (Strings{"Code", "Text"})) << label;
+    EXPECT_EQ(result["Fehler"]["Code"], c.code) << label;
+    EXPECT_EQ(result["Modus"], c.modus_after) << label;
+    if (c.tree == "Tagesgeld") ExpectDepositShape(result["Tagesgeld"], false, label);
+    if (c.tree == "Festgeld") ExpectDepositShape(result["Festgeld"], true, label);
+    if (c.tree == "Aktien") ExpectAktienShape(result["Aktien"], label);
+    bool sent = false;
+    for (const auto& request : NewRequests()) {
+      sent = sent || request.rfind("VEXMSG:2:" + c.request + ":", 0) == 0;
+    }
+    EXPECT_TRUE(sent) << label << " did not send " << c.request;
+  }
+}
+
+TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
+  StartServer(StandardScenario());
+  const auto stocks =
+      tmp.WriteFile("stocks.csv",
+                    "\xEF\xBB\xBFwkn,isin,name,vondatum,bisdatum\n716460,DE0007164600,"
+                    "\"SAP \"\"SE\"\"\",01.12.2026,05.12.2026\n");
+  CliRun run = Run({"--json", "quotes", "--stocks", stocks.string(), "--write-db"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(NewRequests(), (Strings{"VEXMSG:2:AKWPK:716460:DE0007164600:SAP \"SE\":01.12.2026:"
+                                    "05.12.2026:MSGEND"}));
+  const auto& stock = run.lines.back()["result"]["Aktien"][0];
+  EXPECT_EQ(stock["Name"], "SAP SE");  // the server's name replaces the host's
+  EXPECT_EQ(stock["Kurse"], OrderedJson::parse(R"([{"Datum":"01.12.2026","Kurs":"140,10"},
+                                                  {"Datum":"02.12.2026","Kurs":"141,20"}])"));
+
+  run = Run({"--json", "db", "show"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(run.lines.size(), 1u);
+  EXPECT_EQ(run.lines[0]["Aktien"][0]["Kurse"].size(), 2u);
+
+  // The new-quotes run asks from the last stored date on, with an empty end date.
+  run = Run({"--json", "new-quotes"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(NewRequests(),
+            (Strings{"VEXMSG:2:AKWPK:716460:DE0007164600:SAP SE:02.12.2026::MSGEND"}));
+
+  run = Run({"db", "delete", "716460"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  run = Run({"--json", "db", "show"});
+  EXPECT_EQ(run.lines.at(0)["Aktien"], OrderedJson::array());
+  run = Run({"db", "delete", "716460"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("no stock with WKN 716460"));
+}
+
+TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
+  StartServer(StandardScenario());
+  const CliRun run = Run({"--json", "get-new"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  Strings events;
+  for (const auto& line : run.lines) {
+    if (line.contains("event")) events.push_back(line["event"]);
+  }
+  EXPECT_EQ(events, (Strings{"NeueDatei", "NeueDatei", "Delete", "NochAufServer"}));
+  const OrderedJson* second = nullptr;
+  const OrderedJson* deletion = nullptr;
+  for (const auto& line : run.lines) {
+    if (line.value("event", "") == "NeueDatei" && line["DateiNummer"] == 2) second = &line;
+    if (line.value("event", "") == "Delete") deletion = &line;
+  }
+  ASSERT_TRUE(second && deletion);
+  EXPECT_EQ(*second, OrderedJson::parse(R"({"event":"NeueDatei","DateiNummer":2,
+      "DateiName":"liste.csv","Typ":"CSV","VonDatum":"01.12.2026","BisDatum":"31.12.2026",
+      "AnzeigeDauer":7,"Wichtigkeit":2,"Titel":"Liste","URL":"www.example.test/liste",
+      "Datei":"a;b\r\n1;2\r\n"})"));
+  EXPECT_EQ((*deletion)["DeleteArray"], OrderedJson::parse(R"([null,"1"])"));
+  // File 1 came and was withdrawn in the same run; file 2 stays with its exact content.
+  EXPECT_EQ(FolderEntries(out), (std::set<std::string>{"2-liste.csv"}));
+  EXPECT_EQ(ReadFile(out / "2-liste.csv"), "a;b\r\n1;2\r\n");
+
+  const CliRun again = Run({"--json", "user", "show"});
+  EXPECT_EQ(again.lines.at(0)["user"]["DateiNr"], 3);
+}
+
+TEST_F(CliTest, HostileFileNamesStayInsideTheOutputFolder) {
+  struct Sent {
+    int nr;
+    std::string name;
+    std::string content;
+  };
+  const std::vector<Sent> sent = {
+      {1, "../../escape.txt", "eins"},
+      {2, "/etc/passwd", "zwei"},
+      {3, "..", "drei"},
+      {4, "sub/../../x", "vier"},
+      {5, "same.txt", "fünf"},
+      {6, "same.txt", "sechs"},
+      {7, "ctl\x01\x1b[31m\r\n.txt", "sieben"},
+      {8, ".bashrc", "acht"},
+      {9, "link.txt", "neun"},
+      {10, std::string(300, 'x'), "zehn"},
+  };
+  json files = json::array();
+  for (const auto& s : sent) {
+    files.push_back(json{{"nr", s.nr}, {"name", s.name}, {"typ", "TXT"}, {"content", s.content}});
+  }
+  StartServer(
+      json{{"installations",
+            json::array({json{{"blz", "11122233"}, {"kundennr", "4711"}, {"files", files}}})}});
+  std::filesystem::create_directories(out);
+  // A link planted where file 9 goes must be replaced, not followed.
+  const auto victim = tmp.WriteFile("victim.txt", "unberührt");
+  std::filesystem::create_symlink(victim, out / "9-link.txt");
+  const auto before = FolderEntries(tmp.path());
+
+  const CliRun run = Run({"get-new"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(FolderEntries(tmp.path()), before) << "a file landed outside the output folder";
+  EXPECT_EQ(ReadFile(victim), "unberührt");
+  const auto entries = FolderEntries(out);
+  EXPECT_EQ(entries.size(), sent.size());
+  for (const auto& s : sent) {
+    const std::string prefix = std::to_string(s.nr) + "-";
+    int found = 0;
+    for (const auto& name : entries) {
+      if (name.rfind(prefix, 0) != 0) continue;
+      ++found;
+      EXPECT_EQ(ReadFile(out / name), s.content) << name;
+      EXPECT_FALSE(std::filesystem::is_symlink(out / name)) << name;
+      EXPECT_EQ(name.find(".."), std::string::npos) << name;
+      EXPECT_LE(name.size(), 255u);
+      for (unsigned char c : name) EXPECT_GE(c, 0x20) << name;
+    }
+    EXPECT_EQ(found, 1) << "file " << s.nr;
+  }
+}
+
+TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
+  StartServer(StandardScenario());
+  const auto bad_header = tmp.WriteFile("bad.csv", "WKN;ISIN;Name\n1;2;3\n");
+  const auto open_quote = tmp.WriteFile("quote.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n\"1,2,3\n");
+  const auto header_only = tmp.WriteFile("empty.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n");
+  const std::string missing = (tmp.path() / "missing").string();
+  struct Case {
+    Strings args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"quotes", "--stocks", missing}, "cannot read stocks file"},
+      {{"quotes", "--stocks", tmp.path().string()}, "not a regular file"},
+      {{"quotes", "--stocks", bad_header.string()}, "header must be"},
+      {{"quotes", "--stocks", open_quote.string()}, "unterminated quote"},
+      {{"all-quotes", "--stocks", header_only.string()}, "lists no stock"},
+      {{"quotes"}, "needs --stocks FILE or --from-db"},
+      {{"quotes", "--from-db"}, "there is no"},
+      {{"send-log", "--log-file", missing}, "cannot read log file"},
+      {{"--ini-dir", missing, "check-new"}, "--ini-dir: the folder " + missing},
+      {{"--data-dir", missing, "tagesgeld"}, "--data-dir: the folder"},
+      {{"--ca-file", missing, "get-new"}, "cannot read CA file"},
+      {{"--connect-to", "vexmsg.test:443", "get-new"}, "HOST:PORT:ADDRESS:PORT"},
+      {{"--proxy", "proxy.test", "get-new"}, "--proxy wants HOST:PORT"},
+      {{"--proxy", "127.0.0.1:3128", "--proxy-user", "u", "get-new"}, "VEXCOMM_PROXY_PASSWORD"},
+      {{"--idle-timeout", "soon", "get-new"}, "number of seconds"},
+      {{"run", "zwei"}, "whole number"},
+      {{"get-new", "--stocks", "x"}, "unknown option --stocks"},
+      {{"user", "set", "--datei-nr", "7x"}, "whole number"},
+      {{"teleport"}, "unknown command"},
+  };
+  for (const auto& c : cases) {
+    auto args = c.args;
+    args.insert(args.begin(), "--json");
+    const std::string label = c.args.front() + " " + c.args.back();
+    // The later options win, so a case's own folder or server option replaces the fixture's.
+    auto globals = Globals();
+    globals.insert(globals.end(), args.begin(), args.end());
+    const CliRun run = Run(globals, {}, false);
+    EXPECT_EQ(run.status, 2) << label << "\n" << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr(c.message)) << label;
+    EXPECT_EQ(run.out, "") << label;
+  }
+  EXPECT_EQ(server->ConnectionCount(), 0u);
+}
+
+TEST_F(CliTest, CtrlCEndsTheRunWithBenutzerAbbruch) {
+  json scenario = StandardScenario();
+  scenario["rules"] = json::array({json{{"code", "AKNEW"}, {"silent", true}}});
+  StartServer(scenario);
+  auto args = Globals();
+  args.insert(args.end(), {"--json", "get-new"});
+  ChildProcess child(Binary(), args, {{"HOME", tmp.path().string()}});
+  // The operation name comes before the connection is made: the run is under way.
+  ASSERT_TRUE(child.WaitForLine(
+      [](const std::string& line) { return line.find("\"callback\"") != std::string::npos; },
+      std::chrono::seconds(30)))
+      << child.err();
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 1) << child.err();
+  const auto lines = ParseLines(child.out());
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.back(), OrderedJson::parse(R"({"result":{"Fehler":{"Code":2,
+      "Text":"Benutzer-Abbruch"},"Modus":2}})"));
+  EXPECT_EQ(lines[lines.size() - 2], OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":0})"));
+}
+
+TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {
+  StartServer(StandardScenario());
+  TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
+  struct Case {
+    std::string password;
+    int status;
+    std::string message;
+  };
+  for (const Case& c :
+       {Case{"falsch", 1, "the proxy refused the user name or password"}, Case{"richtig", 0, ""}}) {
+    const CliRun run = Run({"--proxy", "127.0.0.1:" + std::to_string(proxy.port()), "--proxy-user",
+                            "vex", "check-new"},
+                           {{"VEXCOMM_PROXY_PASSWORD", c.password}});
+    EXPECT_EQ(run.status, c.status) << c.password << "\n" << run.err << proxy.Output();
+    if (!c.message.empty()) {
+      EXPECT_THAT(run.err, HasSubstr(c.message));
+    }
+  }
+  EXPECT_EQ(server->ConnectionCount(), 1u);
+}
+
+TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
+  StartServer(StandardScenario());
+  CliRun run = Run({"user", "set", "--datei-nr", "2", "--email", "neu@example.test"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  run = Run({"--json", "user", "show"});
+  ASSERT_EQ(run.lines.size(), 1u);
+  EXPECT_EQ(run.lines[0], OrderedJson::parse(R"({"user":{"BLZ":"11122233","KundenNr":"4711",
+      "DateiNr":2,"Vorname":"Erika","Nachname":"Mustermann","EMail":"neu@example.test"}})"));
+  run = Run({"check-new"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(NewRequests().front(), "VEXMSG:2:AKNEW:11122233:4711:2:5:MSGEND");
+  EXPECT_EQ(Run({"user", "set"}).status, 2);
+}
+
+TEST_F(CliTest, TemplateDatabaseIsWrittenOnceAndNeverReplaced) {
+  const auto dir = tmp.path() / "vorlage";
+  CliRun run = Run({"db", "init-template", dir.string()}, {}, false);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto size = std::filesystem::file_size(dir / "Kurse.dat");
+  std::ofstream(dir / "Kurse.dat", std::ios::app) << "x";
+  run = Run({"db", "init-template", dir.string()}, {}, false);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("never replaced"));
+  EXPECT_EQ(std::filesystem::file_size(dir / "Kurse.dat"), size + 1);
+}
+
+TEST_F(CliTest, EveryCommandHasHelp) {
+  std::vector<Strings> lines = {{"--help"}, {"help"}, {"user", "--help"}, {"db", "-h"}};
+  for (const auto& c : cli::Commands()) {
+    Strings words;
+    std::istringstream name{std::string(c.name)};
+    for (std::string w; name >> w;) words.push_back(w);
+    words.push_back("--help");
+    lines.push_back(words);
+  }
+  for (const auto& args : lines) {
+    const CliRun run = Run(args, {}, false);
+    EXPECT_EQ(run.status, 0) << args.front();
+    EXPECT_EQ(run.out.rfind("Usage: vexcomm", 0), 0u) << args.front() << ": " << run.out;
+    if (args.size() > 1 && args[0] != "user" && args[0] != "db") {
+      EXPECT_THAT(run.out, HasSubstr(args[0])) << args.front();
+    }
+  }
+}
+
+TEST_F(CliTest, DemoRunsEverythingAsExpected) {
+  const auto dir = tmp.path() / "demo";
+  const CliRun run = Run({"demo", "--dir", dir.string()}, {}, false);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("All 6 runs ended as expected."));
+  EXPECT_TRUE(std::filesystem::exists(dir / "data" / "Kurse.dat"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "files" / "1-willkommen.txt"));
+}
+
+}  // namespace
+}  // namespace vexcomm::test

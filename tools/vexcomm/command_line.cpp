@@ -1,0 +1,426 @@
+#include "command_line.h"
+
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+namespace vexcomm::cli {
+namespace {
+
+const OptionSpec kStocks{"--stocks", "FILE",
+                         "CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (quoted fields "
+                         "allowed)"};
+const OptionSpec kFromDb{"--from-db", "", "take the stocks stored in Kurse.dat (ReadDB)"};
+const OptionSpec kWriteDb{"--write-db", "", "merge the quotes into Kurse.dat after the run"};
+const OptionSpec kLogFile{"--log-file", "FILE", "the support log to send (LogSupport)"};
+const OptionSpec kDatum{"--datum", "TEXT", "the log date (LogDatum)"};
+const OptionSpec kText{"--text", "TEXT", "the log text (LogText)"};
+
+constexpr std::string_view kReceives =
+    "Received files are written to --out (default: the current folder) as "
+    "<DateiNummer>-<name>; a deletion notice removes the saved file of that number.";
+
+const std::vector<CommandSpec> kCommands = {
+    {"check-new",
+     "",
+     0,
+     0,
+     8,
+     "look for new messages; fetch them if the server holds any",
+     kReceives,
+     {}},
+    {"get-new", "", 0, 0, 2, "fetch every new message and file", kReceives, {}},
+    {"get-file", "", 0, 0, 3, "fetch the next file only", kReceives, {}},
+    {"quote-date", "", 0, 0, 13, "ask for the date of the newest quotes", "", {}},
+    {"quotes",
+     "",
+     0,
+     0,
+     14,
+     "fetch the quotes of each stock for its date range",
+     "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
+     {kStocks, kFromDb, kWriteDb}},
+    {"new-quotes",
+     "",
+     0,
+     0,
+     15,
+     "fetch the quotes since the last stored date of each stock in Kurse.dat and store them",
+     "",
+     {}},
+    {"all-quotes",
+     "",
+     0,
+     0,
+     18,
+     "fetch the quotes of the past year for each stock",
+     "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
+     {kStocks, kFromDb, kWriteDb}},
+    {"tagesgeld", "", 0, 0, 16, "fetch the overnight-money offers", "", {}},
+    {"festgeld", "", 0, 0, 17, "fetch the fixed-term deposit offers", "", {}},
+    {"send-log",
+     "",
+     0,
+     0,
+     19,
+     "send a support log with the user's contact data",
+     "",
+     {kLogFile, kDatum, kText}},
+    {"send-password",
+     "",
+     0,
+     0,
+     20,
+     "send a password request with the user's contact data",
+     "",
+     {kDatum, kText}},
+    {"run",
+     "MODUS",
+     1,
+     1,
+     0,
+     "run any operation code (2, 3, 8, 13 to 20, or any other number)",
+     "The inputs of every operation may be given; each is used only by the operations that "
+     "read it.",
+     {kStocks, kFromDb, kWriteDb, kLogFile, kDatum, kText}},
+    {"user show", "", 0, 0, 0, "show the installation's identity record", "", {}},
+    {"user set",
+     "",
+     0,
+     0,
+     0,
+     "change fields of the installation's identity record",
+     "Fields not named keep their values; the record is written at once as a whole.",
+     {{"--blz", "TEXT", "bank code (BLZ)"},
+      {"--kunden-nr", "TEXT", "customer number (KundenNr)"},
+      {"--datei-nr", "N", "number of the last file received (DateiNr)"},
+      {"--vorname", "TEXT", "first name"},
+      {"--nachname", "TEXT", "last name"},
+      {"--email", "TEXT", "e-mail address"}}},
+    {"db init-template",
+     "DIR",
+     1,
+     1,
+     0,
+     "write an empty quote database DIR/Kurse.dat",
+     "The component copies the template from the INI folder when the data folder has no "
+     "Kurse.dat yet. An existing file is never replaced.",
+     {}},
+    {"db show", "", 0, 0, 0, "list the stocks and quotes stored in Kurse.dat", "", {}},
+    {"db delete", "WKN", 1, 1, 0, "delete a stock and its quotes from Kurse.dat", "", {}},
+    {"demo",
+     "",
+     0,
+     0,
+     0,
+     "run everything against a built-in reference server on loopback",
+     "Starts the reference server with sample data and a throwaway certificate authority, "
+     "then fetches messages, the deposit offers, quotes into Kurse.dat, new quotes and sends a "
+     "support log, as the home-banking application does.",
+     {{"--dir", "DIR",
+       "keep the demo's folders in DIR (default: a temporary folder, removed "
+       "at the end)"}}},
+};
+
+struct GlobalSpec {
+  std::string_view name;
+  std::string_view value_name;
+  std::string_view help;
+  std::optional<std::string> GlobalOptions::*field;
+};
+
+const std::vector<GlobalSpec> kGlobals = {
+    {"--ini-dir", "DIR", "folder of MorvaZedi.ini and the template Kurse.dat (text setting 3)",
+     &GlobalOptions::ini_dir},
+    {"--data-dir", "DIR", "folder of Kurse.dat (text setting 5)", &GlobalOptions::data_dir},
+    {"--registry-dir", "DIR", "folder of the registry store holding the identity record",
+     &GlobalOptions::registry_dir},
+    {"--ca-file", "FILE", "PEM file of the certificate authorities to trust (default: system)",
+     &GlobalOptions::ca_file},
+    {"--connect-to", "HOST:PORT:ADDRESS:PORT", "reach HOST:PORT at ADDRESS:PORT instead",
+     &GlobalOptions::connect_to},
+    {"--proxy", "HOST:PORT", "connect through this HTTP proxy", &GlobalOptions::proxy},
+    {"--proxy-user", "USER",
+     "proxy user; the password comes from VEXCOMM_PROXY_PASSWORD or a prompt",
+     &GlobalOptions::proxy_user},
+    {"--connect-timeout", "SECONDS", "give up connecting after this long (default 30)",
+     &GlobalOptions::connect_timeout},
+    {"--idle-timeout", "SECONDS", "end a connection silent for this long (default 120, 0: never)",
+     &GlobalOptions::idle_timeout},
+    {"--out", "DIR", "where received files go (default: the current folder)", &GlobalOptions::out},
+    {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
+    {"--verbose", "", "the component's log lines on standard error", nullptr},
+};
+
+const GlobalSpec* FindGlobal(std::string_view name) {
+  for (const auto& g : kGlobals) {
+    if (g.name == name) return &g;
+  }
+  if (name == "-v") return FindGlobal("--verbose");
+  return nullptr;
+}
+
+bool IsGroup(std::string_view word) {
+  return word == "user" || word == "db";
+}
+
+void AppendOptions(std::ostringstream& out, const auto& options) {
+  std::size_t width = 0;
+  for (const auto& o : options) {
+    width = std::max(width, o.name.size() + (o.value_name.empty() ? 0 : o.value_name.size() + 1));
+  }
+  for (const auto& o : options) {
+    std::string left(o.name);
+    if (!o.value_name.empty()) left += " " + std::string(o.value_name);
+    out << "  " << left << std::string(width - left.size() + 2, ' ') << o.help << "\n";
+  }
+}
+
+std::string GlobalOptionsHelp() {
+  std::ostringstream out;
+  out << "Global options (anywhere on the line):\n";
+  AppendOptions(out, kGlobals);
+  return out.str();
+}
+
+constexpr std::string_view kExitText =
+    "Exit status: 0 when the run ended with Fehler.Code 0 or 10, 1 when it ended with any other "
+    "code,\n2 for a usage error or an input that cannot be read.\n";
+
+std::string ProgramHelp() {
+  std::ostringstream out;
+  out << "Usage: vexcomm [GLOBAL OPTIONS] COMMAND [OPTIONS] [ARGUMENTS]\n\n"
+         "Runs the operations of the VexComm5 component against a VEXMSG server, as the\n"
+         "home-banking application does, and keeps the installation's identity record and\n"
+         "quote database.\n\nCommands:\n";
+  std::size_t width = 0;
+  for (const auto& c : kCommands) {
+    width = std::max(width, c.name.size() + (c.arguments.empty() ? 0 : c.arguments.size() + 1));
+  }
+  for (const auto& c : kCommands) {
+    std::string left(c.name);
+    if (!c.arguments.empty()) left += " " + std::string(c.arguments);
+    out << "  " << left << std::string(width - left.size() + 2, ' ') << c.summary;
+    if (c.modus != 0) out << " (" << c.modus << ")";
+    out << "\n";
+  }
+  out << "\n" << GlobalOptionsHelp() << "\n" << kExitText;
+  out << "\n'vexcomm COMMAND --help' describes a command.\n";
+  return out.str();
+}
+
+std::string GroupHelp(std::string_view group) {
+  std::ostringstream out;
+  out << "Usage: vexcomm " << group << " SUBCOMMAND\n\nSubcommands:\n";
+  for (const auto& c : kCommands) {
+    if (c.name.substr(0, c.name.find(' ')) != group || c.name.find(' ') == std::string::npos) {
+      continue;
+    }
+    out << "  " << c.name.substr(group.size() + 1);
+    if (!c.arguments.empty()) out << " " << c.arguments;
+    out << "  " << c.summary << "\n";
+  }
+  return out.str();
+}
+
+std::string CommandHelp(const CommandSpec& c) {
+  std::ostringstream out;
+  out << "Usage: vexcomm [GLOBAL OPTIONS] " << c.name;
+  if (!c.options.empty()) out << " [OPTIONS]";
+  if (!c.arguments.empty()) out << " " << c.arguments;
+  out << "\n\n" << c.summary;
+  if (c.modus != 0) out << " (operation " << c.modus << ")";
+  out << ".\n";
+  if (!c.details.empty()) out << c.details << "\n";
+  if (!c.options.empty()) {
+    out << "\nOptions:\n";
+    AppendOptions(out, c.options);
+  }
+  out << "\n" << GlobalOptionsHelp();
+  if (c.modus != 0 || c.name == "run") out << "\n" << kExitText;
+  return out.str();
+}
+
+unsigned ParsePort(std::string_view text, std::string_view what, bool allow_empty) {
+  if (text.empty() && allow_empty) return 0;
+  unsigned value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
+    throw UsageError(std::string(what) + ": \"" + std::string(text) + "\" is not a port");
+  }
+  return value;
+}
+
+// Splits at ':' outside brackets; the brackets of an IPv6 address are removed.
+std::vector<std::string> SplitHostParts(std::string_view text) {
+  std::vector<std::string> parts(1);
+  bool in_brackets = false;
+  for (char c : text) {
+    if (c == '[' && !in_brackets) {
+      in_brackets = true;
+    } else if (c == ']' && in_brackets) {
+      in_brackets = false;
+    } else if (c == ':' && !in_brackets) {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+}  // namespace
+
+const std::vector<CommandSpec>& Commands() {
+  return kCommands;
+}
+
+const CommandSpec* FindCommand(std::string_view name) {
+  for (const auto& c : kCommands) {
+    if (c.name == name) return &c;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> CommandLine::Value(std::string_view option) const {
+  auto it = options.find(option);
+  if (it == options.end()) return std::nullopt;
+  return it->second;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine line;
+  std::vector<std::string> words;  // command words and positional arguments, in order
+  bool only_arguments = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (only_arguments || arg.size() < 2 || arg[0] != '-') {
+      words.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      only_arguments = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      line.help = true;
+      continue;
+    }
+    std::optional<std::string> inline_value;
+    if (auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+      inline_value = arg.substr(eq + 1);
+      arg.resize(eq);
+    }
+    auto take_value = [&](std::string_view value_name) -> std::string {
+      if (inline_value) return *inline_value;
+      if (i + 1 >= args.size()) {
+        throw UsageError(arg + " needs a value (" + std::string(value_name) + ")");
+      }
+      return args[++i];
+    };
+
+    if (const GlobalSpec* g = FindGlobal(arg)) {
+      if (g->value_name.empty()) {
+        if (inline_value) throw UsageError(arg + " takes no value");
+        (g->name == "--json" ? line.global.json : line.global.verbose) = true;
+      } else {
+        line.global.*(g->field) = take_value(g->value_name);
+      }
+      continue;
+    }
+    // A command's own option: the command must be named before it.
+    const std::size_t base = !words.empty() && words[0] == "help" ? 1 : 0;
+    std::string name = words.size() > base ? words[base] : "";
+    if (words.size() >= base + 2 && IsGroup(words[base])) name += " " + words[base + 1];
+    const CommandSpec* command = FindCommand(name);
+    const OptionSpec* spec = nullptr;
+    if (command) {
+      for (const auto& o : command->options) {
+        if (o.name == arg) spec = &o;
+      }
+    }
+    if (!spec) {
+      throw UsageError("unknown option " + arg +
+                       (command ? " for " + std::string(command->name) : std::string()));
+    }
+    if (spec->value_name.empty()) {
+      if (inline_value) throw UsageError(arg + " takes no value");
+      line.options[arg] = "";
+    } else {
+      line.options[arg] = take_value(spec->value_name);
+    }
+  }
+
+  if (!words.empty() && words[0] == "help") {
+    line.help = true;
+    words.erase(words.begin());
+  }
+  if (words.empty()) {
+    if (line.help) return line;
+    throw UsageError("no command given");
+  }
+  std::string name = words[0];
+  std::size_t used = 1;
+  if (IsGroup(words[0])) {
+    if (words.size() < 2) {
+      line.group = words[0];
+      if (line.help) return line;
+      throw UsageError("'" + words[0] + "' needs a subcommand");
+    }
+    name += " " + words[1];
+    used = 2;
+  }
+  line.command = FindCommand(name);
+  if (!line.command) throw UsageError("unknown command '" + name + "'");
+  line.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
+  if (line.help) return line;
+  const auto count = static_cast<int>(line.arguments.size());
+  if (count < line.command->min_arguments || count > line.command->max_arguments) {
+    if (line.command->max_arguments == 0) {
+      throw UsageError(name + " takes no arguments, got '" + line.arguments.front() + "'");
+    }
+    throw UsageError(name + " wants " + std::string(line.command->arguments));
+  }
+  return line;
+}
+
+std::string HelpText(const CommandLine& line) {
+  if (line.command) return CommandHelp(*line.command);
+  if (!line.group.empty()) return GroupHelp(line.group);
+  return ProgramHelp();
+}
+
+ConnectTo ParseConnectTo(std::string_view text) {
+  const auto parts = SplitHostParts(text);
+  if (parts.size() != 4 || parts[0].empty()) {
+    throw UsageError("--connect-to wants HOST:PORT:ADDRESS:PORT, not \"" + std::string(text) +
+                     "\"");
+  }
+  ConnectTo c;
+  c.host = parts[0];
+  c.port = ParsePort(parts[1], "--connect-to", true);
+  c.address = parts[2];
+  c.address_port = ParsePort(parts[3], "--connect-to", true);
+  return c;
+}
+
+std::pair<std::string, unsigned> ParseHostPort(std::string_view text, std::string_view what) {
+  const auto parts = SplitHostParts(text);
+  if (parts.size() != 2 || parts[0].empty()) {
+    throw UsageError(std::string(what) + " wants HOST:PORT, not \"" + std::string(text) + "\"");
+  }
+  return {parts[0], ParsePort(parts[1], what, false)};
+}
+
+long long ParseSeconds(std::string_view text, std::string_view what) {
+  double seconds = -1;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (ec != std::errc() || end != text.data() + text.size() || !(seconds >= 0) ||
+      seconds > 86400.0 * 365) {
+    throw UsageError(std::string(what) + " wants a number of seconds, not \"" + std::string(text) +
+                     "\"");
+  }
+  return std::llround(seconds * 1000);
+}
+
+}  // namespace vexcomm::cli

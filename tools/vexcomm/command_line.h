@@ -1,0 +1,91 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexcomm::cli {
+
+// Exit statuses of the program.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitRunFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// A wrong command line, or an input that cannot be read: exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct GlobalOptions {
+  std::optional<std::string> ini_dir;
+  std::optional<std::string> data_dir;
+  std::optional<std::string> registry_dir;
+  std::optional<std::string> ca_file;
+  std::optional<std::string> connect_to;
+  std::optional<std::string> proxy;
+  std::optional<std::string> proxy_user;
+  std::optional<std::string> connect_timeout;
+  std::optional<std::string> idle_timeout;
+  std::optional<std::string> out;
+  bool json = false;
+  bool verbose = false;
+};
+
+struct OptionSpec {
+  std::string_view name;        // "--stocks"
+  std::string_view value_name;  // "FILE"; empty for a flag
+  std::string_view help;
+};
+
+struct CommandSpec {
+  std::string_view name;       // "get-new", "user set"
+  std::string_view arguments;  // positional arguments for the usage line, e.g. "WKN"
+  int min_arguments = 0;
+  int max_arguments = 0;
+  int modus = 0;  // the operation code it sends; 0 for local commands
+  std::string_view summary;
+  std::string_view details;
+  std::vector<OptionSpec> options;
+};
+
+const std::vector<CommandSpec>& Commands();
+const CommandSpec* FindCommand(std::string_view name);
+
+struct CommandLine {
+  GlobalOptions global;
+  const CommandSpec* command = nullptr;
+  std::string group;  // "user" or "db" when only the group was named
+  std::map<std::string, std::string, std::less<>> options;  // flags map to ""
+  std::vector<std::string> arguments;
+  bool help = false;
+
+  bool Has(std::string_view option) const { return options.count(option) != 0; }
+  std::optional<std::string> Value(std::string_view option) const;
+};
+
+// Global options may stand anywhere; a command's own options after its name. Throws UsageError.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The help text of a command, of a group ("user", "db"), or of the program (empty name).
+std::string HelpText(const CommandLine& line);
+
+// Parses the curl-style HOST:PORT:ADDRESS:PORT; an IPv6 address may stand in brackets.
+struct ConnectTo {
+  std::string host;
+  unsigned port = 0;  // 0: any
+  std::string address;
+  unsigned address_port = 0;  // 0: the same
+};
+ConnectTo ParseConnectTo(std::string_view text);
+
+// HOST:PORT with a port above 0.
+std::pair<std::string, unsigned> ParseHostPort(std::string_view text, std::string_view what);
+
+// Seconds as a decimal number, 0 or more; the result in milliseconds.
+long long ParseSeconds(std::string_view text, std::string_view what);
+
+}  // namespace vexcomm::cli

@@ -1,0 +1,392 @@
+#include "commands.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <sstream>
+
+#include <vexcomm/quotes.h>
+
+#include "config/persistent_values.h"
+#include "demo.h"
+#include "object_views.h"
+#include "platform/host_services.h"
+#include "signal_cancel.h"
+#include "stocks_csv.h"
+#include "text_table.h"
+
+namespace vexcomm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string WithSlash(std::string dir) {
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string ExistingFolder(const std::optional<std::string>& given, int setting,
+                           std::string_view option) {
+  if (!given) return platform::DefaultTextSetting(setting);
+  std::error_code ec;
+  if (!fs::is_directory(*given, ec)) {
+    throw UsageError(std::string(option) + ": the folder " + *given + " does not exist");
+  }
+  return WithSlash(*given);
+}
+
+int32_t ParseInt32(std::string_view text, std::string_view what) {
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
+    throw UsageError(std::string(what) + " wants a whole number, not \"" + std::string(text) +
+                     "\"");
+  }
+  return value;
+}
+
+// Reads the password on the terminal without echo; the terminal is restored on Ctrl-C too.
+std::string PromptPassword(const std::string& user) {
+  const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    throw UsageError(
+        "--proxy-user needs the password in VEXCOMM_PROXY_PASSWORD (no terminal "
+        "to ask on)");
+  }
+  termios saved{};
+  const bool is_tty = ::tcgetattr(fd, &saved) == 0;
+  const std::string prompt = "Proxy password for " + user + ": ";
+  [[maybe_unused]] auto w = ::write(fd, prompt.data(), prompt.size());
+  SignalCancel* signals = CurrentSignalCancel();
+  if (is_tty) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    if (signals) {
+      signals->SetCancel([fd, saved] {
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        std::_Exit(130);
+      });
+    }
+  }
+  std::string password;
+  char c = 0;
+  while (::read(fd, &c, 1) == 1 && c != '\n') password += c;
+  if (is_tty) {
+    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    if (signals) signals->SetCancel({});
+  }
+  w = ::write(fd, "\n", 1);
+  ::close(fd);
+  return password;
+}
+
+bool IsFetch(int32_t modus) {
+  return modus == VexCommGetNew || modus == VexCommGetFile || modus == vexCommCheckNew;
+}
+
+QuoteDbContext DbContext(const Folders& folders, Output& output) {
+  QuoteDbContext context;
+  context.data_dir = folders.data;
+  context.ini_dir = folders.ini;
+  context.message_box = [&output](const std::string& title, const std::string& text) {
+    output.MessageBox(title, text);
+  };
+  return context;
+}
+
+int RunOperation(const CommandLine& line, Output& output) {
+  const CommandSpec& command = *line.command;
+  const int32_t modus =
+      command.modus != 0 ? command.modus : ParseInt32(line.arguments.at(0), "MODUS");
+  const Folders folders = ResolveFolders(line.global);
+
+  // Every input is read before anything is sent.
+  std::vector<StockRow> stocks;
+  const auto stocks_file = line.Value("--stocks");
+  const bool from_db = line.Has("--from-db");
+  if (stocks_file && from_db) throw UsageError("--stocks and --from-db exclude each other");
+  if ((modus == vexCommWPK || modus == vexCommGetAllWPK) && !stocks_file && !from_db) {
+    throw UsageError(std::string(command.name) + " needs --stocks FILE or --from-db");
+  }
+  if (stocks_file) {
+    stocks = ReadStocksCsv(*stocks_file);
+    if (stocks.empty()) throw UsageError("the stocks file " + *stocks_file + " lists no stock");
+  }
+  std::string log_support;
+  if (auto file = line.Value("--log-file")) log_support = ReadInputFile(*file, "log file");
+
+  const bool writes_db = line.Has("--write-db") || modus == vexCommNewWPK;
+  if (writes_db || from_db) {
+    const bool has_db = fs::exists(folders.data + "Kurse.dat");
+    if (!has_db && from_db) {
+      throw UsageError("--from-db: there is no " + folders.data + "Kurse.dat");
+    }
+    if (!has_db && !fs::exists(folders.ini + "Kurse.dat")) {
+      throw UsageError("neither " + folders.data + "Kurse.dat nor a template " + folders.ini +
+                       "Kurse.dat exists; 'vexcomm db init-template " + folders.ini +
+                       "' writes the template");
+    }
+    std::error_code ec;
+    fs::create_directories(folders.data, ec);
+  }
+
+  SessionConfig config;
+  config.ini_dir = folders.ini;
+  config.data_dir = folders.data;
+  config.registry_dir = folders.registry;
+  config.out_dir = line.global.out.value_or(".");
+  if (IsFetch(modus)) {
+    try {
+      ReceivedFiles(config.out_dir).Prepare();
+    } catch (const std::exception& e) {
+      throw UsageError(std::string("--out: ") + e.what());
+    }
+  }
+  config.socket = ResolveSocketOptions(line.global);
+  if (!fs::exists(folders.ini + "MorvaZedi.ini")) {
+    output.Note("no " + folders.ini + "MorvaZedi.ini: connecting to the standard server");
+  }
+
+  HostSession session(std::move(config), output);
+  VexComm& vc = session.vc();
+  auto aktien = vc.Aktien();
+  if (stocks_file) {
+    aktien->Clear();
+    for (const auto& row : stocks) {
+      auto stock = aktien->Add(row.WKN, row.ISIN, row.Name);
+      stock->VonDatum = row.VonDatum;
+      stock->BisDatum = row.BisDatum;
+    }
+  } else if (from_db) {
+    aktien->ReadDB();
+    if (aktien->Count() == 0) {
+      throw UsageError("--from-db: no stock is stored in " + folders.data + "Kurse.dat");
+    }
+  }
+  if (line.Has("--write-db")) aktien->WriteDB = true;
+  if (line.Has("--log-file")) vc.SetLogSupport(log_support);
+  if (auto datum = line.Value("--datum")) vc.SetLogDatum(*datum);
+  if (auto text = line.Value("--text")) vc.SetLogText(*text);
+
+  const RunResult result = session.Run(modus);
+  PrintRunResult(output, session, modus, result);
+  if (!result.ok()) {
+    for (const auto& logged : output.log_lines()) {
+      if (logged == "Proxy Authentifizierung fehlgeschlagen") {
+        output.Note(
+            "the proxy refused the user name or password (--proxy-user, "
+            "VEXCOMM_PROXY_PASSWORD)");
+        break;
+      }
+      if (logged == "Proxy Server benötigt Authentifizierung") {
+        output.Note("the proxy wants a user name and password (--proxy-user)");
+        break;
+      }
+    }
+  }
+  return result.ok() ? kExitOk : kExitRunFailed;
+}
+
+Json UserJson(const config::clsUserDaten& user) {
+  return Json{{"BLZ", user.BLZ},         {"KundenNr", user.KundenNr}, {"DateiNr", user.DateiNr},
+              {"Vorname", user.Vorname}, {"Nachname", user.Nachname}, {"EMail", user.EMail}};
+}
+
+void ShowUser(Output& output, const config::clsUserDaten& user) {
+  if (output.json()) {
+    output.Emit(Json{{"user", UserJson(user)}});
+    return;
+  }
+  TextTable table({"Feld", "Wert"});
+  table.AddRow({"BLZ", user.BLZ});
+  table.AddRow({"KundenNr", user.KundenNr});
+  table.AddRow({"DateiNr", std::to_string(user.DateiNr)});
+  table.AddRow({"Vorname", user.Vorname});
+  table.AddRow({"Nachname", user.Nachname});
+  table.AddRow({"EMail", user.EMail});
+  std::ostringstream text;
+  table.Print(text);
+  std::string shown = text.str();
+  shown.pop_back();
+  output.Result(shown);
+}
+
+int UserShow(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  ShowUser(output, config::LoadPersistentValues(folders.registry).user);
+  return kExitOk;
+}
+
+int UserSet(const CommandLine& line, Output& output) {
+  if (line.options.empty()) throw UsageError("user set: name at least one field to change");
+  const Folders folders = ResolveFolders(line.global);
+  auto record = config::LoadPersistentValues(folders.registry);
+  auto& user = record.user;
+  if (auto v = line.Value("--blz")) user.BLZ = *v;
+  if (auto v = line.Value("--kunden-nr")) user.KundenNr = *v;
+  if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseInt32(*v, "--datei-nr");
+  if (auto v = line.Value("--vorname")) user.Vorname = *v;
+  if (auto v = line.Value("--nachname")) user.Nachname = *v;
+  if (auto v = line.Value("--email")) user.EMail = *v;
+  if (!config::StorePersistentValues(folders.registry, record)) {
+    output.Note("cannot write the registry store in " + folders.registry.string());
+    return kExitRunFailed;
+  }
+  ShowUser(output, user);
+  return kExitOk;
+}
+
+int DbInitTemplate(const CommandLine& line, Output& output) {
+  const fs::path dir = line.arguments.at(0);
+  const fs::path file = dir / "Kurse.dat";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (fs::exists(file, ec)) {
+    output.Note(file.string() + " exists already; it is never replaced");
+    return kExitRunFailed;
+  }
+  if (!CreateTemplateDatabase(file)) {
+    output.Note("cannot write " + file.string());
+    return kExitRunFailed;
+  }
+  if (output.json()) {
+    output.Emit(Json{{"template", file.string()}});
+  } else {
+    output.Result("Vorlage geschrieben: " + file.string());
+  }
+  return kExitOk;
+}
+
+// The stored stocks, or an exit status when there is no database.
+std::optional<int> LoadDb(const Folders& folders, Output& output, colAktien& aktien) {
+  if (!fs::exists(folders.data + "Kurse.dat")) {
+    output.Note("there is no quote database " + folders.data + "Kurse.dat");
+    return kExitRunFailed;
+  }
+  aktien.SetDatabaseContext(DbContext(folders, output));
+  aktien.ReadDB();
+  return std::nullopt;
+}
+
+int DbShow(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  colAktien aktien;
+  if (auto status = LoadDb(folders, output, aktien)) return *status;
+  if (output.json()) {
+    output.Emit(Json{{"Aktien", AktienJson(aktien)}});
+  } else {
+    std::ostringstream text;
+    text << folders.data << "Kurse.dat\n";
+    PrintAktien(text, aktien, true);
+    std::string shown = text.str();
+    shown.pop_back();
+    output.Result(shown);
+  }
+  return output.message_boxes() == 0 ? kExitOk : kExitRunFailed;
+}
+
+int DbDelete(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  const std::string& wkn = line.arguments.at(0);
+  colAktien aktien;
+  if (auto status = LoadDb(folders, output, aktien)) return *status;
+  int deleted = 0;
+  for (int32_t i = 1; i <= aktien.Count(); ++i) {
+    auto stock = aktien.Item(i);
+    if (stock->WKN != wkn) continue;
+    stock->DeleteFromDB();
+    ++deleted;
+    if (output.json()) {
+      output.Emit(
+          Json{{"deleted",
+                Json{{"WKN", stock->WKN}, {"Name", stock->Name}, {"Kurse", stock->KursCount()}}}});
+    } else {
+      output.Result("Gelöscht: " + stock->WKN + " " + stock->Name + " (" +
+                    std::to_string(stock->KursCount()) + " Kurse)");
+    }
+  }
+  if (deleted == 0) {
+    output.Note("no stock with WKN " + wkn + " in " + folders.data + "Kurse.dat");
+    return kExitRunFailed;
+  }
+  // What the file holds now is the proof.
+  aktien.ReadDB();
+  for (int32_t i = 1; i <= aktien.Count(); ++i) {
+    if (aktien.Item(i)->WKN == wkn) {
+      output.Note("the stock " + wkn + " is still stored");
+      return kExitRunFailed;
+    }
+  }
+  return output.message_boxes() == 0 ? kExitOk : kExitRunFailed;
+}
+
+}  // namespace
+
+Folders ResolveFolders(const GlobalOptions& global) {
+  Folders folders;
+  folders.ini = ExistingFolder(global.ini_dir, 3, "--ini-dir");
+  folders.data = ExistingFolder(global.data_dir, 5, "--data-dir");
+  if (global.registry_dir) {
+    folders.registry = *global.registry_dir;
+    std::error_code ec;
+    fs::create_directories(folders.registry, ec);
+    if (!fs::is_directory(folders.registry, ec)) {
+      throw UsageError("--registry-dir: cannot use " + folders.registry.string());
+    }
+  } else {
+    folders.registry = platform::DefaultRegistryDir();
+  }
+  return folders;
+}
+
+SocketOptions ResolveSocketOptions(const GlobalOptions& global) {
+  SocketOptions options;
+  if (global.ca_file) {
+    ReadInputFile(*global.ca_file, "CA file");
+    options.ca_file = *global.ca_file;
+  }
+  if (global.connect_to) {
+    const ConnectTo c = ParseConnectTo(*global.connect_to);
+    options.connect_to_host = c.host;
+    options.connect_to_port = static_cast<uint16_t>(c.port);
+    options.connect_to_address = c.address;
+    options.connect_to_address_port = static_cast<uint16_t>(c.address_port);
+  }
+  if (global.proxy) {
+    const auto [host, port] = ParseHostPort(*global.proxy, "--proxy");
+    options.proxy_host = host;
+    options.proxy_port = static_cast<uint16_t>(port);
+  }
+  if (global.proxy_user) {
+    if (!global.proxy) throw UsageError("--proxy-user needs --proxy");
+    options.proxy_user = *global.proxy_user;
+    const char* password = std::getenv("VEXCOMM_PROXY_PASSWORD");
+    options.proxy_password = password ? password : PromptPassword(*global.proxy_user);
+  }
+  if (global.connect_timeout) {
+    options.connect_timeout =
+        std::chrono::milliseconds(ParseSeconds(*global.connect_timeout, "--connect-timeout"));
+  }
+  if (global.idle_timeout) {
+    options.idle_timeout =
+        std::chrono::milliseconds(ParseSeconds(*global.idle_timeout, "--idle-timeout"));
+  }
+  return options;
+}
+
+int Execute(const CommandLine& line, Output& output) {
+  const std::string_view name = line.command->name;
+  if (name == "user show") return UserShow(line, output);
+  if (name == "user set") return UserSet(line, output);
+  if (name == "db init-template") return DbInitTemplate(line, output);
+  if (name == "db show") return DbShow(line, output);
+  if (name == "db delete") return DbDelete(line, output);
+  if (name == "demo") return RunDemo(line, output);
+  return RunOperation(line, output);
+}
+
+}  // namespace vexcomm::cli

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "command_line.h"
+#include "host_session.h"
+#include "output.h"
+
+namespace vexcomm::cli {
+
+// The folders a command works with, each ending in "/" where the component wants it so.
+struct Folders {
+  std::string ini;
+  std::string data;
+  std::filesystem::path registry;
+};
+
+// An explicitly named INI or data folder must exist; a named registry folder is created.
+// The defaults are the component's (environment, then XDG). Throws UsageError.
+Folders ResolveFolders(const GlobalOptions& global);
+
+// The socket settings of the global options; asks for the proxy password when needed.
+// Throws UsageError.
+SocketOptions ResolveSocketOptions(const GlobalOptions& global);
+
+// Runs the command of the line and returns the exit status. Throws UsageError.
+int Execute(const CommandLine& line, Output& output);
+
+}  // namespace vexcomm::cli

@@ -1,0 +1,619 @@
+#include "demo.h"
+
+#include <stdlib.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include <vexcomm/deposits.h>
+#include <vexcomm/quotes.h>
+
+#include "config/persistent_values.h"
+#include "demo_pki.h"
+#include "host_session.h"
+#include "object_views.h"
+#include "platform/host_services.h"
+#include "signal_cancel.h"
+#include "vexmsg-server/lib/server.h"
+
+namespace vexcomm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr const char* kHost = "vexmsg.demo.test";
+constexpr const char* kBlz = "11122233";
+constexpr const char* kKundenNr = "4711";
+
+// ---- the sample data, from which both the server's answers and the checks are made ----------
+
+struct DemoFile {
+  int32_t nr;
+  std::string name;
+  std::string typ;
+  std::string titel;
+  std::string content;
+  int32_t ref = 0;  // for a deletion notice: the file it withdraws
+};
+
+std::vector<DemoFile> Files() {
+  return {
+      {1, "willkommen.txt", "TXT", "Willkommen bei VEX-Morva Online",
+       "Liebe Kundin, lieber Kunde,\r\n\r\nherzlich willkommen! Ihre Kontoumsätze, Kurse und "
+       "Zinsangebote kommen ab heute über VexComm.\r\nFragen? support@vex-morva.example, "
+       "Telefon: 0221 / 12 34 56.\r\n\r\nMit freundlichen Grüßen\r\nIhr VEX-Morva-Team\r\n"},
+      {2, "wartung.txt", "TXT", "Wartungsarbeiten am Wochenende",
+       "Am Samstag zwischen 22:00 und 23:00 Uhr ist der Dienst nicht erreichbar.\r\n"},
+      {3, "zinsen-2027.html", "HTML", "Neue Zinsen ab Januar",
+       "<html><body><h1>Neue Zinsen</h1><p>Tagesgeld Plus: 3,10 % p.a. für Neukunden – "
+       "garantiert für 3 Monate.</p></body></html>\r\n"},
+      {4, "", "DELETE", "", "", 2},  // the maintenance is off: its notice is withdrawn
+  };
+}
+
+struct Tier {
+  std::string ab, anfang;
+  int32_t gueltig_anfang;
+  std::string danach;
+  int32_t gueltig_danach;
+};
+struct Row {
+  std::string ab;
+  std::array<std::string, 6> zins;
+};
+struct Product {
+  std::string name, mindest, maximal, gutschrift;
+  bool neukunde;
+  std::string url_info, url_neu, gueltigkeit;
+  std::vector<Tier> tiers;
+  std::vector<Row> rows;
+};
+struct Provider {
+  std::string name, blz;
+  std::vector<Product> products;
+};
+
+std::vector<Provider> Tagesgeld() {
+  return {
+      {"Nordbank AG",
+       "20050000",
+       {{"Tagesgeld Plus",
+         "1000",
+         "500000",
+         "monatlich",
+         true,
+         "nordbank.example/tagesgeld",
+         "nordbank.example/konto-eroeffnen",
+         "3 Monate",
+         {{"0", "3,10", 3, "2,25", 12}, {"50000", "2,90", 3, "2,10", 12}},
+         {}},
+        {"Tagesgeld Basis",
+         "1",
+         "1000000",
+         "vierteljährlich",
+         false,
+         "nordbank.example/basis",
+         "nordbank.example/konto-eroeffnen",
+         "unbefristet",
+         {{"0", "1,75", 12, "1,75", 12}},
+         {}}}},
+      {"Sparkasse Musterstadt",
+       "37050198",
+       {{"Extra-Tagesgeld",
+         "5000",
+         "250000",
+         "jährlich",
+         true,
+         "sparkasse-musterstadt.example/tagesgeld",
+         "sparkasse-musterstadt.example/antrag",
+         "6 Monate",
+         {{"0", "2,75", 6, "1,50", 12}},
+         {}}}},
+  };
+}
+
+std::vector<Provider> Festgeld() {
+  return {
+      {"Nordbank AG",
+       "20050000",
+       {{"Festgeld Klassik",
+         "5000",
+         "1000000",
+         "zum Laufzeitende",
+         false,
+         "nordbank.example/festgeld",
+         "nordbank.example/konto-eroeffnen",
+         "",
+         {},
+         {{"5000", {"2,00", "2,40", "2,60", "2,70", "2,80", "2,85"}},
+          {"100000", {"2,10", "2,50", "2,70", "2,80", "2,90", "2,95"}}}}}},
+      {"Direktbank Süd",
+       "76030080",
+       {{"Zinsfest",
+         "2500",
+         "500000",
+         "jährlich",
+         true,
+         "direktbank-sued.example/zinsfest",
+         "direktbank-sued.example/antrag",
+         "",
+         {},
+         {{"2500", {"1,80", "2,20", "2,55", "2,65", "2,90", "3,00"}}}}}},
+  };
+}
+
+// The condition list of an AITGA or AIFGA reply: "#" providers, "*" products, "~" rates.
+std::string ConditionList(const std::vector<Provider>& providers, bool festgeld) {
+  std::string list;
+  for (const auto& provider : providers) {
+    if (!list.empty()) list += "#";
+    list += provider.name + "|" + provider.blz;
+    for (const auto& p : provider.products) {
+      list += "*" + p.name + "|" + p.mindest + "|" + p.maximal + "|" + p.gutschrift + "|" +
+              (p.neukunde ? "1" : "0") + "|" + p.url_info + "|" + p.url_neu;
+      if (!festgeld) {
+        list += "|" + p.gueltigkeit;
+        for (const auto& t : p.tiers) {
+          list += "~" + t.ab + "|" + t.anfang + "|" + std::to_string(t.gueltig_anfang) + "|" +
+                  t.danach + "|" + std::to_string(t.gueltig_danach);
+        }
+      } else {
+        for (const auto& r : p.rows) {
+          list += "~" + r.ab;
+          for (const auto& z : r.zins) list += "|" + z;
+        }
+      }
+    }
+  }
+  return list;
+}
+
+// The tree the component should build from that list, in the shape of DepositTreeJson.
+Json ExpectedTree(const std::string& datum, const std::vector<Provider>& providers, bool festgeld) {
+  Json anbieter = Json::array();
+  for (const auto& provider : providers) {
+    Json produkte = Json::array();
+    for (const auto& p : provider.products) {
+      Json zinsen = Json::array();
+      Json zinsen_festgeld = Json::array();
+      for (const auto& t : p.tiers) {
+        zinsen.push_back(Json{{"AbBetrag", t.ab},
+                              {"ZinsAnfang", t.anfang},
+                              {"GueltigZinsAnfang", t.gueltig_anfang},
+                              {"ZinsDanach", t.danach},
+                              {"GueltigZinsDanach", t.gueltig_danach}});
+      }
+      for (const auto& r : p.rows) {
+        zinsen_festgeld.push_back(Json{{"AbBetrag", r.ab},
+                                       {"Zins_01", r.zins[0]},
+                                       {"Zins_03", r.zins[1]},
+                                       {"Zins_06", r.zins[2]},
+                                       {"Zins_09", r.zins[3]},
+                                       {"Zins_12", r.zins[4]},
+                                       {"Zins_18", r.zins[5]}});
+      }
+      produkte.push_back(Json{{"Name", p.name},
+                              {"MindestAnlage", p.mindest},
+                              {"MaximalAnlage", p.maximal},
+                              {"Gutschrift", p.gutschrift},
+                              {"Neukunde", p.neukunde},
+                              {"URLInfo", p.url_info},
+                              {"URLNeu", p.url_neu},
+                              {"ZinsGueltigkeit", festgeld ? "" : p.gueltigkeit},
+                              {"Zinsen", std::move(zinsen)},
+                              {"ZinsenFestgeld", std::move(zinsen_festgeld)}});
+    }
+    anbieter.push_back(
+        Json{{"Name", provider.name}, {"BLZ", provider.blz}, {"Produkte", std::move(produkte)}});
+  }
+  return Json{{"Datum", datum}, {"Anbieter", std::move(anbieter)}};
+}
+
+struct Stock {
+  std::string wkn, isin, name;
+  double base;
+};
+
+const std::vector<Stock>& Stocks() {
+  static const std::vector<Stock> stocks = {
+      {"716460", "DE0007164600", "SAP SE", 142.50},
+      {"723610", "DE0007236101", "Siemens AG", 171.20},
+      {"840400", "DE0008404005", "Allianz SE", 268.40},
+  };
+  return stocks;
+}
+
+// Quotes per WKN: date -> price, as the server sends and Kurse.dat should hold them.
+using QuoteTable = std::map<std::string, std::map<std::string, std::string>>;
+
+std::string Price(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  std::string price = text;
+  for (char& c : price) c = c == '.' ? ',' : c;
+  return price;
+}
+
+// The five weekdays up to today, oldest first.
+std::vector<std::string> TradingDays() {
+  std::vector<std::chrono::sys_days> days;
+  for (auto day = platform::LocalToday(); days.size() < 5; day -= std::chrono::days(1)) {
+    const std::chrono::weekday wd{day};
+    if (wd != std::chrono::Saturday && wd != std::chrono::Sunday) days.insert(days.begin(), day);
+  }
+  std::vector<std::string> texts;
+  for (auto day : days) texts.push_back(platform::FormatDate(day));
+  return texts;
+}
+
+// The first quote run gets days 1 to 4; the new-quotes run a corrected day 4 and day 5.
+QuoteTable QuotesOfRun(int run) {
+  const auto days = TradingDays();
+  QuoteTable table;
+  for (std::size_t s = 0; s < Stocks().size(); ++s) {
+    const Stock& stock = Stocks()[s];
+    auto& quotes = table[stock.wkn];
+    const std::size_t first = run == 1 ? 0 : 3;
+    const std::size_t last = run == 1 ? 3 : 4;
+    for (std::size_t d = first; d <= last; ++d) {
+      double price = stock.base * (1.0 + 0.004 * static_cast<double>(d) -
+                                   0.003 * static_cast<double>((d + s) % 3));
+      if (run == 2 && d == 3) price += 0.35;  // the late correction of that day's close
+      quotes[days[d]] = Price(price);
+    }
+  }
+  return table;
+}
+
+std::string QuoteReply(const Stock& stock, const std::map<std::string, std::string>& quotes) {
+  std::string list;
+  for (const auto& [datum, kurs] : quotes) {
+    if (!list.empty()) list += "#";
+    list += datum + "*" + kurs;
+  }
+  return "VEXMSG:2:AIWPK:" + stock.wkn + ":" + stock.isin + ":" + stock.name + ":" + list +
+         ":MSGEND";
+}
+
+json ScenarioDocument(int quote_run, const std::string& today) {
+  json files = json::array();
+  for (const auto& f : Files()) {
+    files.push_back(json{{"nr", f.nr},
+                         {"name", f.name},
+                         {"typ", f.typ},
+                         {"von", today},
+                         {"bis", "31.12.2027"},
+                         {"dauer", 10},
+                         {"wichtigkeit", f.typ == "HTML" ? 2 : 1},
+                         {"titel", f.titel},
+                         {"url", "www.vex-morva.example/nachrichten"},
+                         {"content", f.content},
+                         {"ref", f.ref}});
+  }
+  json rules = json::array();
+  rules.push_back(json{
+      {"code", "AKTGA"},
+      {"raw", "VEXMSG:2:AITGA:" + today + ":::" + ConditionList(Tagesgeld(), false) + ":MSGEND"}});
+  rules.push_back(json{
+      {"code", "AKFGA"},
+      {"raw", "VEXMSG:2:AIFGA:" + today + ":::" + ConditionList(Festgeld(), true) + ":MSGEND"}});
+  const QuoteTable quotes = QuotesOfRun(quote_run);
+  for (std::size_t s = 0; s < Stocks().size(); ++s) {
+    const Stock& stock = Stocks()[s];
+    rules.push_back(json{{"code", "AKWPK"},
+                         {"nth", static_cast<int>(s + 1)},
+                         {"raw", QuoteReply(stock, quotes.at(stock.wkn))}});
+  }
+  rules.push_back(json{{"code", "AKLOG"},
+                       {"notice", json{{"number", "10"}, {"text", "Protokoll erhalten, danke"}}}});
+  return json{{"version", "2"},
+              {"installations",
+               json::array({json{{"blz", kBlz}, {"kundennr", kKundenNr}, {"files", files}}})},
+              {"rules", rules}};
+}
+
+// ---- the checks -----------------------------------------------------------------------------
+
+std::string ReadText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+QuoteTable StoredQuotes(const std::string& data_dir, const std::string& ini_dir, Output& output) {
+  colAktien aktien;
+  QuoteDbContext context;
+  context.data_dir = data_dir;
+  context.ini_dir = ini_dir;
+  context.message_box = [&output](const std::string& title, const std::string& text) {
+    output.MessageBox(title, text);
+  };
+  aktien.SetDatabaseContext(context);
+  aktien.ReadDB();
+  QuoteTable table;
+  for (int32_t i = 1; i <= aktien.Count(); ++i) {
+    const auto stock = aktien.Item(i);
+    auto& quotes = table[stock->WKN];
+    for (int32_t k = 1; k <= stock->KursCount(); ++k) {
+      quotes[stock->Kurs(k)->Datum] = stock->Kurs(k)->Kurs;
+    }
+  }
+  return table;
+}
+
+std::string CompareQuotes(const QuoteTable& stored, const QuoteTable& expected) {
+  for (const auto& [wkn, quotes] : expected) {
+    auto it = stored.find(wkn);
+    if (it == stored.end()) return "Kurse.dat holds no stock " + wkn;
+    if (it->second != quotes) {
+      return "Kurse.dat holds " + std::to_string(it->second.size()) + " quotes of " + wkn +
+             " that differ from the " + std::to_string(quotes.size()) + " sent";
+    }
+  }
+  if (stored.size() != expected.size()) return "Kurse.dat holds other stocks as well";
+  return {};
+}
+
+struct Step {
+  std::string title;
+  int32_t modus;
+  std::function<void(HostSession&)> prepare;
+  // Empty when the run ended as the data says it should; otherwise why not.
+  std::function<std::string(HostSession&, const RunResult&)> check;
+  std::function<void(HostSession&)> show;
+};
+
+struct DemoFolders {
+  fs::path root;
+  bool temporary = false;
+  fs::path pki() const { return root / "pki"; }
+  fs::path ini() const { return root / "ini"; }
+  fs::path data() const { return root / "data"; }
+  fs::path registry() const { return root / "registry"; }
+  fs::path files() const { return root / "files"; }
+};
+
+DemoFolders MakeFolders(const CommandLine& line) {
+  DemoFolders folders;
+  if (auto dir = line.Value("--dir")) {
+    folders.root = fs::absolute(*dir);
+  } else {
+    std::string pattern = (fs::temp_directory_path() / "vexcomm-demo-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw UsageError("cannot make a temporary folder");
+    folders.root = pattern;
+    folders.temporary = true;
+  }
+  std::error_code ec;
+  for (const auto& dir :
+       {folders.pki(), folders.ini(), folders.data(), folders.registry(), folders.files()}) {
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir)) throw UsageError("cannot make the folder " + dir.string());
+  }
+  // A run before may have left its database; the demo starts from the template.
+  fs::remove(folders.data() / "Kurse.dat", ec);
+  return folders;
+}
+
+std::string Slash(const fs::path& dir) {
+  return dir.string() + "/";
+}
+
+int Demo(Output& output, const DemoFolders& folders) {
+  const std::string today = platform::FormatDate(platform::LocalToday());
+  WriteDemoPki(folders.pki(), kHost);
+  std::ofstream(folders.ini() / "MorvaZedi.ini") << "[Comm]\r\nIP=" << kHost << "\r\n";
+  if (!fs::exists(folders.ini() / "Kurse.dat") &&
+      !CreateTemplateDatabase(folders.ini() / "Kurse.dat")) {
+    output.Note("cannot write the template " + (folders.ini() / "Kurse.dat").string());
+    return kExitRunFailed;
+  }
+  config::PersistentRecord identity;
+  identity.user = {kBlz, kKundenNr, 0, "Erika", "Mustermann", "erika.mustermann@example.com"};
+  if (!config::StorePersistentValues(folders.registry(), identity)) {
+    output.Note("cannot write the registry store in " + folders.registry().string());
+    return kExitRunFailed;
+  }
+
+  vexmsg::ServerOptions server_options;
+  server_options.cert_file = folders.pki() / "server.pem";
+  server_options.key_file = folders.pki() / "server.key";
+  server_options.threads = 1;
+  vexmsg::Server server(server_options,
+                        vexmsg::Scenario::FromJson(ScenarioDocument(1, today), folders.root));
+
+  SessionConfig config;
+  config.ini_dir = Slash(folders.ini());
+  config.data_dir = Slash(folders.data());
+  config.registry_dir = folders.registry();
+  config.out_dir = folders.files();
+  config.socket.ca_file = (folders.pki() / "ca.pem").string();
+  config.socket.connect_to_host = kHost;
+  config.socket.connect_to_port = 443;
+  config.socket.connect_to_address = "127.0.0.1";
+  config.socket.connect_to_address_port = server.port();
+  config.socket.connect_timeout = std::chrono::seconds(10);
+  config.socket.idle_timeout = std::chrono::seconds(30);
+  HostSession session(config, output);
+
+  output.Result("VexComm5 demo: reference server on 127.0.0.1:" + std::to_string(server.port()) +
+                " answering as " + kHost + ", folders in " + folders.root.string() +
+                (folders.temporary ? " (removed at the end; --dir keeps them)" : ""));
+
+  std::string protocol;  // the log of the runs so far, sent as the support log at the end
+  auto show_text = [&output](const std::function<void(std::ostream&)>& print) {
+    std::ostringstream text;
+    print(text);
+    std::string shown = text.str();
+    if (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    output.Result(shown);
+  };
+  auto show_stored = [&](HostSession&) {
+    colAktien stored;
+    QuoteDbContext context;
+    context.data_dir = config.data_dir;
+    context.ini_dir = config.ini_dir;
+    stored.SetDatabaseContext(context);
+    stored.ReadDB();
+    show_text([&](std::ostream& out) {
+      out << "Kurse.dat:\n";
+      PrintAktien(out, stored, false);
+    });
+  };
+
+  std::vector<Step> steps;
+  steps.push_back({"Neue Nachrichten abrufen", VexCommGetNew, nullptr,
+                   [&](HostSession&, const RunResult& r) -> std::string {
+                     int files = 0;
+                     int deletions = 0;
+                     for (const auto& f : Files()) (f.typ == "DELETE" ? deletions : files) += 1;
+                     if (r.events != files + deletions) {
+                       return std::to_string(r.events) + " events for " + std::to_string(files) +
+                              " files and " + std::to_string(deletions) + " deletion notices";
+                     }
+                     if (r.noch_auf_server != 0) return "files are left on the server";
+                     for (const auto& f : Files()) {
+                       if (f.typ == "DELETE") continue;
+                       bool withdrawn = false;
+                       for (const auto& d : Files()) withdrawn = withdrawn || d.ref == f.nr;
+                       const fs::path file = folders.files() / SafeFileName(f.nr, f.name);
+                       if (withdrawn && fs::exists(file)) return file.string() + " was not removed";
+                       if (!withdrawn && ReadText(file) != f.content) {
+                         return file.string() + " does not hold what the server sent";
+                       }
+                     }
+                     return {};
+                   },
+                   nullptr});
+  steps.push_back(
+      {"Tagesgeld-Angebote abrufen", vexCommTGA, nullptr,
+       [&](HostSession& s, const RunResult&) -> std::string {
+         if (DepositTreeJson(*s.vc().Tagesgeld()) != ExpectedTree(today, Tagesgeld(), false)) {
+           return "the Tagesgeld tree differs from the offers sent";
+         }
+         return {};
+       },
+       [&](HostSession& s) {
+         show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Tagesgeld(), false); });
+       }});
+  steps.push_back(
+      {"Festgeld-Angebote abrufen", vexCommFGA, nullptr,
+       [&](HostSession& s, const RunResult&) -> std::string {
+         if (DepositTreeJson(*s.vc().Festgeld()) != ExpectedTree(today, Festgeld(), true)) {
+           return "the Festgeld tree differs from the offers sent";
+         }
+         return {};
+       },
+       [&](HostSession& s) {
+         show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Festgeld(), true); });
+       }});
+  steps.push_back({"Kurse abrufen und in Kurse.dat speichern", vexCommWPK,
+                   [&](HostSession& s) {
+                     const auto days = TradingDays();
+                     auto aktien = s.vc().Aktien();
+                     aktien->Clear();
+                     for (const auto& stock : Stocks()) {
+                       auto added = aktien->Add(stock.wkn, stock.isin, stock.name);
+                       added->VonDatum = days.front();
+                       added->BisDatum = days[3];
+                     }
+                     aktien->WriteDB = true;
+                   },
+                   [&](HostSession&, const RunResult&) -> std::string {
+                     return CompareQuotes(StoredQuotes(config.data_dir, config.ini_dir, output),
+                                          QuotesOfRun(1));
+                   },
+                   show_stored});
+  steps.push_back(
+      {"Neue Kurse abrufen", vexCommNewWPK,
+       [&](HostSession&) {
+         server.SetScenario(vexmsg::Scenario::FromJson(ScenarioDocument(2, today), folders.root));
+       },
+       [&](HostSession&, const RunResult&) -> std::string {
+         QuoteTable expected = QuotesOfRun(1);
+         for (const auto& [wkn, quotes] : QuotesOfRun(2)) {
+           for (const auto& [datum, kurs] : quotes) expected[wkn][datum] = kurs;
+         }
+         return CompareQuotes(StoredQuotes(config.data_dir, config.ini_dir, output), expected);
+       },
+       show_stored});
+  steps.push_back({"Support-Protokoll senden", vexCommSendLog,
+                   [&](HostSession& s) {
+                     s.vc().SetLogSupport(protocol);
+                     s.vc().SetLogDatum(today);
+                     s.vc().SetLogText("Protokoll der Demo");
+                   },
+                   [&](HostSession&, const RunResult& r) -> std::string {
+                     if (r.code != vcerrSuccess) return "the server did not confirm the log";
+                     const auto requests = server.Requests();
+                     const std::string expected = std::string("VEXMSG:2:AKLOG:") + kBlz + ":" +
+                                                  kKundenNr + ":Erika:Mustermann:";
+                     if (requests.empty() || requests.back().rfind(expected, 0) != 0) {
+                       return "the server received no support log of this installation";
+                     }
+                     return {};
+                   },
+                   nullptr});
+
+  int failed = 0;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    Step& step = steps[i];
+    output.Result("\n== " + std::to_string(i + 1) + "/" + std::to_string(steps.size()) + " " +
+                  step.title + " (Modus " + std::to_string(step.modus) + ")");
+    if (step.prepare) step.prepare(session);
+    const RunResult result = session.Run(step.modus);
+    for (const auto& logged : output.log_lines()) protocol += logged + "\r\n";
+    if (output.json()) output.Emit(session.ResultJson(step.modus));
+    if (result.cancelled) {
+      output.Note("cancelled: " + result.text);
+      return kExitRunFailed;
+    }
+    std::string why;
+    if (!result.ok()) {
+      why = "the run ended with Fehler.Code " + std::to_string(result.code) +
+            (result.text.empty() ? "" : ": " + result.text);
+    } else {
+      why = step.check(session, result);
+    }
+    if (why.empty()) {
+      if (step.show) step.show(session);
+      const std::string notice = output.LastLogAfter("Meldung:");
+      output.Result(notice.empty() ? "ok" : "ok, Meldung: " + notice);
+    } else {
+      ++failed;
+      output.Note(step.title + ": " + why);
+    }
+  }
+  if (failed == 0) {
+    output.Result("\nAll " + std::to_string(steps.size()) + " runs ended as expected.");
+    return kExitOk;
+  }
+  output.Note(std::to_string(failed) + " of " + std::to_string(steps.size()) +
+              " runs did not end as expected");
+  return kExitRunFailed;
+}
+
+}  // namespace
+
+int RunDemo(const CommandLine& line, Output& output) {
+  const DemoFolders folders = MakeFolders(line);
+  int status = kExitRunFailed;
+  try {
+    status = Demo(output, folders);
+  } catch (const std::exception& e) {
+    output.Note(std::string("demo: ") + e.what());
+  }
+  if (folders.temporary) {
+    std::error_code ec;
+    fs::remove_all(folders.root, ec);
+  }
+  return status;
+}
+
+}  // namespace vexcomm::cli

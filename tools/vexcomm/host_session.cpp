@@ -1,0 +1,177 @@
+#include "host_session.h"
+
+#include <sstream>
+
+#include <vexcomm/deposits.h>
+#include <vexcomm/quotes.h>
+
+#include "object_views.h"
+#include "signal_cancel.h"
+
+namespace vexcomm::cli {
+namespace {
+
+bool FetchesStocks(int32_t modus) {
+  return modus == vexCommWDT || modus == vexCommWPK || modus == vexCommNewWPK ||
+         modus == vexCommGetAllWPK;
+}
+
+}  // namespace
+
+HostSession::HostSession(SessionConfig config, Output& output)
+    : config_(std::move(config)), output_(output), files_(config_.out_dir) {
+  HostServices host;
+  host.message_box = [this](const std::string& title, const std::string& text) {
+    output_.MessageBox(title, text);
+  };
+  host.text_setting = [ini = config_.ini_dir, data = config_.data_dir](int number) {
+    return number == 3 ? ini : number == 5 ? data : std::string();
+  };
+  host.registry_dir = config_.registry_dir;
+  module_ = std::make_unique<Module>(std::move(host));
+  vc_ = VexComm::Create(*module_);
+  socket_ = module_->CreateSocket(config_.socket);
+  vc_->SetSocket(socket_);
+  vc_->SetCallback(automation::MakeCallback(
+      [this](int16_t kind, const std::string& text) { output_.Callback(kind, text); }));
+  vc_->OnNeueDatei([this](const NeueDateiEvent& e) { OnNeueDatei(e); });
+  vc_->OnDelete([this](const automation::VariantArray& a) { OnDelete(a); });
+  vc_->OnNochAufServer([this](int32_t n) { OnNochAufServer(n); });
+}
+
+HostSession::~HostSession() {
+  // The component lets go of the socket before the module's loop goes.
+  vc_.reset();
+  socket_.reset();
+}
+
+RunResult HostSession::Run(int32_t modus) {
+  current_ = RunResult{};
+  output_.ClearLog();
+  vc_->SetModus(modus);
+  SignalCancel* signals = CurrentSignalCancel();
+  if (signals) {
+    // Called on the signal thread; PostCancelSend is the component's one thread-safe entry.
+    VexComm* vc = vc_.get();
+    signals->SetCancel([vc] { vc->PostCancelSend(); });
+  }
+  vc_->Send();
+  if (signals) {
+    signals->SetCancel({});
+    current_.cancelled = signals->cancelled();
+  }
+  // A cancel posted as the run ended runs here, outside a run, where it does nothing.
+  module_->PumpMessages();
+  output_.EndProgress();
+  current_.code = vc_->Fehler()->Code;
+  current_.text = vc_->Fehler()->Text;
+  current_.modus = vc_->Modus();
+  return current_;
+}
+
+void HostSession::OnNeueDatei(const NeueDateiEvent& e) {
+  current_.events += 1;
+  std::string saved;
+  try {
+    files_.Prepare();
+    saved = files_.Save(e.DateiNummer, e.DateiName, e.Datei).string();
+    current_.files_saved += 1;
+  } catch (const std::exception& failure) {
+    current_.save_failures += 1;
+    output_.Note(failure.what());
+  }
+  if (output_.json()) {
+    output_.Emit(Json{{"event", "NeueDatei"},
+                      {"DateiNummer", e.DateiNummer},
+                      {"DateiName", e.DateiName},
+                      {"Typ", e.Typ},
+                      {"VonDatum", e.VonDatum},
+                      {"BisDatum", e.BisDatum},
+                      {"AnzeigeDauer", e.AnzeigeDauer},
+                      {"Wichtigkeit", e.Wichtigkeit},
+                      {"Titel", e.Titel},
+                      {"URL", e.URL},
+                      {"Datei", e.Datei}});
+    return;
+  }
+  std::ostringstream line;
+  line << "Datei " << e.DateiNummer << ": " << (e.Titel.empty() ? e.DateiName : e.Titel);
+  if (!saved.empty()) line << " -> " << saved;
+  output_.Result(line.str());
+}
+
+void HostSession::OnDelete(const automation::VariantArray& array) {
+  current_.events += 1;
+  std::optional<std::filesystem::path> removed;
+  std::string number_text = array.size() > 1 ? array[1].ToString() : std::string();
+  if (auto number = ParseFileNumber(number_text)) {
+    removed = files_.Remove(*number);
+    if (removed) current_.files_deleted += 1;
+  }
+  if (output_.json()) {
+    Json entries = Json::array();
+    for (const auto& v : array) {
+      if (v.is_empty() || v.is_null()) {
+        entries.push_back(nullptr);
+      } else {
+        entries.push_back(v.ToString());
+      }
+    }
+    output_.Emit(Json{{"event", "Delete"}, {"DeleteArray", std::move(entries)}});
+    return;
+  }
+  output_.Result("Gelöscht: Datei " + number_text +
+                 (removed ? " (" + removed->string() + " entfernt)" : std::string()));
+}
+
+void HostSession::OnNochAufServer(int32_t anzahl) {
+  current_.noch_auf_server = anzahl;
+  if (output_.json()) {
+    output_.Emit(Json{{"event", "NochAufServer"}, {"Anzahl", anzahl}});
+  } else if (anzahl != 0) {
+    output_.Result("Noch auf dem Server: " + std::to_string(anzahl));
+  }
+}
+
+Json HostSession::ResultJson(int32_t requested) const {
+  Json result{{"Fehler", Json{{"Code", vc_->Fehler()->Code}, {"Text", vc_->Fehler()->Text}}},
+              {"Modus", vc_->Modus()}};
+  if (requested == vexCommTGA) result["Tagesgeld"] = DepositTreeJson(*vc_->Tagesgeld());
+  if (requested == vexCommFGA) result["Festgeld"] = DepositTreeJson(*vc_->Festgeld());
+  if (FetchesStocks(requested)) result["Aktien"] = AktienJson(*vc_->Aktien());
+  return Json{{"result", std::move(result)}};
+}
+
+void PrintRunResult(Output& output, HostSession& session, int32_t requested,
+                    const RunResult& result) {
+  if (output.json()) {
+    output.Emit(session.ResultJson(requested));
+    return;
+  }
+  std::ostringstream text;
+  if (requested == vexCommTGA) PrintDeposits(text, *session.vc().Tagesgeld(), false);
+  if (requested == vexCommFGA) PrintDeposits(text, *session.vc().Festgeld(), true);
+  if (requested == vexCommWDT) text << "Kursdatum: " << output.LastLogAfter("WP-Datum:") << "\n";
+  if (requested == vexCommWPK || requested == vexCommNewWPK || requested == vexCommGetAllWPK) {
+    PrintAktien(text, *session.vc().Aktien(), true);
+  }
+  const bool fetch =
+      requested == VexCommGetNew || requested == VexCommGetFile || requested == vexCommCheckNew;
+  if (fetch && result.events == 0) {
+    text << "Keine neuen Nachrichten\n";
+  }
+  if (requested == vexCommSendLog || requested == vexCommSendPWD) text << "Gesendet\n";
+  const std::string notice = output.LastLogAfter("Meldung:");
+  if (!notice.empty()) text << "Meldung: " << notice << "\n";
+  std::string shown = text.str();
+  if (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  if (!shown.empty() && result.ok()) output.Result(shown);
+  if (!result.ok() && result.save_failures == 0) {
+    output.Note("the run ended with Fehler.Code " + std::to_string(result.code) +
+                (result.text.empty() ? std::string() : ": " + result.text));
+  } else if (!result.ok()) {
+    output.Note(std::to_string(result.save_failures) + " received file(s) could not be saved");
+  }
+}
+
+}  // namespace vexcomm::cli

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <vexcomm/vexcomm.h>
+
+#include "output.h"
+#include "received_files.h"
+
+namespace vexcomm::cli {
+
+struct SessionConfig {
+  std::string ini_dir;   // ends in "/"
+  std::string data_dir;  // ends in "/"
+  std::filesystem::path registry_dir;
+  SocketOptions socket;
+  std::filesystem::path out_dir;
+};
+
+struct RunResult {
+  int32_t code = 0;
+  std::string text;
+  int32_t modus = 0;  // Modus after the run
+  int files_saved = 0;
+  int files_deleted = 0;  // saved files removed by deletion notices
+  int events = 0;         // NeueDatei and Delete events
+  int save_failures = 0;
+  std::optional<int32_t> noch_auf_server;
+  bool cancelled = false;
+
+  // Fehler.Code 0 or 10, and every received file saved.
+  bool ok() const { return (code == vcerrNoError || code == vcerrSuccess) && save_failures == 0; }
+};
+
+// What the home-banking application holds while it talks to the server: a module of its own
+// with the host's folders, one VexComm with a TLS socket and a callback, and the handlers that
+// save received files. Runs on the thread that made it.
+class HostSession {
+ public:
+  HostSession(SessionConfig config, Output& output);
+  ~HostSession();
+  HostSession(const HostSession&) = delete;
+  HostSession& operator=(const HostSession&) = delete;
+
+  VexComm& vc() { return *vc_; }
+  Module& module() { return *module_; }
+  const SessionConfig& config() const { return config_; }
+
+  // Sets Modus and sends; Ctrl-C posts CancelSend meanwhile. Events are shown as they come.
+  RunResult Run(int32_t modus);
+
+  // {"result":{"Fehler":{…},"Modus":…}} with the tree or the stocks that `requested` fetches.
+  Json ResultJson(int32_t requested) const;
+
+ private:
+  void OnNeueDatei(const NeueDateiEvent& e);
+  void OnDelete(const automation::VariantArray& array);
+  void OnNochAufServer(int32_t anzahl);
+
+  SessionConfig config_;
+  Output& output_;
+  ReceivedFiles files_;
+  std::unique_ptr<Module> module_;
+  std::shared_ptr<VexComm> vc_;
+  std::shared_ptr<ProxySocket> socket_;
+  RunResult current_;
+};
+
+// The stocks and deposit results of an operation code, for people.
+void PrintRunResult(Output& output, HostSession& session, int32_t requested,
+                    const RunResult& result);
+
+}  // namespace vexcomm::cli

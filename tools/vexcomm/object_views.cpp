@@ -1,0 +1,170 @@
+#include "object_views.h"
+
+#include <ostream>
+
+#include "text_table.h"
+
+namespace vexcomm::cli {
+
+Json DepositTreeJson(const clsTagesgeld& root) {
+  Json anbieter = Json::array();
+  const auto& providers = *root.Anbieter();
+  for (int32_t a = 1; a <= providers.Count(); ++a) {
+    const auto provider = providers.Item(a);
+    Json produkte = Json::array();
+    for (int32_t p = 1; p <= provider->Produkte()->Count(); ++p) {
+      const auto product = provider->Produkte()->Item(p);
+      Json zinsen = Json::array();
+      for (int32_t z = 1; z <= product->Zinsen()->Count(); ++z) {
+        const auto tier = product->Zinsen()->Item(z);
+        zinsen.push_back(Json{{"AbBetrag", tier->AbBetrag},
+                              {"ZinsAnfang", tier->ZinsAnfang},
+                              {"GueltigZinsAnfang", tier->GueltigZinsAnfang},
+                              {"ZinsDanach", tier->ZinsDanach},
+                              {"GueltigZinsDanach", tier->GueltigZinsDanach}});
+      }
+      Json festgeld = Json::array();
+      for (int32_t z = 1; z <= product->ZinsenFestgeld()->Count(); ++z) {
+        const auto row = product->ZinsenFestgeld()->Item(z);
+        festgeld.push_back(Json{{"AbBetrag", row->AbBetrag},
+                                {"Zins_01", row->Zins_01},
+                                {"Zins_03", row->Zins_03},
+                                {"Zins_06", row->Zins_06},
+                                {"Zins_09", row->Zins_09},
+                                {"Zins_12", row->Zins_12},
+                                {"Zins_18", row->Zins_18}});
+      }
+      produkte.push_back(Json{{"Name", product->Name},
+                              {"MindestAnlage", product->MindestAnlage},
+                              {"MaximalAnlage", product->MaximalAnlage},
+                              {"Gutschrift", product->Gutschrift},
+                              {"Neukunde", product->Neukunde},
+                              {"URLInfo", product->URLInfo},
+                              {"URLNeu", product->URLNeu},
+                              {"ZinsGueltigkeit", product->ZinsGueltigkeit},
+                              {"Zinsen", std::move(zinsen)},
+                              {"ZinsenFestgeld", std::move(festgeld)}});
+    }
+    anbieter.push_back(
+        Json{{"Name", provider->Name}, {"BLZ", provider->BLZ}, {"Produkte", std::move(produkte)}});
+  }
+  return Json{{"Datum", root.Datum}, {"Anbieter", std::move(anbieter)}};
+}
+
+Json AktienJson(const colAktien& aktien) {
+  Json list = Json::array();
+  for (int32_t i = 1; i <= aktien.Count(); ++i) {
+    const auto stock = aktien.Item(i);
+    Json kurse = Json::array();
+    for (int32_t k = 1; k <= stock->KursCount(); ++k) {
+      const auto quote = stock->Kurs(k);
+      kurse.push_back(Json{{"Datum", quote->Datum}, {"Kurs", quote->Kurs}});
+    }
+    list.push_back(Json{{"WKN", stock->WKN},
+                        {"ISIN", stock->ISIN},
+                        {"Name", stock->Name},
+                        {"VonDatum", stock->VonDatum},
+                        {"BisDatum", stock->BisDatum},
+                        {"ID", stock->ID},
+                        {"Kurse", std::move(kurse)}});
+  }
+  return list;
+}
+
+void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld) {
+  std::vector<std::string> headers = {"Anbieter", "BLZ", "Produkt", "Mindestanlage",
+                                      "Maximalanlage"};
+  if (festgeld) {
+    for (const char* h : {"ab Betrag", "1 M", "3 M", "6 M", "9 M", "12 M", "18 M"}) {
+      headers.emplace_back(h);
+    }
+  } else {
+    for (const char* h :
+         {"Gutschrift", "Neukunde", "ab Betrag", "Zins", "Monate", "danach", "Monate", "gültig"}) {
+      headers.emplace_back(h);
+    }
+  }
+  TextTable table(headers);
+  const auto& providers = *root.Anbieter();
+  for (int32_t a = 1; a <= providers.Count(); ++a) {
+    const auto provider = providers.Item(a);
+    bool first_of_provider = true;
+    auto head = [&](const clsTGProdukt& product, bool first_of_product) {
+      std::vector<std::string> cells = {
+          first_of_provider ? provider->Name : "", first_of_provider ? provider->BLZ : "",
+          first_of_product ? product.Name : "", first_of_product ? product.MindestAnlage : "",
+          first_of_product ? product.MaximalAnlage : ""};
+      first_of_provider = false;
+      return cells;
+    };
+    if (provider->Produkte()->Count() == 0) table.AddRow({provider->Name, provider->BLZ});
+    for (int32_t p = 1; p <= provider->Produkte()->Count(); ++p) {
+      const auto product = provider->Produkte()->Item(p);
+      if (festgeld) {
+        const int32_t rows = product->ZinsenFestgeld()->Count();
+        for (int32_t z = 1; z <= std::max(rows, 1); ++z) {
+          auto cells = head(*product, z == 1);
+          if (rows > 0) {
+            const auto r = product->ZinsenFestgeld()->Item(z);
+            for (const auto* v : {&r->AbBetrag, &r->Zins_01, &r->Zins_03, &r->Zins_06, &r->Zins_09,
+                                  &r->Zins_12, &r->Zins_18}) {
+              cells.push_back(*v);
+            }
+          }
+          table.AddRow(std::move(cells));
+        }
+      } else {
+        const int32_t tiers = product->Zinsen()->Count();
+        for (int32_t z = 1; z <= std::max(tiers, 1); ++z) {
+          auto cells = head(*product, z == 1);
+          cells.push_back(z == 1 ? product->Gutschrift : "");
+          cells.push_back(z == 1 ? (product->Neukunde ? "ja" : "nein") : "");
+          if (tiers > 0) {
+            const auto t = product->Zinsen()->Item(z);
+            cells.insert(cells.end(),
+                         {t->AbBetrag, t->ZinsAnfang, std::to_string(t->GueltigZinsAnfang),
+                          t->ZinsDanach, std::to_string(t->GueltigZinsDanach)});
+          } else {
+            cells.insert(cells.end(), 5, "");
+          }
+          cells.push_back(z == 1 ? product->ZinsGueltigkeit : "");
+          table.AddRow(std::move(cells));
+        }
+      }
+    }
+  }
+  out << (festgeld ? "Festgeld" : "Tagesgeld") << "-Angebote vom " << root.Datum << "\n";
+  if (table.empty()) {
+    out << "  (keine Angebote)\n";
+    return;
+  }
+  table.Print(out, "  ");
+}
+
+void PrintAktien(std::ostream& out, const colAktien& aktien, bool with_quotes) {
+  if (aktien.Count() == 0) {
+    out << "  (keine Aktien)\n";
+    return;
+  }
+  TextTable table({"WKN", "ISIN", "Name", "von", "bis", "Kurse", "letzter Kurs"});
+  for (int32_t i = 1; i <= aktien.Count(); ++i) {
+    const auto s = aktien.Item(i);
+    const auto last = s->Kurs(s->KursCount());
+    table.AddRow({s->WKN, s->ISIN, s->Name, s->VonDatum, s->BisDatum,
+                  std::to_string(s->KursCount()), last ? last->Datum + "  " + last->Kurs : ""});
+  }
+  table.Print(out, "  ");
+  if (!with_quotes) return;
+  for (int32_t i = 1; i <= aktien.Count(); ++i) {
+    const auto s = aktien.Item(i);
+    if (s->KursCount() == 0) continue;
+    out << "\n  " << s->WKN << "  " << s->Name << "\n";
+    TextTable quotes({"Datum", "Kurs"});
+    for (int32_t k = 1; k <= s->KursCount(); ++k) {
+      quotes.AddRow({s->Kurs(k)->Datum, s->Kurs(k)->Kurs});
+    }
+    quotes.Print(out, "    ");
+  }
+}
+
+}  // namespace vexcomm::cli

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <iosfwd>
+
+#include <vexcomm/deposits.h>
+#include <vexcomm/quotes.h>
+
+#include "output.h"
+
+namespace vexcomm::cli {
+
+// The deposit tree as {"Datum":…,"Anbieter":[{"Name":…,"BLZ":…,"Produkte":[…]}]}.
+Json DepositTreeJson(const clsTagesgeld& root);
+// The stocks as [{"WKN":…,"ISIN":…,"Name":…,"VonDatum":…,"BisDatum":…,"ID":…,"Kurse":[…]}].
+Json AktienJson(const colAktien& aktien);
+
+// Tables for people: one row per rate tier (overnight) or rate row (fixed-term).
+void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld);
+// One line per stock; with quotes, the quotes of each stock below it.
+void PrintAktien(std::ostream& out, const colAktien& aktien, bool with_quotes);
+
+}  // namespace vexcomm::cli

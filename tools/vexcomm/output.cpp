@@ -1,0 +1,158 @@
+#include "output.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <ostream>
+
+#include "text_table.h"
+
+namespace vexcomm::cli {
+namespace {
+
+int TerminalWidth() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+  return 80;
+}
+
+// The component writes the percentage in the locale's number form: "33,3333" or "33.3333".
+double ParsePercent(std::string text) {
+  std::replace(text.begin(), text.end(), ',', '.');
+  double value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return std::clamp(value, 0.0, 100.0);
+}
+
+std::string WithoutFinalBlank(const std::string& line) {
+  if (!line.empty() && line.back() == ' ') return line.substr(0, line.size() - 1);
+  return line;
+}
+
+}  // namespace
+
+std::string JsonLine(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Output::Output(bool json, bool verbose, bool progress_bar, std::ostream& out, std::ostream& err)
+    : json_(json), verbose_(verbose), progress_bar_(progress_bar && !json), out_(out), err_(err) {}
+
+Output::~Output() {
+  EndProgress();
+}
+
+bool Output::StderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+void Output::Callback(int kind, const std::string& text) {
+  if (kind == 0) log_lines_.push_back(WithoutFinalBlank(text));
+  if (json_) {
+    Emit(Json{{"callback", Json{{"kind", kind}, {"text", text}}}});
+    return;
+  }
+  switch (kind) {
+    case 0:
+      if (verbose_) {
+        ClearBar();
+        err_ << WithoutFinalBlank(text) << "\n";
+        Draw();
+      }
+      break;
+    case 2:
+      percent_ = ParsePercent(text);
+      Draw();
+      break;
+    case 3:
+      status_ = text;
+      Draw();
+      break;
+    case 4:
+      name_ = text;
+      status_.clear();
+      percent_ = 0;
+      Draw();
+      break;
+    default:
+      break;
+  }
+}
+
+void Output::MessageBox(const std::string& title, const std::string& text) {
+  message_boxes_ += 1;
+  if (json_) {
+    Emit(Json{{"messagebox", Json{{"title", title}, {"text", text}}}});
+    return;
+  }
+  ClearBar();
+  err_ << "[" << title << "] " << text << "\n";
+  err_.flush();
+  Draw();
+}
+
+void Output::Emit(const Json& value) {
+  out_ << JsonLine(value) << "\n";
+  out_.flush();  // a reader sees each line as it happens
+}
+
+void Output::Result(std::string_view line) {
+  if (json_) return;
+  ClearBar();
+  out_ << line << "\n";
+  out_.flush();
+  Draw();
+}
+
+void Output::Note(std::string_view line) {
+  ClearBar();
+  err_ << "vexcomm: " << line << "\n";
+  err_.flush();
+  Draw();
+}
+
+void Output::EndProgress() {
+  ClearBar();
+  name_.clear();
+  status_.clear();
+  percent_ = 0;
+}
+
+std::string Output::LastLogAfter(std::string_view prefix) const {
+  for (auto it = log_lines_.rbegin(); it != log_lines_.rend(); ++it) {
+    if (it->rfind(prefix, 0) == 0) {
+      std::string rest = it->substr(prefix.size());
+      const auto start = rest.find_first_not_of(' ');
+      return start == std::string::npos ? std::string() : rest.substr(start);
+    }
+  }
+  return {};
+}
+
+void Output::Draw() {
+  if (!progress_bar_ || (name_.empty() && status_.empty())) return;
+  const int width = TerminalWidth();
+  constexpr int kBar = 20;
+  const int filled = static_cast<int>(std::lround(percent_ / 100.0 * kBar));
+  std::string line = name_.empty() ? std::string() : name_ + " ";
+  line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
+          std::string(static_cast<std::size_t>(kBar - filled), '.') + "] ";
+  const std::string percent = std::to_string(static_cast<int>(percent_));
+  line += std::string(3 - std::min<std::size_t>(3, percent.size()), ' ') + percent + "%";
+  if (!status_.empty() && status_ != name_) line += "  " + status_;
+  err_ << "\r\x1b[K" << Utf8Truncate(line, static_cast<std::size_t>(width - 1));
+  err_.flush();
+  bar_shown_ = true;
+}
+
+void Output::ClearBar() {
+  if (!bar_shown_) return;
+  err_ << "\r\x1b[K";
+  err_.flush();
+  bar_shown_ = false;
+}
+
+}  // namespace vexcomm::cli

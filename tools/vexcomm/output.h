@@ -1,0 +1,63 @@
+#pragma once
+
+#include <iosfwd>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexcomm::cli {
+
+using Json = nlohmann::ordered_json;
+
+// One JSON value as one line of text; text that is not UTF-8 is replaced, never an error.
+std::string JsonLine(const Json& value);
+
+// Where everything the program shows goes. With JSON, standard output carries only JSON lines;
+// without it, results go to standard output and the progress bar, notes and (with verbose)
+// the component's log lines to standard error.
+class Output {
+ public:
+  Output(bool json, bool verbose, bool progress_bar, std::ostream& out, std::ostream& err);
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  static bool StderrIsTerminal();
+
+  bool json() const { return json_; }
+  // One report of the component's callback: kind 0 log line, 2 progress, 3 status, 4 name.
+  void Callback(int kind, const std::string& text);
+  void MessageBox(const std::string& title, const std::string& text);
+  void Emit(const Json& value);  // JSON mode only
+  // A line of the result for people; nothing in JSON mode.
+  void Result(std::string_view line);
+  // A remark or failure on standard error, in both modes.
+  void Note(std::string_view line);
+  void EndProgress();
+  int message_boxes() const { return message_boxes_; }
+
+  // The log lines since the last ClearLog, without their final blank.
+  const std::vector<std::string>& log_lines() const { return log_lines_; }
+  void ClearLog() { log_lines_.clear(); }
+  // The extra text of the last log line that starts with `prefix`, or empty.
+  std::string LastLogAfter(std::string_view prefix) const;
+
+ private:
+  void Draw();
+  void ClearBar();
+
+  bool json_;
+  bool verbose_;
+  bool progress_bar_;
+  std::ostream& out_;
+  std::ostream& err_;
+  int message_boxes_ = 0;
+  bool bar_shown_ = false;
+  double percent_ = 0;
+  std::string name_;
+  std::string status_;
+  std::vector<std::string> log_lines_;
+};
+
+}  // namespace vexcomm::cli

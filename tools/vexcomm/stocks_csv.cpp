@@ -1,0 +1,166 @@
+#include "stocks_csv.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "command_line.h"
+
+namespace vexcomm::cli {
+namespace {
+
+constexpr std::array<std::string_view, 5> kHeader = {"WKN", "ISIN", "Name", "VonDatum", "BisDatum"};
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+struct Record {
+  std::vector<std::string> fields;
+  int line = 0;
+};
+
+// RFC 4180 records; a quoted field keeps its blanks, an unquoted one is trimmed.
+std::vector<Record> SplitRecords(std::string_view text) {
+  std::vector<Record> records;
+  Record current{{}, 1};
+  std::string field;
+  bool quoted = false;      // inside quotes
+  bool was_quoted = false;  // the current field began with a quote
+  bool any = false;         // the record has content
+  int line = 1;
+  auto end_field = [&] {
+    current.fields.push_back(was_quoted ? field : std::string(Trim(field)));
+    field.clear();
+    was_quoted = false;
+  };
+  auto end_record = [&] {
+    end_field();
+    if (any) records.push_back(std::move(current));
+    current = Record{{}, line};
+    any = false;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        if (c == '\n') ++line;
+        field += c;
+      }
+      continue;
+    }
+    if (c == '"') {
+      if (!Trim(field).empty()) {
+        throw UsageError("line " + std::to_string(line) + ": a quote inside an unquoted field");
+      }
+      field.clear();
+      quoted = was_quoted = any = true;
+    } else if (c == ',') {
+      end_field();
+      any = true;
+    } else if (c == '\n' || c == '\r') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      ++line;
+      end_record();
+    } else {
+      if (was_quoted) {
+        if (c != ' ' && c != '\t') {
+          throw UsageError("line " + std::to_string(line) + ": text after a closing quote");
+        }
+        continue;
+      }
+      if (c != ' ' && c != '\t') any = true;
+      field += c;
+    }
+  }
+  if (quoted) throw UsageError("line " + std::to_string(current.line) + ": unterminated quote");
+  end_record();
+  return records;
+}
+
+}  // namespace
+
+std::vector<StockRow> ParseStocksCsv(std::string_view text) {
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.remove_prefix(3);
+  const auto records = SplitRecords(text);
+  if (records.empty()) throw UsageError("no header line WKN,ISIN,Name,VonDatum,BisDatum");
+  const auto& header = records.front().fields;
+  bool header_ok = header.size() == kHeader.size();
+  for (std::size_t i = 0; header_ok && i < kHeader.size(); ++i) {
+    header_ok = EqualsNoCase(header[i], kHeader[i]);
+  }
+  if (!header_ok) {
+    throw UsageError("line " + std::to_string(records.front().line) +
+                     ": the header must be WKN,ISIN,Name,VonDatum,BisDatum");
+  }
+  std::vector<StockRow> rows;
+  for (std::size_t r = 1; r < records.size(); ++r) {
+    const auto& f = records[r].fields;
+    if (f.size() < 3 || f.size() > 5) {
+      throw UsageError("line " + std::to_string(records[r].line) + ": " + std::to_string(f.size()) +
+                       " fields, 3 to 5 expected");
+    }
+    StockRow row{f[0], f[1], f[2], f.size() > 3 ? f[3] : "", f.size() > 4 ? f[4] : ""};
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string ReadInputFile(const std::filesystem::path& file, std::string_view what) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const std::string reason = fd < 0 ? std::strerror(errno) : "not a regular file";
+    if (fd >= 0) ::close(fd);
+    throw UsageError("cannot read " + std::string(what) + " " + file.string() + ": " + reason);
+  }
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const std::string reason = std::strerror(errno);
+      ::close(fd);
+      throw UsageError("cannot read " + std::string(what) + " " + file.string() + ": " + reason);
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file) {
+  const std::string text = ReadInputFile(file, "stocks file");
+  try {
+    return ParseStocksCsv(text);
+  } catch (const UsageError& e) {
+    throw UsageError("stocks file " + file.string() + ", " + e.what());
+  }
+}
+
+}  // namespace vexcomm::cli

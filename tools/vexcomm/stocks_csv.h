@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexcomm::cli {
+
+struct StockRow {
+  std::string WKN;
+  std::string ISIN;
+  std::string Name;
+  std::string VonDatum;
+  std::string BisDatum;
+};
+
+// CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (any case); fields may be quoted, with ""
+// for a quote inside and line breaks allowed; VonDatum and BisDatum may be left off. A UTF-8
+// byte order mark, CR LF line ends and blank lines are accepted. Throws UsageError naming the
+// line for anything else.
+std::vector<StockRow> ParseStocksCsv(std::string_view text);
+
+// Reads and parses the file; UsageError when it cannot be read.
+std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file);
+
+// The whole content of a file; UsageError naming `what` when it cannot be read.
+std::string ReadInputFile(const std::filesystem::path& file, std::string_view what);
+
+}  // namespace vexcomm::cli
