@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -164,6 +165,29 @@ bool IsGroup(std::string_view word) {
   return word == "user" || word == "db";
 }
 
+constexpr std::size_t kHelpWidth = 100;
+
+// `text` after a left column of `indent` characters, wrapped at word boundaries.
+std::string Hanging(std::string_view text, std::size_t indent) {
+  std::string result;
+  std::size_t column = indent;
+  while (!text.empty()) {
+    const std::size_t space = text.find(' ');
+    const std::string_view word = text.substr(0, space);
+    if (column > indent && column + 1 + word.size() > kHelpWidth) {
+      result += "\n" + std::string(indent, ' ');
+      column = indent;
+    } else if (column > indent) {
+      result += ' ';
+      ++column;
+    }
+    result += word;
+    column += word.size();
+    text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+  }
+  return result;
+}
+
 void AppendOptions(std::ostringstream& out, const auto& options) {
   std::size_t width = 0;
   for (const auto& o : options) {
@@ -172,7 +196,8 @@ void AppendOptions(std::ostringstream& out, const auto& options) {
   for (const auto& o : options) {
     std::string left(o.name);
     if (!o.value_name.empty()) left += " " + std::string(o.value_name);
-    out << "  " << left << std::string(width - left.size() + 2, ' ') << o.help << "\n";
+    out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(o.help, width + 4)
+        << "\n";
   }
 }
 
@@ -200,9 +225,10 @@ std::string ProgramHelp() {
   for (const auto& c : kCommands) {
     std::string left(c.name);
     if (!c.arguments.empty()) left += " " + std::string(c.arguments);
-    out << "  " << left << std::string(width - left.size() + 2, ' ') << c.summary;
-    if (c.modus != 0) out << " (" << c.modus << ")";
-    out << "\n";
+    std::string summary(c.summary);
+    if (c.modus != 0) summary += " (" + std::to_string(c.modus) + ")";
+    out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
+        << "\n";
   }
   out << "\n" << GlobalOptionsHelp() << "\n" << kExitText;
   out << "\n'vexcomm COMMAND --help' describes a command.\n";
@@ -228,10 +254,11 @@ std::string CommandHelp(const CommandSpec& c) {
   out << "Usage: vexcomm [GLOBAL OPTIONS] " << c.name;
   if (!c.options.empty()) out << " [OPTIONS]";
   if (!c.arguments.empty()) out << " " << c.arguments;
-  out << "\n\n" << c.summary;
-  if (c.modus != 0) out << " (operation " << c.modus << ")";
-  out << ".\n";
-  if (!c.details.empty()) out << c.details << "\n";
+  std::string summary(c.summary);
+  summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+  if (c.modus != 0) summary += " (operation " + std::to_string(c.modus) + ")";
+  out << "\n\n" << Hanging(summary + ".", 0) << "\n";
+  if (!c.details.empty()) out << Hanging(c.details, 0) << "\n";
   if (!c.options.empty()) {
     out << "\nOptions:\n";
     AppendOptions(out, c.options);
