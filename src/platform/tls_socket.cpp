@@ -522,6 +522,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
       X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host_.c_str());
     } else {
       SSL_set_tlsext_host_name(ssl, host_.c_str());
+      SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
       SSL_set1_host(ssl, host_.c_str());
     }
     // Record the verdict instead of failing the handshake: the event sink decides.

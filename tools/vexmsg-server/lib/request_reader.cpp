@@ -60,11 +60,12 @@ void RequestReader::Restart(std::size_t at) {
 }
 
 std::string RequestReader::Discard() {
-  std::string text = std::move(buffer_);
-  buffer_.clear();
-  Restart(0);
+  // Up to where a frame may start again, so a good request right behind the junk survives.
+  const std::size_t next = std::min(buffer_.find(kTag, 1), buffer_.size());
+  std::string junk = buffer_.substr(0, next);
+  Restart(next);
   bad_ = false;
-  return text;
+  return junk;
 }
 
 std::optional<std::string> RequestReader::Next() {

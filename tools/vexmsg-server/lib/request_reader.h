@@ -31,7 +31,8 @@ class RequestReader {
   void Append(std::string_view bytes) { buffer_.append(bytes); }
   // The next complete frame's octets, consumed from the stream.
   std::optional<std::string> Next();
-  // The stream does not start like a frame ("VEXMSG:"); Discard() throws the text away.
+  // The stream does not start like a frame ("VEXMSG:"). Discard() takes the text off up to
+  // the next "VEXMSG" and returns it.
   bool bad() const noexcept { return bad_; }
   std::string Discard();
 

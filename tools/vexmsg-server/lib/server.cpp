@@ -112,8 +112,11 @@ class Session : public std::enable_shared_from_this<Session> {
       return Drop();
     }
     reader_.Append(std::string_view(buffer_.data(), size));
-    while (auto frame = reader_.Next()) Queue(ParseRequest(std::move(*frame)));
-    if (reader_.bad()) Queue(ParseRequest(reader_.Discard()));  // code stays empty
+    for (;;) {
+      while (auto frame = reader_.Next()) Queue(ParseRequest(std::move(*frame)));
+      if (!reader_.bad()) break;
+      Queue(ParseRequest(reader_.Discard()));  // no code: answered as an invalid frame
+    }
     if (!busy_) ProcessNext();
     if (!closed_) Read();
   }
@@ -311,8 +314,8 @@ Server::Server(ServerOptions options, Scenario scenario)
     d.tls.use_certificate_chain_file(d.options.cert_file.string());
     d.tls.use_private_key_file(d.options.key_file.string(), asio::ssl::context::pem);
   } catch (const std::system_error& e) {
-    throw std::runtime_error("vexmsg-server: certificate or key (" + d.options.cert_file.string() +
-                             ", " + d.options.key_file.string() + "): " + e.what());
+    throw std::runtime_error("certificate or key (" + d.options.cert_file.string() + ", " +
+                             d.options.key_file.string() + "): " + e.what());
   }
   try {
     const tcp::endpoint endpoint(asio::ip::make_address(d.options.address), d.options.port);
@@ -322,7 +325,7 @@ Server::Server(ServerOptions options, Scenario scenario)
     d.acceptor.listen();
     d.port = d.acceptor.local_endpoint().port();
   } catch (const std::system_error& e) {
-    throw std::runtime_error("vexmsg-server: cannot listen on " + d.options.address + ":" +
+    throw std::runtime_error("cannot listen on " + d.options.address + ":" +
                              std::to_string(d.options.port) + ": " + e.what());
   }
   d.Accept();
