@@ -9,7 +9,7 @@
 #include "component/module_state.h"
 #include "config/persistent_values.h"
 #include "platform/host_services.h"
-#include "platform/tls_socket.h"
+#include "platform/socket/tls_socket.h"
 #include "services/messages.h"
 
 namespace vexcomm {

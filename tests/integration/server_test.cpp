@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/message_loop.h"
-#include "platform/tls_socket.h"
+#include "platform/socket/tls_socket.h"
 #include "support/test_pki.h"
 #include "vexmsg-server/lib/reply.h"
 #include "vexmsg-server/lib/request_handlers.h"

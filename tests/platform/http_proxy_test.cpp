@@ -1,4 +1,4 @@
-#include "platform/http_proxy.h"
+#include "platform/socket/http_proxy.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/tls_socket.h"
+#include "platform/socket/tls_socket.h"
 
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -15,7 +15,7 @@
 #include <vexcomm/error.h>
 
 #include "platform/cp1252.h"
-#include "platform/http_proxy.h"
+#include "platform/socket/http_proxy.h"
 
 namespace vexcomm {
 

@@ -1,4 +1,4 @@
-#include "platform/tls_socket.h"
+#include "platform/socket/tls_socket.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
