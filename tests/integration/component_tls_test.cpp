@@ -1,0 +1,424 @@
+// The component as a host drives it, over real TLS to the reference server on loopback.
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "integration/tls_fixture.h"
+#include "support/tinyproxy.h"
+
+namespace vexcomm::test {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr const char* kBlz = "11122233";
+constexpr const char* kKundenNr = "4711";
+
+struct DigestFree {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+
+// SHA-256 of `unit` repeated `count` times, as hex, without building the whole text.
+std::string Sha256Hex(std::string_view unit, std::size_t count = 1) {
+  std::unique_ptr<EVP_MD_CTX, DigestFree> ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 unavailable");
+  }
+  for (std::size_t i = 0; i < count; ++i) EVP_DigestUpdate(ctx.get(), unit.data(), unit.size());
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_DigestFinal_ex(ctx.get(), md, &size);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kHex[md[i] >> 4];
+    hex += kHex[md[i] & 0xF];
+  }
+  return hex;
+}
+
+// A loopback port with nobody behind it: bound, then released.
+uint16_t ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!bound) throw std::runtime_error("no free loopback port");
+  return ntohs(addr.sin_port);
+}
+
+const std::string kAkNew = std::string("VEXMSG:2:AKNEW:") + kBlz + ":" + kKundenNr + ":";
+const std::string kAkGet = std::string("VEXMSG:2:AKGET:") + kBlz + ":" + kKundenNr + ":";
+
+std::string AkNew(int datei_nr) {
+  return kAkNew + std::to_string(datei_nr) + ":5:MSGEND";
+}
+std::string AkGet(int datei_nr) {
+  return kAkGet + std::to_string(datei_nr) + ":5:MSGEND";
+}
+
+// Everything of a NeueDatei event but its content.
+auto Header(const NeueDateiEvent& e) {
+  return std::make_tuple(e.DateiNummer, e.DateiName, e.Typ, e.VonDatum, e.BisDatum, e.AnzeigeDauer,
+                         e.Wichtigkeit, e.Titel, e.URL);
+}
+
+std::string Installation(const std::string& files, const std::string& rest = "") {
+  return std::string(R"({"installations": [{"blz": ")") + kBlz + R"(", "kundennr": ")" + kKundenNr +
+         R"(", "files": [)" + files + "]}]" + rest + "}";
+}
+
+// Text of a content line and the same text as the host receives it.
+constexpr const char* kLetter = "Grüße aus Köln: 5 € für Müller@Bank\r\nZweite Zeile: @3@abc:\r\n";
+constexpr const char* kLetterJson =
+    R"(Grüße aus Köln: 5 € für Müller@Bank\r\nZweite Zeile: @3@abc:\r\n)";
+constexpr const char* kBigLine = "Zeile äöü €\r\n";  // 13 octets on the wire
+constexpr std::size_t kBigLines = 250000;
+
+std::string FiveEntries() {
+  return std::string(R"(
+    {"nr": 18, "name": "Grüße.txt", "typ": "txt", "von": "01.03.2026", "bis": "31.03.2026",
+     "dauer": 10, "wichtigkeit": 2, "titel": "Gebühren ändern sich", "url": "www.vexmsg.invalid/info",
+     "content": ")") +
+         kLetterJson + R"("},
+    {"nr": 20, "name": "gross.txt", "typ": "TXT",
+     "content_repeat": {"text": "Zeile äöü €\r\n", "count": )" +
+         std::to_string(kBigLines) + R"(}},
+    {"nr": 21, "name": "leer.txt", "typ": "TXT"},
+    {"nr": 22, "typ": "DELETE", "ref": 18},
+    {"nr": 23, "name": "verweis.txt", "typ": "TXT", "content": "x", "ref": 30})";
+}
+
+class ComponentTlsTest : public TlsComponentTest {
+ protected:
+  // A host started afresh with this identity and attempt counter in its registry.
+  void StartHost(const SocketOptions& options, int32_t datei_nr, int32_t attempts = 0) {
+    vc.reset();
+    module.reset();
+    Identity identity;
+    identity.BLZ = kBlz;
+    identity.KundenNr = kKundenNr;
+    identity.DateiNr = datei_nr;
+    SetIdentity(identity, attempts);
+    ClearRecords();
+    MakeComponent(options);
+  }
+};
+
+TEST_F(ComponentTlsTest, FetchDeliversEveryFileAndDateiNrSurvivesARestart) {
+  // Replies in small pieces: frames must be put together across reads.
+  Start(Installation(FiveEntries(), R"(, "rules": [
+      {"code": "AKNEW", "chunk_size": 3}, {"code": "AKGET", "nth": 1, "chunk_size": 7}])"));
+  StartHost(DefaultSocketOptions(), 17, /*attempts=*/4);
+
+  EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
+  EXPECT_EQ(vc->Fehler()->Text, "");
+  EXPECT_EQ(vc->Modus(), VexCommGetNew);
+
+  // Every request carries the number of the entry before it, gaps included.
+  const std::vector<std::string> expected = {AkNew(17), AkGet(17), AkGet(18),
+                                             AkGet(20), AkGet(21), AkGet(22)};
+  ASSERT_EQ(server->RequestLog().size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(server->RequestLog()[i].wire, expected[i]) << i;
+    EXPECT_EQ(server->RequestLog()[i].connection, 1u) << i;
+  }
+
+  ASSERT_EQ(files.size(), 3u);  // the empty entry and the deletion raise no NeueDatei
+  EXPECT_EQ(Header(files[0]), std::make_tuple(18, std::string("Grüße.txt"), std::string("TXT"),
+                                              std::string("01.03.2026"), std::string("31.03.2026"),
+                                              10, 2, std::string("Gebühren ändern sich"),
+                                              std::string("www.vexmsg.invalid/info")));
+  EXPECT_EQ(files[0].Datei, kLetter);
+  EXPECT_EQ(files[1].DateiNummer, 20);
+  EXPECT_EQ(files[1].DateiName, "gross.txt");
+  EXPECT_EQ(files[1].Datei.size(), std::string(kBigLine).size() * kBigLines);
+  EXPECT_EQ(Sha256Hex(files[1].Datei), Sha256Hex(kBigLine, kBigLines));
+  EXPECT_EQ(files[2].DateiNummer, 30);  // the reference replaces the entry's number
+  EXPECT_EQ(files[2].Datei, "x");
+  ASSERT_EQ(deletes.size(), 1u);
+  ASSERT_EQ(deletes[0].size(), 2u);
+  EXPECT_TRUE(deletes[0][0].is_empty());
+  EXPECT_EQ(deletes[0][1].ToString(), "18");
+  EXPECT_THAT(noch_auf_server, ElementsAre(0));
+
+  EXPECT_THAT(
+      LogLines(),
+      ElementsAre("SSL-Connect : vexmsg.invalid ", "5 neue Nachrichten ", "Hole Nachricht 1 von 5 ",
+                  "Datei:  Grüße.txt", "Hole Nachricht 2 von 5 ", "Datei:  gross.txt",
+                  "Hole Nachricht 3 von 5 ", "Datei:  leer.txt", "Hole Nachricht 4 von 5 ",
+                  "Datei:  ", "Hole Nachricht 5 von 5 ", "Datei:  verweis.txt"));
+  EXPECT_TRUE(boxes.empty());
+  // The cursor is the last entry's own number; a valid reply reset the attempt counter.
+  EXPECT_EQ(StoredValues().user.DateiNr, 23);
+  EXPECT_EQ(StoredValues().attempts, 0);
+
+  // A restarted host asks from where the last one stopped and gets only the new entry.
+  server->SetScenario(vexmsg::Scenario::Parse(
+      Installation(FiveEntries() + R"(, {"nr": 24, "name": "neu.txt", "content": "neu"})")));
+  ClearRecords();
+  MakeComponent();
+  EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
+  const auto log = server->RequestLog();
+  ASSERT_EQ(log.size(), expected.size() + 2);
+  EXPECT_EQ(log[6].wire, AkNew(23));
+  EXPECT_EQ(log[7].wire, AkGet(23));
+  EXPECT_EQ(log[7].connection, 2u);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].DateiNummer, 24);
+  EXPECT_EQ(files[0].Datei, "neu");
+  EXPECT_THAT(noch_auf_server, ElementsAre(0));
+  EXPECT_EQ(StoredValues().user.DateiNr, 24);
+}
+
+long PeakResidentKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST_F(ComponentTlsTest, FiftyMegabyteFileArrivesIntact) {
+  // 64 octets on the wire per line; umlauts and "€" grow when they become UTF-8.
+  const std::string line = "Zeile mit Umlauten äöü und € und einem : sowie @ am Ende......\r\n";
+  const std::size_t lines = 50 * 1024 * 1024 / 64;
+  Start(Installation(
+      R"({"nr": 7, "name": "gross.bin", "typ": "TXT", "content_repeat": {"text": )"
+      R"("Zeile mit Umlauten äöü und € und einem : sowie @ am Ende......\r\n", "count": )" +
+      std::to_string(lines) + "}}"));
+  StartHost(DefaultSocketOptions(), 0);
+  keep_file_contents = false;
+  std::size_t size = 0;
+  std::string hash;
+  on_file = [&](const NeueDateiEvent& e) {
+    size = e.Datei.size();
+    hash = Sha256Hex(e.Datei);
+  };
+  const long peak_before = PeakResidentKilobytes();
+
+  EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].DateiNummer, 7);
+  EXPECT_EQ(size, line.size() * lines);
+  EXPECT_EQ(hash, Sha256Hex(line, lines));
+  EXPECT_THAT(noch_auf_server, ElementsAre(0));
+  EXPECT_EQ(StoredValues().user.DateiNr, 7);
+#if !defined(__SANITIZE_ADDRESS__)
+  // A few copies of the file at most (receive buffer, element, event), not one per piece.
+  EXPECT_LT(PeakResidentKilobytes() - peak_before, 400 * 1024);
+#endif
+}
+
+TEST_F(ComponentTlsTest, CertificateIsRefusedForAnUnknownCaOrAWrongHostName) {
+  test::TestPki stranger{{kHost}};
+  Start(Installation(R"({"nr": 18, "name": "a.txt", "content": "a"})"));
+  struct Case {
+    const char* name;
+    std::string ini_host;
+    std::string ca_file;
+  };
+  const Case cases[] = {
+      {"unknown CA", kHost, stranger.ca_file().string()},
+      {"host name not in the certificate", "other.invalid", pki.ca_file().string()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteIni(c.ini_host);
+    SocketOptions options = DefaultSocketOptions(c.ini_host);  // mapped to the same server
+    options.ca_file = c.ca_file;
+    StartHost(options, 0);
+    EXPECT_EQ(Run(VexCommGetNew), vcerrNoConnection);
+    EXPECT_THAT(vc->Fehler()->Text, HasSubstr("Zertifikat"));
+    EXPECT_THAT(vc->Fehler()->Text, HasSubstr("abgelehnt"));
+    // First attempt: quiet apart from the opening line.
+    EXPECT_THAT(LogLines(), ElementsAre("SSL-Connect : " + c.ini_host + " "));
+    EXPECT_TRUE(noch_auf_server.empty());
+    EXPECT_TRUE(files.empty());
+  }
+  EXPECT_TRUE(server->Requests().empty());
+  EXPECT_EQ(StoredValues().user.DateiNr, 0);
+}
+
+TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndOnlyTheThirdAttemptLogs) {
+  struct Case {
+    const char* name;
+    std::string scenario_rules;
+    std::function<void(SocketOptions&)> setup;
+    std::string ini_host;
+    std::string code;
+    std::size_t requests;  // what reached the server per attempt
+  };
+  const Case cases[] = {
+      {"connection refused", "", [](SocketOptions& o) { o.connect_to_address_port = ClosedPort(); },
+       kHost, "10061", 0},
+      {"unknown host", "", [](SocketOptions&) {}, "nohost.invalid", "11001", 0},
+      {"silent server", R"(, "rules": [{"code": "AKNEW", "silent": true}])",
+       // The socket's own idle time-out ends the wait.
+       [](SocketOptions& o) { o.idle_timeout = 300ms; }, kHost, "10060", 1},
+  };
+  for (const auto& c : cases) {
+    Start(Installation(R"({"nr": 18, "name": "a.txt", "content": "a"})", c.scenario_rules));
+    WriteIni(c.ini_host);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+      SCOPED_TRACE(std::string(c.name) + ", attempt " + std::to_string(attempt));
+      SocketOptions options = DefaultSocketOptions();
+      c.setup(options);
+      StartHost(options, 17, attempt - 1);
+      EXPECT_EQ(Run(VexCommGetNew), vcerrNoConnection);
+      const std::string text = vc->Fehler()->Text;
+      EXPECT_FALSE(text.empty());
+      std::vector<std::string> lines = {"SSL-Connect : " + c.ini_host + " "};
+      if (attempt == 3) {
+        lines.push_back(c.code == "10060" ? "Timeout "
+                                          : "Socket Fehler: " + c.code + " " + text + " ");
+      }
+      EXPECT_EQ(LogLines(), lines);
+      EXPECT_TRUE(noch_auf_server.empty());
+      EXPECT_EQ(server->Requests().size(), c.requests * static_cast<std::size_t>(attempt));
+      EXPECT_EQ(StoredValues().attempts, attempt);
+      EXPECT_EQ(StoredValues().user.DateiNr, 17);
+    }
+  }
+}
+
+TEST_F(ComponentTlsTest, ServerEndingTheConnectionMidFetchKeepsWhatArrived) {
+  struct Case {
+    const char* close;
+    int32_t fehler;
+    std::string text;
+    std::vector<std::string> last_lines;
+  };
+  // A reset is an error with a code the run does not list: after a valid reply the attempt is
+  // the first, so it ends the run quietly and leaves Fehler as it was.
+  const Case cases[] = {
+      {"clean",
+       vcerrDisconnect,
+       "Der Server hat die Verbindung geschlossen!",
+       {"Hole Nachricht 2 von 3 ", "Verbindung wurde geschlossen "}},
+      {"abort",
+       vcerrDisconnect,
+       "Der Server hat die Verbindung geschlossen!",
+       {"Hole Nachricht 2 von 3 ", "Verbindung wurde geschlossen "}},
+      {"reset", vcerrNoError, "", {"Hole Nachricht 2 von 3 "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.close);
+    Start(Installation(
+        R"({"nr": 18, "name": "a.txt", "content": "a"},
+                                {"nr": 19, "name": "b.txt", "content": "b"},
+                                {"nr": 20, "name": "c.txt", "content": "c"})",
+        std::string(R"(, "rules": [{"code": "AKGET", "nth": 2, "close": ")") + c.close + R"("}])"));
+    StartHost(DefaultSocketOptions(), 17);
+    EXPECT_EQ(Run(VexCommGetNew), c.fehler);
+    EXPECT_EQ(vc->Fehler()->Text, c.text);
+    const auto lines = LogLines();
+    ASSERT_GE(lines.size(), c.last_lines.size());
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - static_cast<long>(c.last_lines.size()), lines.end()),
+        c.last_lines);
+    EXPECT_TRUE(noch_auf_server.empty());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].DateiName, "a.txt");
+    EXPECT_EQ(server->Requests(), (std::vector<std::string>{AkNew(17), AkGet(17), AkGet(18)}));
+    EXPECT_EQ(StoredValues().user.DateiNr, 18);
+    EXPECT_EQ(StoredValues().attempts, 0);
+  }
+}
+
+TEST_F(ComponentTlsTest, FetchThroughTinyproxy) {
+  Start(Installation(R"({"nr": 18, "name": "a.txt", "content": "über: a@b\r\n"})"));
+  test::TinyProxy proxy(test::TinyProxy::Credentials{"vex", "geheim"});
+  struct Case {
+    const char* name;
+    std::string user;
+    std::string password;
+    uint16_t target_port;    // 0: the server
+    std::string proxy_line;  // empty: the fetch succeeds
+  };
+  const Case cases[] = {
+      {"no credentials", "", "", 0, "Proxy Server benötigt Authentifizierung "},
+      {"wrong credentials", "vex", "falsch", 0, "Proxy Authentifizierung fehlgeschlagen "},
+      {"target unreachable", "vex", "geheim", ClosedPort(), "Socket Fehler: 500 "},
+      {"right credentials", "vex", "geheim", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SocketOptions options = DefaultSocketOptions();
+    options.proxy_host = "127.0.0.1";
+    options.proxy_port = proxy.port();
+    options.proxy_user = c.user;
+    options.proxy_password = c.password;
+    if (c.target_port != 0) options.connect_to_address_port = c.target_port;
+    StartHost(options, 17);
+    const int32_t fehler = Run(VexCommGetNew);
+    const auto lines = LogLines();
+    ASSERT_FALSE(lines.empty()) << proxy.Output();
+    EXPECT_EQ(lines[0], "SSL-Connect : vexmsg.invalid ");
+    if (c.proxy_line.empty()) {
+      EXPECT_EQ(fehler, vcerrNoError) << vc->Fehler()->Text << proxy.Output();
+      ASSERT_EQ(files.size(), 1u);
+      EXPECT_EQ(files[0].Datei, "über: a@b\r\n");
+      EXPECT_THAT(noch_auf_server, ElementsAre(0));
+    } else {
+      // The proxy's refusal is logged; the error that follows ends the run.
+      ASSERT_EQ(lines.size(), 2u) << proxy.Output();
+      EXPECT_THAT(lines[1], ::testing::StartsWith(c.proxy_line));
+      EXPECT_EQ(fehler, vcerrNoConnection);
+      EXPECT_FALSE(vc->Fehler()->Text.empty());
+      EXPECT_TRUE(files.empty());
+      EXPECT_TRUE(noch_auf_server.empty());
+    }
+  }
+  // Only the run that got through reached the server.
+  EXPECT_EQ(server->Requests(), (std::vector<std::string>{AkNew(17), AkGet(17)}));
+}
+
+TEST_F(ComponentTlsTest, CancelFromAnotherThreadEndsARunWaitingOnASilentServer) {
+  Start(Installation(R"({"nr": 18, "name": "a.txt", "content": "a"},
+                              {"nr": 19, "name": "b.txt", "content": "b"},
+                              {"nr": 20, "name": "c.txt", "content": "c"})",
+                     R"(, "rules": [{"code": "AKGET", "nth": 2, "silent": true}])"));
+  StartHost(DefaultSocketOptions(), 17);  // idle time-out far beyond the run: only the cancel
+  bool server_saw_request = false;
+  std::thread host_ui([&] {
+    // The second AKGET has reached the server, which will never answer it.
+    server_saw_request = WaitForServerRequests(3);
+    vc->PostCancelSend();
+  });
+  EXPECT_EQ(Run(VexCommGetNew), vcerrOther);
+  host_ui.join();
+  EXPECT_TRUE(server_saw_request);
+  EXPECT_EQ(vc->Fehler()->Text, "Benutzer-Abbruch");
+  EXPECT_THAT(noch_auf_server, ElementsAre(2));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(StoredValues().user.DateiNr, 18);
+  EXPECT_THAT(LogLines(), ::testing::Not(::testing::Contains("Timeout ")));
+
+  // The next run asks from the file that did arrive.
+  server->SetScenario(vexmsg::Scenario::Parse(Installation(R"({"nr": 19, "name": "b.txt"})")));
+  ClearRecords();
+  MakeComponent();
+  EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
+  EXPECT_EQ(server->Requests().back(), AkGet(18));
+}
+
+}  // namespace
+}  // namespace vexcomm::test
