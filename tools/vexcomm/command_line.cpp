@@ -8,20 +8,20 @@
 namespace vexcomm::cli {
 namespace {
 
-const OptionSpec kStocks{"--stocks", "FILE",
-                         "CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (quoted fields "
-                         "allowed)"};
-const OptionSpec kFromDb{"--from-db", "", "take the stocks stored in Kurse.dat (ReadDB)"};
-const OptionSpec kWriteDb{"--write-db", "", "merge the quotes into Kurse.dat after the run"};
-const OptionSpec kLogFile{"--log-file", "FILE", "the support log to send (LogSupport)"};
-const OptionSpec kDatum{"--datum", "TEXT", "the log date (LogDatum)"};
-const OptionSpec kText{"--text", "TEXT", "the log text (LogText)"};
+const OptionDef kStocks{"--stocks", "FILE",
+                        "CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (quoted fields "
+                        "allowed)"};
+const OptionDef kFromDb{"--from-db", "", "take the stocks stored in Kurse.dat (ReadDB)"};
+const OptionDef kWriteDb{"--write-db", "", "merge the quotes into Kurse.dat after the run"};
+const OptionDef kLogFile{"--log-file", "FILE", "the support log to send (LogSupport)"};
+const OptionDef kDatum{"--datum", "TEXT", "the log date (LogDatum)"};
+const OptionDef kText{"--text", "TEXT", "the log text (LogText)"};
 
 constexpr std::string_view kReceives =
     "Received files are written to --out (default: the current folder) as "
     "<DateiNummer>-<name>; a deletion notice removes the saved file of that number.";
 
-const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandDef> kCommands = {
     {"check-new",
      "",
      0,
@@ -123,14 +123,14 @@ const std::vector<CommandSpec> kCommands = {
        "at the end)"}}},
 };
 
-struct GlobalSpec {
+struct GlobalDef {
   std::string_view name;
   std::string_view value_name;
   std::string_view help;
   std::optional<std::string> GlobalOptions::*field;
 };
 
-const std::vector<GlobalSpec> kGlobals = {
+const std::vector<GlobalDef> kGlobals = {
     {"--ini-dir", "DIR", "folder of MorvaZedi.ini and the template Kurse.dat (text setting 3)",
      &GlobalOptions::ini_dir},
     {"--data-dir", "DIR", "folder of Kurse.dat (text setting 5)", &GlobalOptions::data_dir},
@@ -153,7 +153,7 @@ const std::vector<GlobalSpec> kGlobals = {
     {"--verbose", "", "the component's log lines on standard error", nullptr},
 };
 
-const GlobalSpec* FindGlobal(std::string_view name) {
+const GlobalDef* FindGlobal(std::string_view name) {
   for (const auto& g : kGlobals) {
     if (g.name == name) return &g;
   }
@@ -249,7 +249,7 @@ std::string GroupHelp(std::string_view group) {
   return out.str();
 }
 
-std::string CommandHelp(const CommandSpec& c) {
+std::string CommandHelp(const CommandDef& c) {
   std::ostringstream out;
   out << "Usage: vexcomm [GLOBAL OPTIONS] " << c.name;
   if (!c.options.empty()) out << " [OPTIONS]";
@@ -298,11 +298,11 @@ std::vector<std::string> SplitHostParts(std::string_view text) {
 
 }  // namespace
 
-const std::vector<CommandSpec>& Commands() {
+const std::vector<CommandDef>& Commands() {
   return kCommands;
 }
 
-const CommandSpec* FindCommand(std::string_view name) {
+const CommandDef* FindCommand(std::string_view name) {
   for (const auto& c : kCommands) {
     if (c.name == name) return &c;
   }
@@ -346,7 +346,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return args[++i];
     };
 
-    if (const GlobalSpec* g = FindGlobal(arg)) {
+    if (const GlobalDef* g = FindGlobal(arg)) {
       if (g->value_name.empty()) {
         if (inline_value) throw UsageError(arg + " takes no value");
         (g->name == "--json" ? line.global.json : line.global.verbose) = true;
@@ -359,22 +359,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     const std::size_t base = !words.empty() && words[0] == "help" ? 1 : 0;
     std::string name = words.size() > base ? words[base] : "";
     if (words.size() >= base + 2 && IsGroup(words[base])) name += " " + words[base + 1];
-    const CommandSpec* command = FindCommand(name);
-    const OptionSpec* spec = nullptr;
+    const CommandDef* command = FindCommand(name);
+    const OptionDef* def = nullptr;
     if (command) {
       for (const auto& o : command->options) {
-        if (o.name == arg) spec = &o;
+        if (o.name == arg) def = &o;
       }
     }
-    if (!spec) {
+    if (!def) {
       throw UsageError("unknown option " + arg +
                        (command ? " for " + std::string(command->name) : std::string()));
     }
-    if (spec->value_name.empty()) {
+    if (def->value_name.empty()) {
       if (inline_value) throw UsageError(arg + " takes no value");
       line.options[arg] = "";
     } else {
-      line.options[arg] = take_value(spec->value_name);
+      line.options[arg] = take_value(def->value_name);
     }
   }
 

@@ -35,13 +35,13 @@ struct GlobalOptions {
   bool verbose = false;
 };
 
-struct OptionSpec {
+struct OptionDef {
   std::string_view name;        // "--stocks"
   std::string_view value_name;  // "FILE"; empty for a flag
   std::string_view help;
 };
 
-struct CommandSpec {
+struct CommandDef {
   std::string_view name;       // "get-new", "user set"
   std::string_view arguments;  // positional arguments for the usage line, e.g. "WKN"
   int min_arguments = 0;
@@ -49,15 +49,15 @@ struct CommandSpec {
   int modus = 0;  // the operation code it sends; 0 for local commands
   std::string_view summary;
   std::string_view details;
-  std::vector<OptionSpec> options;
+  std::vector<OptionDef> options;
 };
 
-const std::vector<CommandSpec>& Commands();
-const CommandSpec* FindCommand(std::string_view name);
+const std::vector<CommandDef>& Commands();
+const CommandDef* FindCommand(std::string_view name);
 
 struct CommandLine {
   GlobalOptions global;
-  const CommandSpec* command = nullptr;
+  const CommandDef* command = nullptr;
   std::string group;  // "user" or "db" when only the group was named
   std::map<std::string, std::string, std::less<>> options;  // flags map to ""
   std::vector<std::string> arguments;

@@ -99,7 +99,7 @@ QuoteDbContext DbContext(const Folders& folders, Output& output) {
 }
 
 int RunOperation(const CommandLine& line, Output& output) {
-  const CommandSpec& command = *line.command;
+  const CommandDef& command = *line.command;
   const int32_t modus =
       command.modus != 0 ? command.modus : ParseInt32(line.arguments.at(0), "MODUS");
   const Folders folders = ResolveFolders(line.global);

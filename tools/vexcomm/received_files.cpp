@@ -51,6 +51,16 @@ bool IsUnsafe(char32_t cp) {
          cp == 0xFFFD || cp == 0x2028 || cp == 0x2029;
 }
 
+// Read once: the only way to read the mask is to set it, for a moment, process-wide.
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+  }();
+  return mask;
+}
+
 std::string Errno(const std::string& what, const std::filesystem::path& path) {
   return what + " " + path.string() + ": " + std::strerror(errno);
 }
@@ -115,9 +125,7 @@ std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
   }
   // The server moves on past this file for good: it must be on disk before we say so.
   ok = ok && ::fsync(fd) == 0;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ok = ok && ::fchmod(fd, 0666 & ~mask) == 0;
+  ok = ok && ::fchmod(fd, 0666 & ~ProcessUmask()) == 0;
   const std::string failure = ok ? std::string() : Errno("cannot write", target);
   ::close(fd);
   if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
