@@ -1,6 +1,9 @@
 #include "vexmsg-server/lib/request_handlers.h"
 
+#include <algorithm>
 #include <charconv>
+
+#include "vexmsg-server/lib/handler_support.h"
 
 namespace vexmsg {
 namespace {
@@ -12,12 +15,9 @@ struct Identity {
 };
 
 Identity Identify(const Scenario& scenario, const RequestFrame& request) {
-  auto field = [&](std::size_t i) -> std::string_view {
-    return i < request.fields.size() ? std::string_view(request.fields[i]) : std::string_view();
-  };
   Identity id;
-  id.installation = scenario.FindInstallation(field(0), field(1));
-  const std::string_view nr = field(2);
+  id.installation = scenario.FindInstallation(RequestField(request, 0), RequestField(request, 1));
+  const std::string_view nr = RequestField(request, 2);
   std::from_chars(nr.data(), nr.data() + nr.size(), id.datei_nr);  // not a number: 0
   return id;
 }
@@ -25,6 +25,8 @@ Identity Identify(const Scenario& scenario, const RequestFrame& request) {
 Reply UnknownInstallation(const Scenario& scenario) {
   return ErrorReply(scenario, kErrUnknownInstallation, "Kunde nicht gefunden");
 }
+
+}  // namespace
 
 Reply HandleAKNEW(const Scenario& scenario, const RequestFrame& request) {
   const Identity id = Identify(scenario, request);
@@ -57,8 +59,6 @@ Reply HandleAKGET(const Scenario& scenario, const RequestFrame& request) {
   return ErrorReply(scenario, kErrNoFurtherFile, "Keine weitere Nachricht vorhanden");
 }
 
-}  // namespace
-
 Reply ErrorReply(const Scenario& scenario, std::string_view number, std::string_view text) {
   return std::move(Reply("AIERR", scenario.version).Field(number).Field(text).End());
 }
@@ -67,10 +67,15 @@ Reply NoticeReply(const Scenario& scenario, std::string_view number, std::string
   return std::move(Reply("AIRMG", scenario.version).Field(number).Field(text).End());
 }
 
+Reply BadRequest(const Scenario& scenario) {
+  return ErrorReply(scenario, kErrBadRequest, "Anfrage fehlerhaft");
+}
+
 const std::map<std::string, RequestHandler, std::less<>>& RequestHandlers() {
   static const std::map<std::string, RequestHandler, std::less<>> table = {
-      {"AKNEW", HandleAKNEW},
-      {"AKGET", HandleAKGET},
+      {"AKNEW", HandleAKNEW}, {"AKGET", HandleAKGET}, {"AKTGA", HandleAKTGA},
+      {"AKFGA", HandleAKFGA}, {"AKWDT", HandleAKWDT}, {"AKWPK", HandleAKWPK},
+      {"AKLOG", HandleAKLOG}, {"AKPWD", HandleAKPWD},
   };
   return table;
 }
@@ -81,7 +86,14 @@ Reply Answer(const Scenario& scenario, const RequestFrame& request) {
   if (it == table.end()) {
     return ErrorReply(scenario, kErrUnknownRequest, "Unbekannte Anfrage " + request.code);
   }
-  return it->second(scenario, request);
+  try {
+    return it->second(scenario, request);
+  } catch (const SectionError& e) {
+    // A colon in the text would shift the client's fields.
+    std::string text = e.what();
+    std::replace(text.begin(), text.end(), ':', ' ');
+    return ErrorReply(scenario, kErrScenario, text);
+  }
 }
 
 }  // namespace vexmsg
