@@ -59,6 +59,10 @@ class VEXCOMM_EXPORT Module {
   std::shared_ptr<ProxySocket> CreateSocket(const SocketOptions& options);
   // Lets pending messages run once (for hosts that wait on their own).
   void PumpMessages();
+  // The largest reply a run accepts; a server sending more ends the run (Fehler.Code 1)
+  // instead of exhausting memory. Default 256 MiB.
+  void SetMaxFrameBytes(std::size_t bytes);
+  static constexpr std::size_t kDefaultMaxFrameBytes = std::size_t{256} << 20;
 
   struct State;
   const std::shared_ptr<State>& state() const { return state_; }

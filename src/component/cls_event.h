@@ -24,6 +24,8 @@ class clsEvent : public SocketEvents, public std::enable_shared_from_this<clsEve
   void OnProxyError(const std::string& text, const std::string& code) override;
 
  private:
+  void RefuseOversizedReply(Module::State& s);
+
   std::weak_ptr<Module::State> state_;
   std::shared_ptr<ProxySocket> sock_;
 };

@@ -26,6 +26,7 @@ struct Module::State {
   VexComm* events_owner = nullptr;
   bool sending = false;
   transport::FrameAssembler receive_buffer;
+  std::size_t max_frame_bytes = Module::kDefaultMaxFrameBytes;
 };
 
 }  // namespace vexcomm

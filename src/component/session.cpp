@@ -53,8 +53,12 @@ void clsEvent::OnValidateCertificate(const std::shared_ptr<Certificate>& cert, b
 }
 
 void clsEvent::OnReceive(const std::string& text) {
-  WithState(state_, [&text](Module::State& s) {
-    if (text.empty() || !s.receive_buffer.Append(text)) return;
+  WithState(state_, [this, &text](Module::State& s) {
+    if (text.empty()) return;
+    if (!s.receive_buffer.Append(text)) {
+      if (s.receive_buffer.size() > s.max_frame_bytes) RefuseOversizedReply(s);
+      return;
+    }
     std::string frame = s.receive_buffer.Take();
     services::VerarbeiteNachricht(s.run, frame, ReplyHandlers());
     frame = std::string();  // the frame may be large: let it go before the next request
@@ -62,6 +66,21 @@ void clsEvent::OnReceive(const std::string& text) {
     // A run cancelled or ended while the reply was handled sends nothing more.
     if (!s.run.session_done) Advance(s);
   });
+}
+
+void clsEvent::RefuseOversizedReply(Module::State& s) {
+  // A server that never ends its reply must not exhaust the host's memory.
+  std::string text =
+      "Die Antwort des Servers ist größer als " + std::to_string(s.max_frame_bytes) + " Bytes";
+  services::Log(s.run, "Socket Fehler: " + text, {});
+  s.receive_buffer.Take();  // gives the memory back
+  try {
+    if (sock_) sock_->Close();
+  } catch (...) {
+  }
+  s.run.fehler->Code = vcerrNoConnection;
+  s.run.fehler->Text = text;
+  s.run.session_done = true;
 }
 
 void clsEvent::OnDisconnect() {

@@ -50,6 +50,10 @@ void Module::PumpMessages() {
   state_->loop.Poll();
 }
 
+void Module::SetMaxFrameBytes(std::size_t bytes) {
+  state_->max_frame_bytes = bytes;
+}
+
 // ---- shared objects -------------------------------------------------------------------------
 
 namespace component {
