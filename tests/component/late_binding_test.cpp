@@ -128,3 +128,39 @@ TEST_F(LateBindingTest, PlainValuesOutliveTheLastInstance) {
 
 }  // namespace
 }  // namespace vexcomm::testing
+
+namespace vexcomm::testing {
+namespace {
+
+TEST_F(LateBindingTest, CreateObjectByProgIdInTheProcessModule) {
+  // The process-wide module reads its folders from the environment at first use.
+  setenv("VEXCOMM_INI_DIR", (dir / "ini").c_str(), 1);
+  setenv("VEXCOMM_DATA_DIR", (dir / "data").c_str(), 1);
+  setenv("VEXCOMM_REGISTRY_DIR", (dir / "registry").c_str(), 1);
+  auto obj = CreateObject("vexcomm5.vexcomm");
+  ASSERT_NE(obj, nullptr);
+  EXPECT_EQ(obj->TypeName(), "VexComm");
+  EXPECT_TRUE(obj->Supports(com::kIidVexComm));
+  auto fehler = obj->Get("Fehler").ToObject();
+  EXPECT_EQ(fehler->Get("Code"), automation::Variant(0));
+  auto second = CreateObject("VexComm5.VexComm");
+  EXPECT_EQ(second->Get("Fehler").ToObject(), fehler);  // one shared state per process
+
+  for (const char* prog_id : {"VexComm5.colAktien", "VexComm5.clsAktie", "VexComm5.clsTagesgeld",
+                              "VexComm5.colTGAnbieter", "VexComm5.clsFGZins"}) {
+    auto created = CreateObject(prog_id);
+    ASSERT_NE(created, nullptr) << prog_id;
+    EXPECT_EQ("VexComm5." + std::string(created->TypeName()), prog_id);
+  }
+  for (const char* prog_id : {"VexComm5.clsKurs", "VexComm5.clsElement", "Nothing.Here"}) {
+    try {
+      CreateObject(prog_id);
+      ADD_FAILURE() << prog_id << " was created";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 429) << prog_id;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vexcomm::testing
