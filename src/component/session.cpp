@@ -59,9 +59,7 @@ void clsEvent::OnReceive(const std::string& text) {
       if (s.receive_buffer.size() > s.max_frame_bytes) RefuseOversizedReply(s);
       return;
     }
-    std::string frame = s.receive_buffer.Take();
-    services::VerarbeiteNachricht(s.run, frame, ReplyHandlers());
-    frame = std::string();  // the frame may be large: let it go before the next request
+    services::DispatchReceivedFrame(s.run, s.receive_buffer.Take(), ReplyHandlers());
     s.loop.Poll();
     // A run cancelled or ended while the reply was handled sends nothing more.
     if (!s.run.session_done) Advance(s);

@@ -7,8 +7,10 @@
 
 namespace vexcomm::services {
 
-void VerarbeiteNachricht(RunState& state, std::string_view frame,
-                         std::span<const ReplyHandlerEntry> handlers) {
+namespace {
+
+void Dispatch(RunState& state, std::string_view frame, std::span<const ReplyHandlerEntry> handlers,
+              std::string* owned) {
   try {
     auto& elements = *state.elements;
     transport::SplitElements(frame, elements, true);
@@ -18,6 +20,7 @@ void VerarbeiteNachricht(RunState& state, std::string_view frame,
       Log(state, text, {});
       return;
     }
+    if (owned) std::string().swap(*owned);
     const std::string& code = elements.Item(3);
     for (const auto& entry : handlers) {
       if (entry.code == code) {
@@ -29,6 +32,18 @@ void VerarbeiteNachricht(RunState& state, std::string_view frame,
   } catch (...) {
     Log(state, "VexComm-Fehler: " + DescribeCurrentException(), {});
   }
+}
+
+}  // namespace
+
+void VerarbeiteNachricht(RunState& state, std::string_view frame,
+                         std::span<const ReplyHandlerEntry> handlers) {
+  Dispatch(state, frame, handlers, nullptr);
+}
+
+void DispatchReceivedFrame(RunState& state, std::string&& frame,
+                           std::span<const ReplyHandlerEntry> handlers) {
+  Dispatch(state, frame, handlers, &frame);
 }
 
 void VerarbeiteAIERR(RunState& state) {

@@ -18,6 +18,10 @@ struct ReplyHandlerEntry {
 // code from `handlers` (filled by the component). A failure inside is logged, never raised.
 void VerarbeiteNachricht(RunState& state, std::string_view frame,
                          std::span<const ReplyHandlerEntry> handlers);
+// The same for a frame handed over whole: it is let go once it is split, so a large file is not
+// held twice while the host handles it.
+void DispatchReceivedFrame(RunState& state, std::string&& frame,
+                           std::span<const ReplyHandlerEntry> handlers);
 
 // The two general replies: a server error and a server notice.
 void VerarbeiteAIERR(RunState& state);
