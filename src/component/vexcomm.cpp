@@ -228,7 +228,7 @@ void VexComm::PostCancelSend() {
 // ---- relays and events ----------------------------------------------------------------------
 
 void VexComm::RelayNeueDatei() {
-  auto values = services::ReadNeueDatei(*state_->run.elements);
+  auto values = services::TakeNeueDatei(*state_->run.elements);
   if (!values) return;
   std::vector<Variant> args{
       Variant(values->DateiNummer),         Variant(std::move(values->DateiName)),

@@ -75,13 +75,15 @@ void VerarbeiteDatei(RunState& state) {
   }
 }
 
-std::optional<NeueDateiValues> ReadNeueDatei(const transport::clsElement& e) {
-  const std::string& content = e.Item(13);
+namespace {
+
+// Everything but the content; empty when element 13 has no content marks.
+std::optional<NeueDateiValues> ReadNeueDateiHead(const transport::clsElement& e,
+                                                 std::size_t& offset) {
   // Found by its marks whatever the number of length digits: a long file is not dropped.
-  std::size_t offset = transport::LengthPrefixedContentOffset(content);
+  offset = transport::LengthPrefixedContentOffset(e.Item(13));
   if (offset == std::string::npos) return std::nullopt;
   NeueDateiValues v;
-  v.Datei = content.substr(offset);
   v.DateiNummer = transport::ReadReplyInt32(e.Item(14));
   if (v.DateiNummer == 0) v.DateiNummer = transport::ReadReplyInt32(e.Item(4));
   v.DateiName = e.Item(5);
@@ -92,6 +94,25 @@ std::optional<NeueDateiValues> ReadNeueDatei(const transport::clsElement& e) {
   v.Wichtigkeit = transport::ReadReplyInt32(e.Item(10));
   v.Titel = e.Item(11);
   v.URL = e.Item(12);
+  return v;
+}
+
+}  // namespace
+
+std::optional<NeueDateiValues> ReadNeueDatei(const transport::clsElement& e) {
+  std::size_t offset = 0;
+  auto v = ReadNeueDateiHead(e, offset);
+  if (v) v->Datei = e.Item(13).substr(offset);
+  return v;
+}
+
+std::optional<NeueDateiValues> TakeNeueDatei(transport::clsElement& e) {
+  std::size_t offset = 0;
+  auto v = ReadNeueDateiHead(e, offset);
+  if (!v) return v;
+  // Last, once nothing can fail any more: the element gives up its content.
+  v->Datei = e.Take(13);
+  v->Datei.erase(0, offset);
   return v;
 }
 

@@ -29,6 +29,9 @@ struct NeueDateiValues {
   std::string Datei;
 };
 std::optional<NeueDateiValues> ReadNeueDatei(const transport::clsElement& elements);
+// The same, moving the content out of the element list instead of copying it (the relay's way:
+// a large file is not held twice).
+std::optional<NeueDateiValues> TakeNeueDatei(transport::clsElement& elements);
 
 // "Hole Nachricht 1 von 3": numbers in the form with a leading blank for zero and positives.
 std::string NumberWithSign(int32_t value);

@@ -32,6 +32,11 @@ std::span<const std::string_view> clsElement::InterfaceIds() {
   return kInterfaceIds;
 }
 
+std::string clsElement::Take(int32_t index) noexcept {
+  if (index < 1 || index > Count()) return {};
+  return std::move(items_[static_cast<std::size_t>(index) - 1]);
+}
+
 const std::string& clsElement::Item(int32_t index) const noexcept {
   if (index < 1 || static_cast<std::size_t>(index) > items_.size()) return EmptyText();
   return items_[static_cast<std::size_t>(index) - 1];

@@ -26,6 +26,9 @@ class clsElement : public automation::DispatchObject<clsElement> {
   // Internal: not on the late-bound surface.
   void Add(std::string text);
   void Clear() noexcept;
+  // Moves an element out (it reads as empty text afterwards): a file's content is handed on
+  // without a copy. Empty text outside 1..Count.
+  std::string Take(int32_t index) noexcept;
 
  private:
   std::vector<std::string> items_;

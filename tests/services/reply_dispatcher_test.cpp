@@ -190,3 +190,23 @@ TEST(MessagesTest, NeueDateiValuesFromTheReply) {
 
 }  // namespace
 }  // namespace vexcomm::testing
+
+namespace vexcomm::testing {
+namespace {
+
+TEST(MessagesTest, TakingTheContentLeavesTheRestReadable) {
+  transport::clsElement e;
+  transport::SplitElements("VEXMSG:2:AIGET:7:n:txt:v:b:1:2:t:u:@4@a:bc:0:MSGEND", e, true);
+  auto read = services::ReadNeueDatei(e);
+  auto taken = services::TakeNeueDatei(e);
+  ASSERT_TRUE(read && taken);
+  EXPECT_EQ(taken->Datei, "a:bc");
+  EXPECT_EQ(read->Datei, taken->Datei);
+  EXPECT_EQ(taken->DateiNummer, 7);
+  EXPECT_EQ(e.Item(13), "");  // moved out, not copied
+  EXPECT_EQ(e.Item(14), "0");
+  EXPECT_EQ(e.Count(), 15);
+}
+
+}  // namespace
+}  // namespace vexcomm::testing
