@@ -18,13 +18,16 @@ std::string TagesgeldList(int providers) {
   std::string list;
   for (int a = 0; a < providers; ++a) {
     if (a > 0) list += "#";
-    list += "Bank " + std::to_string(a) + "|" + std::to_string(10000000 + a);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string.
+    list.append("Bank ").append(std::to_string(a)).append("|");
+    list.append(std::to_string(10000000 + a));
     for (int p = 0; p < 3; ++p) {
-      list += "*Tagesgeld " + std::to_string(p) +
-              "|1000|500000|monatlich|1|https://bank.example/info|https://bank.example/neu|"
-              "3 Monate";
+      list.append("*Tagesgeld ").append(std::to_string(p));
+      list.append(
+          "|1000|500000|monatlich|1|https://bank.example/info|https://bank.example/neu|"
+          "3 Monate");
       for (int z = 0; z < 4; ++z) {
-        list += "~" + std::to_string(z * 10000) + "|2,75|3|1,50|12";
+        list.append("~").append(std::to_string(z * 10000)).append("|2,75|3|1,50|12");
       }
     }
   }

@@ -606,8 +606,11 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     }
     if (ec) {
       // eof is TCP's end or TLS's close_notify; a truncated stream is a peer that closed
-      // without close_notify, which many servers do: all are the server ending the session.
-      if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated) {
+      // without close_notify, which many servers do; a reset is a peer that closed abruptly:
+      // all are the server ending the session. Reported as an error with a code the run does
+      // not list, a reset would end a fetch looking like a success.
+      if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated ||
+          ec == asio::error::connection_reset) {
         return Disconnected(g);
       }
       return Fail(g, Describe(ec, host_));

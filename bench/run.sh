@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) and runs them all, then prints the table of results: each
+# figure is the median of REPS repetitions, set against its floor measured in the same run.
+#
+#   bench/run.sh            (REPS=5; VEXCOMM_BENCH_BUILD=build/bench; VEXCOMM_JOBS=2)
+#
+# The raw Google Benchmark output is kept in <build>/results/*.json, the table in
+# <build>/results/table.md.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${VEXCOMM_BENCH_BUILD:-build/bench}"
+reps="${REPS:-5}"
+jobs="${VEXCOMM_JOBS:-2}"
+
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXCOMM_BUILD_BENCH=ON \
+    -DVEXCOMM_BUILD_TESTS=OFF -DVEXCOMM_BUILD_TOOLS=ON >/dev/null
+fi
+programs=(bench_transfer bench_idle bench_memory bench_quotes bench_frame bench_deposits)
+cmake --build "$build" -j "$jobs" --target "${programs[@]}"
+
+results="$build/results"
+mkdir -p "$results"
+for program in "${programs[@]}"; do
+  echo "== $program" >&2
+  "$build/bench/$program" --benchmark_repetitions="$reps" \
+    --benchmark_report_aggregates_only=true --benchmark_out_format=json \
+    --benchmark_out="$results/$program.json" >&2
+done
+
+python3 - "$results" "$reps" <<'PY'
+import json, os, sys
+
+results, reps = sys.argv[1], sys.argv[2]
+median = {}
+context = {}
+for name in sorted(os.listdir(results)):
+    if not name.endswith(".json"):
+        continue
+    with open(os.path.join(results, name)) as f:
+        doc = json.load(f)
+    context = doc["context"]
+    for b in doc["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            median[b["run_name"]] = b
+
+def run(prefix):
+    for key, b in median.items():
+        if key.startswith(prefix):
+            return b
+    raise SystemExit(f"no result for {prefix}")
+
+def ms(b):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1, "s": 1e3}[b["time_unit"]]
+    return b["real_time"] * scale
+
+rows = []
+def row(what, value, floor, ratio, goal, limit, unit="ms"):
+    met = "yes" if ratio < limit else "no"
+    rows.append((what, f"{value:,.1f} {unit}", floor, f"{ratio:.2f}", goal, met))
+
+b = run("BM_LargeFiles")
+row("large files: 4 × 50 MB, Modus 2 over TLS", ms(b),
+    f"{b['floor_s'] * 1e3:,.1f} ms plain OpenSSL client (one reused buffer; "
+    f"{b['fresh_floor_s'] * 1e3:,.1f} ms and ratio {b['fresh_ratio']:.2f} with a new buffer per file)",
+    b["ratio"], "< 1.4×", 1.4)
+b = run("BM_ManySmallFiles")
+row("many small files: 10,000 × 1 KB in one fetch", ms(b), f"{b['floor_s'] * 1e3:,.1f} ms minimal client",
+    b["ratio"], "< 1.5×", 1.5)
+for updates, label in (("0", "new rows"), ("1", "updates")):
+    c, p = run(f"BM_WriteToDB/updates:{updates}"), run(f"BM_PlainWrite/updates:{updates}")
+    row(f"quote database write: 100 × 365 {label} into 10 years", ms(c),
+        f"{ms(p):,.1f} ms prepared statements", ms(c) / ms(p), "< 3×", 3)
+p = run("BM_PlainSelect")
+for mode, label in (("0", "all quotes"), ("1", "last date only")):
+    c = run(f"BM_ReadDB/last_date_only:{mode}")
+    row(f"quote database read: 100 × 3,650, {label}", ms(c), f"{ms(p):,.1f} ms plain SELECT",
+        ms(c) / ms(p), "< 2×", 2)
+b = run("BM_IdleWait")
+rows.append(("idle wait: 3 s on a silent server", f"{b['cpu_ms']:.1f} ms CPU in {ms(b):,.0f} ms",
+             "zero", f"{b['cpu_pct']:.3f} % of wall", "< 1 %", "yes" if b["cpu_pct"] < 1 else "no"))
+b = run("BM_PeakMemory")
+row("memory: one 100 MB file received and handed over", b["peak_MB"],
+    f"{b['file_MB']:.0f} MB file (process at start: {b['start_MB']:.0f} MB)", b["ratio"], "< 3×", 3,
+    unit="MB peak RSS")
+c, p = run("BM_FrameAssembler"), run("BM_CopyFloor")
+rows.append(("(extra) frame assembly of a 50 MB frame in 16 KB chunks", f"{ms(c):,.1f} ms",
+             f"{ms(p):,.1f} ms appending the chunks", f"{ms(c) / ms(p):.2f}", "", ""))
+
+head = ("what", "component (median)", "floor", "ratio", "goal", "met")
+lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+lines += ["| " + " | ".join(r) + " |" for r in rows]
+cpus = context.get("num_cpus", "?")
+load = context.get("load_avg", [])
+lines.append("")
+lines.append(f"Median of {reps} repetitions; {cpus} CPUs at {context.get('mhz_per_cpu', '?')} MHz, "
+             f"load average at the end {', '.join(f'{x:.1f}' for x in load)}; {context.get('date', '')}.")
+table = "\n".join(lines)
+print(table)
+with open(os.path.join(results, "table.md"), "w") as f:
+    f.write(table + "\n")
+PY

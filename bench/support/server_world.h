@@ -1,0 +1,81 @@
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <vexcomm/host.h>
+#include <vexcomm/socket.h>
+
+#include "support/test_pki.h"
+#include "vexmsg-server/lib/server.h"
+
+namespace vexcomm::bench {
+
+inline constexpr const char* kHost = "vexmsg.bench";
+inline constexpr const char* kBlz = "11122233";
+inline constexpr const char* kKundenNr = "4711";
+
+// A reference server on loopback with its certificate, and the folders a host gives the
+// component: INI (MorvaZedi.ini naming kHost), data and registry. Removed at destruction.
+class ServerWorld {
+ public:
+  // `scenario_json` is the server's scenario; one server thread, as a host sees one connection.
+  // Without `start` the server waits for Start (so that a child process can be forked first,
+  // without the server's threads and data).
+  explicit ServerWorld(std::string scenario_json, bool start = true);
+  ~ServerWorld();
+  ServerWorld(const ServerWorld&) = delete;
+  ServerWorld& operator=(const ServerWorld&) = delete;
+
+  // Starts the server; its port is then port().
+  void Start();
+  std::uint16_t port() const { return port_; }
+  // For a forked client: the port of the server that the parent started.
+  void UsePort(std::uint16_t port) { port_ = port; }
+  const std::filesystem::path& ca_file() const { return ca_file_; }
+
+  // The identity with DateiNr 0, so the next run fetches every file again.
+  void ResetIdentity() const;
+  HostServices Host() const;
+  SocketOptions Socket() const;
+
+ private:
+  std::filesystem::path root_;
+  test::TestPki pki_{{kHost}};
+  std::filesystem::path ca_file_;
+  std::string scenario_json_;
+  std::unique_ptr<vexmsg::Server> server_;
+  std::uint16_t port_ = 0;
+};
+
+// A scenario of `count` files of `size` octets each, a multiple of 16: hexadecimal digits, so
+// that Windows-1252 and UTF-8 agree.
+std::string FilesScenario(int count, std::size_t size);
+
+struct ComponentRun {
+  double seconds = 0;  // the wall time of Send
+  int files = 0;       // NeueDatei events
+  std::uint64_t bytes = 0;
+  std::int32_t fehler = 0;
+};
+
+// One Send of the component with Modus 2 (fetch new files) against the world's server, the
+// host's NeueDatei handler and callback included. The identity is reset first.
+ComponentRun FetchWithComponent(const ServerWorld& world);
+
+// The floor: a plain blocking OpenSSL client that asks the same questions (AKNEW, then AKGET
+// with the last file's number) and reads each reply until it ends in ":MSGEND". It reads into
+// one buffer that it reuses; with `fresh_buffer` each reply goes into a new string instead, as a
+// client that hands every file over must do (this shows what fresh memory costs the machine).
+struct FloorRun {
+  double seconds = 0;
+  int files = 0;
+  std::uint64_t bytes = 0;
+};
+FloorRun FetchWithPlainClient(const ServerWorld& world, bool fresh_buffer = false);
+
+}  // namespace vexcomm::bench
