@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -36,6 +37,10 @@ class VEXCOMM_EXPORT Error : public std::runtime_error {
 
 // The standard texts of the numbers above, for errors raised without a text of their own.
 VEXCOMM_EXPORT std::string StandardErrorText(int32_t number);
+
+// The description of a failure for log lines and message boxes: an Error's description, another
+// exception's what(), or the standard text for anything else.
+VEXCOMM_EXPORT std::string ErrorDescription(std::exception_ptr error);
 
 // Raises the numbered error with its standard text.
 [[noreturn]] VEXCOMM_EXPORT void Raise(int32_t number);

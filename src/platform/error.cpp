@@ -31,6 +31,18 @@ std::string StandardErrorText(int32_t number) {
   }
 }
 
+std::string ErrorDescription(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Error& e) {
+    return e.description();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return StandardErrorText(0);
+  }
+}
+
 void Raise(int32_t number) {
   throw Error(number, StandardErrorText(number));
 }

@@ -31,18 +31,6 @@ constexpr std::string_view kSchema[] = {
     "CREATE INDEX AktienWKN ON Aktien (WKN)",
 };
 
-std::string Describe(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const Error& e) {
-    return e.description();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return StandardErrorText(0);
-  }
-}
-
 int32_t ToLong(int64_t value) {
   if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
     Raise(errnum::kOverflow);
@@ -125,7 +113,7 @@ void WriteStock(WriteStatements& s, const clsAktie& stock, const ResolvedDbConte
 }
 
 void ShowFindLastIdFailure(Table table, const ResolvedDbContext& context) {
-  std::string text = Describe(std::current_exception());
+  std::string text = ErrorDescription(std::current_exception());
   text.append("\r\n\r\nTable = ").append(table == Table::Aktien ? "Aktien" : "Kurse");
   context.Message(kFindLastIdTitle, text);
 }
@@ -216,7 +204,7 @@ bool colAktien::ReadDB() {
     }
     return true;
   } catch (...) {
-    context.Message(quotes::kWriteTitle, quotes::Describe(std::current_exception()));
+    context.Message(quotes::kWriteTitle, ErrorDescription(std::current_exception()));
     return false;
   }
 }
@@ -262,7 +250,7 @@ void colAktien::WriteToDB() {
     }
     transaction.Commit();
   } catch (...) {
-    context.Message(quotes::kWriteTitle, quotes::Describe(std::current_exception()));
+    context.Message(quotes::kWriteTitle, ErrorDescription(std::current_exception()));
   }
 }
 
@@ -284,7 +272,7 @@ bool clsAktie::DeleteFromDB() {
     transaction.Commit();
     return true;
   } catch (...) {
-    context.Message(quotes::kDeleteTitle, quotes::Describe(std::current_exception()));
+    context.Message(quotes::kDeleteTitle, ErrorDescription(std::current_exception()));
     return false;
   }
 }

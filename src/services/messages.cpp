@@ -78,12 +78,12 @@ void VerarbeiteDatei(RunState& state) {
 namespace {
 
 // Everything but the content; empty when element 13 has no content marks.
-std::optional<NeueDateiValues> ReadNeueDateiHead(const transport::clsElement& e,
-                                                 std::size_t& offset) {
+std::optional<NeueDateiEvent> ReadNeueDateiHead(const transport::clsElement& e,
+                                                std::size_t& offset) {
   // Found by its marks whatever the number of length digits: a long file is not dropped.
   offset = transport::LengthPrefixedContentOffset(e.Item(13));
   if (offset == std::string::npos) return std::nullopt;
-  NeueDateiValues v;
+  NeueDateiEvent v;
   v.DateiNummer = transport::ReadReplyInt32(e.Item(14));
   if (v.DateiNummer == 0) v.DateiNummer = transport::ReadReplyInt32(e.Item(4));
   v.DateiName = e.Item(5);
@@ -99,14 +99,14 @@ std::optional<NeueDateiValues> ReadNeueDateiHead(const transport::clsElement& e,
 
 }  // namespace
 
-std::optional<NeueDateiValues> ReadNeueDatei(const transport::clsElement& e) {
+std::optional<NeueDateiEvent> ReadNeueDatei(const transport::clsElement& e) {
   std::size_t offset = 0;
   auto v = ReadNeueDateiHead(e, offset);
   if (v) v->Datei = e.Item(13).substr(offset);
   return v;
 }
 
-std::optional<NeueDateiValues> TakeNeueDatei(transport::clsElement& e) {
+std::optional<NeueDateiEvent> TakeNeueDatei(transport::clsElement& e) {
   std::size_t offset = 0;
   auto v = ReadNeueDateiHead(e, offset);
   if (!v) return v;

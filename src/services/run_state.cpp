@@ -60,15 +60,7 @@ void ShowMessageBox(RunState& state, std::string_view title, std::string_view te
 }
 
 std::string DescribeCurrentException() {
-  try {
-    throw;
-  } catch (const Error& e) {
-    return e.description();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return StandardErrorText(0);
-  }
+  return ErrorDescription(std::current_exception());
 }
 
 }  // namespace vexcomm::services
