@@ -230,12 +230,19 @@ void VexComm::PostCancelSend() {
 void VexComm::RelayNeueDatei() {
   auto values = services::TakeNeueDatei(*state_->run.elements);
   if (!values) return;
-  std::vector<Variant> args{
-      Variant(values->DateiNummer),         Variant(std::move(values->DateiName)),
-      Variant(std::move(values->Typ)),      Variant(std::move(values->VonDatum)),
-      Variant(std::move(values->BisDatum)), Variant(values->AnzeigeDauer),
-      Variant(values->Wichtigkeit),         Variant(std::move(values->Titel)),
-      Variant(std::move(values->URL)),      Variant(std::move(values->Datei))};
+  // Built by moving: an initializer list would copy every value, the file's content included.
+  std::vector<Variant> args;
+  args.reserve(10);
+  args.emplace_back(values->DateiNummer);
+  args.emplace_back(std::move(values->DateiName));
+  args.emplace_back(std::move(values->Typ));
+  args.emplace_back(std::move(values->VonDatum));
+  args.emplace_back(std::move(values->BisDatum));
+  args.emplace_back(values->AnzeigeDauer);
+  args.emplace_back(values->Wichtigkeit);
+  args.emplace_back(std::move(values->Titel));
+  args.emplace_back(std::move(values->URL));
+  args.emplace_back(std::move(values->Datei));
   events_.Raise(kEventNeueDatei, args);
 }
 

@@ -27,7 +27,7 @@ void TrapStep(RunState& state, Step&& step) {
 }  // namespace
 
 std::string NumberWithSign(int32_t value) {
-  return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+  return value < 0 ? std::to_string(value) : std::string(" ").append(std::to_string(value));
 }
 
 void SendeAKNEW(RunState& state) {

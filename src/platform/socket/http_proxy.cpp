@@ -35,9 +35,9 @@ std::string BuildConnectRequest(std::string_view target, unsigned port, std::str
                                 std::string_view password) {
   // An IPv6 literal needs brackets in the authority.
   std::string authority = target.find(':') != std::string_view::npos
-                              ? "[" + std::string(target) + "]"
+                              ? std::string("[").append(target).append("]")
                               : std::string(target);
-  authority += ":" + std::to_string(port);
+  authority.append(":").append(std::to_string(port));
   std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
   if (!user.empty()) {
     std::string credentials(user);
