@@ -179,6 +179,15 @@ bool FrameAssembler::Append(std::string_view chunk) {
           state_ = State::kContent;
           ++i;
           content_end_ = i;
+          // The head states the content's size: make room once instead of growing by doubling
+          // (a large file would be copied again at every step). Absurd heads get no more room
+          // than a reply may have.
+          constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
+          std::uint64_t room = std::min<std::uint64_t>(length_, kMostRoom) + i + kEnd.size();
+          if (room > text_.capacity()) {
+            text_.reserve(static_cast<std::size_t>(room));
+            data = text_.data();
+          }
         } else {
           state_ = State::kPlain;
         }
