@@ -181,13 +181,8 @@ int32_t colAktien::CurrentIndex() noexcept {
 
 std::shared_ptr<clsAktie> colAktien::AddFromDB(int32_t ID, std::string WKN, std::string ISIN,
                                                std::string Name) {
-  auto stock = std::make_shared<clsAktie>(context_);
+  auto stock = Add(std::move(WKN), std::move(ISIN), std::move(Name));
   stock->ID = ID;
-  stock->WKN = std::move(WKN);
-  stock->ISIN = std::move(ISIN);
-  stock->Name = std::move(Name);
-  stocks_.push_back(stock);
-  current_index_ = 0;
   return stock;
 }
 

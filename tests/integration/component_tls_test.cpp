@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "integration/tls_fixture.h"
+#include "support/loop_helpers.h"
 #include "support/tinyproxy.h"
 
 namespace vexcomm::test {
@@ -50,20 +51,6 @@ std::string Sha256Hex(std::string_view unit, std::size_t count = 1) {
     hex += kHex[md[i] & 0xF];
   }
   return hex;
-}
-
-// A loopback port with nobody behind it: bound, then released.
-uint16_t ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
-  if (fd >= 0) ::close(fd);
-  if (!bound) throw std::runtime_error("no free loopback port");
-  return ntohs(addr.sin_port);
 }
 
 const std::string kAkNew = std::string("VEXMSG:2:AKNEW:") + kBlz + ":" + kKundenNr + ":";
@@ -276,8 +263,9 @@ TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndOnlyTheThirdAttemptLogs) {
     std::size_t requests;  // what reached the server per attempt
   };
   const Case cases[] = {
-      {"connection refused", "", [](SocketOptions& o) { o.connect_to_address_port = ClosedPort(); },
-       kHost, "10061", 0},
+      {"connection refused", "",
+       [](SocketOptions& o) { o.connect_to_address_port = ClosedLoopbackPort(); }, kHost, "10061",
+       0},
       {"unknown host", "", [](SocketOptions&) {}, "nohost.invalid", "11001", 0},
       {"silent server", R"(, "rules": [{"code": "AKNEW", "silent": true}])",
        // The socket's own idle time-out ends the wait.
@@ -368,7 +356,7 @@ TEST_F(ComponentTlsTest, FetchThroughTinyproxy) {
   const Case cases[] = {
       {"no credentials", "", "", 0, "Proxy Server benötigt Authentifizierung "},
       {"wrong credentials", "vex", "falsch", 0, "Proxy Authentifizierung fehlgeschlagen "},
-      {"target unreachable", "vex", "geheim", ClosedPort(), "Socket Fehler: 500 "},
+      {"target unreachable", "vex", "geheim", ClosedLoopbackPort(), "Socket Fehler: 500 "},
       {"right credentials", "vex", "geheim", 0, ""},
   };
   for (const auto& c : cases) {

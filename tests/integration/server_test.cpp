@@ -18,6 +18,7 @@
 
 #include "platform/message_loop.h"
 #include "platform/socket/tls_socket.h"
+#include "support/loop_helpers.h"
 #include "support/test_pki.h"
 #include "vexmsg-server/lib/reply.h"
 #include "vexmsg-server/lib/request_handlers.h"
@@ -308,14 +309,7 @@ class ServerTest : public ::testing::Test {
   }
 
   bool RunUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (!done()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left <= 0ms) return false;
-      loop.RunOneFor(left);
-    }
-    return true;
+    return vexcomm::test::RunLoopUntil(loop, done);
   }
 };
 

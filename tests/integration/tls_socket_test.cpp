@@ -20,6 +20,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/message_loop.h"
+#include "support/loop_helpers.h"
 #include "support/test_pki.h"
 #include "support/tinyproxy.h"
 #include "vexmsg-server/lib/server.h"
@@ -109,19 +110,6 @@ class Sink : public SocketEvents {
   }
 };
 
-// A loopback port with nobody behind it.
-uint16_t ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 // A listening loopback socket: the kernel completes TCP connections to it, nobody speaks.
 class Listener {
  public:
@@ -204,14 +192,7 @@ class TlsSocketTest : public ::testing::Test {
 
   // Runs the loop until `done` holds; fails after a generous deadline instead of hanging.
   bool RunUntil(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left <= 0ms) return false;
-      loop.RunOneFor(left);
-    }
-    return true;
+    return test::RunLoopUntil(loop, done, limit);
   }
 
   // Lets everything that is already due run: whatever a socket would still raise shows now.
@@ -344,7 +325,9 @@ TEST_F(TlsSocketTest, NetworkFailuresEndInOneErrorWithItsWinsockNumber) {
   };
   const Case cases[] = {
       {"connection refused",
-       [](SocketOptions& o, std::string&, int32_t&) { o.connect_to_address_port = ClosedPort(); },
+       [](SocketOptions& o, std::string&, int32_t&) {
+         o.connect_to_address_port = test::ClosedLoopbackPort();
+       },
        false, "error", "10061"},
       {"host not found",
        [](SocketOptions&, std::string& host, int32_t&) { host = "nohost.invalid"; }, false, "error",
@@ -578,7 +561,7 @@ TEST_F(TlsSocketTest, ThroughTinyproxyWithAndWithoutCredentials) {
   SocketOptions options = Options();
   options.proxy_host = "127.0.0.1";
   options.proxy_port = open_proxy.port();
-  options.connect_to_address_port = ClosedPort();
+  options.connect_to_address_port = test::ClosedLoopbackPort();
   Open(options);
   ASSERT_TRUE(RunUntil([&] { return sink->Ended(); }));
   Settle();
