@@ -137,6 +137,15 @@ std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept {
 // The scanner reads the text exactly as SplitElements would, each character once, so that a
 // ":MSGEND" inside a file's content does not end the frame.
 bool FrameAssembler::Append(std::string_view chunk) {
+  // Deep in a large stated content, make room for the rest at once: growing by doubling would
+  // copy a large file again at every step. Small frames (and absurd heads that bring no data)
+  // never get here; a reply gets no more room than it may have.
+  constexpr std::uint64_t kLargeContent = std::uint64_t{1} << 20;
+  constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
+  if (state_ == State::kContent && length_ >= kLargeContent && text_.size() >= kLargeContent) {
+    std::uint64_t room = std::min<std::uint64_t>(text_.size() + length_, kMostRoom) + kEnd.size();
+    if (room > text_.capacity()) text_.reserve(static_cast<std::size_t>(room));
+  }
   text_.append(chunk);
   const char* data = text_.data();
   const std::size_t size = text_.size();
@@ -179,15 +188,6 @@ bool FrameAssembler::Append(std::string_view chunk) {
           state_ = State::kContent;
           ++i;
           content_end_ = i;
-          // The head states the content's size: make room once instead of growing by doubling
-          // (a large file would be copied again at every step). Absurd heads get no more room
-          // than a reply may have.
-          constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
-          std::uint64_t room = std::min<std::uint64_t>(length_, kMostRoom) + i + kEnd.size();
-          if (room > text_.capacity()) {
-            text_.reserve(static_cast<std::size_t>(room));
-            data = text_.data();
-          }
         } else {
           state_ = State::kPlain;
         }
