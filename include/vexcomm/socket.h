@@ -16,7 +16,7 @@ class VEXCOMM_EXPORT Certificate : public automation::Dispatch {
  public:
   std::string subject;
   std::string issuer;
-  std::string not_before;    // "YYYY-MM-DD HH:MM:SS" UTC
+  std::string not_before;  // "YYYY-MM-DD HH:MM:SS" UTC
   std::string not_after;
   std::string fingerprint;   // SHA-256, upper-case hex pairs joined by ":"
   bool verified = false;     // the verifier's verdict: chain and host name
@@ -77,6 +77,9 @@ struct VEXCOMM_EXPORT SocketOptions {
   uint16_t connect_to_address_port = 0;
   std::chrono::milliseconds connect_timeout{30000};
   std::chrono::milliseconds idle_timeout{120000};
+  // From each request until the next: a server that drips or never ends its reply is cut off
+  // even though data keeps arriving. 0: no limit.
+  std::chrono::milliseconds reply_timeout{600000};
 };
 
 }  // namespace vexcomm

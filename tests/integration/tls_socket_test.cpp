@@ -597,3 +597,40 @@ TEST(SocketErrorTest, NetworkFailuresMapToWindowsSocketsNumbers) {
 
 }  // namespace
 }  // namespace vexcomm::platform
+
+namespace vexcomm::platform {
+namespace {
+
+TEST_F(TlsSocketTest, ADrippingServerIsCutOffByTheReplyTimeOut) {
+  // Two octets every 40 ms: never idle for the idle time-out, never done within the reply's.
+  struct Case {
+    std::chrono::milliseconds reply_timeout;
+    bool whole_reply;
+  };
+  for (const auto& c : {Case{0ms, true}, Case{200ms, false}}) {
+    SCOPED_TRACE(c.reply_timeout.count());
+    StartServer(R"({"installations": [{"blz": "11122233", "kundennr": "4711"}],
+                    "rules": [{"code": "AKNEW", "chunk_size": 2, "chunk_delay_ms": 40}]})");
+    sink = std::make_shared<Sink>();
+    SocketOptions options = Options();
+    options.idle_timeout = 300ms;
+    options.reply_timeout = c.reply_timeout;
+    Open(options);
+    ASSERT_TRUE(RunUntil([&] { return sink->Has("ready") || sink->Ended(); }));
+    sink->socket->Send(kAkNew);
+    ASSERT_TRUE(RunUntil([&] { return ReceivedFrame() || sink->Ended(); }));
+    EXPECT_EQ(ReceivedFrame(), c.whole_reply);
+    const Event* error = sink->Find("error");
+    if (c.whole_reply) {
+      EXPECT_EQ(error, nullptr);
+      EXPECT_EQ(sink->received, "VEXMSG:2:AINEW:0:MSGEND");
+    } else {
+      ASSERT_NE(error, nullptr);
+      EXPECT_EQ(error->code, "10060");
+      EXPECT_FALSE(sink->received.empty());  // data did arrive, slowly
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vexcomm::platform

@@ -146,13 +146,15 @@ struct Connection {
         resolver(io),
         stream(io, *tls_context),
         connect_timer(io),
-        idle_timer(io) {}
+        idle_timer(io),
+        reply_timer(io) {}
 
   void Shutdown() {
     std::error_code ignored;
     resolver.cancel();
     connect_timer.cancel();
     idle_timer.cancel();
+    reply_timer.cancel();
     stream.lowest_layer().close(ignored);
   }
 
@@ -163,6 +165,7 @@ struct Connection {
   asio::steady_timer connect_timer;
   asio::steady_timer idle_timer;
   Clock::time_point idle_deadline;
+  asio::steady_timer reply_timer;  // from each send: the conversation must move on
   std::string proxy_request;
   std::string proxy_head;
   std::array<char, kReadChunk> read_buffer;
@@ -310,6 +313,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     if (text.empty()) return;
     conn_->outgoing.push_back(Utf8ToCp1252(text));
     if (phase_ == Phase::Open && !conn_->writing) StartWrite(gen_);
+    ArmReplyTimer(gen_);
   }
 
   bool CheckCertificate(const Certificate& cert) override {
@@ -580,6 +584,21 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
       const std::string span =
           ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
       s.Fail(g, {"10060", "Zeitüberschreitung: seit " + span + " keine Daten vom Server"});
+    }));
+  }
+
+  // A server that keeps a connection busy without ever finishing its answer (one byte now and
+  // then, an endless reply) is not stopped by the idle time-out: each request must be followed
+  // by the next one within the reply time-out.
+  void ArmReplyTimer(Gen g) {
+    if (options_.reply_timeout.count() <= 0) return;
+    conn_->reply_timer.expires_after(options_.reply_timeout);
+    conn_->reply_timer.async_wait(Bind(g, [](TlsSocket& s, Gen g, std::error_code ec) {
+      if (ec || !s.Current(g)) return;
+      const auto ms = s.options_.reply_timeout.count();
+      const std::string span =
+          ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+      s.Fail(g, {"10060", "Zeitüberschreitung: keine vollständige Antwort des Servers in " + span});
     }));
   }
 

@@ -153,6 +153,7 @@ Rule ParseRule(const json& rule, const std::string& where) {
   r.chunk_size =
       static_cast<std::size_t>(std::max<std::int64_t>(0, Number(rule, "chunk_size", where, 0)));
   r.delay = std::chrono::milliseconds(Number(rule, "delay_ms", where, -1));
+  r.chunk_delay = std::chrono::milliseconds(Number(rule, "chunk_delay_ms", where, 0));
   r.unterminated = rule.value("unterminated", false);
   return r;
 }

@@ -57,10 +57,11 @@ struct Rule {
   Action action = Action::Reply;
   std::string number;
   std::string text;
-  std::size_t chunk_size = 0;           // 0: the scenario's
-  std::chrono::milliseconds delay{-1};  // negative: the scenario's
-  bool unterminated = false;            // the reply without its final "MSGEND"
-  CloseMode close = CloseMode::None;    // after the reply, or instead of it for Action::Close
+  std::size_t chunk_size = 0;                // 0: the scenario's
+  std::chrono::milliseconds delay{-1};       // negative: the scenario's
+  std::chrono::milliseconds chunk_delay{0};  // a pause between the pieces of the reply
+  bool unterminated = false;                 // the reply without its final "MSGEND"
+  CloseMode close = CloseMode::None;         // after the reply, or instead of it for Action::Close
 };
 
 // What the server answers. Built from JSON (see README.md); immutable while a server uses it.

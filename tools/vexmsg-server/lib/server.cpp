@@ -95,6 +95,7 @@ class Session : public std::enable_shared_from_this<Session> {
     Rule::Action action = Rule::Action::Reply;
     std::optional<Reply> reply;
     std::size_t chunk_size = 0;
+    std::chrono::milliseconds chunk_delay{0};
     CloseMode close = CloseMode::None;
   };
 
@@ -150,6 +151,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     Plan plan;
     plan.chunk_size = rule && rule->chunk_size > 0 ? rule->chunk_size : scenario->chunk_size;
+    plan.chunk_delay = rule ? rule->chunk_delay : std::chrono::milliseconds(0);
     plan.action = rule ? rule->action : Rule::Action::Reply;
     plan.close = rule ? rule->close : CloseMode::None;
     switch (plan.action) {
@@ -190,6 +192,7 @@ class Session : public std::enable_shared_from_this<Session> {
     out_size_ = out_->size();
     out_pos_ = 0;
     chunk_size_ = plan.chunk_size > 0 ? plan.chunk_size : out_size_;
+    chunk_delay_ = plan.chunk_delay;
     close_after_ = plan.close;
     WritePiece();
   }
@@ -212,7 +215,15 @@ class Session : public std::enable_shared_from_this<Session> {
                         if (self->closed_) return;
                         if (ec) return self->Drop();
                         self->out_pos_ = end;
-                        self->WritePiece();
+                        if (self->chunk_delay_.count() <= 0 || end >= self->out_size_) {
+                          return self->WritePiece();
+                        }
+                        // A server that drips its reply.
+                        self->timer_.expires_after(self->chunk_delay_);
+                        self->timer_.async_wait([self](std::error_code timer_ec) {
+                          if (timer_ec || self->closed_) return;
+                          self->WritePiece();
+                        });
                       });
   }
 
@@ -278,6 +289,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::size_t out_size_ = 0;
   std::size_t out_pos_ = 0;
   std::size_t chunk_size_ = 0;
+  std::chrono::milliseconds chunk_delay_{0};
   CloseMode close_after_ = CloseMode::None;
   std::vector<asio::const_buffer> buffers_;
 };
