@@ -1,5 +1,3 @@
-#include <vexcomm/build_config.h>
-
 #include "component/cls_event.h"
 #include "component/module_state.h"
 #include "config/ini_reader.h"
@@ -142,7 +140,7 @@ void OpenAndWait(Module::State& state) {
     auto sock = state.sink ? state.sink->sock() : nullptr;
     if (!sock) Raise(errnum::kObjectNotSet);
     sock->SetSecure(true);
-    auto host = config::SelectServerHost(run.ini_dir, VEXCOMM_STANDARD_HOST);
+    auto host = config::SelectServerHost(run.ini_dir, config::StandardServerHost());
     int32_t port = 443;
     sock->Connect(host.host, port);
     if (host.from_ini) services::Log(run, "SSL-Connect : " + host.host, {});
