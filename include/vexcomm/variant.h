@@ -67,6 +67,10 @@ class VEXCOMM_EXPORT Variant {
   const T* get_if() const noexcept {
     return std::get_if<T>(&value_);
   }
+  template <class T>
+  T* get_if() noexcept {
+    return std::get_if<T>(&value_);
+  }
 
   friend bool operator==(const Variant& a, const Variant& b);
 

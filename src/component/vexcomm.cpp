@@ -261,9 +261,21 @@ automation::EventSource::Cookie VexComm::OnNeueDatei(
     std::function<void(const NeueDateiEvent&)> fn) {
   return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
     if (id != kEventNeueDatei || a.size() != 10) return;
-    NeueDateiEvent e{a[0].ToInt32(),  a[1].ToString(), a[2].ToString(), a[3].ToString(),
-                     a[4].ToString(), a[5].ToInt32(),  a[6].ToInt32(),  a[7].ToString(),
-                     a[8].ToString(), a[9].ToString()};
+    // The content is lent to the handler, not copied, and given back for the other sinks:
+    // a copy of a large file would cost as much as receiving it.
+    std::string* content = a[9].get_if<std::string>();
+    NeueDateiEvent e{a[0].ToInt32(),  a[1].ToString(),
+                     a[2].ToString(), a[3].ToString(),
+                     a[4].ToString(), a[5].ToInt32(),
+                     a[6].ToInt32(),  a[7].ToString(),
+                     a[8].ToString(), content ? std::move(*content) : a[9].ToString()};
+    struct GiveBack {
+      std::string* content;
+      std::string& lent;
+      ~GiveBack() {
+        if (content) *content = std::move(lent);
+      }
+    } give_back{content, e.Datei};
     fn(e);
   });
 }

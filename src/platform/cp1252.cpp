@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/utf8.h"
 
@@ -48,6 +49,16 @@ constexpr std::array<Utf8Form, 256> MakeUtf8Forms() {
 
 constexpr std::array<Utf8Form, 256> kUtf8Forms = MakeUtf8Forms();
 
+bool IsAscii8(const char* p) noexcept {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return (word & 0x8080808080808080ull) == 0;
+}
+
+std::size_t ExtraBytes(char c) noexcept {
+  return kUtf8Forms[static_cast<unsigned char>(c)].size - 1u;
+}
+
 // The byte for a code point of 0x80 and above; '?' when the code page lacks it.
 char ByteOf(char32_t cp) {
   if (cp >= 0xA0 && cp <= 0xFF) return static_cast<char>(cp);
@@ -78,14 +89,33 @@ std::string Utf8ToCp1252(std::string_view utf8) {
   return out;
 }
 
-std::string Cp1252ToUtf8(std::string_view bytes) {
-  std::size_t size = 0;
-  for (char c : bytes) size += kUtf8Forms[static_cast<unsigned char>(c)].size;
-  std::string out;
-  out.resize(size);
-  char* dst = out.data();
-  for (char c : bytes) {
-    const auto& f = kUtf8Forms[static_cast<unsigned char>(c)];
+void AppendCp1252AsUtf8(std::string& out, std::string_view bytes) {
+  // Received files are mostly ASCII: runs of it are copied eight bytes at a time.
+  std::size_t extra = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    if (!IsAscii8(bytes.data() + i)) {
+      for (std::size_t k = i; k < i + 8; ++k) extra += ExtraBytes(bytes[k]);
+    }
+  }
+  for (; i < bytes.size(); ++i) extra += ExtraBytes(bytes[i]);
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size() + extra);
+  char* dst = out.data() + start;
+  if (extra == 0) {
+    std::memcpy(dst, bytes.data(), bytes.size());
+    return;
+  }
+  const char* src = bytes.data();
+  const char* const end = src + bytes.size();
+  while (src < end) {
+    if (end - src >= 8 && IsAscii8(src)) {
+      std::memcpy(dst, src, 8);
+      src += 8;
+      dst += 8;
+      continue;
+    }
+    const auto& f = kUtf8Forms[static_cast<unsigned char>(*src++)];
     dst[0] = f.bytes[0];
     if (f.size > 1) {
       dst[1] = f.bytes[1];
@@ -93,6 +123,11 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
     }
     dst += f.size;
   }
+}
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  AppendCp1252AsUtf8(out, bytes);
   return out;
 }
 

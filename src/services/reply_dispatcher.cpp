@@ -13,13 +13,20 @@ void Dispatch(RunState& state, std::string_view frame, std::span<const ReplyHand
               std::string* owned) {
   try {
     auto& elements = *state.elements;
-    transport::SplitElements(frame, elements, true);
-    if (!transport::IsValidReply(elements)) {
+    bool valid = false;
+    if (owned) {
+      valid = transport::SplitValidReply(*owned, elements);
+    } else {
+      transport::SplitElements(frame, elements, true);
+      valid = transport::IsValidReply(elements);
+    }
+    if (!valid) {
       std::string text = "Keine gültige Nachricht: ";
       text.append(frame);
       Log(state, text, {});
       return;
     }
+    // What the elements did not take over is let go before the handlers run.
     if (owned) std::string().swap(*owned);
     const std::string& code = elements.Item(3);
     for (const auto& entry : handlers) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "transport/cls_element.h"
 
@@ -109,19 +110,71 @@ bool akNextElement(std::string_view text, std::size_t& start, std::size_t& lengt
   return true;
 }
 
-void SplitElements(std::string_view text, clsElement& list, bool clear_first) {
-  if (clear_first) list.Clear();
+namespace {
+
+struct Span {
+  std::size_t start;
+  std::size_t length;
+};
+
+std::vector<Span> ElementSpans(std::string_view text) {
+  std::vector<Span> spans;
   const std::size_t total = text.size();
   std::size_t position = 0;
   while (position < total) {
     std::size_t start = position;
     std::size_t length = 0;
     if (!akNextElement(text, start, length)) break;
-    list.Add(std::string(text.substr(start, length)));
+    spans.push_back({start, length});
     // Step over the one character that ends the element; after a length-prefixed element
     // that may be any character, so step a whole code point.
     position = AfterCodePoints(text, start + length, 1);
   }
+  return spans;
+}
+
+bool IsValidHead(std::string_view text, std::span<const Span> spans) {
+  auto item = [&](std::size_t i) {
+    return i < spans.size() ? text.substr(spans[i].start, spans[i].length) : std::string_view{};
+  };
+  return item(0) == "VEXMSG" && (item(1) == "2" || item(1) == "3");
+}
+
+}  // namespace
+
+void SplitElements(std::string_view text, clsElement& list, bool clear_first) {
+  if (clear_first) list.Clear();
+  for (const auto& span : ElementSpans(text)) {
+    list.Add(std::string(text.substr(span.start, span.length)));
+  }
+}
+
+bool SplitValidReply(std::string& text, clsElement& list) {
+  list.Clear();
+  const auto spans = ElementSpans(text);
+  if (!IsValidHead(text, spans)) {
+    for (const auto& span : spans) list.Add(text.substr(span.start, span.length));
+    return false;
+  }
+  // The largest element (a file's content) keeps the frame's buffer, cut down in place:
+  // copying it would write the whole file into fresh memory once more.
+  const auto largest = std::max_element(spans.begin(), spans.end(),
+                                        [](Span a, Span b) { return a.length < b.length; });
+  const bool keep_buffer = largest != spans.end() && 2 * largest->length >= text.size();
+  std::vector<std::string> items;
+  items.reserve(spans.size());
+  for (auto it = spans.begin(); it != spans.end(); ++it) {
+    items.push_back(keep_buffer && it == largest ? std::string()
+                                                 : text.substr(it->start, it->length));
+  }
+  if (keep_buffer) {
+    text.resize(largest->start + largest->length);
+    text.erase(0, largest->start);
+    items[static_cast<std::size_t>(largest - spans.begin())] = std::move(text);
+    text.clear();
+  }
+  for (auto& item : items) list.Add(std::move(item));
+  return true;
 }
 
 bool IsValidReply(const clsElement& list) {

@@ -26,6 +26,11 @@ bool akNextElement(std::string_view text, std::size_t& start, std::size_t& lengt
 // Cuts a frame into elements and appends them to the list, emptying it first when asked.
 void SplitElements(std::string_view text, clsElement& list, bool clear_first);
 
+// SplitElements into an emptied list for a received frame. When the frame is a valid reply
+// (see IsValidReply) its largest element may take over the text's buffer, leaving `text`
+// empty; otherwise the text stays as it was, for reporting.
+bool SplitValidReply(std::string& text, clsElement& list);
+
 // Element 1 + ":" + element 2 + ":" is "VEXMSG:2:" or "VEXMSG:3:".
 bool IsValidReply(const clsElement& list);
 

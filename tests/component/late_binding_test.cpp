@@ -66,6 +66,30 @@ TEST_F(LateBindingTest, HostDrivesARunByNameAndById) {
   EXPECT_FALSE(lines.empty());
 }
 
+// The typed handler borrows the content instead of copying it; whoever comes after it, a
+// failing handler included, must still see the whole content.
+TEST_F(LateBindingTest, EverySinkSeesTheContentAfterATypedHandler) {
+  std::vector<std::string> seen;
+  vc->OnNeueDatei([&](const NeueDateiEvent& e) {
+    seen.push_back(e.Datei);
+    throw std::runtime_error("host handler fails");
+  });
+  // Bound by dispatch id: NeueDatei is 3.
+  auto ignore = [](automation::Args) { return Variant(); };
+  vc->Events().Advise(automation::MakeDynamicObject(
+      "Sink",
+      {{"NochAufServer", ignore}, {"Delete", ignore}, {"NeueDatei", [&](automation::Args a) {
+                                                         seen.push_back(a[9].ToString());
+                                                         return Variant();
+                                                       }}}));
+  vc->OnNeueDatei([&](const NeueDateiEvent& e) { seen.push_back(e.Datei); });
+  vc->SetSocket(sock);
+  vc->SetModus(2);
+  sock->replies = {{"VEXMSG:2:AINEW:1:MSGEND"}, {FileFrame(5, "neu.txt", "Inhalt", "txt")}};
+  vc->Send();
+  EXPECT_EQ(seen, (std::vector<std::string>{"Inhalt", "Inhalt", "Inhalt"}));
+}
+
 TEST_F(LateBindingTest, MembersAndFailures) {
   std::shared_ptr<Dispatch> obj = vc;
   struct Named {

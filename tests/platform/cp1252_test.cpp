@@ -56,6 +56,23 @@ TEST(Cp1252Test, AllBytesInOneTextRoundTrip) {
   EXPECT_EQ(Utf8ToCp1252(utf8), all);
 }
 
+// ASCII runs are copied a word at a time: a high byte at any position of a word, and texts
+// of every length around the word size, must come out as byte-by-byte conversion gives them.
+TEST(Cp1252Test, HighBytesAtEveryPositionOfAWord) {
+  for (std::size_t size = 0; size <= 24; ++size) {
+    for (std::size_t high = 0; high <= size; ++high) {
+      std::string wire(size, 'a');
+      if (high < size) wire[high] = '\xE4';
+      std::string expected;
+      for (char c : wire) expected += Cp1252ToUtf8(std::string(1, c));
+      std::string appended = "kept";
+      AppendCp1252AsUtf8(appended, wire);
+      EXPECT_EQ(appended, "kept" + expected) << size << " " << high;
+      EXPECT_EQ(Cp1252ToUtf8(wire), expected) << size << " " << high;
+    }
+  }
+}
+
 TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
   struct Case {
     std::string utf8;

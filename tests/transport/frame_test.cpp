@@ -195,6 +195,37 @@ TEST(IsValidReply, TagAndVersion) {
     clsElement list;
     SplitElements(text, list, true);
     EXPECT_EQ(IsValidReply(list), valid) << text;
+    std::string received = text;
+    clsElement taken;
+    taken.Add("from the reply before");
+    EXPECT_EQ(SplitValidReply(received, taken), valid) << text;
+    if (!valid) {
+      EXPECT_EQ(received, text) << "an invalid reply is kept for the log";
+    }
+  }
+}
+
+// A received frame's largest element may keep the frame's buffer; the elements must be exactly
+// the splitter's, wherever that element stands and whatever its size.
+TEST(SplitValidReply, GivesTheSplittersElements) {
+  const std::string file = LengthPrefixed(std::string(5000, 'x') + ":\r\n" + "ä€");
+  const std::string frames[] = {
+      "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + file + ":42:MSGEND",
+      "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + file,
+      "VEXMSG:3:" + file + ":MSGEND",
+      "VEXMSG:2:AIRMG:10:a rather long message text, longer than the rest:MSGEND",
+      "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:@3@abc:42:MSGEND",
+      "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u::42:MSGEND",
+      "VEXMSG:2",
+      "VEXMSG:2:",
+  };
+  for (const auto& frame : frames) {
+    std::string received = frame;
+    clsElement list;
+    ASSERT_TRUE(SplitValidReply(received, list)) << frame;
+    std::vector<std::string> got;
+    for (int32_t i = 1; i <= list.Count(); ++i) got.push_back(list.Item(i));
+    EXPECT_EQ(got, Split(frame)) << frame;
   }
 }
 

@@ -618,9 +618,14 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     if (!Current(g)) return;
     if (size > 0) {
       conn_->idle_deadline = Clock::now() + options_.idle_timeout;
-      const std::string text = Cp1252ToUtf8(std::string_view(conn_->read_buffer.data(), size));
+      // The text's buffer is kept from read to read; taken out while the sink runs, since the
+      // sink may close, reconnect or wait on the loop.
+      std::string text = std::move(receive_text_);
+      text.clear();
+      AppendCp1252AsUtf8(text, std::string_view(conn_->read_buffer.data(), size));
       auto self = shared_from_this();
       Notify([&](SocketEvents& e) { e.OnReceive(text); });
+      receive_text_ = std::move(text);
       if (!Current(g)) return;
     }
     if (ec) {
@@ -662,6 +667,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   Gen gen_ = 0;
   Phase phase_ = Phase::Idle;
   std::shared_ptr<Connection> conn_;
+  std::string receive_text_;
   std::string host_;
   uint16_t port_ = 0;
   std::string target_host_;  // where the connection goes after the connect-to mapping
