@@ -81,6 +81,22 @@ TEST(LengthPrefixed, CountsCharactersNotBytes) {
   for (const auto& [text, expected] : cases) EXPECT_EQ(LengthPrefixed(text), expected) << text;
 }
 
+// Characters are counted a word at a time in runs: lengths around the word and the run size,
+// with multi-byte characters in every position, must give the character-by-character count.
+TEST(LengthPrefixed, CountsLongAndMixedTexts) {
+  const std::string pieces[] = {"a", "ä", "€", "ab€", "\xF0\x9F\x98\x80"};
+  for (const auto& piece : pieces) {
+    for (std::size_t repeat : {1u, 3u, 7u, 255u, 256u, 700u, 2041u}) {
+      std::string text;
+      for (std::size_t i = 0; i < repeat; ++i) text += i % 2 == 0 ? piece : std::string("x");
+      std::size_t expected = 0;
+      for (char c : text) expected += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+      EXPECT_EQ(LengthPrefixed(text), "@" + std::to_string(expected) + "@" + text)
+          << piece << " x " << repeat;
+    }
+  }
+}
+
 TEST(AkNextElement, FindsOneElement) {
   struct Case {
     std::string text;
