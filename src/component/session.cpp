@@ -153,6 +153,7 @@ void OpenAndWait(Module::State& state) {
   }
   // Blocks in the kernel until a handler has run; the socket's events end the wait.
   while (!run.session_done) state.loop.RunOne();
+  state.receive_buffer.Release();
   // However the run ended, what it received is kept.
   StorePersistentValues(state);
 }

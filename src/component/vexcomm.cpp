@@ -244,6 +244,10 @@ void VexComm::RelayNeueDatei() {
   args.emplace_back(std::move(values->URL));
   args.emplace_back(std::move(values->Datei));
   events_.Raise(kEventNeueDatei, args);
+  // The next large file is received into this one's memory.
+  if (auto* content = args[9].get_if<std::string>()) {
+    state_->receive_buffer.Recycle(std::move(*content));
+  }
 }
 
 void VexComm::RelayDelete() {

@@ -15,6 +15,9 @@ namespace {
 constexpr std::string_view kHead = "VEXMSG:2:";
 constexpr std::string_view kEnd = ":MSGEND";
 constexpr std::uint64_t kLengthCap = std::numeric_limits<std::uint64_t>::max() / 16;
+// Contents from this size on get their room at once, and their buffers are worth reusing.
+constexpr std::uint64_t kLargeContent = std::uint64_t{1} << 20;
+constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
 
 bool IsDigit(char c) noexcept {
   return c >= '0' && c <= '9';
@@ -213,13 +216,18 @@ bool FrameAssembler::Append(std::string_view chunk) {
   // Deep in a large stated content, make room for the rest at once: growing by doubling would
   // copy a large file again at every step. Small frames (and absurd heads that bring no data)
   // never get here; a reply gets no more room than it may have.
-  constexpr std::uint64_t kLargeContent = std::uint64_t{1} << 20;
-  constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
   if (state_ == State::kContent && length_ >= kLargeContent && text_.size() >= kLargeContent) {
     std::uint64_t room = std::min<std::uint64_t>(text_.size() + length_, kMostRoom) + kEnd.size();
     if (room > text_.capacity()) {
-      text_.reserve(static_cast<std::size_t>(room));
-      platform::AdviseLargeBuffer(text_.data(), text_.capacity());
+      if (spare_.capacity() >= room) {
+        spare_.assign(text_);
+        text_.swap(spare_);
+        std::string().swap(spare_);
+      } else {
+        std::string().swap(spare_);  // too small: it must not add to the new buffer
+        text_.reserve(static_cast<std::size_t>(room));
+        platform::AdviseLargeBuffer(text_.data(), text_.capacity());
+      }
     }
   }
   text_.append(chunk);
@@ -296,6 +304,19 @@ std::string FrameAssembler::Take() {
   std::string text = std::move(text_);
   Reset();
   return text;
+}
+
+void FrameAssembler::Recycle(std::string&& buffer) noexcept {
+  const std::size_t room = buffer.capacity();
+  if (room < kLargeContent || room > kMostRoom + kEnd.size() || room <= spare_.capacity()) return;
+  spare_ = std::move(buffer);
+  spare_.clear();
+}
+
+void FrameAssembler::Release() noexcept {
+  Reset();
+  std::string().swap(text_);
+  std::string().swap(spare_);
 }
 
 void FrameAssembler::Reset() noexcept {

@@ -49,6 +49,10 @@ class FrameAssembler {
   const std::string& text() const noexcept { return text_; }
   std::string Take();  // hands the text over and starts afresh
   void Reset() noexcept;
+  // A large buffer its owner is done with (a file's content once the host has seen it): the
+  // next large content is received into it, its memory already mapped, not into fresh memory.
+  void Recycle(std::string&& buffer) noexcept;
+  void Release() noexcept;  // Reset, and gives back every buffer
   std::size_t size() const noexcept { return text_.size(); }
 
  private:
@@ -63,6 +67,7 @@ class FrameAssembler {
   };
 
   std::string text_;
+  std::string spare_;        // a recycled buffer, empty
   std::size_t scanned_ = 0;  // bytes of text_ already read
   State state_ = State::kElementStart;
   std::uint64_t length_ = 0;     // saturating

@@ -404,5 +404,39 @@ TEST(FrameAssembler, LargeFileInChunksEndingInsideContent) {
   EXPECT_EQ(list.Item(14), "42");
 }
 
+// A large buffer handed back is received into again; whatever it held before must not show,
+// and one too small must not be used.
+TEST(FrameAssembler, ReceivesIntoARecycledBuffer) {
+  const std::string content(3u << 20, 'c');
+  const std::string frame =
+      "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + LengthPrefixed(content) + ":42:MSGEND";
+  struct Case {
+    const char* what;
+    std::size_t recycled;
+    bool reused;
+  };
+  const Case cases[] = {
+      {"large enough", 8u << 20, true},
+      {"too small for the content", 2u << 20, false},
+      {"too small to keep", 4096, false},
+  };
+  for (const auto& c : cases) {
+    FrameAssembler assembler;
+    std::string old(c.recycled, 'Z');
+    const char* old_data = old.data();
+    assembler.Recycle(std::move(old));
+    bool complete = false;
+    for (std::size_t pos = 0; pos < frame.size(); pos += 65536) {
+      complete = assembler.Append(std::string_view(frame).substr(pos, 65536));
+    }
+    ASSERT_TRUE(complete) << c.what;
+    EXPECT_TRUE(assembler.text() == frame) << c.what;
+    // A buffer let go may be handed out again at the same address: only reuse is checked.
+    if (c.reused) {
+      EXPECT_EQ(assembler.text().data(), old_data) << c.what;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vexcomm::transport
