@@ -92,8 +92,15 @@ std::string Join(const transport::clsElement& elements) {
 }
 
 void Handle(Harness& h, const std::string& frame) {
-  services::VerarbeiteNachricht(h.state, frame, component::ReplyHandlers());
+  transport::clsElement reference;
+  transport::SplitElements(frame, reference, true);
+  // As the session hands a frame on: one of its elements may take over its buffer.
+  services::DispatchReceivedFrame(h.state, std::string(frame), component::ReplyHandlers());
   const auto& elements = *h.state.elements;
+  FUZZ_CHECK(elements.Count() == reference.Count());
+  for (int32_t i = 1; i <= reference.Count(); ++i) {
+    FUZZ_CHECK(elements.Item(i) == reference.Item(i));
+  }
   // Without length-prefixed elements the elements are the frame cut at every ":". Only for
   // UTF-8, which is all the socket delivers: the splitter steps over a whole code point after
   // each element, so a stray continuation byte after a ":" is dropped.

@@ -68,14 +68,24 @@ struct ComponentRun {
 ComponentRun FetchWithComponent(const ServerWorld& world);
 
 // The floor: a plain blocking OpenSSL client that asks the same questions (AKNEW, then AKGET
-// with the last file's number) and reads each reply until it ends in ":MSGEND". It reads into
-// one buffer that it reuses; with `fresh_buffer` each reply goes into a new string instead, as a
-// client that hands every file over must do (this shows what fresh memory costs the machine).
+// with the last file's number) and reads each reply until it ends in ":MSGEND".
+enum class FloorReplies {
+  // Into one buffer, mapped and touched before the clock starts and reused for every reply:
+  // the least a client that holds each file in memory must do. The floor.
+  kInReadyBuffer,
+  // Only a reply's head is kept (for the number), the rest dropped as it arrives: the TLS
+  // reading alone, for reference.
+  kDropped,
+  // Each reply collected into a new string, as a naive client that hands files over would:
+  // shows what fresh memory costs the machine.
+  kInNewBuffers,
+};
 struct FloorRun {
   double seconds = 0;
   int files = 0;
-  std::uint64_t bytes = 0;
 };
-FloorRun FetchWithPlainClient(const ServerWorld& world, bool fresh_buffer = false);
+// `largest_reply`: the room the ready buffer gets.
+FloorRun FetchWithPlainClient(const ServerWorld& world, FloorReplies replies,
+                              std::size_t largest_reply = 0);
 
 }  // namespace vexcomm::bench

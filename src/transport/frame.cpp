@@ -18,6 +18,9 @@ constexpr std::uint64_t kLengthCap = std::numeric_limits<std::uint64_t>::max() /
 // Contents from this size on get their room at once, and their buffers are worth reusing.
 constexpr std::uint64_t kLargeContent = std::uint64_t{1} << 20;
 constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
+// For the elements after the content (a file's number) and the end mark: without it the last
+// chunk would move the whole frame into a buffer twice its size.
+constexpr std::uint64_t kRoomAfterContent = 4096;
 
 bool IsDigit(char c) noexcept {
   return c >= '0' && c <= '9';
@@ -217,7 +220,15 @@ bool FrameAssembler::Append(std::string_view chunk) {
   // copy a large file again at every step. Small frames (and absurd heads that bring no data)
   // never get here; a reply gets no more room than it may have.
   if (state_ == State::kContent && length_ >= kLargeContent && text_.size() >= kLargeContent) {
-    std::uint64_t room = std::min<std::uint64_t>(text_.size() + length_, kMostRoom) + kEnd.size();
+    // Characters still to come take as many bytes each as those so far, and a little more.
+    const std::uint64_t left = std::min(length_, kMostRoom);
+    const std::uint64_t bytes_so_far = content_end_ - content_start_;
+    const std::uint64_t chars_so_far = std::max<std::uint64_t>(stated_ - length_, 1);
+    const auto per_char = static_cast<double>(bytes_so_far) / static_cast<double>(chars_so_far);
+    const auto bytes_left =
+        static_cast<std::uint64_t>(static_cast<double>(left) * per_char) + left / 64;
+    const std::uint64_t room =
+        std::min<std::uint64_t>(text_.size() + bytes_left, kMostRoom) + kRoomAfterContent;
     if (room > text_.capacity()) {
       if (spare_.capacity() >= room) {
         spare_.assign(text_);
@@ -272,6 +283,8 @@ bool FrameAssembler::Append(std::string_view chunk) {
           state_ = State::kContent;
           ++i;
           content_end_ = i;
+          content_start_ = i;
+          stated_ = length_;
         } else {
           state_ = State::kPlain;
         }
@@ -308,7 +321,8 @@ std::string FrameAssembler::Take() {
 
 void FrameAssembler::Recycle(std::string&& buffer) noexcept {
   const std::size_t room = buffer.capacity();
-  if (room < kLargeContent || room > kMostRoom + kEnd.size() || room <= spare_.capacity()) return;
+  if (room < kLargeContent || room > kMostRoom + kRoomAfterContent || room <= spare_.capacity())
+    return;
   spare_ = std::move(buffer);
   spare_.clear();
 }
@@ -325,6 +339,8 @@ void FrameAssembler::Reset() noexcept {
   state_ = State::kElementStart;
   length_ = 0;
   content_end_ = 0;
+  content_start_ = 0;
+  stated_ = 0;
   complete_ = false;
 }
 

@@ -70,8 +70,10 @@ class FrameAssembler {
   std::string spare_;        // a recycled buffer, empty
   std::size_t scanned_ = 0;  // bytes of text_ already read
   State state_ = State::kElementStart;
-  std::uint64_t length_ = 0;     // saturating
-  std::size_t content_end_ = 0;  // end of the last content byte read: ":MSGEND" counts after it
+  std::uint64_t length_ = 0;       // saturating
+  std::size_t content_end_ = 0;    // end of the last content byte read: ":MSGEND" counts after it
+  std::size_t content_start_ = 0;  // of the content being read
+  std::uint64_t stated_ = 0;       // its stated length
   bool complete_ = false;
 };
 

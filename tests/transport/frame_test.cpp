@@ -404,6 +404,36 @@ TEST(FrameAssembler, LargeFileInChunksEndingInsideContent) {
   EXPECT_EQ(list.Item(14), "42");
 }
 
+// A large content gets its room once: the buffer must not move again before the frame ends,
+// neither for the elements after the content nor for characters of more than one byte.
+TEST(FrameAssembler, LargeContentIsReceivedInPlace) {
+  struct Case {
+    const char* what;
+    std::string unit;
+  };
+  const Case cases[] = {
+      {"ASCII", "0123456789abcdef"},
+      {"umlauts", "ä"},
+      {"some umlauts", std::string(49, 'x') + "ü"},
+  };
+  for (const auto& c : cases) {
+    std::string content;
+    while (content.size() < (6u << 20)) content += c.unit;
+    const std::string frame =
+        "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + LengthPrefixed(content) + ":123456789:MSGEND";
+    FrameAssembler assembler;
+    const char* settled = nullptr;
+    bool complete = false;
+    for (std::size_t pos = 0; pos < frame.size(); pos += 16384) {
+      complete = assembler.Append(std::string_view(frame).substr(pos, 16384));
+      if (settled == nullptr && assembler.size() >= (2u << 20)) settled = assembler.text().data();
+    }
+    ASSERT_TRUE(complete) << c.what;
+    EXPECT_TRUE(assembler.text() == frame) << c.what;
+    EXPECT_EQ(assembler.text().data(), settled) << c.what;
+  }
+}
+
 // A large buffer handed back is received into again; whatever it held before must not show,
 // and one too small must not be used.
 TEST(FrameAssembler, ReceivesIntoARecycledBuffer) {
