@@ -14,12 +14,12 @@
 #include <vexcomm/quotes.h>
 
 #include "config/persistent_values.h"
-#include "demo_pki.h"
 #include "host_session.h"
 #include "object_views.h"
 #include "platform/host_services.h"
 #include "signal_cancel.h"
 #include "vexmsg-server/lib/server.h"
+#include "vexmsg-server/lib/throwaway_pki.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -407,7 +407,7 @@ std::string Slash(const fs::path& dir) {
 
 int Demo(Output& output, const DemoFolders& folders) {
   const std::string today = platform::FormatDate(platform::LocalToday());
-  WriteDemoPki(folders.pki(), kHost);
+  vexmsg::WriteThrowawayPki(folders.pki(), {kHost}, "VexComm Demo");
   std::ofstream(folders.ini() / "MorvaZedi.ini") << "[Comm]\r\nIP=" << kHost << "\r\n";
   if (!fs::exists(folders.ini() / "Kurse.dat") &&
       !CreateTemplateDatabase(folders.ini() / "Kurse.dat")) {

@@ -1,4 +1,4 @@
-#include "demo_pki.h"
+#include "vexmsg-server/lib/throwaway_pki.h"
 
 #include <openssl/bn.h>
 #include <openssl/evp.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-namespace vexcomm::cli {
+namespace vexmsg {
 namespace {
 
 struct OpenSslFree {
@@ -24,7 +24,7 @@ template <class T>
 using Owned = std::unique_ptr<T, OpenSslFree>;
 
 void Require(bool ok, const char* step) {
-  if (!ok) throw std::runtime_error(std::string("demo certificates: ") + step + " failed");
+  if (!ok) throw std::runtime_error(std::string("throwaway certificates: ") + step + " failed");
 }
 
 Owned<EVP_PKEY> NewKey() {
@@ -42,7 +42,8 @@ void Extend(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 // Valid from an hour back, for clocks that differ a little.
-Owned<X509> NewCertificate(EVP_PKEY* key, const std::string& common_name, X509* issuer) {
+Owned<X509> NewCertificate(EVP_PKEY* key, const std::string& organization,
+                           const std::string& common_name, X509* issuer) {
   Owned<X509> cert(X509_new());
   Require(cert != nullptr && X509_set_version(cert.get(), 2) == 1, "certificate");
   unsigned char serial[16];
@@ -56,7 +57,8 @@ Owned<X509> NewCertificate(EVP_PKEY* key, const std::string& common_name, X509* 
   Require(X509_set_pubkey(cert.get(), key) == 1, "public key");
   X509_NAME* name = X509_get_subject_name(cert.get());
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>("VexComm Demo"), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(organization.c_str()), -1, -1,
+                             0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
                              reinterpret_cast<const unsigned char*>(common_name.c_str()), -1, -1,
                              0);
@@ -71,22 +73,35 @@ void WritePem(const std::filesystem::path& file, auto write) {
   Require(write(bio.get()) == 1, "writing a PEM file");
 }
 
+bool IsIpAddress(const std::string& name) {
+  return name.find_first_not_of("0123456789.") == std::string::npos ||
+         name.find(':') != std::string::npos;
+}
+
 }  // namespace
 
-void WriteDemoPki(const std::filesystem::path& dir, const std::string& host) {
+void WriteThrowawayPki(const std::filesystem::path& dir,
+                       const std::vector<std::string>& server_names,
+                       const std::string& organization) {
+  Require(!server_names.empty(), "naming the server");
+  std::string alt_names;
+  for (const auto& name : server_names) {
+    if (!alt_names.empty()) alt_names += ',';
+    alt_names += (IsIpAddress(name) ? "IP:" : "DNS:") + name;
+  }
   auto ca_key = NewKey();
-  auto ca = NewCertificate(ca_key.get(), "VexComm Demo CA", nullptr);
+  auto ca = NewCertificate(ca_key.get(), organization, organization + " CA", nullptr);
   Extend(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE");
   Extend(ca.get(), ca.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
   Extend(ca.get(), ca.get(), NID_subject_key_identifier, "hash");
   Require(X509_sign(ca.get(), ca_key.get(), EVP_sha256()) > 0, "signing the CA");
 
   auto server_key = NewKey();
-  auto server = NewCertificate(server_key.get(), host, ca.get());
+  auto server = NewCertificate(server_key.get(), organization, server_names.front(), ca.get());
   Extend(server.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE");
   Extend(server.get(), ca.get(), NID_key_usage, "critical,digitalSignature");
   Extend(server.get(), ca.get(), NID_ext_key_usage, "serverAuth");
-  Extend(server.get(), ca.get(), NID_subject_alt_name, ("DNS:" + host).c_str());
+  Extend(server.get(), ca.get(), NID_subject_alt_name, alt_names.c_str());
   Extend(server.get(), ca.get(), NID_authority_key_identifier, "keyid:always");
   Require(X509_sign(server.get(), ca_key.get(), EVP_sha256()) > 0, "signing the server");
 
@@ -99,4 +114,4 @@ void WriteDemoPki(const std::filesystem::path& dir, const std::string& host) {
       dir / "server.key", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
-}  // namespace vexcomm::cli
+}  // namespace vexmsg
