@@ -10,6 +10,8 @@
 #include <vexcomm/error.h>
 #include <vexcomm/variant.h>
 
+#include "support/error_of.h"
+
 namespace vexcomm::automation {
 namespace {
 
@@ -42,25 +44,15 @@ template <class T>
 void Check(const std::vector<ConversionCase<T>>& cases,
            const std::function<T(const Variant&)>& convert) {
   for (const auto& c : cases) {
-    if (c.error != 0) {
-      try {
-        T value = convert(c.input);
-        ADD_FAILURE() << c.name << ": no error, got " << testing::PrintToString(value);
-      } catch (const Error& e) {
-        EXPECT_EQ(e.number(), c.error) << c.name;
-      }
-    } else {
-      try {
-        EXPECT_EQ(convert(c.input), c.expected) << c.name;
-      } catch (const Error& e) {
-        ADD_FAILURE() << c.name << ": error " << e.number() << " " << e.description();
-      }
+    T value{};
+    EXPECT_EQ(test::ErrorOf([&] { value = convert(c.input); }), c.error) << c.name;
+    if (c.error == 0) {
+      EXPECT_EQ(value, c.expected) << c.name;
     }
   }
 }
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
 
 TEST(Variant, ToInt32) {
   std::vector<ConversionCase<int32_t>> cases = {
@@ -68,17 +60,11 @@ TEST(Variant, ToInt32) {
       {"True", Variant(true), -1},
       {"False", Variant(false), 0},
       {"Int16", Variant(int16_t{-5}), -5},
+      // The rounding itself is RoundToInt32's (NumberTextTest).
       {"HalfDown", Variant(2.5), 2},
       {"HalfUp", Variant(3.5), 4},
-      {"OnePointFive", Variant(1.5), 2},
-      {"NegativeHalf", Variant(-2.5), -2},
-      {"NegativeHalfOdd", Variant(-3.5), -4},
-      {"LargestBelowOverflow", Variant(2147483647.4), INT32_MAX},
       {"HalfAboveMax", Variant(2147483647.5), 0, errnum::kOverflow},
-      {"HalfBelowMin", Variant(-2147483648.5), INT32_MIN},
-      {"BelowMin", Variant(-2147483648.6), 0, errnum::kOverflow},
       {"NaN", Variant(kNaN), 0, errnum::kOverflow},
-      {"Infinity", Variant(kInf), 0, errnum::kOverflow},
       {"Text", Variant("42"), 42},
       {"TextBlanks", Variant(" -7 "), -7},
       {"TextExponent", Variant("1E3"), 1000},
@@ -97,10 +83,8 @@ TEST(Variant, ToInt32) {
 TEST(Variant, ToInt16) {
   std::vector<ConversionCase<int16_t>> cases = {
       {"Min", Variant(int32_t{-32768}), -32768},
-      {"Max", Variant(int32_t{32767}), 32767},
       {"AboveMax", Variant(int32_t{40000}), 0, errnum::kOverflow},
       {"HalfRoundsOut", Variant(32767.5), 0, errnum::kOverflow},
-      {"HalfRoundsIn", Variant(-32768.5), -32768},
       {"Text", Variant("32767"), 32767},
       {"TextAboveMax", Variant("32768"), 0, errnum::kOverflow},
       {"True", Variant(true), -1},
@@ -162,20 +146,10 @@ TEST(Variant, ObjectsAndArraysByKind) {
   EXPECT_EQ(Variant().ToObject(), nullptr);
   EXPECT_EQ(Variant(object).ToObject(), object);
   for (const Variant& v : {Variant(1), Variant("x"), Variant::Null(), Variant(VariantArray{})}) {
-    try {
-      v.ToObject();
-      ADD_FAILURE() << VarTypeName(v.type());
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), errnum::kTypeMismatch);
-    }
+    EXPECT_EQ(test::ErrorOf([&] { v.ToObject(); }), errnum::kTypeMismatch) << VarTypeName(v.type());
   }
   for (const Variant& v : {Variant(), Variant(1), Variant("x"), Variant(object)}) {
-    try {
-      v.ToArray();
-      ADD_FAILURE() << VarTypeName(v.type());
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), errnum::kTypeMismatch);
-    }
+    EXPECT_EQ(test::ErrorOf([&] { v.ToArray(); }), errnum::kTypeMismatch) << VarTypeName(v.type());
   }
 }
 

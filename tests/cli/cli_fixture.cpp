@@ -99,46 +99,21 @@ std::vector<std::string> CliTest::Keys(const OrderedJson& object) {
 }
 
 json StandardScenario() {
-  return json{
-      {"installations",
-       json::array({json{{"blz", "11122233"},
-                         {"kundennr", "4711"},
-                         {"files", json::array({
-                                       json{{"nr", 1},
-                                            {"name", "brief.txt"},
-                                            {"typ", "txt"},
-                                            {"titel", "Ein Brief"},
-                                            {"content", "Hallo: @ Welt\r\nÄÖÜ €"}},
-                                       json{{"nr", 2},
-                                            {"name", "liste.csv"},
-                                            {"typ", "CSV"},
-                                            {"von", "01.12.2026"},
-                                            {"bis", "31.12.2026"},
-                                            {"dauer", 7},
-                                            {"wichtigkeit", 2},
-                                            {"titel", "Liste"},
-                                            {"url", "www.example.test/liste"},
-                                            {"content", "a;b\r\n1;2\r\n"}},
-                                       json{{"nr", 3}, {"typ", "DELETE"}, {"ref", 1}},
-                                   })}}})},
-      {"rules",
-       json::array({
-           json{{"code", "AKTGA"},
-                {"raw",
-                 "VEXMSG:2:AITGA:01.12.2026:::Bank A|11122233*Tagesgeld Plus|1000|50000|"
-                 "monatlich|1|info|neu|3 Monate~0|2,5|3|1,0|12:MSGEND"}},
-           json{{"code", "AKFGA"},
-                {"raw",
-                 "VEXMSG:2:AIFGA:02.12.2026:::Bank B|22233344*Festgeld|5000|100000|"
-                 "jährlich|0|info|neu~5000|1,0|1,5|2,0|2,2|2,5|2,7:MSGEND"}},
-           json{{"code", "AKWDT"}, {"raw", "VEXMSG:2:AIWDT:05.12.2026:MSGEND"}},
-           json{{"code", "AKWPK"},
-                {"raw",
-                 "VEXMSG:2:AIWPK:716460:DE0007164600:SAP SE:01.12.2026*140,10#02.12.2026*"
-                 "141,20:MSGEND"}},
-           json{{"code", "AKLOG"}, {"notice", json{{"number", "10"}, {"text", "Erhalten"}}}},
-           json{{"code", "AKPWD"}, {"notice", json{{"number", "10"}, {"text", "Erhalten"}}}},
-       })}};
+  return json::parse(R"({
+    "installations": [{"blz": "11122233", "kundennr": "4711", "files": [
+      {"nr": 1, "name": "brief.txt", "typ": "txt", "titel": "Ein Brief",
+       "content": "Hallo: @ Welt\r\nÄÖÜ €"},
+      {"nr": 2, "name": "liste.csv", "typ": "CSV", "von": "01.12.2026", "bis": "31.12.2026",
+       "dauer": 7, "wichtigkeit": 2, "titel": "Liste", "url": "www.example.test/liste",
+       "content": "a;b\r\n1;2\r\n"},
+      {"nr": 3, "typ": "DELETE", "ref": 1}]}],
+    "rules": [
+      {"code": "AKTGA", "raw": "VEXMSG:2:AITGA:01.12.2026:::Bank A|11122233*Tagesgeld Plus|1000|50000|monatlich|1|info|neu|3 Monate~0|2,5|3|1,0|12:MSGEND"},
+      {"code": "AKFGA", "raw": "VEXMSG:2:AIFGA:02.12.2026:::Bank B|22233344*Festgeld|5000|100000|jährlich|0|info|neu~5000|1,0|1,5|2,0|2,2|2,5|2,7:MSGEND"},
+      {"code": "AKWDT", "raw": "VEXMSG:2:AIWDT:05.12.2026:MSGEND"},
+      {"code": "AKWPK", "raw": "VEXMSG:2:AIWPK:716460:DE0007164600:SAP SE:01.12.2026*140,10#02.12.2026*141,20:MSGEND"},
+      {"code": "AKLOG", "notice": {"number": "10", "text": "Erhalten"}},
+      {"code": "AKPWD", "notice": {"number": "10", "text": "Erhalten"}}]})");
 }
 
 }  // namespace vexcomm::test

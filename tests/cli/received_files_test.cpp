@@ -66,6 +66,8 @@ TEST(ReceivedFiles, OneFilePerNumberAndDeletionsTouchOnlyTheirNumber) {
   files.Save(1, "a.txt", "eins");
   files.Save(18, "b.txt", "achtzehn");
   files.Save(180, "c.txt", "hundertachtzig");
+  // The name the server sent is never used as it stands.
+  EXPECT_EQ(files.Save(2, "../../x", "zwei"), dir.path() / "out" / SafeFileName(2, "../../x"));
   // The same number again under another name replaces the earlier file.
   EXPECT_EQ(files.Save(1, "neu.txt", "eins neu"), dir.path() / "out" / "1-neu.txt");
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "out" / "1-a.txt"));

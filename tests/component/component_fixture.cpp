@@ -1,7 +1,6 @@
 #include "component/component_fixture.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 
 #include "transport/frame.h"
@@ -9,20 +8,9 @@
 namespace vexcomm::testing {
 
 void ComponentTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vexcomm-test-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir = pattern;
   std::filesystem::create_directories(dir / "ini");
   std::filesystem::create_directories(dir / "data");
   MakeModule();
-}
-
-void ComponentTest::TearDown() {
-  vc.reset();
-  sock.reset();
-  module.reset();
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
 }
 
 void ComponentTest::MakeModule() {

@@ -15,6 +15,7 @@
 #include "component/cls_event.h"
 #include "component/module_state.h"
 #include "component/scripted_socket.h"
+#include "support/temp_dir.h"
 
 namespace vexcomm::testing {
 
@@ -22,7 +23,6 @@ namespace vexcomm::testing {
 class ComponentTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   // A fresh module over the same folders: what a restart of the host looks like.
   void Restart();
@@ -35,7 +35,8 @@ class ComponentTest : public ::testing::Test {
   // Replies to AKNEW/AKGET from a numbered series of files after the request's DateiNr.
   void ServeFiles(std::vector<std::string> frames_by_number, int first_number);
 
-  std::filesystem::path dir;
+  test::TempDir tmp;
+  std::filesystem::path dir = tmp.path();
   std::vector<std::pair<std::string, std::string>> boxes;
   std::vector<std::pair<int, std::string>> reports;
   std::unique_ptr<Module> module;

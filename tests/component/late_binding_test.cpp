@@ -2,6 +2,7 @@
 #include <vexcomm/quotes.h>
 
 #include "component/component_fixture.h"
+#include "support/error_of.h"
 
 namespace vexcomm::testing {
 namespace {
@@ -112,22 +113,14 @@ TEST_F(LateBindingTest, MembersAndFailures) {
   EXPECT_TRUE(obj->Supports("{DD287744-8ADE-4928-8A18-932227F24712}"));
   EXPECT_FALSE(obj->Supports("{00000000-0000-0000-0000-000000000001}"));
 
-  auto error_number = [](auto&& fn) {
-    try {
-      fn();
-    } catch (const Error& e) {
-      return e.number();
-    }
-    return 0;
-  };
   // LogDatum is write-only; unknown members, wrong argument counts and wrong objects fail.
-  EXPECT_EQ(error_number([&] { obj->Get("LogDatum"); }), errnum::kMemberNotFound);
-  EXPECT_EQ(error_number([&] { obj->Call("Nothing"); }), errnum::kMemberNotFound);
-  EXPECT_EQ(error_number([&] { obj->Call("SetSocket"); }), errnum::kWrongArgumentCount);
+  EXPECT_EQ(test::ErrorOf([&] { obj->Get("LogDatum"); }), errnum::kMemberNotFound);
+  EXPECT_EQ(test::ErrorOf([&] { obj->Call("Nothing"); }), errnum::kMemberNotFound);
+  EXPECT_EQ(test::ErrorOf([&] { obj->Call("SetSocket"); }), errnum::kWrongArgumentCount);
   auto previous = state().sink->sock();
-  EXPECT_EQ(error_number([&] { obj->Call("SetSocket", {Variant(vc->Fehler())}); }),
+  EXPECT_EQ(test::ErrorOf([&] { obj->Call("SetSocket", {Variant(vc->Fehler())}); }),
             errnum::kTypeMismatch);
-  EXPECT_EQ(error_number([&] { obj->Call("SetSocket", {Variant("text")}); }),
+  EXPECT_EQ(test::ErrorOf([&] { obj->Call("SetSocket", {Variant("text")}); }),
             errnum::kTypeMismatch);
   EXPECT_EQ(state().sink->sock(), previous);
   obj->Call("SetSocket", {Variant()});
@@ -150,12 +143,6 @@ TEST_F(LateBindingTest, PlainValuesOutliveTheLastInstance) {
   EXPECT_EQ(old_fehler->Text, "kept by the host");
 }
 
-}  // namespace
-}  // namespace vexcomm::testing
-
-namespace vexcomm::testing {
-namespace {
-
 TEST_F(LateBindingTest, CreateObjectByProgIdInTheProcessModule) {
   // The process-wide module reads its folders from the environment at first use.
   setenv("VEXCOMM_INI_DIR", (dir / "ini").c_str(), 1);
@@ -177,12 +164,7 @@ TEST_F(LateBindingTest, CreateObjectByProgIdInTheProcessModule) {
     EXPECT_EQ("VexComm5." + std::string(created->TypeName()), prog_id);
   }
   for (const char* prog_id : {"VexComm5.clsKurs", "VexComm5.clsElement", "Nothing.Here"}) {
-    try {
-      CreateObject(prog_id);
-      ADD_FAILURE() << prog_id << " was created";
-    } catch (const Error& e) {
-      EXPECT_EQ(e.number(), 429) << prog_id;
-    }
+    EXPECT_EQ(test::ErrorOf([&] { CreateObject(prog_id); }), 429) << prog_id;
   }
 }
 

@@ -13,12 +13,11 @@ void ScriptedSocket::PostEvent(std::function<void(SocketEvents&)> fn) {
 
 void ScriptedSocket::RaiseConnectSequence() {
   PostEvent([](SocketEvents& e) { e.OnConnect(); });
-  auto self = this;
-  PostEvent([self](SocketEvents& e) {
+  PostEvent([](SocketEvents& e) {
     bool accept = false;
     auto cert = std::make_shared<Certificate>();
     cert->subject = "CN=test";
-    cert->verified = self->certificate_ok;
+    cert->verified = true;
     e.OnValidateCertificate(cert, accept);
     if (accept) {
       e.OnSSLReady();
@@ -39,12 +38,6 @@ void ScriptedSocket::RaiseDisconnect() {
 void ScriptedSocket::RaiseError(std::string text, std::string code) {
   PostEvent(
       [text = std::move(text), code = std::move(code)](SocketEvents& e) { e.OnError(text, code); });
-}
-
-void ScriptedSocket::RaiseProxyError(std::string text, std::string code) {
-  PostEvent([text = std::move(text), code = std::move(code)](SocketEvents& e) {
-    e.OnProxyError(text, code);
-  });
 }
 
 void ScriptedSocket::SetSecure(bool secure) {

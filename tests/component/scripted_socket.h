@@ -24,7 +24,6 @@ class ScriptedSocket : public ProxySocket, public std::enable_shared_from_this<S
   // What Send does with a request. Default: the next entry of `replies`, chunk by chunk.
   std::function<void(ScriptedSocket&, const std::string& frame)> on_send;
   std::deque<std::vector<std::string>> replies;
-  bool certificate_ok = true;
 
   // Everything the component did to the socket, in order: "SetSecure(1)",
   // "Connect(host:443)", "Send(frame)", "Close", "CheckCertificate".
@@ -36,7 +35,6 @@ class ScriptedSocket : public ProxySocket, public std::enable_shared_from_this<S
   void RaiseReceive(std::string chunk);
   void RaiseDisconnect();
   void RaiseError(std::string text, std::string code);
-  void RaiseProxyError(std::string text, std::string code);
 
   void SetSecure(bool secure) override;
   void Close() override;

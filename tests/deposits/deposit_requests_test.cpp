@@ -9,15 +9,12 @@
 #include <vexcomm/deposits.h>
 #include <vexcomm/error.h>
 
-#include "test_run_state.h"
+#include "services/run_state_fixture.h"
 
 namespace vexcomm::deposits {
 namespace {
 
-using automation::Dispatch;
-using automation::InvokeKind;
-using automation::Variant;
-using testing::TestRunState;
+using testing::RecordingRunState;
 
 constexpr ConditionKind TG = ConditionKind::Tagesgeld;
 constexpr ConditionKind FG = ConditionKind::Festgeld;
@@ -172,37 +169,8 @@ TEST(ConditionGrammar, ParsesAppendingToWhatTheListHolds) {
   EXPECT_EQ(providers->Item(1), kept);
 }
 
-// The reply handlers and the request builders, on a run state as the component holds it.
-
-std::string Reply(std::string_view code, std::string_view datum, std::string_view list) {
-  return "VEXMSG:2:" + std::string(code) + ":" + std::string(datum) + ":x:y:" + std::string(list) +
-         ":MSGEND";
-}
-
-const std::string kExample =
-    "Bank A|11122233*Tagesgeld Plus|1000|50000|monatlich|1|info|neu|3 Monate~0|2,5|3|1,0|12";
-
-TEST(VerarbeiteAITGA, ReplacesTheTreeAndLogsTheDate) {
-  TestRunState run;
-  auto old_provider = clsTGAnbieter::Create();
-  old_provider->Name = "Alt";
-  auto old_product = clsTGProdukt::Create();
-  old_provider->Produkte()->Add(old_product);
-  run.state.tagesgeld->Anbieter()->Add(old_provider);
-
-  run.Receive(Reply("AITGA", "06.12.2026", kExample));
-  VerarbeiteAITGA(run.state);
-
-  EXPECT_TRUE(run.boxes.empty());
-  EXPECT_EQ(run.log, std::vector<std::string>{"Datum  :  06.12.2026"});
-  EXPECT_EQ(run.state.tagesgeld->Datum, "06.12.2026");
-  EXPECT_EQ(Render(*run.state.tagesgeld->Anbieter()),
-            "Bank A/11122233{Tagesgeld Plus,1000,50000,monatlich,neu,info,neu,3 Monate "
-            "Z<0,2,5,3,1,0,12> F<>}");
-  EXPECT_EQ(old_provider->Name, "Alt");
-  EXPECT_EQ(old_provider->Produkte()->Count(), 0);
-  EXPECT_EQ(run.state.festgeld->Anbieter()->Count(), 0);
-}
+// The reply handlers and the request builders, on a run state as the component holds it. How
+// a reply replaces a tree, and a failing list, are DepositsTlsTest's.
 
 TEST(VerarbeiteAITGA, ReplyWithoutListLeavesTheTreeEmptyWithItsDate) {
   struct Case {
@@ -216,7 +184,7 @@ TEST(VerarbeiteAITGA, ReplyWithoutListLeavesTheTreeEmptyWithItsDate) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.frame);
-    TestRunState run;
+    RecordingRunState run;
     run.state.tagesgeld->Anbieter()->Add(clsTGAnbieter::Create());
     run.state.tagesgeld->Datum = "alt";
     run.Receive(c.frame);
@@ -225,37 +193,6 @@ TEST(VerarbeiteAITGA, ReplyWithoutListLeavesTheTreeEmptyWithItsDate) {
     EXPECT_EQ(run.state.tagesgeld->Anbieter()->Count(), 0);
     EXPECT_EQ(run.state.tagesgeld->Datum, c.datum);
   }
-}
-
-TEST(VerarbeiteAIFGA, FailureShowsABoxKeepsCompletedProvidersAndLeavesTheOtherTree) {
-  TestRunState run;
-  run.Receive(Reply("AITGA", "01.12.2026", kExample));
-  VerarbeiteAITGA(run.state);
-  const std::string tagesgeld = Render(*run.state.tagesgeld->Anbieter());
-  auto held = run.state.tagesgeld->Anbieter()->Item(1);
-
-  run.Receive(Reply("AIFGA", "06.12.2026", "Gut*F|1|2|G|0|i|n~0|1|2|3|4|5|6#Schlecht*F|1|2"));
-  VerarbeiteAIFGA(run.state);
-
-  ASSERT_EQ(run.boxes.size(), 1u);
-  EXPECT_EQ(run.boxes[0].first, "VerarbeiteAIFGA");
-  EXPECT_EQ(run.boxes[0].second, "Subscript out of range");
-  EXPECT_EQ(run.state.festgeld->Datum, "06.12.2026");
-  EXPECT_EQ(Render(*run.state.festgeld->Anbieter()), "Gut/{F,1,2,G,alt,i,n, Z<> F<0,1,2,3,4,5,6>}");
-  EXPECT_EQ(Render(*run.state.tagesgeld->Anbieter()), tagesgeld);
-  EXPECT_EQ(run.state.tagesgeld->Anbieter()->Item(1), held);
-  EXPECT_EQ(run.state.tagesgeld->Datum, "01.12.2026");
-}
-
-TEST(VerarbeiteAITGA, BadIntegerIsShownUnderTheHandlersName) {
-  TestRunState run;
-  run.Receive(Reply("AITGA", "06.12.2026", "A*" + kTgHead + "~0|1|drei|3|4"));
-  VerarbeiteAITGA(run.state);
-  ASSERT_EQ(run.boxes.size(), 1u);
-  EXPECT_EQ(run.boxes[0].first, "VerarbeiteAITGA");
-  EXPECT_EQ(run.boxes[0].second, "Type mismatch");
-  EXPECT_EQ(run.state.tagesgeld->Anbieter()->Count(), 0);
-  EXPECT_EQ(run.state.fehler->Code, 0) << "a bad list is no run failure";
 }
 
 TEST(SendeAKTGA, FramesLogsThenSends) {
@@ -269,56 +206,13 @@ TEST(SendeAKTGA, FramesLogsThenSends) {
       {SendeAKFGA, "VEXMSG:2:AKFGA:MSGEND", "Festgeld-Konditionen abrufen "},
   };
   for (const auto& c : cases) {
-    TestRunState run;
+    RecordingRunState run;
     run.state.tagesgeld->Anbieter()->Add(clsTGAnbieter::Create());
     c.builder(run.state);
     EXPECT_EQ(run.sent, std::vector<std::string>{c.frame});
-    EXPECT_EQ(run.log, std::vector<std::string>{c.log});
+    EXPECT_EQ(run.Lines(), std::vector<std::string>{c.log});
     EXPECT_EQ(run.events, (std::vector<std::string>{"callback:0", "send"}));
     EXPECT_EQ(run.state.tagesgeld->Anbieter()->Count(), 1) << "sending clears no tree";
-  }
-}
-
-// What a late-bound host does after the run: walk both trees by name, naming Item or relying
-// on the default member where the lists have one.
-Variant ItemOf(const Variant& list, int32_t index, bool by_name) {
-  std::vector<Variant> args{Variant(index)};
-  auto object = list.ToObject();
-  if (by_name) return object->Invoke(object->IdOf("Item"), InvokeKind::Method, args);
-  return object->Invoke(automation::kDispIdValue, InvokeKind::PropertyGet, args);
-}
-
-TEST(DepositTrees, HostWalksBothTreesLateBoundWithAndWithoutItem) {
-  TestRunState run;
-  run.Receive(Reply("AITGA", "06.12.2026", kExample));
-  VerarbeiteAITGA(run.state);
-  run.Receive(Reply("AIFGA", "07.12.2026", "Bank F|999*Fest|1|2|G|1|i|n~0|a|b|c|d|e|f"));
-  VerarbeiteAIFGA(run.state);
-  ASSERT_TRUE(run.boxes.empty());
-
-  std::shared_ptr<Dispatch> tagesgeld = run.state.tagesgeld;
-  std::shared_ptr<Dispatch> festgeld = run.state.festgeld;
-  for (bool by_name : {true, false}) {
-    SCOPED_TRACE(by_name ? "with Item" : "default member");
-    Variant providers = tagesgeld->Call("Anbieter");
-    EXPECT_EQ(providers.ToObject()->Call("Count").ToInt32(), 1);
-    Variant provider = ItemOf(providers, 1, by_name);
-    EXPECT_EQ(provider.ToObject()->Get("BLZ").ToString(), "11122233");
-    Variant product = ItemOf(provider.ToObject()->Call("Produkte"), 1, by_name);
-    EXPECT_EQ(product.ToObject()->Get("ZinsGueltigkeit").ToString(), "3 Monate");
-    EXPECT_EQ(product.ToObject()->Get("Neukunde"), Variant(true));
-    Variant tier = ItemOf(product.ToObject()->Call("Zinsen"), 1, by_name);
-    EXPECT_EQ(tier.ToObject()->Get("GueltigZinsDanach"), Variant(int32_t{12}));
-    EXPECT_EQ(product.ToObject()->Call("ZinsenFestgeld").ToObject()->Call("Count").ToInt32(), 0);
-
-    Variant fixed = ItemOf(
-        ItemOf(festgeld->Call("Anbieter"), 1, by_name).ToObject()->Call("Produkte"), 1, by_name);
-    EXPECT_EQ(fixed.ToObject()->Get("ZinsGueltigkeit").ToString(), "");
-    EXPECT_EQ(fixed.ToObject()->Call("Zinsen").ToObject()->Call("Count").ToInt32(), 0);
-    Variant rows = fixed.ToObject()->Call("ZinsenFestgeld");
-    // The fixed-term rows have no default member: Item must be named.
-    EXPECT_EQ(ItemOf(rows, 1, true).ToObject()->Get("Zins_18").ToString(), "f");
-    EXPECT_THROW(ItemOf(rows, 1, false), Error);
   }
 }
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "test_run_state.h"
+#include "services/run_state_fixture.h"
 
 namespace vexcomm::services {
 namespace {
 
 using namespace std::chrono;
-using testing::TestRunState;
+using testing::RecordingRunState;
 
 struct Texts {
   std::string support;
@@ -29,7 +29,7 @@ struct Case {
 
 const std::string kIdentity = "11122233:4711:Max:Mustermann:max@example.de";
 
-void Prepare(TestRunState& run, const Texts& texts) {
+void Prepare(RecordingRunState& run, const Texts& texts) {
   run.state.user.BLZ = "11122233";
   run.state.user.KundenNr = "4711";
   run.state.user.DateiNr = 17;  // not part of either request
@@ -73,27 +73,13 @@ TEST(SupportRequests, FramesAreExact) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TestRunState run;
+    RecordingRunState run;
     Prepare(run, c.texts);
     c.builder(run.state);
     EXPECT_EQ(run.sent, std::vector<std::string>{c.frame});
     EXPECT_EQ(run.state.outgoing_frame, c.frame);
-    EXPECT_TRUE(run.log.empty()) << "these requests write no log line";
+    EXPECT_TRUE(run.Lines().empty()) << "these requests write no log line";
     EXPECT_EQ(run.events, std::vector<std::string>{"send"});
-  }
-}
-
-TEST(SupportRequests, TextsStayForTheNextRun) {
-  for (auto builder : {SendeAKLOG, SendeAKPWD}) {
-    TestRunState run;
-    Prepare(run, {"S", "D", "T"});
-    builder(run.state);
-    builder(run.state);
-    ASSERT_EQ(run.sent.size(), 2u);
-    EXPECT_EQ(run.sent[0], run.sent[1]);
-    EXPECT_EQ(run.state.log_support, "S");
-    EXPECT_EQ(run.state.log_datum, "D");
-    EXPECT_EQ(run.state.log_text, "T");
   }
 }
 

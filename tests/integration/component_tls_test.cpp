@@ -1,16 +1,8 @@
 // The component as a host drives it, over real TLS to the reference server on loopback.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <openssl/evp.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <functional>
-#include <memory>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -30,27 +22,11 @@ using ::testing::HasSubstr;
 constexpr const char* kBlz = "11122233";
 constexpr const char* kKundenNr = "4711";
 
-struct DigestFree {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-
-// SHA-256 of `unit` repeated `count` times, as hex, without building the whole text.
-std::string Sha256Hex(std::string_view unit, std::size_t count = 1) {
-  std::unique_ptr<EVP_MD_CTX, DigestFree> ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("SHA-256 unavailable");
-  }
-  for (std::size_t i = 0; i < count; ++i) EVP_DigestUpdate(ctx.get(), unit.data(), unit.size());
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_DigestFinal_ex(ctx.get(), md, &size);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    hex += kHex[md[i] >> 4];
-    hex += kHex[md[i] & 0xF];
-  }
-  return hex;
+std::string Repeated(std::string_view unit, std::size_t count) {
+  std::string text;
+  text.reserve(unit.size() * count);
+  for (std::size_t i = 0; i < count; ++i) text += unit;
+  return text;
 }
 
 const std::string kAkNew = std::string("VEXMSG:2:AKNEW:") + kBlz + ":" + kKundenNr + ":";
@@ -139,7 +115,7 @@ TEST_F(ComponentTlsTest, FetchDeliversEveryFileAndDateiNrSurvivesARestart) {
   EXPECT_EQ(files[1].DateiNummer, 20);
   EXPECT_EQ(files[1].DateiName, "gross.txt");
   EXPECT_EQ(files[1].Datei.size(), std::string(kBigLine).size() * kBigLines);
-  EXPECT_EQ(Sha256Hex(files[1].Datei), Sha256Hex(kBigLine, kBigLines));
+  EXPECT_TRUE(files[1].Datei == Repeated(kBigLine, kBigLines));
   EXPECT_EQ(files[2].DateiNummer, 30);  // the reference replaces the entry's number
   EXPECT_EQ(files[2].Datei, "x");
   ASSERT_EQ(deletes.size(), 1u);
@@ -177,20 +153,6 @@ TEST_F(ComponentTlsTest, FetchDeliversEveryFileAndDateiNrSurvivesARestart) {
   EXPECT_EQ(StoredValues().user.DateiNr, 24);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
-long PeakResidentKilobytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 TEST_F(ComponentTlsTest, FiftyMegabyteFileArrivesIntact) {
   // 64 octets on the wire per line; umlauts and "€" grow when they become UTF-8.
   const std::string line = "Zeile mit Umlauten äöü und € und einem : sowie @ am Ende......\r\n";
@@ -200,67 +162,43 @@ TEST_F(ComponentTlsTest, FiftyMegabyteFileArrivesIntact) {
       R"("Zeile mit Umlauten äöü und € und einem : sowie @ am Ende......\r\n", "count": )" +
       std::to_string(lines) + "}}"));
   StartHost(DefaultSocketOptions(), 0);
-  keep_file_contents = false;
-  std::size_t size = 0;
-  std::string hash;
-  on_file = [&](const NeueDateiEvent& e) {
-    size = e.Datei.size();
-    hash = Sha256Hex(e.Datei);
-  };
-  const long peak_before = PeakResidentKilobytes();
 
   EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].DateiNummer, 7);
-  EXPECT_EQ(size, line.size() * lines);
-  EXPECT_EQ(hash, Sha256Hex(line, lines));
+  EXPECT_EQ(files[0].Datei.size(), line.size() * lines);
+  EXPECT_TRUE(files[0].Datei == Repeated(line, lines));
   EXPECT_THAT(noch_auf_server, ElementsAre(0));
   EXPECT_EQ(StoredValues().user.DateiNr, 7);
-  // A few copies of the file at most (receive buffer, element, event), not one per piece. The
-  // address sanitizer's quarantine holds freed memory back, so its peak says nothing.
-  if (!kAddressSanitizer) {
-    EXPECT_LT(PeakResidentKilobytes() - peak_before, 400 * 1024);
-  }
 }
 
-TEST_F(ComponentTlsTest, CertificateIsRefusedForAnUnknownCaOrAWrongHostName) {
+// Each reason for refusing is the socket's (TlsSocketTest); here what the host sees of one.
+TEST_F(ComponentTlsTest, CertificateOfAnUnknownCaIsRefused) {
   test::TestPki stranger{{kHost}};
   Start(Installation(R"({"nr": 18, "name": "a.txt", "content": "a"})"));
-  struct Case {
-    const char* name;
-    std::string ini_host;
-    std::string ca_file;
-  };
-  const Case cases[] = {
-      {"unknown CA", kHost, stranger.ca_file().string()},
-      {"host name not in the certificate", "other.invalid", pki.ca_file().string()},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteIni(c.ini_host);
-    SocketOptions options = DefaultSocketOptions(c.ini_host);  // mapped to the same server
-    options.ca_file = c.ca_file;
-    StartHost(options, 0);
-    EXPECT_EQ(Run(VexCommGetNew), vcerrNoConnection);
-    EXPECT_THAT(vc->Fehler()->Text, HasSubstr("Zertifikat"));
-    EXPECT_THAT(vc->Fehler()->Text, HasSubstr("abgelehnt"));
-    // First attempt: quiet apart from the opening line.
-    EXPECT_THAT(LogLines(), ElementsAre("SSL-Connect : " + c.ini_host + " "));
-    EXPECT_TRUE(noch_auf_server.empty());
-    EXPECT_TRUE(files.empty());
-  }
+  SocketOptions options = DefaultSocketOptions();
+  options.ca_file = stranger.ca_file().string();
+  StartHost(options, 0);
+  EXPECT_EQ(Run(VexCommGetNew), vcerrNoConnection);
+  EXPECT_THAT(vc->Fehler()->Text, HasSubstr("Zertifikat"));
+  EXPECT_THAT(vc->Fehler()->Text, HasSubstr("abgelehnt"));
+  // First attempt: quiet apart from the opening line.
+  EXPECT_THAT(LogLines(), ElementsAre("SSL-Connect : vexmsg.invalid "));
+  EXPECT_TRUE(noch_auf_server.empty());
+  EXPECT_TRUE(files.empty());
   EXPECT_TRUE(server->Requests().empty());
   EXPECT_EQ(StoredValues().user.DateiNr, 0);
 }
 
-TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndOnlyTheThirdAttemptLogs) {
+// Which attempts stay quiet is the run's logic (RunTest); here the third one logs the real cause.
+TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndTheThirdAttemptLogsTheCause) {
   struct Case {
     const char* name;
     std::string scenario_rules;
     std::function<void(SocketOptions&)> setup;
     std::string ini_host;
     std::string code;
-    std::size_t requests;  // what reached the server per attempt
+    std::size_t requests;  // what reached the server
   };
   const Case cases[] = {
       {"connection refused", "",
@@ -272,68 +210,44 @@ TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndOnlyTheThirdAttemptLogs) {
        [](SocketOptions& o) { o.idle_timeout = 300ms; }, kHost, "10060", 1},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     Start(Installation(R"({"nr": 18, "name": "a.txt", "content": "a"})", c.scenario_rules));
     WriteIni(c.ini_host);
-    for (int attempt = 1; attempt <= 3; ++attempt) {
-      SCOPED_TRACE(std::string(c.name) + ", attempt " + std::to_string(attempt));
-      SocketOptions options = DefaultSocketOptions();
-      c.setup(options);
-      StartHost(options, 17, attempt - 1);
-      EXPECT_EQ(Run(VexCommGetNew), vcerrNoConnection);
-      const std::string text = vc->Fehler()->Text;
-      EXPECT_FALSE(text.empty());
-      std::vector<std::string> lines = {"SSL-Connect : " + c.ini_host + " "};
-      if (attempt == 3) {
-        lines.push_back(c.code == "10060" ? "Timeout "
-                                          : "Socket Fehler: " + c.code + " " + text + " ");
-      }
-      EXPECT_EQ(LogLines(), lines);
-      EXPECT_TRUE(noch_auf_server.empty());
-      EXPECT_EQ(server->Requests().size(), c.requests * static_cast<std::size_t>(attempt));
-      EXPECT_EQ(StoredValues().attempts, attempt);
-      EXPECT_EQ(StoredValues().user.DateiNr, 17);
-    }
+    SocketOptions options = DefaultSocketOptions();
+    c.setup(options);
+    StartHost(options, 17, /*attempts=*/2);
+    EXPECT_EQ(Run(VexCommGetNew), vcerrNoConnection);
+    const std::string text = vc->Fehler()->Text;
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  "SSL-Connect : " + c.ini_host + " ",
+                  c.code == "10060" ? "Timeout " : "Socket Fehler: " + c.code + " " + text + " "}));
+    EXPECT_TRUE(noch_auf_server.empty());
+    EXPECT_EQ(server->Requests().size(), c.requests);
+    EXPECT_EQ(StoredValues().attempts, 3);
+    EXPECT_EQ(StoredValues().user.DateiNr, 17);
   }
 }
 
 TEST_F(ComponentTlsTest, ServerEndingTheConnectionMidFetchKeepsWhatArrived) {
-  struct Case {
-    const char* close;
-    int32_t fehler;
-    std::string text;
-    std::vector<std::string> last_lines;
-  };
   // However the server ends the session (close_notify, a bare TCP close, a reset), the socket
   // reports the server's close: the host never sees a cut fetch as a success.
-  const Case cases[] = {
-      {"clean",
-       vcerrDisconnect,
-       "Der Server hat die Verbindung geschlossen!",
-       {"Hole Nachricht 2 von 3 ", "Verbindung wurde geschlossen "}},
-      {"abort",
-       vcerrDisconnect,
-       "Der Server hat die Verbindung geschlossen!",
-       {"Hole Nachricht 2 von 3 ", "Verbindung wurde geschlossen "}},
-      {"reset",
-       vcerrDisconnect,
-       "Der Server hat die Verbindung geschlossen!",
-       {"Hole Nachricht 2 von 3 ", "Verbindung wurde geschlossen "}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.close);
+  for (const char* close : {"clean", "abort", "reset"}) {
+    SCOPED_TRACE(close);
     Start(Installation(
         R"({"nr": 18, "name": "a.txt", "content": "a"},
                                 {"nr": 19, "name": "b.txt", "content": "b"},
                                 {"nr": 20, "name": "c.txt", "content": "c"})",
-        std::string(R"(, "rules": [{"code": "AKGET", "nth": 2, "close": ")") + c.close + R"("}])"));
+        std::string(R"(, "rules": [{"code": "AKGET", "nth": 2, "close": ")") + close + R"("}])"));
     StartHost(DefaultSocketOptions(), 17);
-    EXPECT_EQ(Run(VexCommGetNew), c.fehler);
-    EXPECT_EQ(vc->Fehler()->Text, c.text);
+    EXPECT_EQ(Run(VexCommGetNew), vcerrDisconnect);
+    EXPECT_EQ(vc->Fehler()->Text, "Der Server hat die Verbindung geschlossen!");
     const auto lines = LogLines();
-    ASSERT_GE(lines.size(), c.last_lines.size());
+    ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(
-        std::vector<std::string>(lines.end() - static_cast<long>(c.last_lines.size()), lines.end()),
-        c.last_lines);
+        std::vector<std::string>(lines.end() - 2, lines.end()),
+        (std::vector<std::string>{"Hole Nachricht 2 von 3 ", "Verbindung wurde geschlossen "}));
     EXPECT_TRUE(noch_auf_server.empty());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].DateiName, "a.txt");
@@ -345,41 +259,44 @@ TEST_F(ComponentTlsTest, ServerEndingTheConnectionMidFetchKeepsWhatArrived) {
 
 TEST_F(ComponentTlsTest, FetchThroughTinyproxy) {
   Start(Installation(R"({"nr": 18, "name": "a.txt", "content": "über: a@b\r\n"})"));
+  test::TinyProxy open_proxy;
   test::TinyProxy proxy(test::TinyProxy::Credentials{"vex", "geheim"});
   struct Case {
     const char* name;
+    const test::TinyProxy* proxy;
     std::string user;
     std::string password;
     uint16_t target_port;    // 0: the server
     std::string proxy_line;  // empty: the fetch succeeds
   };
   const Case cases[] = {
-      {"no credentials", "", "", 0, "Proxy Server benötigt Authentifizierung "},
-      {"wrong credentials", "vex", "falsch", 0, "Proxy Authentifizierung fehlgeschlagen "},
-      {"target unreachable", "vex", "geheim", ClosedLoopbackPort(), "Socket Fehler: 500 "},
-      {"right credentials", "vex", "geheim", 0, ""},
+      {"open proxy", &open_proxy, "", "", 0, ""},
+      {"no credentials", &proxy, "", "", 0, "Proxy Server benötigt Authentifizierung "},
+      {"wrong credentials", &proxy, "vex", "falsch", 0, "Proxy Authentifizierung fehlgeschlagen "},
+      {"target unreachable", &proxy, "vex", "geheim", ClosedLoopbackPort(), "Socket Fehler: 500 "},
+      {"right credentials", &proxy, "vex", "geheim", 0, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SocketOptions options = DefaultSocketOptions();
     options.proxy_host = "127.0.0.1";
-    options.proxy_port = proxy.port();
+    options.proxy_port = c.proxy->port();
     options.proxy_user = c.user;
     options.proxy_password = c.password;
     if (c.target_port != 0) options.connect_to_address_port = c.target_port;
     StartHost(options, 17);
     const int32_t fehler = Run(VexCommGetNew);
     const auto lines = LogLines();
-    ASSERT_FALSE(lines.empty()) << proxy.Output();
+    ASSERT_FALSE(lines.empty()) << c.proxy->Output();
     EXPECT_EQ(lines[0], "SSL-Connect : vexmsg.invalid ");
     if (c.proxy_line.empty()) {
-      EXPECT_EQ(fehler, vcerrNoError) << vc->Fehler()->Text << proxy.Output();
+      EXPECT_EQ(fehler, vcerrNoError) << vc->Fehler()->Text << c.proxy->Output();
       ASSERT_EQ(files.size(), 1u);
       EXPECT_EQ(files[0].Datei, "über: a@b\r\n");
       EXPECT_THAT(noch_auf_server, ElementsAre(0));
     } else {
       // The proxy's refusal is logged; the error that follows ends the run.
-      ASSERT_EQ(lines.size(), 2u) << proxy.Output();
+      ASSERT_EQ(lines.size(), 2u) << c.proxy->Output();
       EXPECT_THAT(lines[1], ::testing::StartsWith(c.proxy_line));
       EXPECT_EQ(fehler, vcerrNoConnection);
       EXPECT_FALSE(vc->Fehler()->Text.empty());
@@ -387,8 +304,9 @@ TEST_F(ComponentTlsTest, FetchThroughTinyproxy) {
       EXPECT_TRUE(noch_auf_server.empty());
     }
   }
-  // Only the run that got through reached the server.
-  EXPECT_EQ(server->Requests(), (std::vector<std::string>{AkNew(17), AkGet(17)}));
+  // Only the runs that got through reached the server.
+  EXPECT_EQ(server->Requests(),
+            (std::vector<std::string>{AkNew(17), AkGet(17), AkNew(17), AkGet(17)}));
 }
 
 TEST_F(ComponentTlsTest, CancelFromAnotherThreadEndsARunWaitingOnASilentServer) {
@@ -411,13 +329,6 @@ TEST_F(ComponentTlsTest, CancelFromAnotherThreadEndsARunWaitingOnASilentServer) 
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(StoredValues().user.DateiNr, 18);
   EXPECT_THAT(LogLines(), ::testing::Not(::testing::Contains("Timeout ")));
-
-  // The next run asks from the file that did arrive.
-  server->SetScenario(vexmsg::Scenario::Parse(Installation(R"({"nr": 19, "name": "b.txt"})")));
-  ClearRecords();
-  MakeComponent();
-  EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
-  EXPECT_EQ(server->Requests().back(), AkGet(18));
 }
 
 }  // namespace

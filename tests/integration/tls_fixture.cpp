@@ -93,24 +93,7 @@ void TlsComponentTest::MakeComponent(const SocketOptions& options) {
   vc->SetSocket(module->CreateSocket(options));
   vc->SetCallback(automation::MakeCallback(
       [this](int16_t kind, const std::string& text) { reports.emplace_back(kind, text); }));
-  vc->OnNeueDatei([this](const NeueDateiEvent& e) {
-    if (on_file) on_file(e);
-    if (keep_file_contents) {
-      files.push_back(e);
-    } else {
-      // Everything but the content, which is not copied at all.
-      files.push_back({e.DateiNummer,
-                       e.DateiName,
-                       e.Typ,
-                       e.VonDatum,
-                       e.BisDatum,
-                       e.AnzeigeDauer,
-                       e.Wichtigkeit,
-                       e.Titel,
-                       e.URL,
-                       {}});
-    }
-  });
+  vc->OnNeueDatei([this](const NeueDateiEvent& e) { files.push_back(e); });
   vc->OnDelete([this](const automation::VariantArray& a) { deletes.push_back(a); });
   vc->OnNochAufServer([this](int32_t n) { noch_auf_server.push_back(n); });
 }

@@ -89,9 +89,6 @@ class TlsComponentTest : public ::testing::Test {
   std::vector<NeueDateiEvent> files;
   std::vector<automation::VariantArray> deletes;
   std::vector<int32_t> noch_auf_server;
-  // False: recorded files keep no content (for large files; on_file still sees it).
-  bool keep_file_contents = true;
-  std::function<void(const NeueDateiEvent&)> on_file;
 
  private:
   std::mutex requests_mutex_;

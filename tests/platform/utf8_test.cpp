@@ -54,15 +54,6 @@ TEST(Utf8Test, OffsetsAndPrefixesCountCodePoints) {
   }
 }
 
-TEST(Utf8Test, SixtyCharacterCutKeepsWholeCharacters) {
-  std::string name;
-  for (int i = 0; i < 70; ++i) name += "\xC3\xA4";  // ä, two bytes each
-  const std::string_view cut = CodePointPrefix(name, 60);
-  EXPECT_EQ(cut.size(), 120u);
-  EXPECT_EQ(CodePointCount(cut), 60u);
-  EXPECT_EQ(CodePointPrefix("kurz", 60), "kurz");
-}
-
 TEST(Utf8Test, ToUpperCoversAsciiAndLatin1LettersOnly) {
   locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   ASSERT_NE(utf8, static_cast<locale_t>(nullptr));

@@ -188,12 +188,6 @@ TEST(MessagesTest, NeueDateiValuesFromTheReply) {
   }
 }
 
-}  // namespace
-}  // namespace vexcomm::testing
-
-namespace vexcomm::testing {
-namespace {
-
 TEST(MessagesTest, TakingTheContentLeavesTheRestReadable) {
   transport::clsElement e;
   transport::SplitElements("VEXMSG:2:AIGET:7:n:txt:v:b:1:2:t:u:@4@a:bc:0:MSGEND", e, true);

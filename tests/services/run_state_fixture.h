@@ -5,33 +5,53 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include <vexcomm/cls_fehler.h>
+#include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
 
 #include "services/run_state.h"
+#include "transport/cls_element.h"
 #include "transport/frame.h"
 
 namespace vexcomm::testing {
 
-// A run state with recording hooks, for driving handlers without a socket.
+// A run state as the component hands it to builders and handlers, without a socket, with the
+// host's side recorded: reports, message boxes and sent frames, in the order they happened.
 struct RecordingRunState {
   RecordingRunState() {
     state.elements = std::make_shared<transport::clsElement>();
     state.fehler = std::make_shared<clsFehler>();
     state.aktien = std::make_shared<colAktien>();
-    state.callback = automation::MakeCallback(
-        [this](int16_t kind, const std::string& text) { reports.emplace_back(kind, text); });
+    state.tagesgeld = clsTagesgeld::Create();
+    state.festgeld = clsTagesgeld::Create();
+    state.callback = automation::MakeCallback([this](int16_t kind, const std::string& text) {
+      reports.emplace_back(kind, text);
+      events.push_back("callback:" + std::to_string(kind));
+    });
     state.host.message_box = [this](const std::string& title, const std::string& text) {
       boxes.emplace_back(title, text);
+      events.push_back("box:" + title);
     };
-    state.send_frame = [this] { sent.push_back(state.outgoing_frame); };
+    state.send_frame = [this] {
+      sent.push_back(state.outgoing_frame);
+      events.push_back("send");
+    };
     state.raise_neue_datei = [this] { ++neue_datei; };
     state.raise_delete = [this] { ++deletes; };
+    // A fetch at its first step, unless a test starts another run.
     state.operations = {0, 2, 6, 0, 0, 0, 0};
     state.step = 1;
   }
+  RecordingRunState(const RecordingRunState&) = delete;
+  RecordingRunState& operator=(const RecordingRunState&) = delete;
+
+  // What the dispatcher does before it calls a handler.
+  void Receive(std::string_view frame) { transport::SplitElements(frame, *state.elements, true); }
+  // The callback reports of one kind (0 log lines, 2 progress, 3 status), in order.
   std::vector<std::string> Lines(int kind = 0) const {
     std::vector<std::string> out;
     for (const auto& [k, t] : reports) {
@@ -44,6 +64,7 @@ struct RecordingRunState {
   std::vector<std::pair<int, std::string>> reports;
   std::vector<std::pair<std::string, std::string>> boxes;
   std::vector<std::string> sent;
+  std::vector<std::string> events;
   int neue_datei = 0;
   int deletes = 0;
 };

@@ -9,17 +9,22 @@
 
 namespace vexcomm::test {
 
-uint16_t ClosedLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+LoopbackListener::LoopbackListener() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t size = sizeof addr;
-  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
-  if (fd >= 0) ::close(fd);
-  if (!bound) throw std::runtime_error("no free loopback port");
-  return ntohs(addr.sin_port);
+  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(fd_, 4) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+    if (fd_ >= 0) ::close(fd_);
+    throw std::runtime_error("no free loopback port");
+  }
+  port_ = ntohs(addr.sin_port);
+}
+
+LoopbackListener::~LoopbackListener() {
+  ::close(fd_);
 }
 
 bool RunLoopUntil(platform::MessageLoop& loop, const std::function<bool()>& done,

@@ -1,12 +1,9 @@
 #include "support/tinyproxy.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +13,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <vector>
+
+#include "support/loop_helpers.h"
 
 extern char** environ;
 
@@ -46,45 +45,20 @@ std::filesystem::path FindProgram() {
       "tinyproxy is not installed (apt-get install tinyproxy): the proxy tests need it");
 }
 
-// A port the kernel just handed out; tinyproxy binds it a moment later, and a lost race is
-// retried with another port.
-uint16_t FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket() failed");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
-  ::close(fd);
-  if (!ok) throw std::runtime_error("no free loopback port");
-  return ntohs(addr.sin_port);
-}
-
 }  // namespace
 
 TinyProxy::TinyProxy(std::optional<Credentials> credentials) {
   const auto program = FindProgram();
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vexcomm-proxy-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (Start(program, credentials)) return;
   }
   const std::string output = Output();
   Stop();
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
   throw std::runtime_error("tinyproxy did not start:\n" + output);
 }
 
 TinyProxy::~TinyProxy() {
   Stop();
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
 }
 
 std::string TinyProxy::Output() const {
@@ -95,8 +69,10 @@ std::string TinyProxy::Output() const {
 bool TinyProxy::Start(const std::filesystem::path& program,
                       const std::optional<Credentials>& credentials) {
   Stop();
-  port_ = FreeLoopbackPort();
-  const auto config = dir_ / "tinyproxy.conf";
+  // A port the kernel just handed out; tinyproxy binds it a moment later, and a lost race is
+  // retried with another port.
+  port_ = ClosedLoopbackPort();
+  const auto config = dir_.path() / "tinyproxy.conf";
   {
     std::ofstream out(config, std::ios::trunc);
     out << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nMaxClients 50\n"

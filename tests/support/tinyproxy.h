@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "support/temp_dir.h"
+
 namespace vexcomm::test {
 
 // A real tinyproxy on a free loopback port with a generated configuration, optionally requiring
@@ -36,7 +38,7 @@ class TinyProxy {
   bool Start(const std::filesystem::path& program, const std::optional<Credentials>& credentials);
   void Stop();
 
-  std::filesystem::path dir_;
+  TempDir dir_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
   std::thread reader_;

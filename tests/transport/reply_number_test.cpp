@@ -8,6 +8,8 @@
 
 #include <vexcomm/error.h>
 
+#include "support/error_of.h"
+
 namespace vexcomm::transport {
 namespace {
 
@@ -103,41 +105,28 @@ struct Int32Case {
 };
 
 TEST(ReadReplyInt32, RoundsHalvesToEvenAndReportsOverflow) {
+  // The rounding itself is RoundToInt32's (NumberTextTest); here that replies go through it.
   const Int32Case cases[] = {
       {"", 0},
       {"x", 0},
       {"17", 17},
       {" 4 711 ", 4711},
-      {"0.5", 0},
-      {"1.5", 2},
       {"2.5", 2},
       {"3.5", 4},
-      {"-2.5", -2},
-      {"-3.5", -4},
-      {"1e9", 1000000000},
-      {"2147483647", 2147483647},
-      {"2147483647.4", 2147483647},
-      {"-2147483648", INT32_MIN},
       {"-2147483648.5", INT32_MIN},  // the even neighbour is still in range
       {"&HFFFFFFFF", -1},
       {"&H80000000", INT32_MIN},
       {"2147483647.5", 0, true},
-      {"2147483648", 0, true},
-      {"-2147483648.6", 0, true},
-      {"-2147483649", 0, true},
       {"&H100000000", 0, true},
       {"1e400", 0, true},
   };
   for (const auto& c : cases) {
-    if (c.overflow) {
-      try {
-        ReadReplyInt32(c.text);
-        ADD_FAILURE() << '"' << c.text << "\" did not overflow";
-      } catch (const Error& e) {
-        EXPECT_EQ(e.number(), errnum::kOverflow) << c.text;
-      }
-    } else {
-      EXPECT_EQ(ReadReplyInt32(c.text), c.expected) << '"' << c.text << '"';
+    int32_t value = -1;
+    EXPECT_EQ(test::ErrorOf([&] { value = ReadReplyInt32(c.text); }),
+              c.overflow ? errnum::kOverflow : 0)
+        << '"' << c.text << '"';
+    if (!c.overflow) {
+      EXPECT_EQ(value, c.expected) << '"' << c.text << '"';
     }
   }
 }
