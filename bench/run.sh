@@ -60,12 +60,14 @@ def row(what, value, floor, ratio, goal, limit, unit="ms"):
     rows.append((what, f"{value:,.1f} {unit}", floor, f"{ratio:.2f}", goal, met))
 
 def others(b):
-    return (f"; TLS reading alone {b['tls_only_s'] * 1e3:,.1f} ms, ratio {b['tls_only_ratio']:.2f}; "
-            f"naive client {b['naive_client_s'] * 1e3:,.1f} ms, ratio {b['naive_ratio']:.2f}")
+    return (f"; buffer ready before the clock {b['ready_buffer_s'] * 1e3:,.1f} ms, ratio "
+            f"{b['ready_buffer_ratio']:.2f}; TLS reading alone {b['tls_only_s'] * 1e3:,.1f} ms, "
+            f"ratio {b['tls_only_ratio']:.2f}; naive client {b['naive_client_s'] * 1e3:,.1f} ms, "
+            f"ratio {b['naive_ratio']:.2f}")
 
 b = run("BM_LargeFiles")
 row("large files: 4 × 50 MB, Modus 2 over TLS", ms(b),
-    f"{b['floor_s'] * 1e3:,.1f} ms plain OpenSSL client into a ready buffer" + others(b),
+    f"{b['floor_s'] * 1e3:,.1f} ms plain OpenSSL client into one buffer" + others(b),
     b["ratio"], "< 1.4×", 1.4)
 b = run("BM_ManySmallFiles")
 row("many small files: 10,000 × 1 KB in one fetch", ms(b),

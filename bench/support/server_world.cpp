@@ -220,6 +220,7 @@ FloorRun FetchWithPlainClient(const ServerWorld& world, FloorReplies replies,
     reply.clear();
   }
   const auto start = Clock::now();
+  if (replies == FloorReplies::kInOneBuffer) reply.reserve(largest_reply);
   PlainConnection connection(world);
   connection.Ask("VEXMSG:2:AKNEW:" + identity + "0:5:MSGEND", reply, keep);
   long remaining = FourthElement(reply);

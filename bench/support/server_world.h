@@ -70,8 +70,11 @@ ComponentRun FetchWithComponent(const ServerWorld& world);
 // The floor: a plain blocking OpenSSL client that asks the same questions (AKNEW, then AKGET
 // with the last file's number) and reads each reply until it ends in ":MSGEND".
 enum class FloorReplies {
-  // Into one buffer, mapped and touched before the clock starts and reused for every reply:
-  // the least a client that holds each file in memory must do. The floor.
+  // Into one buffer made once, with the clock running, for the largest reply and reused for
+  // every reply: the least a client that holds each file in memory must do. The floor.
+  kInOneBuffer,
+  // The same buffer, but mapped and touched before the clock starts: no cost at all for
+  // getting the memory, which no real run can have. For reference.
   kInReadyBuffer,
   // Only a reply's head is kept (for the number), the rest dropped as it arrives: the TLS
   // reading alone, for reference.
@@ -84,7 +87,7 @@ struct FloorRun {
   double seconds = 0;
   int files = 0;
 };
-// `largest_reply`: the room the ready buffer gets.
+// `largest_reply`: the room the one buffer gets.
 FloorRun FetchWithPlainClient(const ServerWorld& world, FloorReplies replies,
                               std::size_t largest_reply = 0);
 
