@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <vexcomm/dispatch.h>
+#include <vexcomm/error.h>
 #include <vexcomm/export.h>
 
 // The deposit offer trees: a root (clsTagesgeld) holds providers, a provider holds products, a
@@ -28,6 +29,35 @@ class clsTGZins;
 class clsFGZins;
 class clsTGProdukt;
 class clsTGAnbieter;
+
+// What the four lists share: Count, Add and Item over the items, and Clear.
+template <class ItemT>
+class DepositList {
+ public:
+  int32_t Count() const noexcept { return static_cast<int32_t>(items_.size()); }
+  void Add(std::shared_ptr<ItemT> item) {
+    // Every item is an object: Clear relies on it.
+    if (!item) Raise(errnum::kObjectNotSet);
+    items_.push_back(std::move(item));
+  }
+  std::shared_ptr<ItemT> Item(int32_t Index) const {
+    if (Index < 1 || static_cast<std::size_t>(Index) > items_.size()) {
+      Raise(errnum::kSubscriptOutOfRange);
+    }
+    return items_[static_cast<std::size_t>(Index) - 1];
+  }
+  // Internal: not on the late-bound surface. From the last item to the first, each emptied
+  // before it is let go (where it has lists of its own): no node leaves the tree filled.
+  void Clear() noexcept {
+    while (!items_.empty()) {
+      if constexpr (requires(ItemT & item) { item.Clear(); }) items_.back()->Clear();
+      items_.pop_back();
+    }
+  }
+
+ private:
+  std::vector<std::shared_ptr<ItemT>> items_;
+};
 
 // One rate tier of an overnight-money product.
 class VEXCOMM_EXPORT clsTGZins : public automation::DispatchObject<clsTGZins> {
@@ -67,7 +97,8 @@ class VEXCOMM_EXPORT clsFGZins : public automation::DispatchObject<clsFGZins> {
 };
 
 // The rate tiers of one overnight-money product. Item is the default member.
-class VEXCOMM_EXPORT colTGZinsen : public automation::DispatchObject<colTGZinsen> {
+class VEXCOMM_EXPORT colTGZinsen : public automation::DispatchObject<colTGZinsen>,
+                                   public DepositList<clsTGZins> {
  public:
   static constexpr std::string_view kTypeName = "colTGZinsen";
   static constexpr std::string_view kIid = "{8C7EEB33-AD07-4C80-BAF9-F9D4459E677D}";
@@ -75,20 +106,12 @@ class VEXCOMM_EXPORT colTGZinsen : public automation::DispatchObject<colTGZinsen
   static const std::vector<automation::Member<colTGZinsen>>& Members();
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<colTGZinsen> Create();
-
-  int32_t Count() const noexcept;
-  void Add(std::shared_ptr<clsTGZins> Zins);
-  std::shared_ptr<clsTGZins> Item(int32_t Index) const;
-  // Internal: not on the late-bound surface; clsTGProdukt::Clear calls it.
-  void Clear() noexcept;
-
- private:
-  std::vector<std::shared_ptr<clsTGZins>> items_;
 };
 
 // The rate rows of one fixed-term product. Unlike the other lists, Item is not the default
 // member: late-bound callers must name it.
-class VEXCOMM_EXPORT colFGZinsen : public automation::DispatchObject<colFGZinsen> {
+class VEXCOMM_EXPORT colFGZinsen : public automation::DispatchObject<colFGZinsen>,
+                                   public DepositList<clsFGZins> {
  public:
   static constexpr std::string_view kTypeName = "colFGZinsen";
   static constexpr std::string_view kIid = "{4489C302-1B5C-41FE-BFA7-7CB466F4BC72}";
@@ -96,15 +119,6 @@ class VEXCOMM_EXPORT colFGZinsen : public automation::DispatchObject<colFGZinsen
   static const std::vector<automation::Member<colFGZinsen>>& Members();
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<colFGZinsen> Create();
-
-  int32_t Count() const noexcept;
-  void Add(std::shared_ptr<clsFGZins> Zins);
-  std::shared_ptr<clsFGZins> Item(int32_t Index) const;
-  // Internal: not on the late-bound surface; clsTGProdukt::Clear calls it.
-  void Clear() noexcept;
-
- private:
-  std::vector<std::shared_ptr<clsFGZins>> items_;
 };
 
 // One product of a provider. ZinsGueltigkeit follows the three methods in slot order.
@@ -140,7 +154,8 @@ class VEXCOMM_EXPORT clsTGProdukt : public automation::DispatchObject<clsTGProdu
 };
 
 // The products of one provider. Item is the default member.
-class VEXCOMM_EXPORT colTGProdukte : public automation::DispatchObject<colTGProdukte> {
+class VEXCOMM_EXPORT colTGProdukte : public automation::DispatchObject<colTGProdukte>,
+                                     public DepositList<clsTGProdukt> {
  public:
   static constexpr std::string_view kTypeName = "colTGProdukte";
   static constexpr std::string_view kIid = "{E60B7869-E159-4B18-84BD-AE7FFEBED702}";
@@ -148,16 +163,6 @@ class VEXCOMM_EXPORT colTGProdukte : public automation::DispatchObject<colTGProd
   static const std::vector<automation::Member<colTGProdukte>>& Members();
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<colTGProdukte> Create();
-
-  int32_t Count() const noexcept;
-  void Add(std::shared_ptr<clsTGProdukt> Produkt);
-  std::shared_ptr<clsTGProdukt> Item(int32_t Index) const;
-  // Internal: not on the late-bound surface; clsTGAnbieter::Clear calls it. Clears each
-  // product from the last to the first, then lets it go.
-  void Clear() noexcept;
-
- private:
-  std::vector<std::shared_ptr<clsTGProdukt>> items_;
 };
 
 // One provider (bank).
@@ -183,7 +188,8 @@ class VEXCOMM_EXPORT clsTGAnbieter : public automation::DispatchObject<clsTGAnbi
 };
 
 // The providers of one tree. Item is the default member.
-class VEXCOMM_EXPORT colTGAnbieter : public automation::DispatchObject<colTGAnbieter> {
+class VEXCOMM_EXPORT colTGAnbieter : public automation::DispatchObject<colTGAnbieter>,
+                                     public DepositList<clsTGAnbieter> {
  public:
   static constexpr std::string_view kTypeName = "colTGAnbieter";
   static constexpr std::string_view kIid = "{A774DA3C-A90E-4BE1-BDC7-E10571F01CD1}";
@@ -191,15 +197,6 @@ class VEXCOMM_EXPORT colTGAnbieter : public automation::DispatchObject<colTGAnbi
   static const std::vector<automation::Member<colTGAnbieter>>& Members();
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<colTGAnbieter> Create();
-
-  // Clears each provider from the last to the first, then lets it go.
-  void Clear() noexcept;
-  int32_t Count() const noexcept;
-  void Add(std::shared_ptr<clsTGAnbieter> Anbieter);
-  std::shared_ptr<clsTGAnbieter> Item(int32_t Index) const;
-
- private:
-  std::vector<std::shared_ptr<clsTGAnbieter>> items_;
 };
 
 // The root of one tree: the date of the conditions and the provider list.

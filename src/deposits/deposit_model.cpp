@@ -46,21 +46,6 @@ std::shared_ptr<ItemT> ItemArgument(const Variant& value) {
   return typed;
 }
 
-template <class ItemT>
-std::shared_ptr<ItemT> ItemAt(const std::vector<std::shared_ptr<ItemT>>& items, int32_t index) {
-  if (index < 1 || static_cast<std::size_t>(index) > items.size()) {
-    Raise(errnum::kSubscriptOutOfRange);
-  }
-  return items[static_cast<std::size_t>(index) - 1];
-}
-
-template <class ItemT>
-void AppendItem(std::vector<std::shared_ptr<ItemT>>& items, std::shared_ptr<ItemT> item) {
-  // Every item is an object: Clear relies on it.
-  if (!item) Raise(errnum::kObjectNotSet);
-  items.push_back(std::move(item));
-}
-
 // Count, Add and Item, the members the four lists share, in slot order.
 template <class List, class ItemT>
 void ListMembers(std::vector<Member<List>>& members, DispId item_id) {
@@ -73,10 +58,6 @@ void ListMembers(std::vector<Member<List>>& members, DispId item_id) {
   Method<List>(members, "Item", item_id, 1, [](List& self, Args args) -> Variant {
     return Variant(std::shared_ptr<automation::Dispatch>(self.Item(args[0].ToInt32())));
   });
-}
-
-int32_t CountOf(std::size_t size) noexcept {
-  return static_cast<int32_t>(size);
 }
 
 }  // namespace
@@ -150,21 +131,6 @@ std::span<const std::string_view> colTGZinsen::InterfaceIds() {
 std::shared_ptr<colTGZinsen> colTGZinsen::Create() {
   return std::make_shared<colTGZinsen>();
 }
-
-int32_t colTGZinsen::Count() const noexcept {
-  return CountOf(items_.size());
-}
-void colTGZinsen::Add(std::shared_ptr<clsTGZins> Zins) {
-  AppendItem(items_, std::move(Zins));
-}
-std::shared_ptr<clsTGZins> colTGZinsen::Item(int32_t Index) const {
-  return ItemAt(items_, Index);
-}
-
-void colTGZinsen::Clear() noexcept {
-  while (!items_.empty()) items_.pop_back();
-}
-
 // colFGZinsen
 
 const std::vector<Member<colFGZinsen>>& colFGZinsen::Members() {
@@ -185,21 +151,6 @@ std::span<const std::string_view> colFGZinsen::InterfaceIds() {
 std::shared_ptr<colFGZinsen> colFGZinsen::Create() {
   return std::make_shared<colFGZinsen>();
 }
-
-int32_t colFGZinsen::Count() const noexcept {
-  return CountOf(items_.size());
-}
-void colFGZinsen::Add(std::shared_ptr<clsFGZins> Zins) {
-  AppendItem(items_, std::move(Zins));
-}
-std::shared_ptr<clsFGZins> colFGZinsen::Item(int32_t Index) const {
-  return ItemAt(items_, Index);
-}
-
-void colFGZinsen::Clear() noexcept {
-  while (!items_.empty()) items_.pop_back();
-}
-
 // clsTGProdukt
 
 clsTGProdukt::clsTGProdukt()
@@ -266,26 +217,6 @@ std::shared_ptr<colTGProdukte> colTGProdukte::Create() {
   return std::make_shared<colTGProdukte>();
 }
 
-int32_t colTGProdukte::Count() const noexcept {
-  return CountOf(items_.size());
-}
-
-void colTGProdukte::Add(std::shared_ptr<clsTGProdukt> Produkt) {
-  AppendItem(items_, std::move(Produkt));
-}
-
-std::shared_ptr<clsTGProdukt> colTGProdukte::Item(int32_t Index) const {
-  return ItemAt(items_, Index);
-}
-
-void colTGProdukte::Clear() noexcept {
-  // From the end, each product emptied first: no node leaves the tree with a filled list.
-  while (!items_.empty()) {
-    items_.back()->Clear();
-    items_.pop_back();
-  }
-}
-
 // clsTGAnbieter
 
 clsTGAnbieter::clsTGAnbieter() : produkte_(colTGProdukte::Create()) {}
@@ -342,25 +273,6 @@ std::span<const std::string_view> colTGAnbieter::InterfaceIds() {
 
 std::shared_ptr<colTGAnbieter> colTGAnbieter::Create() {
   return std::make_shared<colTGAnbieter>();
-}
-
-void colTGAnbieter::Clear() noexcept {
-  while (!items_.empty()) {
-    items_.back()->Clear();
-    items_.pop_back();
-  }
-}
-
-int32_t colTGAnbieter::Count() const noexcept {
-  return CountOf(items_.size());
-}
-
-void colTGAnbieter::Add(std::shared_ptr<clsTGAnbieter> Anbieter) {
-  AppendItem(items_, std::move(Anbieter));
-}
-
-std::shared_ptr<clsTGAnbieter> colTGAnbieter::Item(int32_t Index) const {
-  return ItemAt(items_, Index);
 }
 
 // clsTagesgeld
