@@ -159,11 +159,16 @@ std::vector<Span> ElementSpans(std::string_view text) {
   return spans;
 }
 
+// Elements 1 and 2 of a valid reply.
+bool IsReplyHead(std::string_view tag, std::string_view version) {
+  return tag == "VEXMSG" && (version == "2" || version == "3");
+}
+
 bool IsValidHead(std::string_view text, std::span<const Span> spans) {
   auto item = [&](std::size_t i) {
     return i < spans.size() ? text.substr(spans[i].start, spans[i].length) : std::string_view{};
   };
-  return item(0) == "VEXMSG" && (item(1) == "2" || item(1) == "3");
+  return IsReplyHead(item(0), item(1));
 }
 
 }  // namespace
@@ -204,8 +209,7 @@ bool SplitValidReply(std::string& text, clsElement& list) {
 }
 
 bool IsValidReply(const clsElement& list) {
-  const std::string& version = list.Item(2);
-  return list.Item(1) == "VEXMSG" && (version == "2" || version == "3");
+  return IsReplyHead(list.Item(1), list.Item(2));
 }
 
 std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept {
