@@ -5,7 +5,6 @@
 #include <string>
 #include <system_error>
 
-#include <vexcomm/export.h>
 #include <vexcomm/socket.h>
 
 #include "platform/message_loop.h"
@@ -15,8 +14,7 @@ namespace vexcomm::platform {
 // The socket component: TCP, TLS (OpenSSL) and an HTTP CONNECT proxy, configured by `options`.
 // Every completion runs on `loop` and raises its events there; the loop must outlive the socket.
 // Not thread-safe: use it on the loop's thread only.
-VEXCOMM_EXPORT std::shared_ptr<ProxySocket> CreateTlsSocket(MessageLoop& loop,
-                                                            SocketOptions options);
+std::shared_ptr<ProxySocket> CreateTlsSocket(MessageLoop& loop, SocketOptions options);
 
 // The error number CheckCertificate raises for a certificate the verifier did not accept, so
 // that a sink which lets a failed check end its handler refuses the certificate.
