@@ -124,6 +124,10 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
   // Thread-safe: cancels the running Send from another thread.
   void PostCancelSend();
 
+  // Inside a NeueDatei or Delete handler: the host could not take this file. The run ends after
+  // the handler, DateiNr stays before the file so the next run fetches it again.
+  void RefuseFile(std::string reason);
+
   // Events: Dispatch sinks are invoked by the dispatch ids above; C++ hosts may use the typed
   // handlers. Handlers run synchronously inside Send.
   automation::EventSource& Events() { return events_; }

@@ -56,6 +56,7 @@ std::span<const services::ReplyHandlerEntry> ReplyHandlers() {
 void Run(Module::State& state) {
   auto& run = state.run;
   run.fehler->Code = vcerrNoError;
+  run.file_refused.reset();
   int32_t m = run.modus;
   run.operations[1] = m == vexCommCheckNew ? VexCommGetNew : m;
   run.operations[2] = VexCommNone;
@@ -82,6 +83,10 @@ void Dispatch(Module::State& state) {
 
 void Advance(Module::State& state) {
   auto& run = state.run;
+  if (run.file_refused) {
+    Close(state);  // fetching on would move the server past the refused file
+    return;
+  }
   int32_t entry = services::CurrentEntry(run);
   if (run.modus == VexCommGetNew) {
     if (run.remaining_files > 0) {

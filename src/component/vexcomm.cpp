@@ -225,6 +225,11 @@ void VexComm::PostCancelSend() {
   });
 }
 
+void VexComm::RefuseFile(std::string reason) {
+  auto& run = state_->run;
+  if (run.in_file_handler) run.file_refused = std::move(reason);
+}
+
 // ---- relays and events ----------------------------------------------------------------------
 
 void VexComm::RelayNeueDatei() {

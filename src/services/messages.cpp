@@ -57,6 +57,9 @@ void VerarbeiteAINEW(RunState& state) {
 
 void VerarbeiteDatei(RunState& state) {
   const auto& e = *state.elements;
+  const int32_t datei_nr_before = state.user.DateiNr;
+  const int32_t remaining_before = state.remaining_files;
+  const int32_t progress_before = state.progress_counter;
   TrapStep(state, [&] { Log(state, "Datei: ", e.Item(5)); });
   TrapStep(state, [&] { state.user.DateiNr = transport::ReadReplyInt32(e.Item(4)); });
   TrapStep(state, [&] {
@@ -64,6 +67,8 @@ void VerarbeiteDatei(RunState& state) {
     state.progress_counter += 1;
   });
   bool is_delete = platform::ToUpper(e.Item(6)) == "DELETE";
+  state.file_refused.reset();
+  state.in_file_handler = true;
   if (is_delete) {
     TrapStep(state, [&] {
       if (state.raise_delete) state.raise_delete();
@@ -72,6 +77,15 @@ void VerarbeiteDatei(RunState& state) {
     TrapStep(state, [&] {
       if (state.raise_neue_datei) state.raise_neue_datei();
     });
+  }
+  state.in_file_handler = false;
+  if (state.file_refused) {
+    // Not taken: the server keeps it for the next run.
+    state.user.DateiNr = datei_nr_before;
+    state.remaining_files = remaining_before;
+    state.progress_counter = progress_before;
+    state.fehler->Code = vcerrOther;
+    state.fehler->Text = "Datei nicht angenommen: " + *state.file_refused;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,10 @@ struct RunState {
   int32_t remaining_files = 0;
   int32_t announced_files = 0;
   config::clsUserDaten user;  // identity record (persistent)
+  // Set while the host's NeueDatei or Delete handler runs; the host may refuse the file then,
+  // with a reason, and the run ends after it with DateiNr before the file.
+  bool in_file_handler = false;
+  std::optional<std::string> file_refused;
 
   // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
   // the two relays of a file reply, and ends the wait without a request (operation 15).

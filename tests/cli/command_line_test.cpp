@@ -93,6 +93,14 @@ TEST(CommandLine, ConnectToAndProxyFollowCurlsForms) {
   }
   EXPECT_EQ(cli::ParseHostPort("[::1]:3128", "--proxy"), std::make_pair(std::string("::1"), 3128u));
   EXPECT_THROW(cli::ParseHostPort("proxy:0", "--proxy"), UsageError);
+  for (const char* secret : {"vex:geheim@proxy:3128", "vex:geheim@proxy", "geheim@[::1]:1"}) {
+    try {
+      cli::ParseHostPort(secret, "--proxy");
+      ADD_FAILURE() << "accepted a proxy with credentials";
+    } catch (const UsageError& e) {
+      EXPECT_THAT(e.what(), ::testing::Not(::testing::HasSubstr("geheim"))) << e.what();
+    }
+  }
   EXPECT_EQ(cli::ParseSeconds("1.5", "t"), 1500);
   EXPECT_EQ(cli::ParseSeconds("0", "t"), 0);
   EXPECT_THROW(cli::ParseSeconds("-1", "t"), UsageError);

@@ -1,7 +1,9 @@
 #include "received_files.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "support/temp_dir.h"
@@ -59,48 +61,88 @@ std::string Read(const std::filesystem::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(ReceivedFiles, OneFilePerNumberAndDeletionsTouchOnlyTheirNumber) {
+TEST(ReceivedFiles, ReplacesAndRemovesOnlyWhatItSaved) {
   TempDir dir;
-  const ReceivedFiles files(dir.path() / "out");
-  files.Prepare();
-  files.Save(1, "a.txt", "eins");
-  files.Save(18, "b.txt", "achtzehn");
-  files.Save(180, "c.txt", "hundertachtzig");
-  // The name the server sent is never used as it stands.
-  EXPECT_EQ(files.Save(2, "../../x", "zwei"), dir.path() / "out" / SafeFileName(2, "../../x"));
-  // The same number again under another name replaces the earlier file.
-  EXPECT_EQ(files.Save(1, "neu.txt", "eins neu"), dir.path() / "out" / "1-neu.txt");
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out" / "1-a.txt"));
-  EXPECT_EQ(Read(dir.path() / "out" / "1-neu.txt"), "eins neu");
-
-  EXPECT_EQ(files.Remove(18), dir.path() / "out" / "18-b.txt");
+  const auto out = dir.path() / "out";
+  // The user's own files, with the numbers and even the names of files that will come.
+  const auto contract = dir.WriteFile("out/18-vertrag.pdf", "privat");
+  const auto same_name = dir.WriteFile("out/1-a.txt", "auch privat");
+  const auto victim = dir.WriteFile("victim", "bleibt");
+  std::filesystem::create_symlink(victim, out / "5-x");
+  {
+    ReceivedFiles files(out);
+    EXPECT_EQ(files.Save(1, "a.txt", "eins"), out / "1-a-2.txt");
+    EXPECT_EQ(files.Save(5, "x", "fünf"), out / "5-x-2");
+    files.Save(18, "b.txt", "achtzehn");
+    files.Save(180, "c.txt", "hundertachtzig");
+    // The name the server sent is never used as it stands.
+    EXPECT_EQ(files.Save(2, "../../x", "zwei"), out / SafeFileName(2, "../../x"));
+    // The same number again replaces the file saved under it, under the new name.
+    EXPECT_EQ(files.Save(1, "neu.txt", "eins neu"), out / "1-neu.txt");
+    EXPECT_FALSE(std::filesystem::exists(out / "1-a-2.txt"));
+    EXPECT_EQ(files.Save(1, "neu.txt", "eins neuer"), out / "1-neu.txt");
+  }
+  // A later run knows what an earlier one saved.
+  ReceivedFiles files(out);
+  EXPECT_EQ(files.Remove(18), out / "18-b.txt");
   EXPECT_EQ(files.Remove(18), std::nullopt);
-  EXPECT_EQ(files.Remove(7), std::nullopt);
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "out" / "1-neu.txt"));
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "out" / "180-c.txt"));
+  EXPECT_EQ(files.Remove(6), std::nullopt);
+  EXPECT_EQ(files.Remove(5), out / "5-x-2");
+  EXPECT_EQ(Read(out / "1-neu.txt"), "eins neuer");
+  EXPECT_TRUE(std::filesystem::exists(out / "180-c.txt"));
+  EXPECT_EQ(Read(contract), "privat");
+  EXPECT_EQ(Read(same_name), "auch privat");
+  EXPECT_TRUE(std::filesystem::is_symlink(out / "5-x"));
+  EXPECT_EQ(Read(victim), "bleibt");
 }
 
-TEST(ReceivedFiles, ReplacesAPlantedLinkInsteadOfWritingThroughIt) {
+TEST(ReceivedFiles, PrivateFilesAndFoldersAndNoStaleTemps) {
   TempDir dir;
-  const auto victim = dir.WriteFile("victim", "bleibt");
-  const ReceivedFiles files(dir.path() / "out");
-  files.Prepare();
-  std::filesystem::create_symlink(victim, dir.path() / "out" / "5-x");
-  files.Save(5, "x", "neu");
-  EXPECT_EQ(Read(victim), "bleibt");
-  EXPECT_FALSE(std::filesystem::is_symlink(dir.path() / "out" / "5-x"));
-  EXPECT_EQ(Read(dir.path() / "out" / "5-x"), "neu");
-  // A link of another name is no file of that number: a deletion leaves it and its target.
-  std::filesystem::create_symlink(victim, dir.path() / "out" / "6-y");
-  EXPECT_EQ(files.Remove(6), std::nullopt);
-  EXPECT_EQ(Read(victim), "bleibt");
+  const auto out = dir.path() / "neu" / "out";
+  struct Case {
+    std::string name;
+    bool old;
+    bool stays;
+  };
+  const std::vector<Case> temps = {
+      {".vexcomm-999999999-Ab12Cd", false, false},                         // its writer is gone
+      {".vexcomm-" + std::to_string(::getpid()) + "-Ab12Cd", true, true},  // still writing
+      {".vexcomm-Ab12Cd", true, false},
+      {".vexcomm-Xy34Zw", false, true},
+      {"7-.vexcomm-1-a", true, true},
+  };
+  for (const auto& t : temps) {
+    dir.WriteFile("neu/out/" + t.name, "x");
+    if (t.old) {
+      std::filesystem::last_write_time(
+          out / t.name, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+    }
+  }
+  std::filesystem::permissions(out, std::filesystem::perms::all);
+  ReceivedFiles files(out);
+  const auto saved = files.Save(1, "a.txt", "eins");
+  for (const auto& t : temps) EXPECT_EQ(std::filesystem::exists(out / t.name), t.stays) << t.name;
+  using std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status(saved).permissions(), perms::owner_read | perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(out).permissions(), perms::all);  // the user's, as it was
+
+  ReceivedFiles fresh(dir.path() / "neu" / "a" / "b");
+  fresh.Prepare();
+  for (const auto& made : {dir.path() / "neu" / "a", dir.path() / "neu" / "a" / "b"}) {
+    EXPECT_EQ(std::filesystem::status(made).permissions(), perms::owner_all) << made;
+  }
 }
 
 TEST(ReceivedFiles, FailsLoudlyWhenTheFolderCannotBeUsed) {
   TempDir dir;
   const auto blocker = dir.WriteFile("file", "");
   EXPECT_THROW(ReceivedFiles(blocker).Prepare(), std::runtime_error);
-  EXPECT_THROW(ReceivedFiles(dir.path() / "missing").Save(1, "a", "b"), std::runtime_error);
+  // The record cannot be written: the file is not kept either, and nothing is recorded.
+  std::filesystem::create_directories(dir.path() / "out" / ReceivedFiles::kRecordName);
+  ReceivedFiles files(dir.path() / "out");
+  EXPECT_THROW(files.Save(1, "a", "b"), std::runtime_error);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out" / "1-a"));
+  EXPECT_EQ(files.Remove(1), std::nullopt);
 }
 
 TEST(ParseFileNumber, ReadsTheLeadingWholeNumber) {

@@ -58,7 +58,7 @@ void ExpectJsonLines(const CliRun& run, const std::string& label) {
                   (Strings{"event", "DateiNummer", "DateiName", "Typ", "VonDatum", "BisDatum",
                            "AnzeigeDauer", "Wichtigkeit", "Titel", "URL", "Datei"}));
       } else if (event == "Delete") {
-        EXPECT_EQ(CliTest::Keys(line), (Strings{"event", "DeleteArray"}));
+        EXPECT_EQ(CliTest::Keys(line), (Strings{"event", "DeleteArray", "removed"}));
       } else {
         EXPECT_EQ(CliTest::Keys(line), (Strings{"event", "Anzahl"})) << label;
         EXPECT_EQ(event, "NochAufServer") << label;
@@ -210,6 +210,9 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
 
 TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   StartServer(StandardScenario());
+  // The user's own files, under the numbers (one even under the name) that the server sends.
+  const std::set<std::string> own = {"1-brief.txt", "1-vertrag.pdf", "3-notizen.txt"};
+  for (const auto& name : own) tmp.WriteFile("out/" + name, "privat " + name);
   const CliRun run = Run({"--json", "get-new"});
   ASSERT_EQ(run.status, 0) << run.err;
   Strings events;
@@ -229,12 +232,71 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
       "AnzeigeDauer":7,"Wichtigkeit":2,"Titel":"Liste","URL":"www.example.test/liste",
       "Datei":"a;b\r\n1;2\r\n"})"));
   EXPECT_EQ((*deletion)["DeleteArray"], OrderedJson::parse(R"([null,"1"])"));
+  EXPECT_EQ((*deletion)["removed"], (out / "1-brief-2.txt").string());
   // File 1 came and was withdrawn in the same run; file 2 stays with its exact content.
-  EXPECT_EQ(FolderEntries(out), (std::set<std::string>{"2-liste.csv"}));
+  auto expected = own;
+  expected.insert({"2-liste.csv", ".vexcomm-saved"});
+  EXPECT_EQ(FolderEntries(out), expected);
   EXPECT_EQ(ReadFile(out / "2-liste.csv"), "a;b\r\n1;2\r\n");
+  for (const auto& name : own) EXPECT_EQ(ReadFile(out / name), "privat " + name);
 
   const CliRun again = Run({"--json", "user", "show"});
   EXPECT_EQ(again.lines.at(0)["user"]["DateiNr"], 3);
+
+  // The deletion notice again, now for a file that is not saved: nothing goes, and it says so.
+  ASSERT_EQ(Run({"user", "set", "--datei-nr", "2"}).status, 0);
+  const CliRun repeat = Run({"get-new"});
+  EXPECT_EQ(repeat.status, 0) << repeat.err;
+  EXPECT_THAT(repeat.err, HasSubstr("no file saved here under number 1: none removed"));
+  EXPECT_EQ(FolderEntries(out), expected);
+}
+
+TEST_F(CliTest, AFileThatCannotBeSavedStaysOnTheServerForTheNextRun) {
+  StartServer(StandardScenario());
+  // A read-only folder, and a record that cannot be replaced even by root.
+  std::filesystem::create_directories(out / ".vexcomm-saved");
+  std::filesystem::permissions(
+      out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  CliRun run = Run({"--json", "get-new"});
+  EXPECT_EQ(run.status, 1) << run.err;
+  ASSERT_GE(run.lines.size(), 2u) << run.out;
+  const auto& fehler = run.lines.back()["result"]["Fehler"];
+  EXPECT_EQ(fehler["Code"], 2);
+  EXPECT_THAT(fehler["Text"].get<std::string>(), ::testing::StartsWith("Datei nicht angenommen: "));
+  EXPECT_EQ(run.lines[run.lines.size() - 2],
+            OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":3})"));
+  EXPECT_EQ(NewRequests().size(), 2u);  // no AKGET after the refused file
+  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["user"]["DateiNr"], 0);
+
+  std::filesystem::permissions(out, std::filesystem::perms::owner_all);
+  std::filesystem::remove(out / ".vexcomm-saved");
+  run = Run({"--json", "get-new"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(NewRequests().front(), "VEXMSG:2:AKNEW:11122233:4711:0:5:MSGEND");
+  EXPECT_EQ(ReadFile(out / "2-liste.csv"), "a;b\r\n1;2\r\n");
+  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["user"]["DateiNr"], 3);
+}
+
+TEST_F(CliTest, ServerTextReachesTheTerminalDisarmed) {
+  json scenario = json::parse(R"({
+    "installations": [{"blz": "11122233", "kundennr": "4711", "files": [
+      {"nr": 1, "name": "n\u001b[2J.txt", "typ": "txt", "titel": "\u001b]0;x\u0007T\u00c2\u009b",
+       "content": "c"}]}],
+    "rules": [{"code": "AKTGA", "raw": "VEXMSG:2:AIERR:9999:\u001b[31mkaputt:MSGEND"}]})");
+  StartServer(scenario);
+  struct Case {
+    Strings args;
+    int status;
+    std::string shown;  // in standard output or error
+  };
+  for (const Case& c : {Case{{"--verbose", "get-new"}, 0, "\\x1b]0;x\\x07T"},
+                        Case{{"--verbose", "tagesgeld"}, 1, "\\x1b[31mkaputt"}}) {
+    const CliRun run = Run(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args.back() << run.err;
+    EXPECT_THAT(run.out + run.err, HasSubstr(c.shown)) << c.args.back();
+    EXPECT_EQ((run.out + run.err).find('\x1b'), std::string::npos) << c.args.back();
+    EXPECT_EQ((run.out + run.err).find('\x07'), std::string::npos) << c.args.back();
+  }
 }
 
 // The parsers' own tests hold their messages; here each kind of input fails the same way.
@@ -280,25 +342,28 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   EXPECT_EQ(server->ConnectionCount(), 0u);
 }
 
-TEST_F(CliTest, CtrlCEndsTheRunWithBenutzerAbbruch) {
+TEST_F(CliTest, SignalsEndTheRunWithBenutzerAbbruch) {
   json scenario = StandardScenario();
   scenario["rules"] = json::array({json{{"code", "AKNEW"}, {"silent", true}}});
   StartServer(scenario);
   auto args = Globals();
   args.insert(args.end(), {"--json", "get-new"});
-  ChildProcess child(Binary(), args, {{"HOME", tmp.path().string()}});
-  // The operation name comes before the connection is made: the run is under way.
-  ASSERT_TRUE(child.WaitForLine(
-      [](const std::string& line) { return line.find("\"callback\"") != std::string::npos; },
-      std::chrono::seconds(30)))
-      << child.err();
-  child.Signal(SIGINT);
-  EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 1) << child.err();
-  const auto lines = ParseLines(child.out());
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.back(), OrderedJson::parse(R"({"result":{"Fehler":{"Code":2,
-      "Text":"Benutzer-Abbruch"},"Modus":2}})"));
-  EXPECT_EQ(lines[lines.size() - 2], OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":0})"));
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    ChildProcess child(Binary(), args, {{"HOME", tmp.path().string()}});
+    // The operation name comes before the connection is made: the run is under way.
+    ASSERT_TRUE(child.WaitForLine(
+        [](const std::string& line) { return line.find("\"callback\"") != std::string::npos; },
+        std::chrono::seconds(30)))
+        << child.err();
+    child.Signal(signal_number);
+    EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 1) << signal_number << child.err();
+    const auto lines = ParseLines(child.out());
+    ASSERT_GE(lines.size(), 2u) << signal_number;
+    EXPECT_EQ(lines.back(), OrderedJson::parse(R"({"result":{"Fehler":{"Code":2,
+        "Text":"Benutzer-Abbruch"},"Modus":2}})"));
+    EXPECT_EQ(lines[lines.size() - 2],
+              OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":0})"));
+  }
 }
 
 TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {

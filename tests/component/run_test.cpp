@@ -141,6 +141,45 @@ TEST_F(RunTest, CancelInsideAnEventKeepsWhatArrived) {
   EXPECT_EQ(run().user.DateiNr, 18);
 }
 
+TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
+  struct Case {
+    int refuse_at;  // index of the event whose handler refuses; -1: refused outside a handler
+    int32_t datei_nr;
+    int32_t waiting;
+    std::size_t requests;
+  };
+  for (const Case c : {Case{0, 17, 3, 2}, Case{1, 18, 2, 3}, Case{-1, 20, 0, 4}}) {
+    Restart();
+    Attach(*vc);
+    run().user.DateiNr = 17;
+    int seen = 0;
+    auto refuse = [&] {
+      if (seen++ == c.refuse_at) vc->RefuseFile("kein Platz");
+    };
+    on_file = [&](const NeueDateiEvent&) { refuse(); };
+    vc->OnDelete([&](const automation::VariantArray&) { refuse(); });
+    ServeFiles({FileFrame(18, "a.txt", "eins"), FileFrame(19, "", "", "DELETE", "18"),
+                FileFrame(20, "c.txt", "drei")},
+               18);
+    vc->RefuseFile("vorher");
+    vc->SetModus(VexCommGetNew);
+    vc->Send();
+    vc->RefuseFile("nachher");
+    const bool refused = c.refuse_at >= 0;
+    EXPECT_EQ(vc->Fehler()->Code, refused ? vcerrOther : vcerrNoError) << c.refuse_at;
+    if (refused) {
+      EXPECT_EQ(vc->Fehler()->Text, "Datei nicht angenommen: kein Platz");
+    }
+    EXPECT_EQ(events.noch.back(), c.waiting) << c.refuse_at;
+    EXPECT_EQ(run().progress_counter, 3 - c.waiting) << c.refuse_at;
+    EXPECT_EQ(sock->sent.size(), c.requests) << c.refuse_at;
+    EXPECT_EQ(sock->calls.back(), "Close") << c.refuse_at;
+    Restart();
+    EXPECT_EQ(run().user.DateiNr, c.datei_nr) << c.refuse_at;
+  }
+  on_file = nullptr;
+}
+
 TEST_F(RunTest, SocketErrorsEndOrKeepTheRunByCodeAndAttempt) {
   struct Case {
     std::string code;

@@ -432,6 +432,11 @@ ConnectTo ParseConnectTo(std::string_view text) {
 }
 
 std::pair<std::string, unsigned> ParseHostPort(std::string_view text, std::string_view what) {
+  if (text.find('@') != std::string_view::npos) {
+    // Never echoed: it may hold a password.
+    throw UsageError(std::string(what) +
+                     " wants HOST:PORT without user or password (see --proxy-user)");
+  }
   const auto parts = SplitHostParts(text);
   if (parts.size() != 2 || parts[0].empty()) {
     throw UsageError(std::string(what) + " wants HOST:PORT, not \"" + std::string(text) + "\"");

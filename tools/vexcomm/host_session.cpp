@@ -73,12 +73,12 @@ void HostSession::OnNeueDatei(const NeueDateiEvent& e) {
   current_.events += 1;
   std::string saved;
   try {
-    files_.Prepare();
     saved = files_.Save(e.DateiNummer, e.DateiName, e.Datei).string();
     current_.files_saved += 1;
   } catch (const std::exception& failure) {
+    // The run stops here and the server keeps the file for the next one.
     current_.save_failures += 1;
-    output_.Note(failure.what());
+    vc_->RefuseFile(failure.what());
   }
   if (output_.json()) {
     output_.Emit(Json{{"event", "NeueDatei"},
@@ -104,9 +104,12 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
   current_.events += 1;
   std::optional<std::filesystem::path> removed;
   std::string number_text = array.size() > 1 ? array[1].ToString() : std::string();
-  if (auto number = ParseFileNumber(number_text)) {
-    removed = files_.Remove(*number);
+  try {
+    if (auto number = ParseFileNumber(number_text)) removed = files_.Remove(*number);
     if (removed) current_.files_deleted += 1;
+  } catch (const std::exception& failure) {
+    current_.save_failures += 1;
+    vc_->RefuseFile(failure.what());
   }
   if (output_.json()) {
     Json entries = Json::array();
@@ -117,11 +120,14 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
         entries.push_back(v.ToString());
       }
     }
-    output_.Emit(Json{{"event", "Delete"}, {"DeleteArray", std::move(entries)}});
+    output_.Emit(Json{{"event", "Delete"},
+                      {"DeleteArray", std::move(entries)},
+                      {"removed", removed ? Json(removed->string()) : Json(nullptr)}});
     return;
   }
   output_.Result("Gelöscht: Datei " + number_text +
                  (removed ? " (" + removed->string() + " entfernt)" : std::string()));
+  if (!removed) output_.Note("no file saved here under number " + number_text + ": none removed");
 }
 
 void HostSession::OnNochAufServer(int32_t anzahl) {
@@ -166,11 +172,9 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
   std::string shown = text.str();
   if (!shown.empty() && shown.back() == '\n') shown.pop_back();
   if (!shown.empty() && result.ok()) output.Result(shown);
-  if (!result.ok() && result.save_failures == 0) {
+  if (!result.ok()) {
     output.Note("the run ended with Fehler.Code " + std::to_string(result.code) +
                 (result.text.empty() ? std::string() : ": " + result.text));
-  } else if (!result.ok()) {
-    output.Note(std::to_string(result.save_failures) + " received file(s) could not be saved");
   }
 }
 

@@ -34,6 +34,31 @@ std::string WithoutFinalBlank(const std::string& line) {
 
 }  // namespace
 
+std::string EscapeControls(std::string_view text, bool keep_newlines) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // C0, DEL, and C1 written in UTF-8 (0xC2 0x80..0x9F), which terminals also obey.
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+    if ((c < 0x20 && !(keep_newlines && c == '\n')) || c == 0x7F || c1) {
+      const std::size_t count = c1 ? 2 : 1;
+      for (std::size_t k = 0; k < count; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        shown += "\\x";
+        shown += kHex[b >> 4];
+        shown += kHex[b & 0xF];
+      }
+      i += count - 1;
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
+}
+
 std::string JsonLine(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -59,7 +84,7 @@ void Output::Callback(int kind, const std::string& text) {
     case 0:
       if (verbose_) {
         ClearBar();
-        err_ << WithoutFinalBlank(text) << "\n";
+        err_ << EscapeControls(WithoutFinalBlank(text)) << "\n";
         Draw();
       }
       break;
@@ -89,7 +114,7 @@ void Output::MessageBox(const std::string& title, const std::string& text) {
     return;
   }
   ClearBar();
-  err_ << "[" << title << "] " << text << "\n";
+  err_ << "[" << EscapeControls(title) << "] " << EscapeControls(text) << "\n";
   err_.flush();
   Draw();
 }
@@ -102,14 +127,14 @@ void Output::Emit(const Json& value) {
 void Output::Result(std::string_view line) {
   if (json_) return;
   ClearBar();
-  out_ << line << "\n";
+  out_ << EscapeControls(line, true) << "\n";
   out_.flush();
   Draw();
 }
 
 void Output::Note(std::string_view line) {
   ClearBar();
-  err_ << "vexcomm: " << line << "\n";
+  err_ << "vexcomm: " << EscapeControls(line) << "\n";
   err_.flush();
   Draw();
 }
@@ -143,7 +168,7 @@ void Output::Draw() {
   const std::string percent = std::to_string(static_cast<int>(percent_));
   line += std::string(3 - std::min<std::size_t>(3, percent.size()), ' ') + percent + "%";
   if (!status_.empty() && status_ != name_) line += "  " + status_;
-  err_ << "\r\x1b[K" << Utf8Truncate(line, static_cast<std::size_t>(width - 1));
+  err_ << "\r\x1b[K" << Utf8Truncate(EscapeControls(line), static_cast<std::size_t>(width - 1));
   err_.flush();
   bar_shown_ = true;
 }

@@ -10,6 +10,10 @@ namespace vexcomm::cli {
 
 using Json = nlohmann::ordered_json;
 
+// Text from the server as a terminal shows it: control characters written out ("\x1b"), so no
+// escape sequence in a title or message can act on the terminal.
+std::string EscapeControls(std::string_view text, bool keep_newlines = false);
+
 // One JSON value as one line of text; text that is not UTF-8 is replaced, never an error.
 std::string JsonLine(const Json& value);
 

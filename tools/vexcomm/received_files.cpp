@@ -1,14 +1,19 @@
 #include "received_files.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 namespace vexcomm::cli {
 namespace {
@@ -51,18 +56,53 @@ bool IsUnsafe(char32_t cp) {
          cp == 0xFFFD || cp == 0x2028 || cp == 0x2029;
 }
 
-// Read once: the only way to read the mask is to set it, for a moment, process-wide.
-mode_t ProcessUmask() {
-  static const mode_t mask = [] {
-    const mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
-  }();
-  return mask;
-}
-
 std::string Errno(const std::string& what, const std::filesystem::path& path) {
   return what + " " + path.string() + ": " + std::strerror(errno);
+}
+
+constexpr std::string_view kTempPrefix = ".vexcomm-";
+
+// ".vexcomm-<pid>-": a later run can tell whether the writer of a temp file still lives.
+std::string TempPrefix() {
+  return std::string(kTempPrefix) + std::to_string(::getpid()) + "-";
+}
+
+// Temp files whose writer is gone (or, for those without a pid, older than an hour).
+void RemoveStaleTemps(const std::filesystem::path& dir) {
+  std::error_code ec;
+  const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kTempPrefix, 0) != 0 || name == ReceivedFiles::kRecordName) continue;
+    if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) continue;
+    const std::string_view rest = std::string_view(name).substr(kTempPrefix.size());
+    long pid = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    const bool has_pid = error == std::errc() && end != rest.data() && *end == '-' && pid > 0;
+    const bool stale = has_pid ? ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH
+                               : entry.last_write_time(ec) < hour_ago && !ec;
+    if (stale) ::unlink(entry.path().c_str());
+  }
+}
+
+// "<number>\t<file name>" lines; a line naming anything but a plain file of its number in the
+// folder is dropped, so a damaged record can never point elsewhere.
+std::map<int32_t, std::string> ReadRecord(const std::filesystem::path& record) {
+  std::map<int32_t, std::string> saved;
+  std::ifstream in(record, std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    int32_t number = 0;
+    const auto [end, error] = std::from_chars(line.data(), line.data() + tab, number);
+    if (error != std::errc() || end != line.data() + tab) continue;
+    const std::string file = line.substr(tab + 1);
+    if (file.rfind(std::to_string(number) + "-", 0) != 0 || file.find('/') != std::string::npos) {
+      continue;
+    }
+    saved[number] = file;
+  }
+  return saved;
 }
 
 }  // namespace
@@ -101,20 +141,32 @@ std::optional<int32_t> ParseFileNumber(std::string_view text) {
   return value;
 }
 
-void ReceivedFiles::Prepare() const {
-  std::error_code ec;
-  std::filesystem::create_directories(dir_, ec);
-  if (ec || !std::filesystem::is_directory(dir_)) {
-    throw std::runtime_error("cannot use " + dir_.string() + " for received files" +
-                             (ec ? ": " + ec.message() : std::string(": not a folder")));
+void ReceivedFiles::Prepare() {
+  if (prepared_) return;
+  // Only the folders made here are made private; an existing one keeps the user's choice.
+  std::vector<std::filesystem::path> missing;
+  for (auto p = dir_; !p.empty() && !std::filesystem::exists(p); p = p.parent_path()) {
+    missing.push_back(p);
+    if (p == p.parent_path()) break;
   }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
+      throw std::runtime_error(Errno("cannot create", *it));
+    }
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir_, ec)) {
+    throw std::runtime_error("cannot use " + dir_.string() + " for received files: not a folder");
+  }
+  RemoveStaleTemps(dir_);
+  saved_ = ReadRecord(dir_ / std::string(kRecordName));
+  prepared_ = true;
 }
 
-std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
-                                          std::string_view content) const {
-  const std::filesystem::path target = dir_ / SafeFileName(number, name);
-  std::string temp = (dir_ / ".vexcomm-XXXXXX").string();
-  const int fd = ::mkstemp(temp.data());
+std::string ReceivedFiles::WriteTemp(std::string_view content,
+                                     const std::filesystem::path& target) const {
+  std::string temp = (dir_ / TempPrefix()).string() + "XXXXXX";
+  const int fd = ::mkstemp(temp.data());  // 0600
   if (fd < 0) throw std::runtime_error(Errno("cannot write in", dir_));
   bool ok = true;
   for (std::size_t done = 0; ok && done < content.size();) {
@@ -125,37 +177,89 @@ std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
   }
   // The server moves on past this file for good: it must be on disk before we say so.
   ok = ok && ::fsync(fd) == 0;
-  ok = ok && ::fchmod(fd, 0666 & ~ProcessUmask()) == 0;
   const std::string failure = ok ? std::string() : Errno("cannot write", target);
   ::close(fd);
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-    const std::string message = Errno("cannot write", target);
-    ::unlink(temp.c_str());
-    throw std::runtime_error(message);
-  }
   if (!ok) {
     ::unlink(temp.c_str());
     throw std::runtime_error(failure);
   }
-  RemoveNumber(number, target, nullptr);
-  return target;
+  return temp;
 }
 
-std::optional<std::filesystem::path> ReceivedFiles::Remove(int32_t number) const {
-  std::optional<std::filesystem::path> removed;
-  RemoveNumber(number, {}, &removed);
-  return removed;
+std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
+                                          std::string_view content) {
+  Prepare();
+  const std::string wanted = SafeFileName(number, name);
+  const auto earlier = saved_.find(number);
+  const std::optional<std::string> previous =
+      earlier == saved_.end() ? std::nullopt : std::optional<std::string>(earlier->second);
+  const std::string temp = WriteTemp(content, dir_ / wanted);
+  std::string placed;
+  if (previous == wanted) {
+    if (::rename(temp.c_str(), (dir_ / wanted).c_str()) == 0) placed = wanted;
+  } else {
+    // A file of that name that is not ours stays: the new one goes beside it.
+    const std::filesystem::path stem = std::filesystem::path(wanted).stem();
+    const std::string extension = std::filesystem::path(wanted).extension().string();
+    for (int n = 1; n <= 100 && placed.empty(); ++n) {
+      const std::string candidate =
+          n == 1 ? wanted : stem.string() + "-" + std::to_string(n) + extension;
+      if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, (dir_ / candidate).c_str(),
+                      RENAME_NOREPLACE) == 0) {
+        placed = candidate;
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+  }
+  if (placed.empty()) {
+    const std::string message = Errno("cannot write", dir_ / wanted);
+    ::unlink(temp.c_str());
+    throw std::runtime_error(message);
+  }
+  saved_[number] = placed;
+  try {
+    WriteRecord();
+  } catch (...) {
+    // Unrecorded, the new file could never be replaced or removed: take it back.
+    ::unlink((dir_ / placed).c_str());
+    if (previous) {
+      saved_[number] = *previous;
+    } else {
+      saved_.erase(number);
+    }
+    throw;
+  }
+  if (previous && *previous != placed) ::unlink((dir_ / *previous).c_str());
+  return dir_ / placed;
 }
 
-void ReceivedFiles::RemoveNumber(int32_t number, const std::filesystem::path& keep,
-                                 std::optional<std::filesystem::path>* removed) const {
-  const std::string prefix = std::to_string(number) + "-";
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
-    const std::string file = entry.path().filename().string();
-    if (file.rfind(prefix, 0) != 0 || entry.path() == keep) continue;
-    if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) continue;
-    if (std::filesystem::remove(entry.path(), ec) && removed) *removed = entry.path();
+std::optional<std::filesystem::path> ReceivedFiles::Remove(int32_t number) {
+  if (!prepared_) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir_, ec)) return std::nullopt;  // nothing saved yet
+    Prepare();
+  }
+  const auto it = saved_.find(number);
+  if (it == saved_.end()) return std::nullopt;
+  const std::filesystem::path path = dir_ / it->second;
+  const bool gone = ::unlink(path.c_str()) == 0;
+  if (!gone && errno != ENOENT) throw std::runtime_error(Errno("cannot remove", path));
+  saved_.erase(it);
+  WriteRecord();
+  if (!gone) return std::nullopt;  // the user removed it already
+  return path;
+}
+
+void ReceivedFiles::WriteRecord() const {
+  std::string text;
+  for (const auto& [number, file] : saved_) text += std::to_string(number) + "\t" + file + "\n";
+  const std::filesystem::path record = dir_ / std::string(kRecordName);
+  const std::string temp = WriteTemp(text, record);
+  if (::rename(temp.c_str(), record.c_str()) != 0) {
+    const std::string message = Errno("cannot write", record);
+    ::unlink(temp.c_str());
+    throw std::runtime_error(message);
   }
 }
 

@@ -31,6 +31,7 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
   sigemptyset(&impl_->set);
   sigaddset(&impl_->set, SIGINT);
   sigaddset(&impl_->set, SIGTERM);
+  sigaddset(&impl_->set, SIGHUP);  // a closed terminal or session: cancel as cleanly
   sigaddset(&impl_->set, kWake);
   pthread_sigmask(SIG_BLOCK, &impl_->set, nullptr);
   impl_->thread = std::thread([impl = impl_] {

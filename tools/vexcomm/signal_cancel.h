@@ -4,8 +4,8 @@
 
 namespace vexcomm::cli {
 
-// Ctrl-C (SIGINT) and SIGTERM without a signal handler: both are blocked in every thread and a
-// thread of their own takes them with sigwait, so the library is never entered from a handler.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP without a signal handler: all are blocked in every thread and
+// a thread of their own takes them with sigwait, so the library is never entered from a handler.
 // The first signal during a run calls the cancel function (which posts CancelSend to the run's
 // loop); a signal outside a run, or a second one, ends the program at once with 128 + signal.
 class SignalCancel {
