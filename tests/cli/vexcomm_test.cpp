@@ -209,14 +209,20 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
 }
 
 TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
-  StartServer(StandardScenario());
+  auto scenario = StandardScenario();
+  scenario["installations"][0]["files"].push_back({{"nr", 4}, {"name", "leer.txt"}});
+  StartServer(scenario);
   const CliRun run = Run({"--json", "get-new"});
   ASSERT_EQ(run.status, 0) << run.err;
   Strings events;
   for (const auto& line : run.lines) {
     if (line.contains("event")) events.push_back(line["event"]);
   }
-  EXPECT_EQ(events, (Strings{"NeueDatei", "NeueDatei", "Delete", "NochAufServer"}));
+  EXPECT_EQ(events, (Strings{"NeueDatei", "NeueDatei", "Delete", "Skipped", "NochAufServer"}));
+  // A file without content is counted by the server: the host is told, not left to guess.
+  EXPECT_THAT(run.lines, ::testing::Contains(OrderedJson::parse(
+                             R"({"event":"Skipped","DateiNummer":4,"DateiName":"leer.txt"})")));
+  EXPECT_THAT(run.err, HasSubstr("Warnung: Datei 4 (leer.txt) ohne Inhalt übersprungen"));
   const OrderedJson* second = nullptr;
   const OrderedJson* deletion = nullptr;
   for (const auto& line : run.lines) {
@@ -234,7 +240,7 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   EXPECT_EQ(ReadFile(out / "2-liste.csv"), "a;b\r\n1;2\r\n");
 
   const CliRun again = Run({"--json", "user", "show"});
-  EXPECT_EQ(again.lines.at(0)["user"]["DateiNr"], 3);
+  EXPECT_EQ(again.lines.at(0)["user"]["DateiNr"], 4);
 }
 
 // The parsers' own tests hold their messages; here each kind of input fails the same way.
