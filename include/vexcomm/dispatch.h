@@ -116,6 +116,8 @@ class VEXCOMM_EXPORT EventSource {
   bool HasSinks() const noexcept { return !sinks_.empty(); }
   // Calls every sink with the event's dispatch id; sinks may change by-reference arguments.
   void Raise(DispId id, Args args);
+  // The same for the handlers only: an event of the C++ surface that late-bound sinks do not know.
+  void RaiseToHandlers(DispId id, Args args);
 
  private:
   struct Sink {
@@ -124,6 +126,8 @@ class VEXCOMM_EXPORT EventSource {
     std::shared_ptr<Handler> handler;
     std::shared_ptr<bool> advised;  // cleared by Unadvise, seen by a raise in progress
   };
+  void RaiseTo(DispId id, Args args, bool objects);
+
   std::vector<Sink> sinks_;
   Cookie next_cookie_ = 1;
 };

@@ -98,6 +98,8 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
   static constexpr automation::DispId kEventNochAufServer = 1;
   static constexpr automation::DispId kEventDelete = 2;
   static constexpr automation::DispId kEventNeueDatei = 3;
+  // Raised to the typed handlers only (OnSkippedFile); not part of the event interface.
+  static constexpr automation::DispId kEventSkippedFile = 0x7FFF0001;
 
   static std::shared_ptr<VexComm> Create(Module& module = Module::Process());
   ~VexComm() override;
@@ -134,11 +136,16 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
   automation::EventSource::Cookie OnNeueDatei(std::function<void(const NeueDateiEvent&)> fn);
   automation::EventSource::Cookie OnDelete(std::function<void(const automation::VariantArray&)> fn);
   automation::EventSource::Cookie OnNochAufServer(std::function<void(int32_t)> fn);
+  // A file reply whose content could not be found: counted (DateiNr moves past it) but no
+  // NeueDatei. For C++ hosts only; late-bound sinks are not told.
+  automation::EventSource::Cookie OnSkippedFile(
+      std::function<void(int32_t nummer, const std::string& name)> fn);
 
   // The relays of the event sink's notifications (internal).
   void RelayNeueDatei();
   void RelayDelete();
   void RelayNochAufServer();
+  void RelaySkippedFile(int32_t nummer, const std::string& name);
 
   explicit VexComm(std::shared_ptr<Module::State> state);
 

@@ -63,6 +63,14 @@ void EventSource::Unadvise(Cookie cookie) {
 }
 
 void EventSource::Raise(DispId id, Args args) {
+  RaiseTo(id, args, true);
+}
+
+void EventSource::RaiseToHandlers(DispId id, Args args) {
+  RaiseTo(id, args, false);
+}
+
+void EventSource::RaiseTo(DispId id, Args args, bool objects) {
   // A copy: a handler may attach or detach sinks while the event is delivered, or release
   // this source. A sink detached meanwhile hears no more of the event.
   auto sinks = sinks_;
@@ -70,7 +78,7 @@ void EventSource::Raise(DispId id, Args args) {
     if (!*sink.advised) continue;
     try {
       if (sink.object) {
-        sink.object->Invoke(id, InvokeKind::Method, args);
+        if (objects) sink.object->Invoke(id, InvokeKind::Method, args);
       } else if (sink.handler) {
         (*sink.handler)(id, args);
       }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include <vexcomm/vexcomm.h>
 
@@ -27,6 +28,13 @@ struct Module::State {
   bool sending = false;
   transport::FrameAssembler receive_buffer;
   std::size_t max_frame_bytes = Module::kDefaultMaxFrameBytes;
+  // Where the last request was sent from, and how many times in a row from there.
+  struct RunPosition {
+    int32_t modus, step, entry, current_index, datei_nr, remaining_files;
+    bool operator==(const RunPosition&) const = default;
+  };
+  std::optional<RunPosition> sent_at;
+  int32_t sends_at_position = 0;
 };
 
 }  // namespace vexcomm

@@ -47,6 +47,36 @@ constexpr services::ReplyHandlerEntry kReplyHandlers[] = {
     {"AIWDT", quotes::VerarbeiteAIWDT},   {"AIWPK", quotes::VerarbeiteWIWPK},
 };
 
+Module::State::RunPosition PositionOf(const Module::State& state) {
+  const auto& run = state.run;
+  const bool in_list = run.step >= 0 && run.step < static_cast<int32_t>(run.operations.size());
+  return {run.modus,
+          run.step,
+          in_list ? run.operations[static_cast<std::size_t>(run.step)] : 0,
+          run.aktien ? run.aktien->CurrentIndex() : 0,
+          run.user.DateiNr,
+          run.remaining_files};
+}
+
+// The same request twice in a row is a retry; a third time the server's answers have shown they
+// do not move the run on, and asking again would only flood it.
+constexpr int32_t kMostSendsFromOnePosition = 2;
+constexpr std::string_view kRunDoesNotMove =
+    "Die Antworten des Servers bringen den Lauf nicht weiter";
+
+void DispatchUnlessStuck(Module::State& state) {
+  if (state.sent_at == PositionOf(state) && state.sends_at_position >= kMostSendsFromOnePosition) {
+    services::Log(state.run, kRunDoesNotMove, {});
+    if (state.run.fehler) {
+      state.run.fehler->Code = vcerrNoConnection;
+      state.run.fehler->Text = kRunDoesNotMove;
+    }
+    Close(state);
+    return;
+  }
+  Dispatch(state);
+}
+
 }  // namespace
 
 std::span<const services::ReplyHandlerEntry> ReplyHandlers() {
@@ -61,6 +91,8 @@ void Run(Module::State& state) {
   run.operations[1] = m == vexCommCheckNew ? VexCommGetNew : m;
   run.operations[2] = VexCommNone;
   run.step = 1;
+  state.sent_at.reset();
+  state.sends_at_position = 0;
   OpenAndWait(state);
 }
 
@@ -72,6 +104,13 @@ void ReportOperationName(Module::State& state) {
 }
 
 void Dispatch(Module::State& state) {
+  const auto position = PositionOf(state);
+  if (state.sent_at == position) {
+    state.sends_at_position += 1;
+  } else {
+    state.sent_at = position;
+    state.sends_at_position = 1;
+  }
   try {
     ReportOperationName(state);
     const Operation* op = FindOperation(services::CurrentEntry(state.run));
@@ -91,7 +130,7 @@ void Advance(Module::State& state) {
   if (run.modus == VexCommGetNew) {
     if (run.remaining_files > 0) {
       run.operations[static_cast<std::size_t>(run.step)] = VexCommGetFile;
-      Dispatch(state);
+      DispatchUnlessStuck(state);
     } else {
       Close(state);
     }
@@ -100,14 +139,14 @@ void Advance(Module::State& state) {
       quotes::FinishQuoteRun(run);
       Close(state);
     } else {
-      Dispatch(state);
+      DispatchUnlessStuck(state);
     }
   } else {
     run.step += 1;
     if (services::CurrentEntry(run) == VexCommNone) {
       Close(state);
     } else {
-      Dispatch(state);
+      DispatchUnlessStuck(state);
     }
   }
 }

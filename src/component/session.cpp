@@ -9,10 +9,6 @@ namespace vexcomm::component {
 
 namespace {
 
-bool IsListedNetworkError(const std::string& code) {
-  return code == "11004" || code == "10053" || code == "11001" || code == "10061";
-}
-
 // Every handler runs with the state held: a host's code inside may release the last instance.
 template <class Fn>
 void WithState(const std::weak_ptr<Module::State>& weak, Fn&& fn) noexcept {
@@ -94,19 +90,15 @@ void clsEvent::OnDisconnect() {
 
 void clsEvent::OnError(const std::string& text, const std::string& code) {
   WithState(state_, [&](Module::State& s) {
-    int32_t n = s.run.attempts;
-    if (n < 3) s.run.session_done = true;
-    if (code == "10060") {
-      if (n > 2) services::Log(s.run, "Timeout", {});
-    } else if (IsListedNetworkError(code)) {
-      if (n > 2) services::Log(s.run, "Socket Fehler: " + code + " " + text, {});
-    } else {
-      if (n >= 3) services::Log(s.run, "Socket Fehler: " + code + " " + text, {});
-      return;
+    // The first two attempts after a valid reply fail quietly; every error ends the run, whatever
+    // its code, so a failure is never taken for success and nothing waits for a second event.
+    if (s.run.attempts > 2) {
+      services::Log(s.run, code == "10060" ? "Timeout" : "Socket Fehler: " + code + " " + text, {});
     }
+    s.run.session_done = true;
+    if (!s.run.fehler) return;
     s.run.fehler->Code = vcerrNoConnection;
     s.run.fehler->Text = text;
-    s.run.session_done = true;
   });
 }
 

@@ -82,6 +82,9 @@ void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& 
   run.raise_delete = [raw] {
     if (raw->events_owner) raw->events_owner->RelayDelete();
   };
+  run.raise_skipped_file = [raw](int32_t nummer, const std::string& name) {
+    if (raw->events_owner) raw->events_owner->RelaySkippedFile(nummer, name);
+  };
   // A run with nothing to request ends at once and leaves no connection open.
   run.end_session = [raw] {
     try {
@@ -266,6 +269,11 @@ void VexComm::RelayNochAufServer() {
   events_.Raise(kEventNochAufServer, args);
 }
 
+void VexComm::RelaySkippedFile(int32_t nummer, const std::string& name) {
+  std::vector<Variant> args{Variant(nummer), Variant(name)};
+  events_.RaiseToHandlers(kEventSkippedFile, args);
+}
+
 automation::EventSource::Cookie VexComm::OnNeueDatei(
     std::function<void(const NeueDateiEvent&)> fn) {
   return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
@@ -298,6 +306,13 @@ automation::EventSource::Cookie VexComm::OnDelete(std::function<void(const Varia
 automation::EventSource::Cookie VexComm::OnNochAufServer(std::function<void(int32_t)> fn) {
   return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
     if (id == kEventNochAufServer && a.size() == 1) fn(a[0].ToInt32());
+  });
+}
+
+automation::EventSource::Cookie VexComm::OnSkippedFile(
+    std::function<void(int32_t nummer, const std::string& name)> fn) {
+  return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
+    if (id == kEventSkippedFile && a.size() == 2) fn(a[0].ToInt32(), a[1].ToString());
   });
 }
 

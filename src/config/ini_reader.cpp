@@ -98,18 +98,48 @@ std::optional<std::string_view> FindValue(std::string_view text, std::string_vie
   return std::nullopt;
 }
 
+// Windows editors save "Unicode" as UTF-16LE; an unpaired surrogate becomes U+FFFD and a
+// final odd byte is dropped.
+std::string Utf16LeToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  auto unit = [&bytes](std::size_t i) {
+    return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  };
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t cp = unit(i);
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
+      const char16_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
+    platform::AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+// The file's text as UTF-8, whatever form a Windows editor saved it in.
+std::string DecodeIniText(std::string_view content) {
+  if (content.starts_with("\xFF\xFE")) return Utf16LeToUtf8(content.substr(2));
+  if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
+  // Files from a Windows installation are in its ANSI code page rather than UTF-8.
+  return IsValidUtf8(content) ? std::string(content) : platform::Cp1252ToUtf8(content);
+}
+
 }  // namespace
 
 std::string LeseIni(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& default_value) {
   std::optional<std::string> content = ReadRegularFile(path);
-  if (!content || content->find('\0') != std::string::npos) return default_value;
-  // Files from a Windows installation are in its ANSI code page rather than UTF-8.
-  std::string text = IsValidUtf8(*content) ? std::move(*content) : platform::Cp1252ToUtf8(*content);
-  std::string_view view = text;
-  if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
+  if (!content) return default_value;
+  const std::string text = DecodeIniText(*content);
+  if (text.find('\0') != std::string::npos) return default_value;
 
-  std::optional<std::string_view> value = FindValue(view, section, key);
+  std::optional<std::string_view> value = FindValue(text, section, key);
   if (!value) return default_value;
   std::string_view v = *value;
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {

@@ -127,7 +127,11 @@ void VerarbeiteWIWPK(RunState& state) {
 
 void FinishQuoteRun(RunState& state) {
   auto aktien = state.aktien;
-  if (aktien && aktien->WriteDB) aktien->WriteToDB();
+  if (!aktien || !aktien->WriteDB) return;
+  // Saving is the second half of the total, one unit per stock: it starts where the fetch's
+  // last report stands at most and ends at 100.
+  state.progress_counter = std::max(0, state.progress_total - aktien->Count());
+  aktien->WriteToDB();
 }
 
 }  // namespace vexcomm::quotes

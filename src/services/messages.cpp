@@ -14,6 +14,12 @@ std::string IdentityRequest(const RunState& state, std::string_view code) {
                                  {user.BLZ, user.KundenNr, std::to_string(user.DateiNr), "5"});
 }
 
+// The number the host knows a file by: element 14, else element 4.
+int32_t FileNumber(const transport::clsElement& e) {
+  const int32_t nummer = transport::ReadReplyInt32(e.Item(14));
+  return nummer != 0 ? nummer : transport::ReadReplyInt32(e.Item(4));
+}
+
 // Runs one step of the file handler; a failure is shown and the handler goes on with the next.
 template <class Step>
 void TrapStep(RunState& state, Step&& step) {
@@ -75,7 +81,14 @@ void VerarbeiteDatei(RunState& state) {
     });
   } else {
     TrapStep(state, [&] {
-      if (state.raise_neue_datei) state.raise_neue_datei();
+      if (transport::FileContentOffset(e.Item(13)) != std::string::npos) {
+        if (state.raise_neue_datei) state.raise_neue_datei();
+        return;
+      }
+      // Counted but never delivered: the host must be able to tell.
+      const int32_t nummer = FileNumber(e);
+      Log(state, "Datei ohne Inhalt übersprungen: " + std::to_string(nummer) + " " + e.Item(5), {});
+      if (state.raise_skipped_file) state.raise_skipped_file(nummer, e.Item(5));
     });
   }
   state.in_file_handler = false;
@@ -94,12 +107,10 @@ namespace {
 // Everything but the content; empty when element 13 has no content marks.
 std::optional<NeueDateiEvent> ReadNeueDateiHead(const transport::clsElement& e,
                                                 std::size_t& offset) {
-  // Found by its marks whatever the number of length digits: a long file is not dropped.
-  offset = transport::LengthPrefixedContentOffset(e.Item(13));
+  offset = transport::FileContentOffset(e.Item(13));
   if (offset == std::string::npos) return std::nullopt;
   NeueDateiEvent v;
-  v.DateiNummer = transport::ReadReplyInt32(e.Item(14));
-  if (v.DateiNummer == 0) v.DateiNummer = transport::ReadReplyInt32(e.Item(4));
+  v.DateiNummer = FileNumber(e);
   v.DateiName = e.Item(5);
   v.Typ = platform::ToUpper(e.Item(6));
   v.VonDatum = e.Item(7);

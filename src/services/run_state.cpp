@@ -1,5 +1,6 @@
 #include "services/run_state.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/number_text.h"
@@ -46,7 +47,11 @@ void ReportStatus(RunState& state, std::string_view text) {
 void ReportProgress(RunState& state) {
   // A total of 0 has no percentage: nothing is reported.
   if (state.progress_total == 0) return;
-  double percent = static_cast<double>(state.progress_counter) / state.progress_total * 100.0;
+  // A counter past the total (the quote database written outside a run) still shows 100.
+  const int32_t done = state.progress_total > 0
+                           ? std::min(state.progress_counter, state.progress_total)
+                           : state.progress_counter;
+  double percent = static_cast<double>(done) / state.progress_total * 100.0;
   Callback(state, 2, platform::FormatGeneralNumber(percent));
 }
 

@@ -57,10 +57,12 @@ struct RunState {
   std::optional<std::string> file_refused;
 
   // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
-  // the two relays of a file reply, and ends the wait without a request (operation 15).
+  // the two relays of a file reply and tells of a file without content, and ends the wait without a
+  // request (operation 15).
   std::function<void()> send_frame;
   std::function<void()> raise_neue_datei;
   std::function<void()> raise_delete;
+  std::function<void(int32_t nummer, const std::string& name)> raise_skipped_file;
   std::function<void()> end_session;
 };
 

@@ -217,6 +217,16 @@ std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept {
   return ParseHead(element, 0, length);
 }
 
+std::size_t FileContentOffset(std::string_view element) noexcept {
+  constexpr std::size_t kLastMarkPosition = 9;  // in characters, counted from 1
+  const std::size_t at = element.empty() ? std::string_view::npos : element.find('@', 1);
+  if (at != std::string_view::npos && CountCodePoints(element.substr(0, at)) < kLastMarkPosition) {
+    return at + 1;
+  }
+  // A length prefix of eight digits or more puts its second mark further on.
+  return LengthPrefixedContentOffset(element);
+}
+
 // The scanner reads the text exactly as SplitElements would, each character once, so that a
 // ":MSGEND" inside a file's content does not end the frame.
 bool FrameAssembler::Append(std::string_view chunk) {

@@ -38,6 +38,11 @@ bool IsValidReply(const clsElement& list);
 // marks whatever the number of length digits; npos when the element has no such marks.
 std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept;
 
+// Offset of a delivered file's content: just after the first "@" from the element's second
+// character when that stands at character 2 to 9; beyond, after the marks of a long length
+// prefix. npos when the element has neither: the file carries no content.
+std::size_t FileContentOffset(std::string_view element) noexcept;
+
 // Collects received text into whole frames. A frame is complete when it ends in ":MSGEND"
 // outside any length-prefixed content as the element reader reads it. Linear over the whole
 // reception: each appended character is examined once.

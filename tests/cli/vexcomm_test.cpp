@@ -209,7 +209,9 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
 }
 
 TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
-  StartServer(StandardScenario());
+  auto scenario = StandardScenario();
+  scenario["installations"][0]["files"].push_back({{"nr", 4}, {"name", "leer.txt"}});
+  StartServer(scenario);
   // The user's own files, under the numbers (one even under the name) that the server sends.
   const std::set<std::string> own = {"1-brief.txt", "1-vertrag.pdf", "3-notizen.txt"};
   for (const auto& name : own) tmp.WriteFile("out/" + name, "privat " + name);
@@ -219,7 +221,11 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   for (const auto& line : run.lines) {
     if (line.contains("event")) events.push_back(line["event"]);
   }
-  EXPECT_EQ(events, (Strings{"NeueDatei", "NeueDatei", "Delete", "NochAufServer"}));
+  EXPECT_EQ(events, (Strings{"NeueDatei", "NeueDatei", "Delete", "Skipped", "NochAufServer"}));
+  // A file without content is counted by the server: the host is told, not left to guess.
+  EXPECT_THAT(run.lines, ::testing::Contains(OrderedJson::parse(
+                             R"({"event":"Skipped","DateiNummer":4,"DateiName":"leer.txt"})")));
+  EXPECT_THAT(run.err, HasSubstr("Warnung: Datei 4 (leer.txt) ohne Inhalt übersprungen"));
   const OrderedJson* second = nullptr;
   const OrderedJson* deletion = nullptr;
   for (const auto& line : run.lines) {
@@ -241,7 +247,7 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   for (const auto& name : own) EXPECT_EQ(ReadFile(out / name), "privat " + name);
 
   const CliRun again = Run({"--json", "user", "show"});
-  EXPECT_EQ(again.lines.at(0)["user"]["DateiNr"], 3);
+  EXPECT_EQ(again.lines.at(0)["user"]["DateiNr"], 4);
 
   // The deletion notice again, now for a file that is not saved: nothing goes, and it says so.
   ASSERT_EQ(Run({"user", "set", "--datei-nr", "2"}).status, 0);

@@ -23,6 +23,16 @@ struct IniCase {
 
 const std::string kDefault = "DEF";
 
+// The bytes a Windows editor writes for "Unicode": a byte-order mark, then UTF-16LE.
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
 std::vector<IniCase> Cases() {
   const std::string long300(300, 'x');
   std::string umlauts300;
@@ -63,6 +73,18 @@ std::vector<IniCase> Cases() {
       {"comment lines", "; [Comm]\n[Comm]\n;IP=commented\n  ; IP=too\nIP=real\n", "Comm", "IP",
        "real"},
       {"byte order mark", "\xEF\xBB\xBF[Comm]\nIP=x\n", "Comm", "IP", "x"},
+      {"byte order mark, windows-1252 after it", "\xEF\xBB\xBF[Comm]\nIP=gr\xFC\n", "Comm", "IP",
+       "gr\xC3\xBC"},
+      {"utf-16le", Utf16Le(u"[comm]\r\n  ip = \"gr\u00FC\u00DF \U0001F600\" \r\n"), "Comm", "IP",
+       "gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80"},
+      {"utf-16le, unpaired surrogate",
+       Utf16Le(u"[Comm]\nIP=a\xD800"
+               u"b\n"),
+       "Comm", "IP",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"utf-16le, 254 characters", Utf16Le(u"[Comm]\nIP=" + std::u16string(300, u'\u00E4')), "Comm",
+       "IP", umlauts254},
       {"utf-8 value", "[Comm]\nIP=gr\xC3\xBC\xC3\x9F\n", "Comm", "IP", "gr\xC3\xBC\xC3\x9F"},
       {"windows-1252 file", "[Comm]\nIP=gr\xFC\xDF\n", "Comm", "IP", "gr\xC3\xBC\xC3\x9F"},
       {"binary file", std::string("[Comm]\nIP=x\n\0\x01\x02", 15), "Comm", "IP", kDefault},

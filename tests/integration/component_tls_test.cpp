@@ -92,6 +92,9 @@ TEST_F(ComponentTlsTest, FetchDeliversEveryFileAndDateiNrSurvivesARestart) {
   Start(Installation(FiveEntries(), R"(, "rules": [
       {"code": "AKNEW", "chunk_size": 3}, {"code": "AKGET", "nth": 1, "chunk_size": 7}])"));
   StartHost(DefaultSocketOptions(), 17, /*attempts=*/4);
+  std::vector<std::pair<int32_t, std::string>> skipped;
+  vc->OnSkippedFile(
+      [&](int32_t nummer, const std::string& name) { skipped.emplace_back(nummer, name); });
 
   EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
   EXPECT_EQ(vc->Fehler()->Text, "");
@@ -124,12 +127,13 @@ TEST_F(ComponentTlsTest, FetchDeliversEveryFileAndDateiNrSurvivesARestart) {
   EXPECT_EQ(deletes[0][1].ToString(), "18");
   EXPECT_THAT(noch_auf_server, ElementsAre(0));
 
-  EXPECT_THAT(
-      LogLines(),
-      ElementsAre("SSL-Connect : vexmsg.invalid ", "5 neue Nachrichten ", "Hole Nachricht 1 von 5 ",
-                  "Datei:  Grüße.txt", "Hole Nachricht 2 von 5 ", "Datei:  gross.txt",
-                  "Hole Nachricht 3 von 5 ", "Datei:  leer.txt", "Hole Nachricht 4 von 5 ",
-                  "Datei:  ", "Hole Nachricht 5 von 5 ", "Datei:  verweis.txt"));
+  EXPECT_THAT(LogLines(),
+              ElementsAre("SSL-Connect : vexmsg.invalid ", "5 neue Nachrichten ",
+                          "Hole Nachricht 1 von 5 ", "Datei:  Grüße.txt", "Hole Nachricht 2 von 5 ",
+                          "Datei:  gross.txt", "Hole Nachricht 3 von 5 ", "Datei:  leer.txt",
+                          "Datei ohne Inhalt übersprungen: 21 leer.txt ", "Hole Nachricht 4 von 5 ",
+                          "Datei:  ", "Hole Nachricht 5 von 5 ", "Datei:  verweis.txt"));
+  EXPECT_THAT(skipped, ElementsAre(std::make_pair(21, std::string("leer.txt"))));
   EXPECT_TRUE(boxes.empty());
   // The cursor is the last entry's own number; a valid reply reset the attempt counter.
   EXPECT_EQ(StoredValues().user.DateiNr, 23);
@@ -205,6 +209,9 @@ TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndTheThirdAttemptLogsTheCause)
        [](SocketOptions& o) { o.connect_to_address_port = ClosedLoopbackPort(); }, kHost, "10061",
        0},
       {"unknown host", "", [](SocketOptions&) {}, "nohost.invalid", "11001", 0},
+      // Refused by the local network stack at once: no packet leaves the machine.
+      {"unroutable address", "", [](SocketOptions& o) { o.connect_to_address = "255.255.255.255"; },
+       kHost, "10051", 0},
       {"silent server", R"(, "rules": [{"code": "AKNEW", "silent": true}])",
        // The socket's own idle time-out ends the wait.
        [](SocketOptions& o) { o.idle_timeout = 300ms; }, kHost, "10060", 1},

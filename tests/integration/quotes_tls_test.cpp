@@ -174,6 +174,24 @@ TEST_F(QuotesTlsTest, AnUnknownStockIsSkipped) {
             "840400|DE0008404005|Allianz SE|01.12.2026|: 03.12.2026=270,00");
 }
 
+TEST_F(QuotesTlsTest, NoticesInsteadOfQuotesEndTheRunAfterOneRetry) {
+  // A third request would be answered by a close: a run that asks again ends differently.
+  const std::string scenario = std::string(kScenario).insert(
+      1, R"("rules": [{"code": "AKWPK", "nth": 1, "notice": {"number": "77", "text": "Wartung"}},
+                      {"code": "AKWPK", "nth": 2, "notice": {"number": "77", "text": "Wartung"}},
+                      {"code": "AKWPK", "nth": 3, "close": "clean"}], )");
+  Start(scenario);
+  vc->Aktien()->Add("514000", "", "Deutsche Bank");
+
+  EXPECT_EQ(Run(vexCommWPK), vcerrNoConnection);
+
+  EXPECT_EQ(vc->Fehler()->Text, "Die Antworten des Servers bringen den Lauf nicht weiter");
+  EXPECT_EQ(WireRequests(),
+            std::vector<std::string>(2, "VEXMSG:2:AKWPK:514000::Deutsche Bank:::MSGEND"));
+  EXPECT_EQ(LogLines().back(), "Die Antworten des Servers bringen den Lauf nicht weiter ");
+  EXPECT_EQ(vc->Aktien()->Item(1)->KursCount(), 0);
+}
+
 TEST_F(QuotesTlsTest, AYearOfQuotesIsAskedFromTheConvertedDate) {
   Start(kScenario);
   auto aktien = vc->Aktien();

@@ -125,13 +125,15 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
     int neue;
     int deletes;
     std::size_t boxes;
+    std::string skipped;  // number and name told of a file without content; empty: none
   };
   const std::vector<Case> cases = {
-      {"VEXMSG:2:AIGET:18:a:txt:::0:0:::@5@ab:cd:0:MSGEND", 18, 1, 0, 0},
-      {"VEXMSG:2:AIGET:19:a:Delete:::0:0::::17:MSGEND", 19, 0, 1, 0},
-      {"VEXMSG:2:AIGET:20:a:txt:::0:0::::0:MSGEND", 20, 1, 0, 0},  // relay finds no content
+      {"VEXMSG:2:AIGET:18:a:txt:::0:0:::@5@ab:cd:0:MSGEND", 18, 1, 0, 0, ""},
+      {"VEXMSG:2:AIGET:19:a:Delete:::0:0::::17:MSGEND", 19, 0, 1, 0, ""},
+      {"VEXMSG:2:AIGET:20:a:txt:::0:0::::0:MSGEND", 20, 0, 0, 0, "20 a"},
+      {"VEXMSG:2:AIGET:21:b.txt:txt:::0:0:::abcdefghi@x:31:MSGEND", 21, 0, 0, 0, "31 b.txt"},
       // A number out of range: the box, then the remaining steps still run.
-      {"VEXMSG:2:AIGET:99999999999:a:txt:::0:0:::@1@x:0:MSGEND", 5, 1, 0, 1},
+      {"VEXMSG:2:AIGET:99999999999:a:txt:::0:0:::@1@x:0:MSGEND", 5, 1, 0, 1, ""},
   };
   for (const auto& c : cases) {
     RecordingRunState r;
@@ -147,6 +149,12 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
     ASSERT_EQ(r.boxes.size(), c.boxes) << c.frame;
     if (c.boxes) {
       EXPECT_EQ(r.boxes[0].first, "VerarbeiteDatei");
+    }
+    if (c.skipped.empty()) {
+      EXPECT_TRUE(r.skipped.empty()) << c.frame;
+    } else {
+      EXPECT_THAT(r.skipped, ElementsAre(c.skipped)) << c.frame;
+      EXPECT_EQ(r.Lines().back(), "Datei ohne Inhalt übersprungen: " + c.skipped + " ") << c.frame;
     }
   }
 }
@@ -169,7 +177,11 @@ TEST(MessagesTest, NeueDateiValuesFromTheReply) {
       {"@10000000@" + big, "4", "", true, big, 4},
       {"@5", "4", "0", false, "", 0},
       {"", "17", "", false, "", 0},
-      {"@@x", "4", "0", false, "", 0},
+      // The content follows the first "@" after the first character, up to the ninth.
+      {"@@x", "4", "0", true, "x", 4},
+      {"X@hello", "4", "0", true, "hello", 4},
+      {"@x@y", "4", "0", true, "y", 4},
+      {"abcdefghi@x", "4", "0", false, "", 0},
   };
   for (const auto& c : cases) {
     transport::clsElement e;

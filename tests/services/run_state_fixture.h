@@ -42,6 +42,9 @@ struct RecordingRunState {
     };
     state.raise_neue_datei = [this] { ++neue_datei; };
     state.raise_delete = [this] { ++deletes; };
+    state.raise_skipped_file = [this](int32_t nummer, const std::string& name) {
+      skipped.push_back(std::to_string(nummer) + " " + name);
+    };
     // A fetch at its first step, unless a test starts another run.
     state.operations = {0, 2, 6, 0, 0, 0, 0};
     state.step = 1;
@@ -67,6 +70,7 @@ struct RecordingRunState {
   std::vector<std::string> events;
   int neue_datei = 0;
   int deletes = 0;
+  std::vector<std::string> skipped;  // number and name of each file without content
 };
 
 }  // namespace vexcomm::testing

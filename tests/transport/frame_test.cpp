@@ -229,16 +229,36 @@ TEST(SplitValidReply, GivesTheSplittersElements) {
   }
 }
 
-TEST(LengthPrefixedContentOffset, FindsTheSecondMarkWhateverTheDigits) {
-  const std::pair<std::string, std::size_t> cases[] = {
-      {"@5@ab:cd", 3},      {"@12@abcdefghijkl", 4},
-      {"@1234567@x", 9},    {"@12345678@x", 10},  // eight digits: once lost, now found
-      {"@123456789@x", 11}, {"@99999999999999999999@x", 22},
-      {"@@x", npos},        {"@x@y", npos},
-      {"abc", npos},        {"x@1@y", npos},
+// The head of a length-prefixed element, and where a delivered file's content starts.
+TEST(LengthPrefixedContentOffset, FindsTheSecondMarkWhateverTheDigitsAndTheFileContent) {
+  const std::string a8 = "\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4";
+  struct Case {
+    std::string element;
+    std::size_t head;
+    std::size_t file;
   };
-  for (const auto& [element, offset] : cases) {
-    EXPECT_EQ(LengthPrefixedContentOffset(element), offset) << element;
+  const Case cases[] = {
+      {"@5@ab:cd", 3, 3},
+      {"@12@abcdefghijkl", 4, 4},
+      {"@1234567@x", 9, 9},
+      {"@12345678@x", 10, 10},  // eight digits: the second mark past the ninth character
+      {"@123456789@x", 11, 11},
+      {"@99999999999999999999@x", 22, 22},
+      {"@@x", npos, 2},
+      {"@x@y", npos, 3},
+      {"X@hello", npos, 2},
+      {"x@1@y", npos, 2},
+      {"abcdefgh@x", npos, 9},
+      {"abcdefghi@x", npos, npos},  // the mark at the tenth character
+      {a8 + "@x", npos, 17},        // characters, not bytes
+      {a8 + "a@x", npos, npos},
+      {"abc", npos, npos},
+      {"@", npos, npos},
+      {"", npos, npos},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LengthPrefixedContentOffset(c.element), c.head) << c.element;
+    EXPECT_EQ(FileContentOffset(c.element), c.file) << c.element;
   }
 }
 

@@ -37,6 +37,8 @@ HostSession::HostSession(SessionConfig config, Output& output)
   vc_->OnNeueDatei([this](const NeueDateiEvent& e) { OnNeueDatei(e); });
   vc_->OnDelete([this](const automation::VariantArray& a) { OnDelete(a); });
   vc_->OnNochAufServer([this](int32_t n) { OnNochAufServer(n); });
+  vc_->OnSkippedFile(
+      [this](int32_t nummer, const std::string& name) { OnSkippedFile(nummer, name); });
 }
 
 HostSession::~HostSession() {
@@ -128,6 +130,15 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
   output_.Result("Gelöscht: Datei " + number_text +
                  (removed ? " (" + removed->string() + " entfernt)" : std::string()));
   if (!removed) output_.Note("no file saved here under number " + number_text + ": none removed");
+}
+
+void HostSession::OnSkippedFile(int32_t nummer, const std::string& name) {
+  // The server counted it as delivered: without this the file would be lost unnoticed.
+  output_.Note("Warnung: Datei " + std::to_string(nummer) + " (" + name +
+               ") ohne Inhalt übersprungen");
+  if (output_.json()) {
+    output_.Emit(Json{{"event", "Skipped"}, {"DateiNummer", nummer}, {"DateiName", name}});
+  }
 }
 
 void HostSession::OnNochAufServer(int32_t anzahl) {

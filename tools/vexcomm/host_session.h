@@ -60,6 +60,7 @@ class HostSession {
   void OnNeueDatei(const NeueDateiEvent& e);
   void OnDelete(const automation::VariantArray& array);
   void OnNochAufServer(int32_t anzahl);
+  void OnSkippedFile(int32_t nummer, const std::string& name);
 
   SessionConfig config_;
   Output& output_;
