@@ -56,6 +56,11 @@ std::span<const services::ReplyHandlerEntry> ReplyHandlers() {
 void Run(Module::State& state) {
   auto& run = state.run;
   run.fehler->Code = vcerrNoError;
+  if (!LoadPersistentValues(state)) {
+    run.fehler->Code = vcerrOther;
+    run.fehler->Text = "cannot read the registry store in " + run.host.registry_dir.string();
+    return;
+  }
   int32_t m = run.modus;
   run.operations[1] = m == vexCommCheckNew ? VexCommGetNew : m;
   run.operations[2] = VexCommNone;

@@ -50,6 +50,8 @@ struct RunState {
   int32_t remaining_files = 0;
   int32_t announced_files = 0;
   config::clsUserDaten user;  // identity record (persistent)
+  // The persistent values as last read or stored: a run writes back only what it changed.
+  config::PersistentRecord stored;
 
   // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
   // the two relays of a file reply, and ends the wait without a request (operation 15).

@@ -1,5 +1,7 @@
 #include <regex>
 
+#include <vexcomm/identity.h>
+
 #include "component/component_fixture.h"
 
 namespace vexcomm::testing {
@@ -21,6 +23,7 @@ class RunTest : public ComponentTest {
     run().user.BLZ = "11122233";
     run().user.KundenNr = "4711";
     run().user.DateiNr = 17;
+    SaveRecord();
   }
   void Attach(VexComm& v) {
     v.OnNeueDatei([this](const NeueDateiEvent& e) {
@@ -105,6 +108,39 @@ TEST_F(RunTest, LargeFilesOneAfterAnother) {
   EXPECT_EQ(run().user.DateiNr, 20);
 }
 
+TEST_F(RunTest, TwoHostsTakeTurnsAndKeepEachOthersChanges) {
+  // A second host on the same installation, made before the first one runs.
+  Module other_module(Host());
+  auto other = VexComm::Create(other_module);
+  auto other_sock = std::make_shared<ScriptedSocket>(other_module.state()->loop);
+  other->SetSocket(other_sock);
+  int other_files = 0;
+  other->OnNeueDatei([&](const NeueDateiEvent&) { ++other_files; });
+  ServeFiles(ThreeFiles(), 18);
+  ServeFiles(ThreeFiles(), 18, other_sock.get());
+  const auto registry = dir / "registry";
+  on_file = [&](const NeueDateiEvent&) {
+    if (events.files.size() != 1) return;
+    EXPECT_FALSE(InstallationLock::Acquire(registry, InstallationLock::Wait::kNo));
+    // The user renames the installation while the run goes on.
+    Identity identity = ReadIdentity(registry);
+    identity.Nachname = "Neumann";
+    WriteIdentity(registry, identity);
+  };
+  for (VexComm* host : {vc.get(), other.get()}) {
+    auto lock = InstallationLock::Acquire(registry, InstallationLock::Wait::kNo);
+    ASSERT_TRUE(lock);
+    host->SetModus(VexCommGetNew);
+    host->Send();
+  }
+  EXPECT_EQ(events.files.size(), 3u);
+  EXPECT_EQ(other_files, 0) << "the second run fetched files again";
+  const Identity stored = ReadIdentity(registry);
+  EXPECT_EQ(stored.DateiNr, 20);
+  EXPECT_EQ(stored.Nachname, "Neumann");
+  EXPECT_EQ(stored.BLZ, "11122233");
+}
+
 TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {
   struct Case {
     int files;
@@ -115,6 +151,7 @@ TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {
     Restart();
     Attach(*vc);
     run().user.DateiNr = 0;
+    SaveRecord();
     auto files = ThreeFiles();
     files.resize(static_cast<std::size_t>(c.files));
     ServeFiles(files, 18);
@@ -165,6 +202,7 @@ TEST_F(RunTest, SocketErrorsEndOrKeepTheRunByCodeAndAttempt) {
   for (const auto& c : cases) {
     Restart();
     run().attempts = c.attempt - 1;
+    SaveRecord();
     bool waiting_after_error = false;
     sock->on_connect = [&](ScriptedSocket& s) {
       s.RaiseError("Kaputt", c.code);
@@ -254,6 +292,7 @@ TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
     Restart();
     Attach(*vc);
     run().user.DateiNr = 17;
+    SaveRecord();
     vc->SetCallback(std::move(callback));
     ServeFiles(ThreeFiles(), 18);
     vc->SetModus(VexCommGetNew);
