@@ -301,6 +301,30 @@ TEST_F(CliTest, CtrlCEndsTheRunWithBenutzerAbbruch) {
   EXPECT_EQ(lines[lines.size() - 2], OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":0})"));
 }
 
+TEST_F(CliTest, ARunHoldsTheInstallationAgainstOtherRunsAndUserSet) {
+  json scenario = StandardScenario();
+  scenario["rules"] = json::array({json{{"code", "AKNEW"}, {"silent", true}}});
+  StartServer(scenario);
+  auto args = Globals();
+  args.insert(args.end(), {"--json", "get-new"});
+  ChildProcess child(Binary(), args, {{"HOME", tmp.path().string()}});
+  ASSERT_TRUE(child.WaitForLine(
+      [](const std::string& line) { return line.find("\"callback\"") != std::string::npos; },
+      std::chrono::seconds(30)))
+      << child.err();
+  for (const Strings& command :
+       {Strings{"--no-wait", "check-new"}, Strings{"--no-wait", "user", "set", "--vorname", "X"}}) {
+    const CliRun run = Run(command);
+    EXPECT_EQ(run.status, 1) << command.back() << "\n" << run.err;
+    EXPECT_THAT(run.err, HasSubstr("another vexcomm run holds this installation"));
+  }
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 1) << child.err();
+  EXPECT_EQ(server->ConnectionCount(), 1u);
+  const CliRun run = Run({"--json", "user", "show"});
+  EXPECT_EQ(run.lines.at(0)["user"]["Vorname"], "Erika");
+}
+
 TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {
   StartServer(StandardScenario());
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
