@@ -1,8 +1,13 @@
 #include "quotes/quote_database.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <latch>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quote_db_fixture.h"
@@ -50,6 +55,80 @@ TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
   EXPECT_EQ(log,
             (std::vector<std::string>{"Daimler: 2 Kurse speichern", "BMW: 1 Kurse speichern"}));
   EXPECT_EQ(steps, 2);
+}
+
+TEST_F(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
+  MakeTemplate();
+  auto mode = [](const std::filesystem::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  std::mutex mutex;
+  std::vector<std::string> failures;
+  for (int round = 0; round < 8; ++round) {
+    const auto top = data.path() / std::to_string(round);
+    QuoteDbContext own;
+    own.ini_dir = context.ini_dir;
+    own.data_dir = (top / "daten").string();
+    own.message_box = [&](const std::string&, const std::string& text) {
+      std::lock_guard lock(mutex);
+      failures.push_back(text);
+    };
+    std::latch start(2);
+    std::vector<std::thread> runs;
+    for (const std::string wkn : {"1", "2"}) {
+      runs.emplace_back([&, wkn] {
+        colAktien aktien;
+        aktien.SetDatabaseContext(own);
+        aktien.Add(wkn, "", wkn)->KursAdd("01.01.2024", wkn);
+        start.arrive_and_wait();
+        aktien.WriteToDB();
+      });
+    }
+    for (auto& run : runs) run.join();
+    ASSERT_TRUE(failures.empty()) << round << ": " << failures.front();
+    colAktien stored;
+    stored.SetDatabaseContext(own);
+    ASSERT_TRUE(stored.ReadDB());
+    EXPECT_EQ(stored.Count(), 2) << round << ": a run wrote into a copy that was replaced";
+    EXPECT_EQ(mode(top), 0700u);
+    EXPECT_EQ(mode(top / "daten"), 0700u);
+    EXPECT_EQ(mode(top / "daten" / "Kurse.dat"), 0600u);
+    for (const auto& entry : std::filesystem::directory_iterator(top / "daten")) {
+      EXPECT_EQ(entry.path().filename(), "Kurse.dat");
+    }
+  }
+}
+
+TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
+  MakeTemplate();
+  const std::string own = "Kurse.dat.part-" + std::to_string(::getpid());
+  struct Case {
+    std::string name;
+    bool old;
+    bool kept;
+  };
+  const std::vector<Case> cases = {
+      {"Kurse.dat.part-999999999-aaaaaa", false, false},  // its writer is gone
+      {own + "-bbbbbb", false, true},                     // under way
+      {own + "-cccccc", true, false},                     // older than any copy takes
+      {"Kurse.dat.bak", true, true},                      // not ours
+  };
+  for (const auto& c : cases) {
+    const auto file = data.path() / c.name;
+    std::ofstream(file) << "copy";
+    if (c.old) {
+      std::filesystem::last_write_time(
+          file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+    }
+  }
+  auto aktien = NewCollection();
+  aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
+  aktien->WriteToDB();
+  EXPECT_TRUE(boxes.empty());
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::filesystem::exists(data.path() / c.name), c.kept) << c.name;
+  }
 }
 
 TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
@@ -252,32 +331,46 @@ TEST_F(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
   EXPECT_EQ(first->DBID(), 1);
 }
 
-TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
-  MakeTemplate();
-  auto run = NewCollection();
-  run->Add("1", "", "A")->KursAdd("01.01.2024", "a");
-  run->WriteToDB();
-  ExecuteSql(
-      "CREATE TRIGGER boom BEFORE INSERT ON Kurse WHEN NEW.Datum = 'boom' "
-      "BEGIN SELECT RAISE(ABORT, 'kaputt'); END");
+TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeItAndNamesItsCause) {
+  struct Case {
+    std::string raise;  // how the failing insert fails
+    std::vector<QuoteRow> quotes;
+  };
+  const std::vector<Case> cases = {
+      // A's new quote stays; B is undone as a whole (no stock row without its quotes).
+      {"ABORT", {{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}},
+      // Ends the whole transaction, as a full disk does: the message still names the cause.
+      {"ROLLBACK", {{1, 1, "01.01.2024", "a"}}},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(Database());
+    std::filesystem::remove(ini.path() / "Kurse.dat");
+    MakeTemplate();
+    auto run = NewCollection();
+    run->Add("1", "", "A")->KursAdd("01.01.2024", "a");
+    run->WriteToDB();
+    ExecuteSql(
+        "CREATE TRIGGER boom BEFORE INSERT ON Kurse WHEN NEW.Datum = 'boom' BEGIN SELECT RAISE(" +
+        c.raise + ", 'database or disk is full'); END");
 
-  auto next = NewCollection();
-  next->Add("1", "", "A")->KursAdd("02.01.2024", "a2");
-  auto b = next->Add("2", "", "B");
-  b->KursAdd("01.01.2024", "b1");
-  b->KursAdd("boom", "x");
-  next->Add("3", "", "C")->KursAdd("01.01.2024", "c");
-  steps = 0;
-  next->WriteToDB();
+    auto next = NewCollection();
+    next->Add("1", "", "A")->KursAdd("02.01.2024", "a2");
+    auto b = next->Add("2", "", "B");
+    b->KursAdd("01.01.2024", "b1");
+    b->KursAdd("boom", "x");
+    next->Add("3", "", "C")->KursAdd("01.01.2024", "c");
+    steps = 0;
+    boxes.clear();
+    next->WriteToDB();
 
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");
-  EXPECT_NE(boxes[0].second.find("kaputt"), std::string::npos);
-  EXPECT_EQ(steps, 2);  // the failure ends the pass
-  // A's new quote stays; B is undone as a whole (no stock row without its quotes); C never ran.
-  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
-  EXPECT_EQ(QuoteRows(),
-            (std::vector<QuoteRow>{{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}));
+    ASSERT_EQ(boxes.size(), 1u) << c.raise;
+    EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");
+    EXPECT_NE(boxes[0].second.find("database or disk is full"), std::string::npos)
+        << c.raise << ": " << boxes[0].second;
+    EXPECT_EQ(steps, 2) << c.raise;  // the failure ends the pass; C never ran
+    EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}})) << c.raise;
+    EXPECT_EQ(QuoteRows(), c.quotes) << c.raise;
+  }
 }
 
 TEST_F(QuoteDatabaseTest, FindLastID) {
