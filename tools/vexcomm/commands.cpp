@@ -309,7 +309,12 @@ int DbDelete(const CommandLine& line, Output& output) {
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     auto stock = aktien.Item(i);
     if (stock->WKN != wkn) continue;
-    stock->DeleteFromDB();
+    // A failed deletion shows a message box with its cause; success is told only after it.
+    const int boxes_before = output.message_boxes();
+    if (!stock->DeleteFromDB() || output.message_boxes() != boxes_before) {
+      output.Note("the stock " + wkn + " was not deleted from " + folders.data + "Kurse.dat");
+      return kExitRunFailed;
+    }
     ++deleted;
     if (output.json()) {
       output.Emit(
