@@ -10,6 +10,7 @@
 #include <vexcomm/identity.h>
 
 #include "config/persistent_values.h"
+#include "platform/private_folders.h"
 
 namespace vexcomm {
 
@@ -35,8 +36,7 @@ void WriteIdentity(const std::filesystem::path& registry_dir, const Identity& id
 
 std::optional<InstallationLock> InstallationLock::Acquire(const std::filesystem::path& registry_dir,
                                                           Wait wait) {
-  std::error_code ec;
-  std::filesystem::create_directories(registry_dir, ec);
+  platform::CreatePrivateFolders(registry_dir);
   const auto path = registry_dir / "installation.lock";
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), path.string());

@@ -11,7 +11,9 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <system_error>
 
+#include "platform/private_folders.h"
 #include "platform/utf8.h"
 
 namespace vexcomm::config {
@@ -521,8 +523,11 @@ std::filesystem::path AsideName(const std::filesystem::path& file) {
 bool Modify(const RegistryStore& store, int32_t root, const std::function<bool(Tree&)>& change) {
   const std::filesystem::path file = store.FileOf(root);
   if (file.empty()) return false;
-  std::error_code ec;
-  std::filesystem::create_directories(store.dir(), ec);
+  try {
+    platform::CreatePrivateFolders(store.dir());
+  } catch (const std::system_error&) {
+    return false;
+  }
   std::filesystem::path lock_path = file;
   lock_path += ".lock";
   FileDescriptor lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));

@@ -17,6 +17,7 @@
 #include <vexcomm/error.h>
 
 #include "platform/host_services.h"
+#include "platform/private_folders.h"
 #include "platform/utf8.h"
 #include "quotes/date_sort_key.h"
 #include "quotes/sqlite_handle.h"
@@ -52,16 +53,6 @@ std::string WithSlash(std::string dir) {
   return dir;
 }
 
-// Creates the missing folders of `dir` for the owner alone: they hold the user's quotes.
-void CreatePrivateFolders(const std::filesystem::path& dir) {
-  std::error_code ec;
-  if (dir.empty() || std::filesystem::is_directory(dir, ec)) return;
-  CreatePrivateFolders(dir.parent_path());
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    throw std::system_error(errno, std::generic_category(), dir.string());
-  }
-}
-
 constexpr std::string_view kCopyMark = ".part-";
 constexpr auto kStaleAfter = std::chrono::hours(1);
 
@@ -91,7 +82,7 @@ void RemoveStaleCopies(const std::filesystem::path& database) {
 // first runs at once never write into one file. The copy becomes the database only if none has
 // appeared meanwhile (link fails then); otherwise the other run's database is used.
 void CopyTemplate(const std::filesystem::path& from, const std::filesystem::path& to) {
-  CreatePrivateFolders(to.parent_path());
+  platform::CreatePrivateFolders(to.parent_path());
   RemoveStaleCopies(to);
   std::string temp = to.string() + std::string(kCopyMark) + std::to_string(::getpid()) + "-XXXXXX";
   const int out = ::mkostemp(temp.data(), O_CLOEXEC);  // 0600

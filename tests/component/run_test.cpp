@@ -1,3 +1,4 @@
+#include <fstream>
 #include <regex>
 
 #include <vexcomm/identity.h>
@@ -139,6 +140,37 @@ TEST_F(RunTest, TwoHostsTakeTurnsAndKeepEachOthersChanges) {
   EXPECT_EQ(stored.DateiNr, 20);
   EXPECT_EQ(stored.Nachname, "Neumann");
   EXPECT_EQ(stored.BLZ, "11122233");
+}
+
+TEST_F(RunTest, AStoreThatCannotBeTrustedIsToldOfBeforeTheRun) {
+  const auto file = dir / "registry" / "HKEY_CURRENT_USER.txt";
+  struct Case {
+    std::string name;
+    bool damaged;  // or unreadable
+    std::size_t requests;
+  };
+  for (const Case& c : {Case{"damaged", true, 1}, Case{"unreadable", false, 0}}) {
+    Restart();
+    if (c.damaged) {
+      std::ofstream(file, std::ios::app) << "\x01 not a line of the store\n";
+    } else {
+      std::filesystem::remove_all(file);
+      std::filesystem::create_directories(file);
+    }
+    boxes.clear();
+    ServeFiles({}, 18);
+    vc->SetModus(vexCommCheckNew);
+    vc->Send();
+    ASSERT_EQ(boxes.size(), 1u) << c.name;
+    EXPECT_NE(boxes[0].second.find(file.string()), std::string::npos) << boxes[0].second;
+    EXPECT_EQ(sock->sent.size(), c.requests) << c.name;
+    if (c.damaged) {
+      // What could be read carries on: the cursor is not lost.
+      EXPECT_THAT(sock->sent, ElementsAre("VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND"));
+    } else {
+      EXPECT_EQ(vc->Fehler()->Code, vcerrOther);
+    }
+  }
 }
 
 TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {

@@ -33,12 +33,20 @@ TEST(PersistentValuesTest, RecordsRoundTrip) {
   records[2].attempts = INT32_MIN;
   records[3].user.DateiNr = -1;
   TempDir tmp;
+  const auto dir = tmp.path() / "neu" / "registry";
   for (std::size_t i = 0; i < records.size(); ++i) {
-    ASSERT_TRUE(StorePersistentValues(tmp.path(), records[i])) << i;
-    const PersistentRecord loaded = LoadPersistentValues(tmp.path());
+    ASSERT_TRUE(StorePersistentValues(dir, records[i])) << i;
+    const PersistentRecord loaded = LoadPersistentValues(dir);
     EXPECT_EQ(loaded.user, records[i].user) << i;
     EXPECT_EQ(loaded.attempts, records[i].attempts) << i;
   }
+  // The record is the user's alone, and so are the folders made for it.
+  using std::filesystem::perms;
+  for (const auto& path : {tmp.path() / "neu", dir}) {
+    EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_all) << path;
+  }
+  EXPECT_EQ(std::filesystem::status(RegistryStore(dir).FileOf(HKEY_CURRENT_USER)).permissions(),
+            perms::owner_read | perms::owner_write);
 }
 
 TEST(PersistentValuesTest, AFreshStoreReadsAsAFreshRecord) {

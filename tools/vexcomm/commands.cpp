@@ -14,6 +14,7 @@
 #include "demo.h"
 #include "object_views.h"
 #include "platform/host_services.h"
+#include "platform/private_folders.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
 #include "text_table.h"
@@ -141,8 +142,7 @@ int RunOperation(const CommandLine& line, Output& output) {
                        "Kurse.dat exists; 'vexcomm db init-template " + folders.ini +
                        "' writes the template");
     }
-    std::error_code ec;
-    fs::create_directories(folders.data, ec);
+    // The component makes the data folder (private) when it first writes Kurse.dat.
   }
 
   SessionConfig config;
@@ -349,7 +349,11 @@ Folders ResolveFolders(const GlobalOptions& global) {
   if (global.registry_dir) {
     folders.registry = *global.registry_dir;
     std::error_code ec;
-    fs::create_directories(folders.registry, ec);
+    try {
+      platform::CreatePrivateFolders(folders.registry);
+    } catch (const std::system_error&) {
+      // Told below.
+    }
     if (!fs::is_directory(folders.registry, ec)) {
       throw UsageError("--registry-dir: cannot use " + folders.registry.string());
     }
