@@ -1,9 +1,14 @@
 #include "quotes/quote_database.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <latch>
 #include <mutex>
 #include <string>
@@ -331,46 +336,65 @@ TEST_F(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
   EXPECT_EQ(first->DBID(), 1);
 }
 
-TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeItAndNamesItsCause) {
-  struct Case {
-    std::string raise;  // how the failing insert fails
-    std::vector<QuoteRow> quotes;
-  };
-  const std::vector<Case> cases = {
-      // A's new quote stays; B is undone as a whole (no stock row without its quotes).
-      {"ABORT", {{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}},
-      // Ends the whole transaction, as a full disk does: the message still names the cause.
-      {"ROLLBACK", {{1, 1, "01.01.2024", "a"}}},
-  };
-  for (const auto& c : cases) {
-    std::filesystem::remove(Database());
-    std::filesystem::remove(ini.path() / "Kurse.dat");
-    MakeTemplate();
-    auto run = NewCollection();
-    run->Add("1", "", "A")->KursAdd("01.01.2024", "a");
-    run->WriteToDB();
-    ExecuteSql(
-        "CREATE TRIGGER boom BEFORE INSERT ON Kurse WHEN NEW.Datum = 'boom' BEGIN SELECT RAISE(" +
-        c.raise + ", 'database or disk is full'); END");
+TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
+  MakeTemplate();
+  auto run = NewCollection();
+  run->Add("1", "", "A")->KursAdd("01.01.2024", "a");
+  run->WriteToDB();
+  ExecuteSql(
+      "CREATE TRIGGER boom BEFORE INSERT ON Kurse WHEN NEW.Datum = 'boom' "
+      "BEGIN SELECT RAISE(ABORT, 'kaputt'); END");
 
-    auto next = NewCollection();
-    next->Add("1", "", "A")->KursAdd("02.01.2024", "a2");
-    auto b = next->Add("2", "", "B");
-    b->KursAdd("01.01.2024", "b1");
-    b->KursAdd("boom", "x");
-    next->Add("3", "", "C")->KursAdd("01.01.2024", "c");
-    steps = 0;
-    boxes.clear();
-    next->WriteToDB();
+  auto next = NewCollection();
+  next->Add("1", "", "A")->KursAdd("02.01.2024", "a2");
+  auto b = next->Add("2", "", "B");
+  b->KursAdd("01.01.2024", "b1");
+  b->KursAdd("boom", "x");
+  next->Add("3", "", "C")->KursAdd("01.01.2024", "c");
+  steps = 0;
+  next->WriteToDB();
 
-    ASSERT_EQ(boxes.size(), 1u) << c.raise;
-    EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");
-    EXPECT_NE(boxes[0].second.find("database or disk is full"), std::string::npos)
-        << c.raise << ": " << boxes[0].second;
-    EXPECT_EQ(steps, 2) << c.raise;  // the failure ends the pass; C never ran
-    EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}})) << c.raise;
-    EXPECT_EQ(QuoteRows(), c.quotes) << c.raise;
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");
+  EXPECT_NE(boxes[0].second.find("kaputt"), std::string::npos);
+  EXPECT_EQ(steps, 2);  // the failure ends the pass
+  // A's new quote stays; B is undone as a whole (no stock row without its quotes); C never ran.
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
+  EXPECT_EQ(QuoteRows(),
+            (std::vector<QuoteRow>{{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}));
+}
+
+TEST_F(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
+  MakeTemplate();
+  auto first = NewCollection();
+  first->Add("1", "", "A")->KursAdd("01.01.2024", "a");
+  first->WriteToDB();
+  const auto report = data.path() / "report.txt";
+  // In a child: the file size limit makes every write past it fail, as on a full disk.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto aktien = NewCollection();
+    auto stock = aktien->Add("2", "", std::string(50, 'B'));
+    for (int day = 1; day <= 3000; ++day) stock->KursAdd(std::to_string(day), std::string(40, 'k'));
+    std::string text;
+    QuoteDbContext own = context;
+    own.message_box = [&](const std::string&, const std::string& t) { text += t; };
+    aktien->SetDatabaseContext(own);
+    aktien->WriteToDB();
+    std::ofstream(report) << text;
+    std::_Exit(0);
   }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  std::ifstream in(report);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  // The write fails as EFBIG, which the database reports as an I/O error.
+  EXPECT_EQ(text, "disk I/O error");
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
 }
 
 TEST_F(QuoteDatabaseTest, FindLastID) {
