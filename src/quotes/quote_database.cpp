@@ -57,15 +57,18 @@ constexpr std::string_view kCopyMark = ".part-";
 constexpr auto kStaleAfter = std::chrono::hours(1);
 
 // Copies of the template left by a run that was killed: their writer is gone, or they are older
-// than any copy takes. The name carries the writer's process ID.
+// than any copy takes. The name carries the writer's process ID; the fixed name of earlier
+// versions goes by its age alone.
 void RemoveStaleCopies(const std::filesystem::path& database) {
-  const std::string prefix = database.filename().string() + std::string(kCopyMark);
+  const std::string prefix = database.filename().string() + ".part";
   std::error_code ec;
   const auto now = std::filesystem::file_time_type::clock::now();
   for (const auto& entry : std::filesystem::directory_iterator(database.parent_path(), ec)) {
     const std::string name = entry.path().filename().string();
     if (!name.starts_with(prefix)) continue;
-    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    std::string_view rest = std::string_view(name).substr(prefix.size());
+    if (!rest.empty() && !rest.starts_with('-')) continue;
+    if (!rest.empty()) rest.remove_prefix(1);
     int pid = 0;
     const auto [end, pid_ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
     const bool writer_gone =
@@ -83,7 +86,6 @@ void RemoveStaleCopies(const std::filesystem::path& database) {
 // appeared meanwhile (link fails then); otherwise the other run's database is used.
 void CopyTemplate(const std::filesystem::path& from, const std::filesystem::path& to) {
   platform::CreatePrivateFolders(to.parent_path());
-  RemoveStaleCopies(to);
   std::string temp = to.string() + std::string(kCopyMark) + std::to_string(::getpid()) + "-XXXXXX";
   const int out = ::mkostemp(temp.data(), O_CLOEXEC);  // 0600
   if (out < 0) throw std::system_error(errno, std::generic_category(), to.string());
@@ -291,6 +293,7 @@ bool colAktien::ReadDB() {
 void colAktien::WriteToDB() {
   const auto context = quotes::Resolve(*context_);
   try {
+    quotes::RemoveStaleCopies(context.database);
     if (!std::filesystem::exists(context.database)) {
       if (!std::filesystem::exists(context.template_database)) {
         context.Message(quotes::kDefaultTitle, quotes::kTemplateMissing);

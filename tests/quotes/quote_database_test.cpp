@@ -117,8 +117,12 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
       {"Kurse.dat.part-999999999-aaaaaa", false, false},  // its writer is gone
       {own + "-bbbbbb", false, true},                     // under way
       {own + "-cccccc", true, false},                     // older than any copy takes
+      {"Kurse.dat.part", true, false},                    // of an earlier version
       {"Kurse.dat.bak", true, true},                      // not ours
   };
+  auto aktien = NewCollection();
+  aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
+  aktien->WriteToDB();  // a database there already: the copies go all the same
   for (const auto& c : cases) {
     const auto file = data.path() / c.name;
     std::ofstream(file) << "copy";
@@ -127,8 +131,6 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
           file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
     }
   }
-  auto aktien = NewCollection();
-  aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
   aktien->WriteToDB();
   EXPECT_TRUE(boxes.empty());
   for (const auto& c : cases) {
