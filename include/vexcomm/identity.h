@@ -11,7 +11,7 @@ namespace vexcomm {
 
 // The installation's identity record as the component keeps it in the registry store of
 // `registry_dir` (HostServices::registry_dir). DateiNr is the cursor into the server's series of
-// files: the number of the last file received.
+// files: the number of the last file received. A plain value: copy it freely, on any thread.
 struct Identity {
   std::string BLZ;
   std::string KundenNr;
@@ -23,6 +23,7 @@ struct Identity {
   friend bool operator==(const Identity&, const Identity&) = default;
 };
 
+// Both functions may run on any thread, while other processes read and write the same store.
 // Reads the record; missing values read as empty text or 0. Throws std::runtime_error when the
 // store cannot be read or is damaged (a damaged store has then been kept aside beside itself).
 VEXCOMM_EXPORT Identity ReadIdentity(const std::filesystem::path& registry_dir);
