@@ -53,6 +53,10 @@ std::span<const services::ReplyHandlerEntry> ReplyHandlers();
 
 // The session: opens the connection and waits until the run is over.
 void OpenAndWait(Module::State& state);
+// Reads the identity record and counter afresh (another process may have changed them); false
+// when the store cannot be read, which the host has been told of.
+bool LoadPersistentValues(Module::State& state);
+// Writes back what the run changed of them.
 void StorePersistentValues(Module::State& state) noexcept;
 
 // Creation and release of the shared objects with the first and last instance.

@@ -87,6 +87,12 @@ void Run(Module::State& state) {
   auto& run = state.run;
   run.fehler->Code = vcerrNoError;
   run.file_refused.reset();
+  if (!LoadPersistentValues(state)) {
+    run.fehler->Code = vcerrOther;
+    run.fehler->Text =
+        "Die Installationsdaten sind nicht lesbar: " + run.host.registry_dir.string();
+    return;
+  }
   int32_t m = run.modus;
   run.operations[1] = m == vexCommCheckNew ? VexCommGetNew : m;
   run.operations[2] = VexCommNone;

@@ -114,10 +114,25 @@ void clsEvent::OnProxyError(const std::string& text, const std::string& code) {
   });
 }
 
+bool LoadPersistentValues(Module::State& state) {
+  auto& run = state.run;
+  const auto loaded = config::ReadPersistentValues(
+      run.host.registry_dir,
+      [&run](const std::string& text) { services::ShowMessageBox(run, "VexComm5", text); });
+  if (loaded.unreadable) return false;
+  run.user = loaded.record.user;
+  run.attempts = loaded.record.attempts;
+  run.stored = loaded.record;
+  return true;
+}
+
 void StorePersistentValues(Module::State& state) noexcept {
+  auto& run = state.run;
   try {
-    config::StorePersistentValues(state.run.host.registry_dir,
-                                  {state.run.user, state.run.attempts});
+    config::PersistentRecord now{run.user, run.attempts};
+    if (config::StoreChangedValues(run.host.registry_dir, run.stored, now)) {
+      run.stored = std::move(now);
+    }
   } catch (...) {
   }
 }

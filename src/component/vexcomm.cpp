@@ -25,9 +25,7 @@ using automation::VariantArray;
 Module::Module(HostServices host) : state_(std::make_shared<State>()) {
   auto& run = state_->run;
   run.host = platform::ResolveHostServices(std::move(host));
-  auto stored = config::LoadPersistentValues(run.host.registry_dir);
-  run.user = stored.user;
-  run.attempts = stored.attempts;
+  component::LoadPersistentValues(*state_);
 }
 
 Module::~Module() = default;

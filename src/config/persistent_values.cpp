@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "config/registry_store.h"
+#include "platform/utf8.h"
 
 namespace vexcomm::config {
 namespace {
@@ -43,42 +44,84 @@ RegistryValue Dword(int32_t value) {
 
 }  // namespace
 
-PersistentRecord LoadPersistentValues(const std::filesystem::path& registry_dir) {
-  PersistentRecord record;
+LoadedRecord ReadPersistentValues(const std::filesystem::path& registry_dir,
+                                  const RegistryStore::Reporter& report) {
+  LoadedRecord loaded;
   try {
-    const RegistryStore store(registry_dir);
-    const auto get = [&](std::string_view name) {
-      return store.QueryValue(HKEY_CURRENT_USER, kKey, name);
-    };
-    record.user.BLZ = TextOf(get("BLZ"));
-    record.user.KundenNr = TextOf(get("KundenNr"));
-    record.user.DateiNr = NumberOf(get("DateiNr"));
-    record.user.Vorname = TextOf(get("Vorname"));
-    record.user.Nachname = TextOf(get("Nachname"));
-    record.user.EMail = TextOf(get("EMail"));
-    record.attempts = NumberOf(get("Verbindungsversuche"));
+    const RegistryStore store(registry_dir, report);
+    auto read = store.ReadKey(HKEY_CURRENT_USER, kKey);
+    if (!read) {
+      loaded.unreadable = true;
+      return loaded;
+    }
+    loaded.damaged = read->damaged;
+    auto& record = loaded.record;
+    for (const auto& [name, value] : read->values) {
+      const std::string folded = platform::ToUpper(name);
+      const std::optional<RegistryValue> v = value;
+      if (folded == "BLZ") record.user.BLZ = TextOf(v);
+      if (folded == "KUNDENNR") record.user.KundenNr = TextOf(v);
+      if (folded == "DATEINR") record.user.DateiNr = NumberOf(v);
+      if (folded == "VORNAME") record.user.Vorname = TextOf(v);
+      if (folded == "NACHNAME") record.user.Nachname = TextOf(v);
+      if (folded == "EMAIL") record.user.EMail = TextOf(v);
+      if (folded == "VERBINDUNGSVERSUCHE") record.attempts = NumberOf(v);
+    }
   } catch (...) {
-    return {};  // e.g. out of memory on a damaged file: start fresh rather than fail a run
+    // e.g. out of memory on a damaged file: start fresh rather than fail a run
+    return {PersistentRecord{}, true, false};
   }
-  return record;
+  return loaded;
 }
 
-bool StorePersistentValues(const std::filesystem::path& registry_dir,
-                           const PersistentRecord& record) {
+PersistentRecord LoadPersistentValues(const std::filesystem::path& registry_dir,
+                                      const RegistryStore::Reporter& report) {
+  return ReadPersistentValues(registry_dir, report).record;
+}
+
+namespace {
+
+std::vector<RegistryStore::NamedValue> IdentityValues(const clsUserDaten& u) {
+  return {{"BLZ", Text(u.BLZ)},           {"KundenNr", Text(u.KundenNr)},
+          {"DateiNr", Dword(u.DateiNr)},  {"Vorname", Text(u.Vorname)},
+          {"Nachname", Text(u.Nachname)}, {"EMail", Text(u.EMail)}};
+}
+
+bool Store(const std::filesystem::path& registry_dir,
+           const std::vector<RegistryStore::NamedValue>& values) {
   try {
     RegistryStore store(registry_dir);
-    const auto& u = record.user;
-    return store.SetValues(HKEY_CURRENT_USER, kKey,
-                           {{"BLZ", Text(u.BLZ)},
-                            {"KundenNr", Text(u.KundenNr)},
-                            {"DateiNr", Dword(u.DateiNr)},
-                            {"Vorname", Text(u.Vorname)},
-                            {"Nachname", Text(u.Nachname)},
-                            {"EMail", Text(u.EMail)},
-                            {"Verbindungsversuche", Dword(record.attempts)}});
+    return store.SetValues(HKEY_CURRENT_USER, kKey, values);
   } catch (...) {
     return false;
   }
+}
+
+}  // namespace
+
+bool StorePersistentValues(const std::filesystem::path& registry_dir,
+                           const PersistentRecord& record) {
+  auto values = IdentityValues(record.user);
+  values.emplace_back("Verbindungsversuche", Dword(record.attempts));
+  return Store(registry_dir, values);
+}
+
+bool StoreIdentity(const std::filesystem::path& registry_dir, const clsUserDaten& user) {
+  return Store(registry_dir, IdentityValues(user));
+}
+
+bool StoreChangedValues(const std::filesystem::path& registry_dir, const PersistentRecord& before,
+                        const PersistentRecord& after) {
+  std::vector<RegistryStore::NamedValue> changed;
+  const auto old_values = IdentityValues(before.user);
+  auto new_values = IdentityValues(after.user);
+  for (std::size_t i = 0; i < new_values.size(); ++i) {
+    if (new_values[i] != old_values[i]) changed.push_back(std::move(new_values[i]));
+  }
+  if (after.attempts != before.attempts) {
+    changed.emplace_back("Verbindungsversuche", Dword(after.attempts));
+  }
+  return changed.empty() || Store(registry_dir, changed);
 }
 
 }  // namespace vexcomm::config

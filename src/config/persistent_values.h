@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "config/registry_store.h"
+
 namespace vexcomm::config {
 
 // The installation's identity record. DateiNr is the cursor into the server's series of files.
@@ -27,11 +29,31 @@ struct PersistentRecord {
 
 // Reads the record; missing values read as empty text or 0. Never fails: an unreadable store
 // reads as a fresh record.
-PersistentRecord LoadPersistentValues(const std::filesystem::path& registry_dir);
+PersistentRecord LoadPersistentValues(const std::filesystem::path& registry_dir,
+                                      const RegistryStore::Reporter& report = {});
+
+// The same, telling a store that could not be read (`record` is then fresh) from one that was
+// damaged (kept aside by now; `record` holds what could be read).
+struct LoadedRecord {
+  PersistentRecord record;
+  bool unreadable = false;
+  bool damaged = false;
+};
+LoadedRecord ReadPersistentValues(const std::filesystem::path& registry_dir,
+                                  const RegistryStore::Reporter& report = {});
 
 // Writes the whole record at once (one atomic replace of the store file): never half-written.
 // Returns false when the store could not be written.
 bool StorePersistentValues(const std::filesystem::path& registry_dir,
                            const PersistentRecord& record);
+
+// Writes only the values that differ between `before` (as read) and `after`, in one
+// read-modify-write under the store's lock: what another process wrote meanwhile to the other
+// values stays. True when nothing needed writing.
+bool StoreChangedValues(const std::filesystem::path& registry_dir, const PersistentRecord& before,
+                        const PersistentRecord& after);
+
+// The identity record alone, whole; the counter is left as stored.
+bool StoreIdentity(const std::filesystem::path& registry_dir, const clsUserDaten& user);
 
 }  // namespace vexcomm::config

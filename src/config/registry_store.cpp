@@ -7,9 +7,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <functional>
 #include <map>
+#include <system_error>
 
+#include "platform/private_folders.h"
 #include "platform/utf8.h"
 
 namespace vexcomm::config {
@@ -377,9 +381,11 @@ std::optional<std::vector<std::string>> ParseKeyLine(std::string_view line) {
 // What can be parsed of a file's text: lines that do not parse (garbage) are skipped, and so are
 // the values of a key line that does not parse. Every line ends in a newline: a last line
 // without one is a cut line and may look valid ("hex:01,02" of "hex:01,02,03"), so it is dropped.
-Tree Parse(std::string_view text) {
+// `damaged` tells whether anything was skipped.
+Tree Parse(std::string_view text, bool* damaged = nullptr) {
   Tree tree;
   Key* current = nullptr;
+  bool skipped = false;
   for (;;) {
     const auto newline = text.find('\n');
     if (newline == std::string_view::npos) break;
@@ -390,12 +396,17 @@ Tree Parse(std::string_view text) {
     if (line.front() == '[') {
       auto parts = ParseKeyLine(line);
       current = parts ? &CreatePath(tree, *parts) : nullptr;
+      skipped |= !parts;
       continue;
     }
     RegistryStore::NamedValue nv;
-    if (current != nullptr && ParseValueLine(line, nv))
+    if (current != nullptr && ParseValueLine(line, nv)) {
       current->Set(nv.first, std::move(nv.second));
+    } else {
+      skipped = true;
+    }
   }
+  if (damaged) *damaged = skipped || !text.empty();
   return tree;
 }
 
@@ -421,20 +432,28 @@ class FileDescriptor {
   int fd_;
 };
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
+// 0 with the content, ENOENT for no file, or the errno of a file that is there but unreadable.
+int ReadFile(const std::filesystem::path& path, std::string& data) {
+  data.clear();
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return {};
+  if (fd.get() < 0) return errno;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  std::string data;
+  if (::fstat(fd.get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EISDIR;
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return {};
+    if (n < 0) return errno;
     if (n == 0) break;
     data.append(buf, static_cast<std::size_t>(n));
   }
+  return 0;
+}
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::string data;
+  if (ReadFile(path, data) != 0) data.clear();
   return data;
 }
 
@@ -482,12 +501,33 @@ std::string_view RootName(int32_t root) {
   }
 }
 
-// Read-modify-write of one root's file under its lock; `change` returns false to abandon.
+// "<file>.corrupt-YYYYMMDD-HHMMSS" (UTC), with a counter when that name is taken.
+std::filesystem::path AsideName(const std::filesystem::path& file) {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, ".corrupt-%Y%m%d-%H%M%S", &utc);
+  std::filesystem::path aside = file;
+  aside += stamp;
+  std::error_code ec;
+  for (int n = 2; std::filesystem::exists(aside, ec); ++n) {
+    aside = file;
+    aside += std::string(stamp) + "-" + std::to_string(n);
+  }
+  return aside;
+}
+
+// Read-modify-write of one root's file under its lock; `change` returns false to abandon. A file
+// that cannot be read is never replaced; a damaged one is kept aside first, as evidence.
 bool Modify(const RegistryStore& store, int32_t root, const std::function<bool(Tree&)>& change) {
   const std::filesystem::path file = store.FileOf(root);
   if (file.empty()) return false;
-  std::error_code ec;
-  std::filesystem::create_directories(store.dir(), ec);
+  try {
+    platform::CreatePrivateFolders(store.dir());
+  } catch (const std::system_error&) {
+    return false;
+  }
   std::filesystem::path lock_path = file;
   lock_path += ".lock";
   FileDescriptor lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
@@ -495,14 +535,62 @@ bool Modify(const RegistryStore& store, int32_t root, const std::function<bool(T
   while (::flock(lock.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return false;
   }
-  Tree tree = Parse(ReadWholeFile(file));
+  std::string text;
+  const int read_error = ReadFile(file, text);
+  if (read_error != 0 && read_error != ENOENT) {
+    store.Report("cannot read the registry store " + file.string() + ": " +
+                 std::strerror(read_error) + "; it is left as it is");
+    return false;
+  }
+  bool damaged = false;
+  Tree tree = Parse(text, &damaged);
+  if (damaged) {
+    const auto aside = AsideName(file);
+    if (::rename(file.c_str(), aside.c_str()) != 0) return false;
+    store.Report("the registry store " + file.string() + " was damaged; kept as " + aside.string() +
+                 ", what could be read is carried on");
+  }
   if (!change(tree)) return false;
   return ReplaceFile(file, Serialize(tree, RootName(root)));
 }
 
 }  // namespace
 
-RegistryStore::RegistryStore(std::filesystem::path dir) : dir_(std::move(dir)) {}
+RegistryStore::RegistryStore(std::filesystem::path dir, Reporter report)
+    : dir_(std::move(dir)), report_(std::move(report)) {}
+
+void RegistryStore::Report(const std::string& text) const {
+  try {
+    if (report_) {
+      report_(text);
+    } else {
+      std::fprintf(stderr, "vexcomm: %s\n", text.c_str());
+    }
+  } catch (...) {
+    // A notice only.
+  }
+}
+
+std::optional<RegistryStore::KeyRead> RegistryStore::ReadKey(int32_t root,
+                                                             std::string_view key_path) const {
+  const auto parts = SplitKeyPath(key_path);
+  if (!IsRoot(root) || !parts || parts->empty()) return KeyRead{};
+  const auto file = FileOf(root);
+  std::string text;
+  const int read_error = ReadFile(file, text);
+  if (read_error == ENOENT) return KeyRead{};
+  if (read_error != 0) {
+    Report("cannot read the registry store " + file.string() + ": " + std::strerror(read_error));
+    return std::nullopt;
+  }
+  KeyRead read;
+  Tree tree = Parse(text, &read.damaged);
+  // A damaged file is kept aside at once, under the writers' lock, and what could be read is
+  // written anew: no later write carries on from it unseen.
+  if (read.damaged) Modify(*this, root, [](Tree&) { return true; });
+  if (Key* key = FindPath(tree, *parts)) read.values = std::move(key->values);
+  return read;
+}
 
 bool RegistryStore::IsRoot(int32_t root) noexcept {
   return !RootName(root).empty();

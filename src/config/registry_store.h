@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,13 +40,18 @@ struct RegistryValue {
 // value names likewise. Every call reads the file afresh, so other processes' writes are seen.
 // A write is a read-modify-write under an exclusive flock on a lock file beside the root's file,
 // written to a temporary file, synced and renamed over the old one: readers never see a
-// half-written file and need no lock. A damaged file yields what can still be parsed.
-// Thread-safety: an instance holds no state besides the folder; any thread may use it.
+// half-written file and need no lock. A damaged file yields what can still be parsed; a write
+// (or ReadKey) keeps it aside as "<file>.corrupt-YYYYMMDD-HHMMSS" and says so through the reporter
+// before writing anew; a file that cannot be read at all is never replaced.
+// Thread-safety: an instance holds no state besides the folder and reporter; any thread may use
+// it when the reporter allows.
 class RegistryStore {
  public:
   using NamedValue = std::pair<std::string, RegistryValue>;
+  // Receives notices about damaged or unreadable files; none: a line on standard error.
+  using Reporter = std::function<void(const std::string& text)>;
 
-  explicit RegistryStore(std::filesystem::path dir);
+  explicit RegistryStore(std::filesystem::path dir, Reporter report = {});
 
   const std::filesystem::path& dir() const noexcept { return dir_; }
   static bool IsRoot(int32_t root) noexcept;
@@ -60,6 +66,16 @@ class RegistryStore {
 
   // Create the key with its missing parents. False for no root, a malformed path ("\" at the
   // start, empty parts) or a failed write; the old file is left as it was then.
+  // All values of one key in one read; nothing when the file is there but cannot be read.
+  // `damaged`: the file held lines that did not parse (it has been kept aside by now).
+  struct KeyRead {
+    std::vector<NamedValue> values;
+    bool damaged = false;
+  };
+  std::optional<KeyRead> ReadKey(int32_t root, std::string_view key_path) const;
+
+  void Report(const std::string& text) const;
+
   bool CreateKey(int32_t root, std::string_view key_path);
   bool SetValue(int32_t root, std::string_view key_path, std::string_view name,
                 RegistryValue value);
@@ -68,6 +84,7 @@ class RegistryStore {
 
  private:
   std::filesystem::path dir_;
+  Reporter report_;
 };
 
 }  // namespace vexcomm::config

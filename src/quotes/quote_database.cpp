@@ -1,5 +1,14 @@
 #include "quotes/quote_database.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -8,6 +17,7 @@
 #include <vexcomm/error.h>
 
 #include "platform/host_services.h"
+#include "platform/private_folders.h"
 #include "platform/utf8.h"
 #include "quotes/date_sort_key.h"
 #include "quotes/sqlite_handle.h"
@@ -43,13 +53,84 @@ std::string WithSlash(std::string dir) {
   return dir;
 }
 
-// Copies under a temporary name first: a copy cut short never looks like a database.
+constexpr std::string_view kCopyMark = ".part-";
+constexpr auto kStaleAfter = std::chrono::hours(1);
+
+// Copies of the template left by a run that was killed: their writer is gone, or they are older
+// than any copy takes. The name carries the writer's process ID; the fixed name of earlier
+// versions goes by its age alone.
+void RemoveStaleCopies(const std::filesystem::path& database) {
+  const std::string prefix = database.filename().string() + ".part";
+  std::error_code ec;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const auto& entry : std::filesystem::directory_iterator(database.parent_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    std::string_view rest = std::string_view(name).substr(prefix.size());
+    if (!rest.empty() && !rest.starts_with('-')) continue;
+    if (!rest.empty()) rest.remove_prefix(1);
+    int pid = 0;
+    const auto [end, pid_ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    const bool writer_gone =
+        pid_ec == std::errc{} && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+    std::error_code time_ec;
+    const auto written = entry.last_write_time(time_ec);
+    if (writer_gone || (!time_ec && now - written > kStaleAfter)) {
+      std::filesystem::remove(entry.path(), time_ec);
+    }
+  }
+}
+
+// Copies under a name of its own first: a copy cut short never looks like a database, and two
+// first runs at once never write into one file. The copy becomes the database only if none has
+// appeared meanwhile (link fails then); otherwise the other run's database is used.
 void CopyTemplate(const std::filesystem::path& from, const std::filesystem::path& to) {
-  std::filesystem::create_directories(to.parent_path());
-  auto partial = to;
-  partial += ".part";
-  std::filesystem::copy_file(from, partial, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::rename(partial, to);
+  platform::CreatePrivateFolders(to.parent_path());
+  std::string temp = to.string() + std::string(kCopyMark) + std::to_string(::getpid()) + "-XXXXXX";
+  const int out = ::mkostemp(temp.data(), O_CLOEXEC);  // 0600
+  if (out < 0) throw std::system_error(errno, std::generic_category(), to.string());
+  auto fail = [&](int error, const std::filesystem::path& what) {
+    ::close(out);
+    ::unlink(temp.c_str());
+    throw std::system_error(error, std::generic_category(), what.string());
+  };
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) fail(errno, from);
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(in);
+      fail(error, from);
+    }
+    if (n == 0) break;
+    for (const char* p = buf; n > 0;) {
+      const ssize_t w = ::write(out, p, static_cast<std::size_t>(n));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        const int error = errno;
+        ::close(in);
+        fail(error, temp);
+      }
+      p += w;
+      n -= w;
+    }
+  }
+  ::close(in);
+  if (::fsync(out) != 0) fail(errno, temp);
+  if (::close(out) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    throw std::system_error(error, std::generic_category(), temp);
+  }
+  const int linked = ::link(temp.c_str(), to.c_str());
+  const int error = errno;
+  ::unlink(temp.c_str());
+  if (linked != 0 && error != EEXIST) {
+    throw std::system_error(error, std::generic_category(), to.string());
+  }
 }
 
 // The prepared statements of one write pass.
@@ -212,6 +293,7 @@ bool colAktien::ReadDB() {
 void colAktien::WriteToDB() {
   const auto context = quotes::Resolve(*context_);
   try {
+    quotes::RemoveStaleCopies(context.database);
     if (!std::filesystem::exists(context.database)) {
       if (!std::filesystem::exists(context.template_database)) {
         context.Message(quotes::kDefaultTitle, quotes::kTemplateMissing);
@@ -245,7 +327,9 @@ void colAktien::WriteToDB() {
         savepoint.Release();
       }
     } catch (...) {
-      transaction.Commit();
+      // What was written before the failure stays. The failure is what the host hears of, not
+      // a commit that finds the transaction already ended by it (a full disk rolls it back).
+      transaction.CommitIfActive();
       throw;
     }
     transaction.Commit();

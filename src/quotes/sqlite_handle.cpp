@@ -105,6 +105,9 @@ Connection::Connection(const std::filesystem::path& file, std::string_view key, 
     throw Error(kDatabaseError, message + ": " + file.string());
   }
   try {
+    // Another run writing the file at the same moment holds its lock only briefly; the probe
+    // below must wait for it too.
+    sqlite3_busy_timeout(db_, 5000);
     if (sqlite3_key(db_, key.data(), static_cast<int>(key.size())) != SQLITE_OK) Fail();
     // The key is only tried on the first read; a wrong one must fail here, before any write.
     {
@@ -116,8 +119,6 @@ Connection::Connection(const std::filesystem::path& file, std::string_view key, 
                                 nullptr, nullptr) != SQLITE_OK) {
       Fail();
     }
-    // A host reading the file at the same moment holds its lock only briefly.
-    sqlite3_busy_timeout(db_, 5000);
     // Ten years of quotes fit: a merge then decrypts each page once.
     Execute("PRAGMA cache_size = -32768");
   } catch (const Error& e) {
@@ -161,6 +162,17 @@ Transaction::~Transaction() {
 void Transaction::Commit() {
   connection_.Execute("COMMIT");
   open_ = false;
+}
+
+void Transaction::CommitIfActive() noexcept {
+  if (!open_) return;
+  open_ = false;
+  if (sqlite3_get_autocommit(connection_.handle()) != 0) return;
+  try {
+    connection_.Execute("COMMIT");
+  } catch (...) {
+    // Closing the connection rolls back whatever is left.
+  }
 }
 
 Savepoint::Savepoint(Connection& connection) : connection_(connection) {

@@ -69,6 +69,9 @@ class Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
   void Commit();
+  // Commits when the database still has the transaction open (a failure may have ended it);
+  // a failing commit is left to the caller's first error.
+  void CommitIfActive() noexcept;
 
  private:
   Connection& connection_;

@@ -55,6 +55,8 @@ struct RunState {
   // with a reason, and the run ends after it with DateiNr before the file.
   bool in_file_handler = false;
   std::optional<std::string> file_refused;
+  // The persistent values as last read or stored: a run writes back only what it changed.
+  config::PersistentRecord stored;
 
   // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
   // the two relays of a file reply and tells of a file without content, and ends the wait without a

@@ -7,6 +7,8 @@
 #include "child_process.h"
 #include "cli_fixture.h"
 #include "command_line.h"
+#include "quotes/quote_database.h"
+#include "quotes/sqlite_handle.h"
 #include "support/tinyproxy.h"
 
 namespace vexcomm::test {
@@ -199,8 +201,21 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
   EXPECT_EQ(NewRequests(),
             (Strings{"VEXMSG:2:AKWPK:716460:DE0007164600:SAP SE:02.12.2026::MSGEND"}));
 
+  // A database that refuses the deletion: no success is printed, the cause is.
+  const auto refuse = [&](std::string_view sql) {
+    quotes::Connection(data / "Kurse.dat", quotes::kDatabaseKey,
+                       quotes::Connection::Mode::ReadWrite)
+        .Execute(sql);
+  };
+  refuse("CREATE TRIGGER keep BEFORE DELETE ON Aktien BEGIN SELECT RAISE(ABORT, 'gesperrt'); END");
+  run = Run({"db", "delete", "716460"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_THAT(run.err, HasSubstr("gesperrt"));
+  refuse("DROP TRIGGER keep");
   run = Run({"db", "delete", "716460"});
   EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("Gelöscht: 716460"));
   run = Run({"--json", "db", "show"});
   EXPECT_EQ(run.lines.at(0)["Aktien"], OrderedJson::array());
   run = Run({"db", "delete", "716460"});
@@ -370,6 +385,30 @@ TEST_F(CliTest, SignalsEndTheRunWithBenutzerAbbruch) {
     EXPECT_EQ(lines[lines.size() - 2],
               OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":0})"));
   }
+}
+
+TEST_F(CliTest, ARunHoldsTheInstallationAgainstOtherRunsAndUserSet) {
+  json scenario = StandardScenario();
+  scenario["rules"] = json::array({json{{"code", "AKNEW"}, {"silent", true}}});
+  StartServer(scenario);
+  auto args = Globals();
+  args.insert(args.end(), {"--json", "get-new"});
+  ChildProcess child(Binary(), args, {{"HOME", tmp.path().string()}});
+  ASSERT_TRUE(child.WaitForLine(
+      [](const std::string& line) { return line.find("\"callback\"") != std::string::npos; },
+      std::chrono::seconds(30)))
+      << child.err();
+  for (const Strings& command :
+       {Strings{"--no-wait", "check-new"}, Strings{"--no-wait", "user", "set", "--vorname", "X"}}) {
+    const CliRun run = Run(command);
+    EXPECT_EQ(run.status, 1) << command.back() << "\n" << run.err;
+    EXPECT_THAT(run.err, HasSubstr("another vexcomm run holds this installation"));
+  }
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 1) << child.err();
+  EXPECT_EQ(server->ConnectionCount(), 1u);
+  const CliRun run = Run({"--json", "user", "show"});
+  EXPECT_EQ(run.lines.at(0)["user"]["Vorname"], "Erika");
 }
 
 TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "config/persistent_values.h"
 #include "transport/frame.h"
 
 namespace vexcomm::testing {
@@ -13,7 +14,7 @@ void ComponentTest::SetUp() {
   MakeModule();
 }
 
-void ComponentTest::MakeModule() {
+HostServices ComponentTest::Host() {
   HostServices host;
   host.message_box = [this](const std::string& title, const std::string& text) {
     boxes.emplace_back(title, text);
@@ -21,7 +22,11 @@ void ComponentTest::MakeModule() {
   host.text_setting = [this](int n) { return (dir / (n == 3 ? "ini" : "data")).string() + "/"; };
   host.today = [] { return std::chrono::sys_days(std::chrono::year(2026) / 12 / 6); };
   host.registry_dir = dir / "registry";
-  module = std::make_unique<Module>(host);
+  return host;
+}
+
+void ComponentTest::MakeModule() {
+  module = std::make_unique<Module>(Host());
   vc = VexComm::Create(*module);
   sock = std::make_shared<ScriptedSocket>(module->state()->loop);
   vc->SetSocket(sock);
@@ -40,6 +45,10 @@ void ComponentTest::WriteIni(const std::string& content) {
   std::ofstream(dir / "ini" / "MorvaZedi.ini") << content;
 }
 
+void ComponentTest::SaveRecord() {
+  ASSERT_TRUE(config::StorePersistentValues(dir / "registry", {run().user, run().attempts}));
+}
+
 std::vector<std::string> ComponentTest::Reports(int kind) const {
   std::vector<std::string> out;
   for (const auto& [k, text] : reports) {
@@ -48,9 +57,10 @@ std::vector<std::string> ComponentTest::Reports(int kind) const {
   return out;
 }
 
-void ComponentTest::ServeFiles(std::vector<std::string> frames, int first_number) {
-  sock->on_send = [frames = std::move(frames), first_number](ScriptedSocket& s,
-                                                             const std::string& request) {
+void ComponentTest::ServeFiles(std::vector<std::string> frames, int first_number,
+                               ScriptedSocket* target) {
+  (target ? target : sock.get())->on_send = [frames = std::move(frames), first_number](
+                                                ScriptedSocket& s, const std::string& request) {
     // Fields 4..7: BLZ, KundenNr, DateiNr, "5".
     transport::clsElement e;
     transport::SplitElements(request, e, true);

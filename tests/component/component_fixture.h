@@ -26,14 +26,20 @@ class ComponentTest : public ::testing::Test {
 
   // A fresh module over the same folders: what a restart of the host looks like.
   void Restart();
+  // The host services of the fixture's module, for another module on the same installation.
+  HostServices Host();
   void WriteIni(const std::string& content);
+  // Stores run().user and run().attempts: a run reads them from the store when it starts.
+  void SaveRecord();
   Module::State& state() { return *module->state(); }
   services::RunState& run() { return module->state()->run; }
   // The callback reports of one kind, in order.
   std::vector<std::string> Reports(int kind) const;
   std::vector<std::string> LogLines() const { return Reports(0); }
   // Replies to AKNEW/AKGET from a numbered series of files after the request's DateiNr.
-  void ServeFiles(std::vector<std::string> frames_by_number, int first_number);
+  // On `target`, or on the fixture's socket.
+  void ServeFiles(std::vector<std::string> frames_by_number, int first_number,
+                  ScriptedSocket* target = nullptr);
 
   test::TempDir tmp;
   std::filesystem::path dir = tmp.path();

@@ -79,6 +79,7 @@ TEST_F(FaultTest, AFetchEndsCleanlyWhereverTheSocketFails) {
   for (int n = 1;; ++n) {
     Restart();
     run().attempts = 0;
+    SaveRecord();
     hung = false;
     FaultPlan plan;
     plan.fail_at = n;
@@ -113,6 +114,7 @@ TEST_F(FaultTest, AQuoteRunEndsCleanlyWhereverTheSocketFails) {
   for (int n = 1;; ++n) {
     Restart();
     run().attempts = 0;
+    SaveRecord();
     hung = false;
     for (const char* wkn : {"100", "200", "300"})
       vc->Aktien()->Add(wkn, "", std::string("Name ") + wkn);
@@ -166,6 +168,7 @@ TEST_F(FaultTest, HostileRepliesChangeNothingOutsideThemselves) {
   for (const auto& c : cases) {
     Restart();
     run().user.DateiNr = 17;
+    SaveRecord();
     std::size_t files = 0;
     vc->OnNeueDatei([&](const NeueDateiEvent&) { ++files; });
     for (const auto& r : c.replies) sock->replies.push_back({r});

@@ -1,5 +1,7 @@
+#include <fstream>
 #include <regex>
 
+#include <vexcomm/identity.h>
 #include <vexcomm/quotes.h>
 
 #include "component/component_fixture.h"
@@ -23,6 +25,7 @@ class RunTest : public ComponentTest {
     run().user.BLZ = "11122233";
     run().user.KundenNr = "4711";
     run().user.DateiNr = 17;
+    SaveRecord();
   }
   void Attach(VexComm& v) {
     v.OnNeueDatei([this](const NeueDateiEvent& e) {
@@ -107,6 +110,70 @@ TEST_F(RunTest, LargeFilesOneAfterAnother) {
   EXPECT_EQ(run().user.DateiNr, 20);
 }
 
+TEST_F(RunTest, TwoHostsTakeTurnsAndKeepEachOthersChanges) {
+  // A second host on the same installation, made before the first one runs.
+  Module other_module(Host());
+  auto other = VexComm::Create(other_module);
+  auto other_sock = std::make_shared<ScriptedSocket>(other_module.state()->loop);
+  other->SetSocket(other_sock);
+  int other_files = 0;
+  other->OnNeueDatei([&](const NeueDateiEvent&) { ++other_files; });
+  ServeFiles(ThreeFiles(), 18);
+  ServeFiles(ThreeFiles(), 18, other_sock.get());
+  const auto registry = dir / "registry";
+  on_file = [&](const NeueDateiEvent&) {
+    if (events.files.size() != 1) return;
+    EXPECT_FALSE(InstallationLock::Acquire(registry, InstallationLock::Wait::kNo));
+    // The user renames the installation while the run goes on.
+    Identity identity = ReadIdentity(registry);
+    identity.Nachname = "Neumann";
+    WriteIdentity(registry, identity);
+  };
+  for (VexComm* host : {vc.get(), other.get()}) {
+    auto lock = InstallationLock::Acquire(registry, InstallationLock::Wait::kNo);
+    ASSERT_TRUE(lock);
+    host->SetModus(VexCommGetNew);
+    host->Send();
+  }
+  EXPECT_EQ(events.files.size(), 3u);
+  EXPECT_EQ(other_files, 0) << "the second run fetched files again";
+  const Identity stored = ReadIdentity(registry);
+  EXPECT_EQ(stored.DateiNr, 20);
+  EXPECT_EQ(stored.Nachname, "Neumann");
+  EXPECT_EQ(stored.BLZ, "11122233");
+}
+
+TEST_F(RunTest, AStoreThatCannotBeTrustedIsToldOfBeforeTheRun) {
+  const auto file = dir / "registry" / "HKEY_CURRENT_USER.txt";
+  struct Case {
+    std::string name;
+    bool damaged;  // or unreadable
+    std::size_t requests;
+  };
+  for (const Case& c : {Case{"damaged", true, 1}, Case{"unreadable", false, 0}}) {
+    Restart();
+    if (c.damaged) {
+      std::ofstream(file, std::ios::app) << "\x01 not a line of the store\n";
+    } else {
+      std::filesystem::remove_all(file);
+      std::filesystem::create_directories(file);
+    }
+    boxes.clear();
+    ServeFiles({}, 18);
+    vc->SetModus(vexCommCheckNew);
+    vc->Send();
+    ASSERT_EQ(boxes.size(), 1u) << c.name;
+    EXPECT_NE(boxes[0].second.find(file.string()), std::string::npos) << boxes[0].second;
+    EXPECT_EQ(sock->sent.size(), c.requests) << c.name;
+    if (c.damaged) {
+      // What could be read carries on: the cursor is not lost.
+      EXPECT_THAT(sock->sent, ElementsAre("VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND"));
+    } else {
+      EXPECT_EQ(vc->Fehler()->Code, vcerrOther);
+    }
+  }
+}
+
 TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {
   struct Case {
     int files;
@@ -117,6 +184,7 @@ TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {
     Restart();
     Attach(*vc);
     run().user.DateiNr = 0;
+    SaveRecord();
     auto files = ThreeFiles();
     files.resize(static_cast<std::size_t>(c.files));
     ServeFiles(files, 18);
@@ -206,6 +274,7 @@ TEST_F(RunTest, EverySocketErrorEndsTheRunLoggedFromTheThirdAttempt) {
   for (const auto& c : cases) {
     Restart();
     run().attempts = c.attempt - 1;
+    SaveRecord();
     bool waiting_after_error = false;
     sock->on_connect = [&](ScriptedSocket& s) {
       s.RaiseError("Kaputt", c.code);
@@ -344,6 +413,7 @@ TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
     Restart();
     Attach(*vc);
     run().user.DateiNr = 17;
+    SaveRecord();
     vc->SetCallback(std::move(callback));
     ServeFiles(ThreeFiles(), 18);
     vc->SetModus(VexCommGetNew);

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <vexcomm/identity.h>
 
 #include "config/cls_registry.h"
 #include "config/registry_store.h"
@@ -29,12 +33,20 @@ TEST(PersistentValuesTest, RecordsRoundTrip) {
   records[2].attempts = INT32_MIN;
   records[3].user.DateiNr = -1;
   TempDir tmp;
+  const auto dir = tmp.path() / "neu" / "registry";
   for (std::size_t i = 0; i < records.size(); ++i) {
-    ASSERT_TRUE(StorePersistentValues(tmp.path(), records[i])) << i;
-    const PersistentRecord loaded = LoadPersistentValues(tmp.path());
+    ASSERT_TRUE(StorePersistentValues(dir, records[i])) << i;
+    const PersistentRecord loaded = LoadPersistentValues(dir);
     EXPECT_EQ(loaded.user, records[i].user) << i;
     EXPECT_EQ(loaded.attempts, records[i].attempts) << i;
   }
+  // The record is the user's alone, and so are the folders made for it.
+  using std::filesystem::perms;
+  for (const auto& path : {tmp.path() / "neu", dir}) {
+    EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_all) << path;
+  }
+  EXPECT_EQ(std::filesystem::status(RegistryStore(dir).FileOf(HKEY_CURRENT_USER)).permissions(),
+            perms::owner_read | perms::owner_write);
 }
 
 TEST(PersistentValuesTest, AFreshStoreReadsAsAFreshRecord) {
@@ -84,6 +96,45 @@ TEST(PersistentValuesTest, AStoreThatCannotBeWrittenReportsFalse) {
   record.user.DateiNr = 5;
   EXPECT_FALSE(StorePersistentValues(file, record));
   EXPECT_EQ(LoadPersistentValues(file).user.DateiNr, 0);
+}
+
+TEST(PersistentValuesTest, ReadIdentityRefusesAStoreItCannotTrust) {
+  struct Case {
+    std::string name;
+    std::string content;  // empty: a folder where the file belongs
+    bool throws;
+  };
+  const std::vector<Case> cases = {
+      {"clean", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n", false},
+      {"garbage", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n\x01\xff junk\n", true},
+      {"cut", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n\"BLZ\"=sz:\"11", true},
+      {"unreadable", "", true},
+  };
+  for (const auto& c : cases) {
+    TempDir tmp;
+    const auto file = RegistryStore(tmp.path()).FileOf(HKEY_CURRENT_USER);
+    if (c.content.empty()) {
+      std::filesystem::create_directories(file);
+    } else {
+      tmp.WriteFile(file.filename().string(), c.content);
+    }
+    if (!c.throws) {
+      EXPECT_EQ(ReadIdentity(tmp.path()).DateiNr, 20) << c.name;
+      continue;
+    }
+    EXPECT_THROW(ReadIdentity(tmp.path()), std::runtime_error) << c.name;
+    if (c.content.empty()) {
+      EXPECT_THROW(WriteIdentity(tmp.path(), Identity{}), std::runtime_error);
+      continue;
+    }
+    // Kept aside; what could be read carries on.
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) {
+      aside += entry.path().filename().string().find(".corrupt-") != std::string::npos;
+    }
+    EXPECT_EQ(aside, 1) << c.name;
+    EXPECT_EQ(ReadIdentity(tmp.path()).DateiNr, 20) << c.name;
+  }
 }
 
 }  // namespace

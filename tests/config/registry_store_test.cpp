@@ -222,9 +222,10 @@ TEST(RegistryStoreTest, ACutFileYieldsOnlyCompleteLines) {
   }
 }
 
-TEST(RegistryStoreTest, GarbageLinesAreSkipped) {
+TEST(RegistryStoreTest, GarbageLinesAreSkippedAndTheFileIsKeptAsideBeforeAWrite) {
   TempDir tmp;
-  RegistryStore store(tmp.path());
+  std::vector<std::string> notices;
+  RegistryStore store(tmp.path(), [&](const std::string& text) { notices.push_back(text); });
   std::mt19937 random(12345);
   std::string garbage;
   for (int i = 0; i < 20000; ++i) garbage += static_cast<char>(random() & 0xFF);
@@ -253,9 +254,35 @@ TEST(RegistryStoreTest, GarbageLinesAreSkipped) {
   for (const auto& c : cases) {
     EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, c.name), c.value) << c.name;
   }
-  // The next write keeps what was readable and drops the rest.
+  EXPECT_TRUE(notices.empty());
+  // The next write keeps what was readable; the damaged file is kept aside and named.
   ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, kKey, "J", {REG_SZ, "new"}));
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "A"), (RegistryValue{REG_SZ, "ok"}));
+  std::vector<std::filesystem::path> aside;
+  for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) {
+    if (entry.path().filename().string().starts_with("HKEY_CURRENT_USER.txt.corrupt-")) {
+      aside.push_back(entry.path());
+    }
+  }
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(ReadFile(aside[0]), content);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find(aside[0].string()), std::string::npos) << notices[0];
+  // A clean file is not put aside again.
+  ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, kKey, "K", {REG_SZ, "next"}));
+  EXPECT_EQ(notices.size(), 1u);
+}
+
+TEST(RegistryStoreTest, AFileThatCannotBeReadIsNeverReplaced) {
+  TempDir tmp;
+  std::vector<std::string> notices;
+  RegistryStore store(tmp.path(), [&](const std::string& text) { notices.push_back(text); });
+  // Unreadable: a folder where the file belongs reads as EISDIR, as a file without rights would.
+  std::filesystem::create_directories(store.FileOf(HKEY_CURRENT_USER) / "inside");
+  EXPECT_FALSE(store.ReadKey(HKEY_CURRENT_USER, kKey));
+  EXPECT_FALSE(store.SetValue(HKEY_CURRENT_USER, kKey, "DateiNr", {REG_DWORD, "\x12\0\0\0"}));
+  EXPECT_TRUE(std::filesystem::exists(store.FileOf(HKEY_CURRENT_USER) / "inside"));
+  EXPECT_EQ(notices.size(), 2u);
 }
 
 TEST(RegistryStoreTest, AFailedWriteLeavesTheOldFileIntact) {

@@ -1,8 +1,18 @@
 #include "quotes/quote_database.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <latch>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quote_db_fixture.h"
@@ -50,6 +60,82 @@ TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
   EXPECT_EQ(log,
             (std::vector<std::string>{"Daimler: 2 Kurse speichern", "BMW: 1 Kurse speichern"}));
   EXPECT_EQ(steps, 2);
+}
+
+TEST_F(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
+  MakeTemplate();
+  auto mode = [](const std::filesystem::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  std::mutex mutex;
+  std::vector<std::string> failures;
+  for (int round = 0; round < 8; ++round) {
+    const auto top = data.path() / std::to_string(round);
+    QuoteDbContext own;
+    own.ini_dir = context.ini_dir;
+    own.data_dir = (top / "daten").string();
+    own.message_box = [&](const std::string&, const std::string& text) {
+      std::lock_guard lock(mutex);
+      failures.push_back(text);
+    };
+    std::latch start(2);
+    std::vector<std::thread> runs;
+    for (const std::string wkn : {"1", "2"}) {
+      runs.emplace_back([&, wkn] {
+        colAktien aktien;
+        aktien.SetDatabaseContext(own);
+        aktien.Add(wkn, "", wkn)->KursAdd("01.01.2024", wkn);
+        start.arrive_and_wait();
+        aktien.WriteToDB();
+      });
+    }
+    for (auto& run : runs) run.join();
+    ASSERT_TRUE(failures.empty()) << round << ": " << failures.front();
+    colAktien stored;
+    stored.SetDatabaseContext(own);
+    ASSERT_TRUE(stored.ReadDB());
+    EXPECT_EQ(stored.Count(), 2) << round << ": a run wrote into a copy that was replaced";
+    EXPECT_EQ(mode(top), 0700u);
+    EXPECT_EQ(mode(top / "daten"), 0700u);
+    EXPECT_EQ(mode(top / "daten" / "Kurse.dat"), 0600u);
+    for (const auto& entry : std::filesystem::directory_iterator(top / "daten")) {
+      EXPECT_EQ(entry.path().filename(), "Kurse.dat");
+    }
+  }
+}
+
+TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
+  MakeTemplate();
+  const std::string own = "Kurse.dat.part-" + std::to_string(::getpid());
+  struct Case {
+    std::string name;
+    bool old;
+    bool kept;
+  };
+  const std::vector<Case> cases = {
+      {"Kurse.dat.part-999999999-aaaaaa", false, false},  // its writer is gone
+      {own + "-bbbbbb", false, true},                     // under way
+      {own + "-cccccc", true, false},                     // older than any copy takes
+      {"Kurse.dat.part", true, false},                    // of an earlier version
+      {"Kurse.dat.bak", true, true},                      // not ours
+  };
+  auto aktien = NewCollection();
+  aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
+  aktien->WriteToDB();  // a database there already: the copies go all the same
+  for (const auto& c : cases) {
+    const auto file = data.path() / c.name;
+    std::ofstream(file) << "copy";
+    if (c.old) {
+      std::filesystem::last_write_time(
+          file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+    }
+  }
+  aktien->WriteToDB();
+  EXPECT_TRUE(boxes.empty());
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::filesystem::exists(data.path() / c.name), c.kept) << c.name;
+  }
 }
 
 TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
@@ -278,6 +364,39 @@ TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
   EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
   EXPECT_EQ(QuoteRows(),
             (std::vector<QuoteRow>{{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}));
+}
+
+TEST_F(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
+  MakeTemplate();
+  auto first = NewCollection();
+  first->Add("1", "", "A")->KursAdd("01.01.2024", "a");
+  first->WriteToDB();
+  const auto report = data.path() / "report.txt";
+  // In a child: the file size limit makes every write past it fail, as on a full disk.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto aktien = NewCollection();
+    auto stock = aktien->Add("2", "", std::string(50, 'B'));
+    for (int day = 1; day <= 3000; ++day) stock->KursAdd(std::to_string(day), std::string(40, 'k'));
+    std::string text;
+    QuoteDbContext own = context;
+    own.message_box = [&](const std::string&, const std::string& t) { text += t; };
+    aktien->SetDatabaseContext(own);
+    aktien->WriteToDB();
+    std::ofstream(report) << text;
+    std::_Exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  std::ifstream in(report);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  // The write fails as EFBIG, which the database reports as an I/O error.
+  EXPECT_EQ(text, "disk I/O error");
+  EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
 }
 
 TEST_F(QuoteDatabaseTest, FindLastID) {

@@ -151,6 +151,7 @@ const std::vector<GlobalDef> kGlobals = {
     {"--out", "DIR", "where received files go (default: the current folder)", &GlobalOptions::out},
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
     {"--verbose", "", "the component's log lines on standard error", nullptr},
+    {"--no-wait", "", "fail at once when another vexcomm run holds the installation", nullptr},
 };
 
 const GlobalDef* FindGlobal(std::string_view name) {
@@ -349,7 +350,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (const GlobalDef* g = FindGlobal(arg)) {
       if (g->value_name.empty()) {
         if (inline_value) throw UsageError(arg + " takes no value");
-        (g->name == "--json" ? line.global.json : line.global.verbose) = true;
+        (g->name == "--json"      ? line.global.json
+         : g->name == "--verbose" ? line.global.verbose
+                                  : line.global.no_wait) = true;
       } else {
         line.global.*(g->field) = take_value(g->value_name);
       }

@@ -33,6 +33,7 @@ struct GlobalOptions {
   std::optional<std::string> out;
   bool json = false;
   bool verbose = false;
+  bool no_wait = false;
 };
 
 struct OptionDef {

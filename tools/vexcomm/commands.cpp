@@ -8,12 +8,13 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <vexcomm/identity.h>
 #include <vexcomm/quotes.h>
 
-#include "config/persistent_values.h"
 #include "demo.h"
 #include "object_views.h"
 #include "platform/host_services.h"
+#include "platform/private_folders.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
 #include "text_table.h"
@@ -88,6 +89,17 @@ bool IsFetch(int32_t modus) {
   return modus == VexCommGetNew || modus == VexCommGetFile || modus == vexCommCheckNew;
 }
 
+// One run (or change of the identity record) at a time per installation.
+InstallationLock LockInstallation(const GlobalOptions& global, const Folders& folders,
+                                  Output& output) {
+  constexpr std::string_view kHeld = "another vexcomm run holds this installation";
+  auto lock = InstallationLock::Acquire(folders.registry, InstallationLock::Wait::kNo);
+  if (lock) return std::move(*lock);
+  if (global.no_wait) throw std::runtime_error(std::string(kHeld));
+  output.Note(std::string(kHeld) + "; waiting…");
+  return std::move(*InstallationLock::Acquire(folders.registry, InstallationLock::Wait::kYes));
+}
+
 QuoteDbContext DbContext(const Folders& folders, Output& output) {
   QuoteDbContext context;
   context.data_dir = folders.data;
@@ -130,8 +142,7 @@ int RunOperation(const CommandLine& line, Output& output) {
                        "Kurse.dat exists; 'vexcomm db init-template " + folders.ini +
                        "' writes the template");
     }
-    std::error_code ec;
-    fs::create_directories(folders.data, ec);
+    // The component makes the data folder (private) when it first writes Kurse.dat.
   }
 
   SessionConfig config;
@@ -147,6 +158,8 @@ int RunOperation(const CommandLine& line, Output& output) {
     }
   }
   config.socket = ResolveSocketOptions(line.global);
+  // Held until the run has ended and its values are stored.
+  const InstallationLock lock = LockInstallation(line.global, folders, output);
   if (!fs::exists(folders.ini + "MorvaZedi.ini")) {
     output.Note("no " + folders.ini + "MorvaZedi.ini: connecting to the standard server");
   }
@@ -191,12 +204,12 @@ int RunOperation(const CommandLine& line, Output& output) {
   return result.ok() ? kExitOk : kExitRunFailed;
 }
 
-Json UserJson(const config::clsUserDaten& user) {
+Json UserJson(const Identity& user) {
   return Json{{"BLZ", user.BLZ},         {"KundenNr", user.KundenNr}, {"DateiNr", user.DateiNr},
               {"Vorname", user.Vorname}, {"Nachname", user.Nachname}, {"EMail", user.EMail}};
 }
 
-void ShowUser(Output& output, const config::clsUserDaten& user) {
+void ShowUser(Output& output, const Identity& user) {
   if (output.json()) {
     output.Emit(Json{{"user", UserJson(user)}});
     return;
@@ -217,25 +230,23 @@ void ShowUser(Output& output, const config::clsUserDaten& user) {
 
 int UserShow(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
-  ShowUser(output, config::LoadPersistentValues(folders.registry).user);
+  ShowUser(output, ReadIdentity(folders.registry));
   return kExitOk;
 }
 
 int UserSet(const CommandLine& line, Output& output) {
   if (line.options.empty()) throw UsageError("user set: name at least one field to change");
   const Folders folders = ResolveFolders(line.global);
-  auto record = config::LoadPersistentValues(folders.registry);
-  auto& user = record.user;
+  // A run that read the record before this change would write its old values back.
+  const InstallationLock lock = LockInstallation(line.global, folders, output);
+  Identity user = ReadIdentity(folders.registry);
   if (auto v = line.Value("--blz")) user.BLZ = *v;
   if (auto v = line.Value("--kunden-nr")) user.KundenNr = *v;
   if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseInt32(*v, "--datei-nr");
   if (auto v = line.Value("--vorname")) user.Vorname = *v;
   if (auto v = line.Value("--nachname")) user.Nachname = *v;
   if (auto v = line.Value("--email")) user.EMail = *v;
-  if (!config::StorePersistentValues(folders.registry, record)) {
-    output.Note("cannot write the registry store in " + folders.registry.string());
-    return kExitRunFailed;
-  }
+  WriteIdentity(folders.registry, user);
   ShowUser(output, user);
   return kExitOk;
 }
@@ -298,7 +309,12 @@ int DbDelete(const CommandLine& line, Output& output) {
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     auto stock = aktien.Item(i);
     if (stock->WKN != wkn) continue;
-    stock->DeleteFromDB();
+    // A failed deletion shows a message box with its cause; success is told only after it.
+    const int boxes_before = output.message_boxes();
+    if (!stock->DeleteFromDB() || output.message_boxes() != boxes_before) {
+      output.Note("the stock " + wkn + " was not deleted from " + folders.data + "Kurse.dat");
+      return kExitRunFailed;
+    }
     ++deleted;
     if (output.json()) {
       output.Emit(
@@ -333,7 +349,11 @@ Folders ResolveFolders(const GlobalOptions& global) {
   if (global.registry_dir) {
     folders.registry = *global.registry_dir;
     std::error_code ec;
-    fs::create_directories(folders.registry, ec);
+    try {
+      platform::CreatePrivateFolders(folders.registry);
+    } catch (const std::system_error&) {
+      // Told below.
+    }
     if (!fs::is_directory(folders.registry, ec)) {
       throw UsageError("--registry-dir: cannot use " + folders.registry.string());
     }
