@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,7 +50,8 @@ struct RunState {
   int32_t progress_total = 0;
   int32_t remaining_files = 0;
   int32_t announced_files = 0;
-  config::clsUserDaten user;  // identity record (persistent)
+  config::clsUserDaten user;                             // identity record (persistent)
+  std::chrono::steady_clock::time_point host_events_at;  // the host's events last ran
 
   // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
   // the two relays of a file reply, and ends the wait without a request (operation 15).
@@ -72,6 +74,10 @@ void Log(RunState& state, std::string_view text, std::string_view extra);
 void ReportStatus(RunState& state, std::string_view text);
 void ReportProgress(RunState& state);
 void ShowMessageBox(RunState& state, std::string_view title, std::string_view text);
+
+// Runs the host's own event processing, if it gave one; with `when_due`, only once its
+// interval has passed since the last time. Failures of the host's code are swallowed.
+void ProcessHostEvents(RunState& state, bool when_due = false);
 
 // The description of the exception in flight, for log lines and message boxes.
 std::string DescribeCurrentException();
