@@ -11,7 +11,8 @@ cleanup() {
   if [[ -n $server_pid ]]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" || true; fi
   rm -rf "$work"
 }
-trap cleanup EXIT
+slow_pid=
+trap 'cleanup; [[ -z $slow_pid ]] || kill "$slow_pid" 2>/dev/null || true' EXIT
 prefix=$work/prefix
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
@@ -54,3 +55,20 @@ for host in "$work/build/fetch_messages" "$work/fetch_messages_pc"; do
   grep -q "^file 1 hallo.txt (19 octets)$" <<<"$output" || { echo "$output"; exit 1; }
   grep -q "^Fehler.Code 0 " <<<"$output" || { echo "$output"; exit 1; }
 done
+
+# The GLib host against a server that never answers: its loop's timer keeps firing inside Send,
+# and a Cancel from the loop ends the run.
+[[ -x $work/build/glib_host ]] || { echo "glib_host not built"; exit 1; }
+echo '{"rules": [{"code": "AKNEW", "silent": true}]}' >"$work/silent.json"
+mkfifo "$work/slow_port"
+"$prefix/bin/vexmsg-server" --cert "$work/server.pem" --key "$work/server.key" \
+  --scenario "$work/silent.json" --listen 127.0.0.1:0 --print-port --quiet >"$work/slow_port" &
+slow_pid=$!
+read -r -t 30 slow_port <"$work/slow_port"
+status=0
+output=$(VEXCOMM_INI_DIR=$work/ini VEXCOMM_DATA_DIR=$work/data VEXCOMM_REGISTRY_DIR=$work/registry \
+  "$work/build/glib_host" --ca-file "$work/server.pem" \
+  --connect-to "vexmsg.test:443:127.0.0.1:$slow_port" --cancel-after-ms 400) || status=$?
+grep -q "^Fehler.Code 2 Benutzer-Abbruch$" <<<"$output" || { echo "$output"; exit 1; }
+ticks=$(sed -n 's/^timer ticks during Send: //p' <<<"$output")
+((status == 1 && ticks >= 10)) || { echo "$output"; exit 1; }

@@ -26,6 +26,12 @@ struct VEXCOMM_EXPORT HostServices {
   // Folder of the registry files. Default: $VEXCOMM_REGISTRY_DIR, else XDG config +
   // "vexcomm/registry/".
   std::filesystem::path registry_dir;
+  // The host's own event processing (a GUI toolkit's "process pending events"), run inside Send
+  // so the host's user interface stays alive: throughout the wait, at least every
+  // kHostEventsInterval, and once after each whole reply. Code run by it may call CancelSend or
+  // set Modus; a nested Send is refused. Default: none, and the wait blocks without wake-ups.
+  std::function<void()> process_host_events;
+  static constexpr std::chrono::milliseconds kHostEventsInterval{20};
 };
 
 }  // namespace vexcomm

@@ -55,6 +55,7 @@ void clsEvent::OnReceive(const std::string& text) {
     }
     services::DispatchReceivedFrame(s.run, s.receive_buffer.Take(), ReplyHandlers());
     s.loop.Poll();
+    services::ProcessHostEvents(s.run);
     // A run cancelled or ended while the reply was handled sends nothing more.
     if (!s.run.session_done) Advance(s);
   });
@@ -137,6 +138,34 @@ void StorePersistentValues(Module::State& state) noexcept {
   }
 }
 
+namespace {
+
+// Blocks in the kernel until a handler has run; the socket's events end the wait. A host with an
+// event loop of its own gets it run whenever its interval has passed, so its user interface lives
+// through a long run; without one, nothing wakes the thread but the socket.
+void Wait(Module::State& state) {
+  auto& run = state.run;
+  if (!run.host.process_host_events) {
+    while (!run.session_done) state.loop.RunOne();
+    return;
+  }
+  using std::chrono::steady_clock;
+  constexpr auto kInterval = HostServices::kHostEventsInterval;
+  run.host_events_at = steady_clock::now();
+  while (!run.session_done) {
+    const auto due = run.host_events_at + kInterval;
+    const auto now = steady_clock::now();
+    if (now >= due) {
+      services::ProcessHostEvents(run);
+    } else {
+      state.loop.RunOneFor(std::chrono::ceil<std::chrono::milliseconds>(due - now));
+      services::ProcessHostEvents(run, true);
+    }
+  }
+}
+
+}  // namespace
+
 void OpenAndWait(Module::State& state) {
   auto& run = state.run;
   try {
@@ -158,8 +187,7 @@ void OpenAndWait(Module::State& state) {
     StorePersistentValues(state);
     return;
   }
-  // Blocks in the kernel until a handler has run; the socket's events end the wait.
-  while (!run.session_done) state.loop.RunOne();
+  Wait(state);
   state.receive_buffer.Release();
   // However the run ended, what it received is kept.
   StorePersistentValues(state);

@@ -97,6 +97,8 @@ void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& 
                      [raw] {
                        raw->run.progress_counter += 1;
                        services::ReportProgress(raw->run);
+                       // A long write lets the host's user interface breathe between stocks.
+                       services::ProcessHostEvents(raw->run, true);
                      }});
 }
 

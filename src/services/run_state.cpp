@@ -32,6 +32,20 @@ void Callback(RunState& state, int16_t kind, std::string_view text) {
   }
 }
 
+void ProcessHostEvents(RunState& state, bool when_due) {
+  if (!state.host.process_host_events) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (when_due && now - state.host_events_at < HostServices::kHostEventsInterval) return;
+  state.host_events_at = now;
+  try {
+    // A copy: the host's code may replace what it runs.
+    auto process = state.host.process_host_events;
+    process();
+  } catch (...) {
+    // The host's own failures never change a run.
+  }
+}
+
 void Log(RunState& state, std::string_view text, std::string_view extra) {
   std::string line;
   line.reserve(text.size() + 1 + extra.size());

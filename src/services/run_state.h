@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,6 +58,8 @@ struct RunState {
   std::optional<std::string> file_refused;
   // The persistent values as last read or stored: a run writes back only what it changed.
   config::PersistentRecord stored;
+  config::clsUserDaten user;                             // identity record (persistent)
+  std::chrono::steady_clock::time_point host_events_at;  // the host's events last ran
 
   // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
   // the two relays of a file reply and tells of a file without content, and ends the wait without a
@@ -81,6 +84,10 @@ void Log(RunState& state, std::string_view text, std::string_view extra);
 void ReportStatus(RunState& state, std::string_view text);
 void ReportProgress(RunState& state);
 void ShowMessageBox(RunState& state, std::string_view title, std::string_view text);
+
+// Runs the host's own event processing, if it gave one; with `when_due`, only once its
+// interval has passed since the last time. Failures of the host's code are swallowed.
+void ProcessHostEvents(RunState& state, bool when_due = false);
 
 // The description of the exception in flight, for log lines and message boxes.
 std::string DescribeCurrentException();
