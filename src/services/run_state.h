@@ -58,7 +58,6 @@ struct RunState {
   std::optional<std::string> file_refused;
   // The persistent values as last read or stored: a run writes back only what it changed.
   config::PersistentRecord stored;
-  config::clsUserDaten user;                             // identity record (persistent)
   std::chrono::steady_clock::time_point host_events_at;  // the host's events last ran
 
   // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
