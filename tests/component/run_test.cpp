@@ -222,6 +222,7 @@ TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
     Restart();
     Attach(*vc);
     run().user.DateiNr = 17;
+    SaveRecord();
     int seen = 0;
     auto refuse = [&] {
       if (seen++ == c.refuse_at) vc->RefuseFile("kein Platz");
