@@ -47,14 +47,6 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
   return content;
 }
 
-bool IsValidUtf8(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (platform::DecodeUtf8(text, pos) == platform::kInvalidCodePoint) return false;
-  }
-  return true;
-}
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -105,7 +97,7 @@ std::string LeseIni(const std::string& path, const std::string& section, const s
   std::optional<std::string> content = ReadRegularFile(path);
   if (!content || content->find('\0') != std::string::npos) return default_value;
   // Files from a Windows installation are in its ANSI code page rather than UTF-8.
-  std::string text = IsValidUtf8(*content) ? std::move(*content) : platform::Cp1252ToUtf8(*content);
+  std::string text = platform::TextAsUtf8(std::move(*content));
   std::string_view view = text;
   if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
 
