@@ -14,6 +14,7 @@
 #include "demo.h"
 #include "object_views.h"
 #include "platform/host_services.h"
+#include "platform/utf8.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
 #include "text_table.h"
@@ -117,7 +118,7 @@ int RunOperation(const CommandLine& line, Output& output) {
     if (stocks.empty()) throw UsageError("the stocks file " + *stocks_file + " lists no stock");
   }
   std::string log_support;
-  if (auto file = line.Value("--log-file")) log_support = ReadInputFile(*file, "log file");
+  if (auto file = line.Value("--log-file")) log_support = ReadTextFile(*file, "log file");
 
   const bool writes_db = line.Has("--write-db") || modus == vexCommNewWPK;
   if (writes_db || from_db) {
@@ -169,8 +170,8 @@ int RunOperation(const CommandLine& line, Output& output) {
   }
   if (line.Has("--write-db")) aktien->WriteDB = true;
   if (line.Has("--log-file")) vc.SetLogSupport(log_support);
-  if (auto datum = line.Value("--datum")) vc.SetLogDatum(*datum);
-  if (auto text = line.Value("--text")) vc.SetLogText(*text);
+  if (auto datum = line.Text("--datum")) vc.SetLogDatum(*datum);
+  if (auto text = line.Text("--text")) vc.SetLogText(*text);
 
   const RunResult result = session.Run(modus);
   PrintRunResult(output, session, modus, result);
@@ -226,12 +227,12 @@ int UserSet(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   auto record = config::LoadPersistentValues(folders.registry);
   auto& user = record.user;
-  if (auto v = line.Value("--blz")) user.BLZ = *v;
-  if (auto v = line.Value("--kunden-nr")) user.KundenNr = *v;
+  if (auto v = line.Text("--blz")) user.BLZ = *v;
+  if (auto v = line.Text("--kunden-nr")) user.KundenNr = *v;
   if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseInt32(*v, "--datei-nr");
-  if (auto v = line.Value("--vorname")) user.Vorname = *v;
-  if (auto v = line.Value("--nachname")) user.Nachname = *v;
-  if (auto v = line.Value("--email")) user.EMail = *v;
+  if (auto v = line.Text("--vorname")) user.Vorname = *v;
+  if (auto v = line.Text("--nachname")) user.Nachname = *v;
+  if (auto v = line.Text("--email")) user.EMail = *v;
   if (!config::StorePersistentValues(folders.registry, record)) {
     output.Note("cannot write the registry store in " + folders.registry.string());
     return kExitRunFailed;
@@ -291,7 +292,7 @@ int DbShow(const CommandLine& line, Output& output) {
 
 int DbDelete(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
-  const std::string& wkn = line.arguments.at(0);
+  const std::string wkn = platform::TextAsUtf8(line.arguments.at(0));
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
   int deleted = 0;
