@@ -72,6 +72,12 @@ bool IsAscii8(const char* p) noexcept {
   return (word & 0x8080808080808080ull) == 0;
 }
 
+bool IsAscii32(const char* p) noexcept {
+  std::uint64_t words[4];
+  std::memcpy(words, p, sizeof words);
+  return ((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0;
+}
+
 // Bytes that the lead byte announces; 1 for a byte that starts no sequence.
 std::size_t SequenceLength(unsigned char b) noexcept {
   if (b >= 0xC2 && b <= 0xDF) return 2;
@@ -85,6 +91,11 @@ std::size_t SequenceLength(unsigned char b) noexcept {
 std::size_t SkipCodePoints(std::string_view text, std::size_t pos, std::uint64_t& count) noexcept {
   const std::size_t size = text.size();
   while (count > 0 && pos < size) {
+    if (count >= 32 && size - pos >= 32 && IsAscii32(text.data() + pos)) {
+      pos += 32;
+      count -= 32;
+      continue;
+    }
     if (count >= 8 && size - pos >= 8 && IsAscii8(text.data() + pos)) {
       pos += 8;
       count -= 8;
