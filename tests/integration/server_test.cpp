@@ -95,11 +95,11 @@ TEST(RequestReaderTest, ElementsAndFieldsOfARequest) {
       {"VEXMSG:2:AKLOG:@x@a:b", {"VEXMSG", "2", "AKLOG", "@x@a", "b"}, ""},
       {"VEXMSG:2:AKLOG:@3@ab:cd:x:MSGEND",
        {"VEXMSG", "2", "AKLOG", "@3@ab:", "d", "x", "MSGEND"},
-       "element 4 states 3 characters, the content up to the next \":\" has 2"},
+       "element 4 states 3 characters; after them stands \"c\", not \":\""},
       {"VEXMSG:2:AKLOG:@1@abc:MSGEND",
        {"VEXMSG", "2", "AKLOG", "@1@a", "c", "MSGEND"},
-       "element 4 states 1 characters, the content up to the next \":\" has 3"},
-      {"VEXMSG:2:AKLOG:@9@ab", {"VEXMSG", "2", "AKLOG", "@9@ab"}, "element 4"},
+       "element 4 states 1 characters; after them stands \"b\", not \":\""},
+      {"VEXMSG:2:AKLOG:@9@ab", {"VEXMSG", "2", "AKLOG", "@9@ab"}, "the frame ends after 2"},
       {"VEXMSG:2:AKLOG:@99999999999999999999999@ab",
        {"VEXMSG", "2", "AKLOG", "@99999999999999999999999@ab"},
        "element 4"},
@@ -343,7 +343,9 @@ TEST_F(ServerTest, WrongLengthsAreRecordedAsTheClientsFault) {
   EXPECT_NE(log[0].fault.find("element 11 states 2"), std::string::npos) << log[0].fault;
   EXPECT_EQ(log[1].fault, "");
   EXPECT_EQ(log[2].wire, long_log);
-  EXPECT_NE(log[2].fault.find("the connection ended inside the frame; element 11 states 30"),
+  EXPECT_NE(log[2].fault.find(
+                "the connection ended inside the frame; element 11 states 30 characters; the frame "
+                "ends after 10"),
             std::string::npos)
       << log[2].fault;
 }

@@ -42,10 +42,11 @@ std::vector<std::string_view> SplitElements(std::string_view frame, std::string*
       const auto [length, content] = *head;
       size = static_cast<std::size_t>(std::min<std::uint64_t>(content + length, rest.size()));
       if (fault && fault->empty() && (size == rest.size() || rest[size] != ':')) {
-        const std::size_t actual = std::min(rest.find(':', content), rest.size()) - content;
         *fault = "element " + std::to_string(elements.size() + 1) + " states " +
-                 std::to_string(length) + " characters, the content up to the next \":\" has " +
-                 std::to_string(actual);
+                 std::to_string(length) + " characters; " +
+                 (size == rest.size()
+                      ? "the frame ends after " + std::to_string(size - content)
+                      : "after them stands \"" + std::string(1, rest[size]) + "\", not \":\"");
       }
     }
     elements.push_back(rest.substr(0, size));
