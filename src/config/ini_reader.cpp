@@ -47,14 +47,6 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
   return content;
 }
 
-bool IsValidUtf8(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (platform::DecodeUtf8(text, pos) == platform::kInvalidCodePoint) return false;
-  }
-  return true;
-}
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -127,7 +119,7 @@ std::string DecodeIniText(std::string_view content) {
   if (content.starts_with("\xFF\xFE")) return Utf16LeToUtf8(content.substr(2));
   if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
   // Files from a Windows installation are in its ANSI code page rather than UTF-8.
-  return IsValidUtf8(content) ? std::string(content) : platform::Cp1252ToUtf8(content);
+  return platform::TextAsUtf8(std::string(content));
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "platform/utf8.h"
 
+#include <cstring>
+
+#include "platform/cp1252.h"
+
 namespace vexcomm::platform {
 
 char32_t DecodeUtf8(std::string_view text, std::size_t& pos) noexcept {
@@ -60,30 +64,85 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-std::size_t CodePointCount(std::string_view text) noexcept {
-  std::size_t count = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
+namespace {
+
+bool IsAscii8(const char* p) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return (word & 0x8080808080808080ull) == 0;
+}
+
+bool IsAscii32(const char* p) noexcept {
+  std::uint64_t words[4];
+  std::memcpy(words, p, sizeof words);
+  return ((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0;
+}
+
+// Bytes that the lead byte announces; 1 for a byte that starts no sequence.
+std::size_t SequenceLength(unsigned char b) noexcept {
+  if (b >= 0xC2 && b <= 0xDF) return 2;
+  if (b >= 0xE0 && b <= 0xEF) return 3;
+  if (b >= 0xF0 && b <= 0xF4) return 4;
+  return 1;
+}
+
+}  // namespace
+
+std::size_t SkipCodePoints(std::string_view text, std::size_t pos, std::uint64_t& count) noexcept {
+  const std::size_t size = text.size();
+  while (count > 0 && pos < size) {
+    if (count >= 32 && size - pos >= 32 && IsAscii32(text.data() + pos)) {
+      pos += 32;
+      count -= 32;
+      continue;
+    }
+    if (count >= 8 && size - pos >= 8 && IsAscii8(text.data() + pos)) {
+      pos += 8;
+      count -= 8;
+      continue;
+    }
     if (static_cast<unsigned char>(text[pos]) < 0x80) {
       ++pos;
     } else {
       DecodeUtf8(text, pos);
     }
-    ++count;
+    --count;
   }
-  return count;
+  return pos;
+}
+
+std::size_t CodePointCount(std::string_view text) noexcept {
+  std::uint64_t count = text.size();  // never more code points than bytes
+  SkipCodePoints(text, 0, count);
+  return text.size() - static_cast<std::size_t>(count);
 }
 
 std::size_t CodePointOffset(std::string_view text, std::size_t n) noexcept {
-  std::size_t pos = 0;
-  for (std::size_t i = 0; i < n && pos < text.size(); ++i) {
-    if (static_cast<unsigned char>(text[pos]) < 0x80) {
-      ++pos;
-    } else {
-      DecodeUtf8(text, pos);
-    }
+  std::uint64_t count = n;
+  return SkipCodePoints(text, 0, count);
+}
+
+std::size_t WholeCodePointsEnd(std::string_view text) noexcept {
+  // Only the nearest lead byte can begin a cut sequence: an earlier one would meet it, which is
+  // no continuation byte, and so decode the same whatever follows.
+  const std::size_t size = text.size();
+  for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(text[size - back]));
+    if (length > 1) return length > back ? size - back : size;
   }
-  return pos;
+  return size;
+}
+
+bool IsValidUtf8(std::string_view text) noexcept {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (DecodeUtf8(text, pos) == kInvalidCodePoint) return false;
+  }
+  return true;
+}
+
+std::string TextAsUtf8(std::string bytes) {
+  return IsValidUtf8(bytes) ? std::move(bytes) : Cp1252ToUtf8(bytes);
 }
 
 std::string_view CodePointPrefix(std::string_view text, std::size_t n) noexcept {

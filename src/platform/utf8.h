@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,21 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& pos) noexcept;
 // Appends the UTF-8 form of a code point (U+0000..U+10FFFF, no surrogates).
 void AppendUtf8(std::string& out, char32_t cp);
 
+// The one count of characters: a length prefix states it, and it is what the socket writes.
 std::size_t CodePointCount(std::string_view text) noexcept;
+
+// Moves `pos` over up to `count` code points, counted as CodePointCount does, never past the
+// end; `count` keeps what is left. Plain ASCII goes eight bytes at a time.
+std::size_t SkipCodePoints(std::string_view text, std::size_t pos, std::uint64_t& count) noexcept;
+
+// Where a sequence cut short by the end of the text begins, or text.size(): text that is still
+// arriving decodes up to there as it will once the rest is in.
+std::size_t WholeCodePointsEnd(std::string_view text) noexcept;
+
+bool IsValidUtf8(std::string_view text) noexcept;
+
+// Text read from a file or the command line: UTF-8 as it is, anything else is Windows-1252.
+std::string TextAsUtf8(std::string bytes);
 
 // Byte offset where the code point with 0-based index n starts; text.size() when there are
 // n code points or fewer.

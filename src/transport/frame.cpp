@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/large_buffer.h"
+#include "platform/utf8.h"
 #include "transport/cls_element.h"
 
 namespace vexcomm::transport {
@@ -26,11 +27,6 @@ bool IsDigit(char c) noexcept {
   return c >= '0' && c <= '9';
 }
 
-// A UTF-8 continuation byte belongs to the code point before it.
-bool IsContinuation(char c) noexcept {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
 // Absurd stated lengths saturate; the content then simply runs to the end of the text.
 std::uint64_t AddDigit(std::uint64_t length, char digit) noexcept {
   if (length >= kLengthCap) return kLengthCap;
@@ -47,47 +43,9 @@ std::size_t ParseHead(std::string_view text, std::size_t pos, std::uint64_t& len
   return i + 1;
 }
 
-// Counts continuation bytes eight at a time (byte lanes of a word, summed before any lane can
-// overflow): a large file's content is counted twice on its way in.
-std::size_t CountCodePoints(std::string_view text) noexcept {
-  constexpr std::uint64_t kLowBits = 0x0101010101010101ull;
-  constexpr std::size_t kRoundsPerSum = 255;  // a byte lane gains at most 1 per round
-  const char* p = text.data();
-  std::size_t left = text.size();
-  std::size_t continuations = 0;
-  while (left >= 8) {
-    const std::size_t rounds = std::min(left / 8, kRoundsPerSum);
-    std::uint64_t lanes = 0;
-    for (std::size_t r = 0; r < rounds; ++r, p += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      lanes += ((word & ~(word << 1)) >> 7) & kLowBits;  // bit 7 set, bit 6 clear
-    }
-    left -= rounds * 8;
-    lanes = (lanes & 0x00FF00FF00FF00FFull) + ((lanes >> 8) & 0x00FF00FF00FF00FFull);
-    continuations += static_cast<std::size_t>((lanes * 0x0001000100010001ull) >> 48);
-  }
-  for (; left > 0; --left, ++p) continuations += IsContinuation(*p) ? 1 : 0;
-  return text.size() - continuations;
-}
-
-// Moves over up to `count` code points from `pos`, never past the end; `count` keeps what is
-// left. Lead bytes are counted a block at a time, so plain text goes in one pass.
-std::size_t SkipCodePoints(std::string_view text, std::size_t pos, std::uint64_t& count) noexcept {
-  const std::size_t size = text.size();
-  while (count > 0 && pos < size) {
-    auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - pos));
-    count -= CountCodePoints(text.substr(pos, block));
-    pos += block;
-  }
-  // The continuation bytes of the last code point belong to it.
-  while (pos < size && IsContinuation(text[pos])) ++pos;
-  return pos;
-}
-
 // Byte offset `count` code points after `pos`, or the end of the text.
 std::size_t AfterCodePoints(std::string_view text, std::size_t pos, std::uint64_t count) noexcept {
-  return SkipCodePoints(text, pos, count);
+  return platform::SkipCodePoints(text, pos, count);
 }
 
 }  // namespace
@@ -116,7 +74,7 @@ std::string BuildRequest(std::string_view code, std::initializer_list<std::strin
 
 std::string LengthPrefixed(std::string_view text) {
   if (text.empty()) return {};
-  std::string count = std::to_string(CountCodePoints(text));
+  std::string count = std::to_string(platform::CodePointCount(text));
   std::string out;
   out.reserve(text.size() + count.size() + 2);
   out.append(1, '@').append(count).append(1, '@').append(text);
@@ -304,21 +262,29 @@ bool FrameAssembler::Append(std::string_view chunk) {
         }
         break;
       case State::kContent:
-        if (length_ > 0 || IsContinuation(c)) {
-          i = SkipCodePoints(text_, i, length_);
-          content_end_ = i;
-        } else {
-          state_ = State::kSeparator;  // the character after the content ends the element
-          ++i;
+      case State::kSeparator: {
+        // A code point cut at the end of what has arrived is read once the rest is in.
+        const std::size_t whole = platform::WholeCodePointsEnd(std::string_view(data, size));
+        if (i >= whole) {
+          scanned_ = i;
+          return complete_ = false;  // the text cannot end in ":MSGEND" then
         }
-        break;
-      case State::kSeparator:
-        if (IsContinuation(c)) {
-          ++i;
+        const std::string_view ready(data, whole);
+        if (state_ == State::kContent) {
+          if (length_ > 0) {
+            i = platform::SkipCodePoints(ready, i, length_);
+            content_end_ = i;
+          } else {
+            state_ = State::kSeparator;
+          }
         } else {
+          // The character after the content ends the element, whatever it is.
+          std::uint64_t one = 1;
+          i = platform::SkipCodePoints(ready, i, one);
           state_ = State::kElementStart;
         }
         break;
+      }
     }
   }
   scanned_ = size;

@@ -68,7 +68,7 @@ class FrameAssembler {
     kHeadMark,    // "@" seen: a head if digits and "@" follow
     kHeadDigits,  // the stated length
     kContent,     // length_ code points still to come
-    kSeparator,   // the one character after a content, and its continuation bytes
+    kSeparator,   // the one character after a content
   };
 
   std::string text_;

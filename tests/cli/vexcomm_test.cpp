@@ -120,13 +120,17 @@ TEST_F(CliTest, EveryOperationSendsItsRequestAndPrintsTheDocumentedShapes) {
   const auto stocks = tmp.WriteFile("stocks.csv",
                                     "WKN,ISIN,Name,VonDatum,BisDatum\r\n716460,DE0007164600,"
                                     "\"SAP SE, Walldorf\",01.12.2026,05.12.2026\r\n");
-  const auto log = tmp.WriteFile("support.log", "Zeile 1: a\r\nZeile 2: b\r\n");
+  // A log written on Windows, and a text typed there: Windows-1252, not UTF-8.
+  const auto log = tmp.WriteFile("support.log",
+                                 "Zeile 1: 5 \x80\r\nZeile 2: 25 \xB0"
+                                 "C\r\n");
   struct Case {
     Strings args;
     std::string request;  // the code the server must have received
     int32_t modus_after;
     int32_t code;
-    std::string tree;  // the extra key of the result, or empty
+    std::string tree;       // the extra key of the result, or empty
+    std::string ends = {};  // how the request must end, or empty
   };
   // In this order: the quote runs build Kurse.dat for the ones after them, and the fetches
   // walk the server's series (get-file takes file 1, check-new the rest, get-new finds none).
@@ -137,11 +141,12 @@ TEST_F(CliTest, EveryOperationSendsItsRequestAndPrintsTheDocumentedShapes) {
       {{"quotes", "--stocks", stocks.string(), "--write-db"}, "AKWPK", 14, 0, "Aktien"},
       {{"new-quotes"}, "AKWPK", 15, 0, "Aktien"},
       {{"all-quotes", "--from-db"}, "AKWPK", 18, 0, "Aktien"},
-      {{"send-log", "--log-file", log.string(), "--datum", "D", "--text", "T"},
+      {{"send-log", "--log-file", log.string(), "--datum", "D", "--text", "T\xFCr"},
        "AKLOG",
        19,
        10,
-       ""},
+       "",
+       ":D:Tür:@30@Zeile 1: 5 €\r\nZeile 2: 25 °C\r\n:MSGEND"},
       {{"send-password", "--datum", "D", "--text", "T"}, "AKPWD", 20, 10, ""},
       {{"run", "16"}, "AKTGA", 16, 0, "Tagesgeld"},
       {{"get-file"}, "AKGET", 3, 0, ""},
@@ -168,10 +173,13 @@ TEST_F(CliTest, EveryOperationSendsItsRequestAndPrintsTheDocumentedShapes) {
     if (c.tree == "Festgeld") ExpectDepositShape(result["Festgeld"], true, label);
     if (c.tree == "Aktien") ExpectAktienShape(result["Aktien"], label);
     bool sent = false;
+    std::string seen;
     for (const auto& request : NewRequests()) {
-      sent = sent || request.rfind("VEXMSG:2:" + c.request + ":", 0) == 0;
+      sent = sent ||
+             (request.rfind("VEXMSG:2:" + c.request + ":", 0) == 0 && request.ends_with(c.ends));
+      seen += "\n" + request;
     }
-    EXPECT_TRUE(sent) << label << " did not send " << c.request;
+    EXPECT_TRUE(sent) << label << " did not send " << c.request << "..." << c.ends << seen;
   }
 }
 
@@ -434,12 +442,13 @@ TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {
 
 TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
   StartServer(StandardScenario());
-  CliRun run = Run({"user", "set", "--datei-nr", "2", "--email", "neu@example.test"});
+  CliRun run = Run(
+      {"user", "set", "--datei-nr", "2", "--email", "neu@example.test", "--nachname", "M\xFCller"});
   ASSERT_EQ(run.status, 0) << run.err;
   run = Run({"--json", "user", "show"});
   ASSERT_EQ(run.lines.size(), 1u);
   EXPECT_EQ(run.lines[0], OrderedJson::parse(R"({"user":{"BLZ":"11122233","KundenNr":"4711",
-      "DateiNr":2,"Vorname":"Erika","Nachname":"Mustermann","EMail":"neu@example.test"}})"));
+      "DateiNr":2,"Vorname":"Erika","Nachname":"Müller","EMail":"neu@example.test"}})"));
   run = Run({"check-new"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(NewRequests().front(), "VEXMSG:2:AKNEW:11122233:4711:2:5:MSGEND");

@@ -215,6 +215,11 @@ TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndTheThirdAttemptLogsTheCause)
       {"silent server", R"(, "rules": [{"code": "AKNEW", "silent": true}])",
        // The socket's own idle time-out ends the wait.
        [](SocketOptions& o) { o.idle_timeout = 300ms; }, kHost, "10060", 1},
+      // ":MSGEND" inside a stated content ends no frame: a reply that overstates its content
+      // is waited for until the idle time-out.
+      {"reply overstating its content",
+       R"(, "rules": [{"code": "AKNEW", "raw": "VEXMSG:2:AIGET:18:a:T:::0:0:::@9@ab:0:MSGEND"}])",
+       [](SocketOptions& o) { o.idle_timeout = 300ms; }, kHost, "10060", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

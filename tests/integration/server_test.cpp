@@ -80,23 +80,38 @@ TEST(RequestReaderTest, AStreamThatIsNoFrameIsThrownAway) {
   EXPECT_EQ(Drain(reader), std::vector<std::string>{"VEXMSG:2:AKTGA:MSGEND"});
 }
 
+// Read as the component reads a frame: a stated length is trusted, and a wrong one is the
+// client's fault, named.
 TEST(RequestReaderTest, ElementsAndFieldsOfARequest) {
   struct Case {
     std::string frame;
     std::vector<std::string> elements;
+    std::string fault;  // a part of the fault's text; "" for none
   };
   const Case cases[] = {
-      {"VEXMSG:2:AKNEW:a::b:MSGEND", {"VEXMSG", "2", "AKNEW", "a", "", "b", "MSGEND"}},
-      {"VEXMSG:2:AKLOG:@5@ab:cd:x:MSGEND", {"VEXMSG", "2", "AKLOG", "@5@ab:cd", "x", "MSGEND"}},
-      {"VEXMSG:2:AKLOG:@0@:MSGEND", {"VEXMSG", "2", "AKLOG", "@0@", "MSGEND"}},
-      {"VEXMSG:2:AKLOG:@x@a:b", {"VEXMSG", "2", "AKLOG", "@x@a", "b"}},
-      {"VEXMSG:2:AKLOG:@9@ab", {"VEXMSG", "2", "AKLOG", "@9@ab"}},  // clipped at the end
-      {"", {""}},
+      {"VEXMSG:2:AKNEW:a::b:MSGEND", {"VEXMSG", "2", "AKNEW", "a", "", "b", "MSGEND"}, ""},
+      {"VEXMSG:2:AKLOG:@5@ab:cd:x:MSGEND", {"VEXMSG", "2", "AKLOG", "@5@ab:cd", "x", "MSGEND"}, ""},
+      {"VEXMSG:2:AKLOG:@0@:MSGEND", {"VEXMSG", "2", "AKLOG", "@0@", "MSGEND"}, ""},
+      {"VEXMSG:2:AKLOG:@x@a:b", {"VEXMSG", "2", "AKLOG", "@x@a", "b"}, ""},
+      {"VEXMSG:2:AKLOG:@3@ab:cd:x:MSGEND",
+       {"VEXMSG", "2", "AKLOG", "@3@ab:", "d", "x", "MSGEND"},
+       "element 4 states 3 characters; after them stands \"c\", not \":\""},
+      {"VEXMSG:2:AKLOG:@1@abc:MSGEND",
+       {"VEXMSG", "2", "AKLOG", "@1@a", "c", "MSGEND"},
+       "element 4 states 1 characters; after them stands \"b\", not \":\""},
+      {"VEXMSG:2:AKLOG:@9@ab", {"VEXMSG", "2", "AKLOG", "@9@ab"}, "the frame ends after 2"},
+      {"VEXMSG:2:AKLOG:@99999999999999999999999@ab",
+       {"VEXMSG", "2", "AKLOG", "@99999999999999999999999@ab"},
+       "element 4"},
+      {"", {""}, ""},
   };
   for (const auto& c : cases) {
     std::vector<std::string> got;
     for (auto e : SplitElements(c.frame)) got.emplace_back(e);
     EXPECT_EQ(got, c.elements) << c.frame;
+    const std::string fault = ParseRequest(c.frame).fault;
+    EXPECT_EQ(fault.empty(), c.fault.empty()) << c.frame;
+    EXPECT_NE(fault.find(c.fault), std::string::npos) << c.frame << ": " << fault;
   }
   const RequestFrame request = ParseRequest("VEXMSG:2:AKNEW:M\xFCller:\x80:17:MSGEND");
   EXPECT_EQ(request.code, "AKNEW");
@@ -121,6 +136,10 @@ TEST(ScenarioTest, MalformedScenariosNameThePlace) {
        "files[0]"},
       {R"({"installations": [{"files": [{"nr": 1, "content_file": "missing.txt"}]}]})",
        "content_file"},
+      {R"({"installations": [{"files": [{"nr": 7, "url": "https://x"}]}]})",
+       "files[0].url: file nr 7: \":\""},
+      {R"({"installations": [{"files": [{"nr": 1}, {"nr": 2, "titel": "a:b"}]}]})",
+       "files[1].titel: file nr 2"},
       {R"({"rules": [{"close": "sometimes"}]})", "rules[0].close"},
       {R"({"rules": [{"silent": true, "raw": "x"}]})", "rules[0]"},
       {R"({"rules": [{"error": "9999"}]})", "rules[0].error"},
@@ -301,6 +320,34 @@ TEST_F(ServerTest, RulesReplaceRepliesAndFaultTheTransport) {
     EXPECT_EQ(server->Requests(), c.requests);
     sink->socket->Close();
   }
+}
+
+// A wrong stated length is read as the component would read it, and recorded as the client's
+// fault; a frame the client never finishes is recorded when the connection ends.
+TEST_F(ServerTest, WrongLengthsAreRecordedAsTheClientsFault) {
+  StartServer("{}");
+  Open(Options());
+  ASSERT_TRUE(RunUntilReady()) << sink->Kinds();
+  const std::string short_log = "VEXMSG:2:AKLOG:1:2:V:N:E:D:T:@2@abc:MSGEND";
+  const std::string good_log = "VEXMSG:2:AKLOG:1:2:V:N:E:D:T:@3@a:b:MSGEND";
+  const std::string long_log = "VEXMSG:2:AKLOG:1:2:V:N:E:D:T:@30@abc:MSGEND";
+  // "c" ends the content's element, and an empty ninth field follows.
+  RoundTrip(short_log, "VEXMSG:2:AIERR:9005:Anfrage fehlerhaft:MSGEND");
+  RoundTrip(good_log, "VEXMSG:2:AIRMG:10:Erhalten:MSGEND");
+  sink->socket->Send(long_log);
+  ASSERT_TRUE(RunUntil([&] { return server->Requests().size() == 2 || sink->Ended(); }));
+  sink->socket->Close();
+  ASSERT_TRUE(RunUntil([&] { return server->Requests().size() == 3; }));
+  const auto log = server->RequestLog();
+  EXPECT_EQ(log[0].wire, short_log);
+  EXPECT_NE(log[0].fault.find("element 11 states 2"), std::string::npos) << log[0].fault;
+  EXPECT_EQ(log[1].fault, "");
+  EXPECT_EQ(log[2].wire, long_log);
+  EXPECT_NE(log[2].fault.find(
+                "the connection ended inside the frame; element 11 states 30 characters; the frame "
+                "ends after 10"),
+            std::string::npos)
+      << log[2].fault;
 }
 
 TEST_F(ServerTest, ManyClientsAtOnceAreToldApart) {

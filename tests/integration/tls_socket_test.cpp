@@ -36,7 +36,7 @@ constexpr const char* kScenario = R"({
     "blz": "11122233", "kundennr": "4711",
     "files": [
       {"nr": 18, "name": "grüße.txt", "typ": "TXT", "von": "01.01.2026", "bis": "31.12.2026",
-       "dauer": 10, "wichtigkeit": 2, "titel": "Grüße", "url": "https://x.example/",
+       "dauer": 10, "wichtigkeit": 2, "titel": "Grüße", "url": "x.example/",
        "content": "5 € für Müller:\r\n@MSGEND"},
       {"nr": 19, "typ": "DELETE", "ref": 18}
     ]
@@ -80,7 +80,7 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   RoundTrip(kAkNew, "VEXMSG:2:AINEW:2:MSGEND");
   // The reply's content counts octets on the wire and arrives as UTF-8.
   RoundTrip("VEXMSG:2:AKGET:11122233:4711:17:5:MSGEND",
-            "VEXMSG:2:AIGET:18:grüße.txt:TXT:01.01.2026:31.12.2026:10:2:Grüße:https://x.example/"
+            "VEXMSG:2:AIGET:18:grüße.txt:TXT:01.01.2026:31.12.2026:10:2:Grüße:x.example/"
             ":@24@5 € für Müller:\r\n@MSGEND:0:MSGEND");
   // A request goes out in Windows-1252; what that code page lacks becomes "?".
   sink->socket->Send("VEXMSG:2:AKNEW:Äöüß€:中:17:5:MSGEND");

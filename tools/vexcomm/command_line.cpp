@@ -5,6 +5,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "platform/utf8.h"
+
 namespace vexcomm::cli {
 namespace {
 
@@ -314,6 +316,12 @@ std::optional<std::string> CommandLine::Value(std::string_view option) const {
   auto it = options.find(option);
   if (it == options.end()) return std::nullopt;
   return it->second;
+}
+
+std::optional<std::string> CommandLine::Text(std::string_view option) const {
+  auto value = Value(option);
+  if (value) value = platform::TextAsUtf8(std::move(*value));
+  return value;
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {

@@ -66,6 +66,8 @@ struct CommandLine {
 
   bool Has(std::string_view option) const { return options.count(option) != 0; }
   std::optional<std::string> Value(std::string_view option) const;
+  // A value that is text for the server or the stores: UTF-8, Windows-1252 converted.
+  std::optional<std::string> Text(std::string_view option) const;
 };
 
 // Global options may stand anywhere; a command's own options after its name. Throws UsageError.

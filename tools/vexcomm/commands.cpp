@@ -15,6 +15,7 @@
 #include "object_views.h"
 #include "platform/host_services.h"
 #include "platform/private_folders.h"
+#include "platform/utf8.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
 #include "text_table.h"
@@ -129,7 +130,7 @@ int RunOperation(const CommandLine& line, Output& output) {
     if (stocks.empty()) throw UsageError("the stocks file " + *stocks_file + " lists no stock");
   }
   std::string log_support;
-  if (auto file = line.Value("--log-file")) log_support = ReadInputFile(*file, "log file");
+  if (auto file = line.Value("--log-file")) log_support = ReadTextFile(*file, "log file");
 
   const bool writes_db = line.Has("--write-db") || modus == vexCommNewWPK;
   if (writes_db || from_db) {
@@ -182,8 +183,8 @@ int RunOperation(const CommandLine& line, Output& output) {
   }
   if (line.Has("--write-db")) aktien->WriteDB = true;
   if (line.Has("--log-file")) vc.SetLogSupport(log_support);
-  if (auto datum = line.Value("--datum")) vc.SetLogDatum(*datum);
-  if (auto text = line.Value("--text")) vc.SetLogText(*text);
+  if (auto datum = line.Text("--datum")) vc.SetLogDatum(*datum);
+  if (auto text = line.Text("--text")) vc.SetLogText(*text);
 
   const RunResult result = session.Run(modus);
   PrintRunResult(output, session, modus, result);
@@ -240,12 +241,12 @@ int UserSet(const CommandLine& line, Output& output) {
   // A run that read the record before this change would write its old values back.
   const InstallationLock lock = LockInstallation(line.global, folders, output);
   Identity user = ReadIdentity(folders.registry);
-  if (auto v = line.Value("--blz")) user.BLZ = *v;
-  if (auto v = line.Value("--kunden-nr")) user.KundenNr = *v;
+  if (auto v = line.Text("--blz")) user.BLZ = *v;
+  if (auto v = line.Text("--kunden-nr")) user.KundenNr = *v;
   if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseInt32(*v, "--datei-nr");
-  if (auto v = line.Value("--vorname")) user.Vorname = *v;
-  if (auto v = line.Value("--nachname")) user.Nachname = *v;
-  if (auto v = line.Value("--email")) user.EMail = *v;
+  if (auto v = line.Text("--vorname")) user.Vorname = *v;
+  if (auto v = line.Text("--nachname")) user.Nachname = *v;
+  if (auto v = line.Text("--email")) user.EMail = *v;
   WriteIdentity(folders.registry, user);
   ShowUser(output, user);
   return kExitOk;
@@ -302,7 +303,7 @@ int DbShow(const CommandLine& line, Output& output) {
 
 int DbDelete(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
-  const std::string& wkn = line.arguments.at(0);
+  const std::string wkn = platform::TextAsUtf8(line.arguments.at(0));
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
   int deleted = 0;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "command_line.h"
+#include "platform/utf8.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -154,8 +155,12 @@ std::string ReadInputFile(const std::filesystem::path& file, std::string_view wh
   return content;
 }
 
+std::string ReadTextFile(const std::filesystem::path& file, std::string_view what) {
+  return platform::TextAsUtf8(ReadInputFile(file, what));
+}
+
 std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file) {
-  const std::string text = ReadInputFile(file, "stocks file");
+  const std::string text = ReadTextFile(file, "stocks file");
   try {
     return ParseStocksCsv(text);
   } catch (const UsageError& e) {

@@ -26,5 +26,7 @@ std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file);
 
 // The whole content of a file; UsageError naming `what` when it cannot be read.
 std::string ReadInputFile(const std::filesystem::path& file, std::string_view what);
+// A file of text for the server or the stores: UTF-8 as it is, else Windows-1252 converted.
+std::string ReadTextFile(const std::filesystem::path& file, std::string_view what);
 
 }  // namespace vexcomm::cli

@@ -3,31 +3,9 @@
 #include <algorithm>
 #include <ostream>
 
+#include "platform/utf8.h"
+
 namespace vexcomm::cli {
-namespace {
-
-bool IsContinuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
-
-}  // namespace
-
-std::size_t Utf8Width(std::string_view text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return !IsContinuation(static_cast<unsigned char>(c));
-  }));
-}
-
-std::string Utf8Truncate(std::string_view text, std::size_t width) {
-  std::size_t points = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsContinuation(static_cast<unsigned char>(text[i]))) continue;
-    if (points == width) return std::string(text.substr(0, i));
-    ++points;
-  }
-  return std::string(text);
-}
-
 TextTable::TextTable(std::vector<std::string> headers) : headers_(std::move(headers)) {}
 
 void TextTable::AddRow(std::vector<std::string> cells) {
@@ -38,14 +16,15 @@ void TextTable::AddRow(std::vector<std::string> cells) {
 void TextTable::Print(std::ostream& out, std::string_view indent) const {
   std::vector<std::size_t> widths(headers_.size());
   for (std::size_t c = 0; c < headers_.size(); ++c) {
-    widths[c] = Utf8Width(headers_[c]);
-    for (const auto& row : rows_) widths[c] = std::max(widths[c], Utf8Width(row[c]));
+    widths[c] = platform::CodePointCount(headers_[c]);
+    for (const auto& row : rows_) widths[c] = std::max(widths[c], platform::CodePointCount(row[c]));
   }
   auto print_row = [&](const std::vector<std::string>& cells) {
     std::string line(indent);
     for (std::size_t c = 0; c < cells.size(); ++c) {
       line += cells[c];
-      if (c + 1 < cells.size()) line += std::string(widths[c] - Utf8Width(cells[c]) + 2, ' ');
+      if (c + 1 < cells.size())
+        line += std::string(widths[c] - platform::CodePointCount(cells[c]) + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << "\n";

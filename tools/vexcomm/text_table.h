@@ -7,12 +7,8 @@
 
 namespace vexcomm::cli {
 
-// Width of UTF-8 text in code points, which is what a terminal shows for the Latin texts here.
-std::size_t Utf8Width(std::string_view text);
-// The longest start of `text` that is at most `width` code points, cut at a code point.
-std::string Utf8Truncate(std::string_view text, std::size_t width);
-
-// Columns padded to their widest cell, for tables on a terminal.
+// Columns padded to their widest cell, for tables on a terminal: a cell is as wide as its code
+// points, which is what a terminal shows for the Latin texts here.
 class TextTable {
  public:
   explicit TextTable(std::vector<std::string> headers);

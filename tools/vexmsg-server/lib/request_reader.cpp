@@ -1,5 +1,9 @@
 #include "vexmsg-server/lib/request_reader.h"
 
+#include <algorithm>
+#include <limits>
+#include <utility>
+
 #include "platform/cp1252.h"
 
 namespace vexmsg {
@@ -7,31 +11,43 @@ namespace {
 
 constexpr std::string_view kTag = "VEXMSG";
 constexpr std::string_view kEnd = "MSGEND";
-constexpr std::size_t kMaxLengthDigits = 9;
+// Absurd stated lengths saturate; the content then runs to the end of the text.
+constexpr std::uint64_t kLengthCap = std::numeric_limits<std::uint64_t>::max() / 16;
 
-// The length of the length-prefixed element at the start of `rest`, or npos when it is not one.
-std::size_t PrefixedLength(std::string_view rest) {
-  if (rest.size() < 3 || rest[0] != '@') return std::string_view::npos;
+std::uint64_t AddDigit(std::uint64_t length, char digit) {
+  if (length >= kLengthCap) return kLengthCap;
+  return length * 10 + static_cast<unsigned>(digit - '0');
+}
+
+// The stated length of the length-prefixed element at the start of `rest` and where its
+// content begins; nullopt when it is not one.
+std::optional<std::pair<std::uint64_t, std::size_t>> PrefixHead(std::string_view rest) {
+  if (rest.empty() || rest[0] != '@') return std::nullopt;
   std::size_t i = 1;
   std::uint64_t length = 0;
-  while (i < rest.size() && i <= kMaxLengthDigits && rest[i] >= '0' && rest[i] <= '9') {
-    length = length * 10 + static_cast<unsigned>(rest[i] - '0');
-    ++i;
-  }
-  if (i == 1 || i >= rest.size() || rest[i] != '@') return std::string_view::npos;
-  return std::min<std::uint64_t>(i + 1 + length, rest.size());
+  while (i < rest.size() && rest[i] >= '0' && rest[i] <= '9') length = AddDigit(length, rest[i++]);
+  if (i == 1 || i >= rest.size() || rest[i] != '@') return std::nullopt;
+  return std::pair{length, i + 1};
 }
 
 }  // namespace
 
-std::vector<std::string_view> SplitElements(std::string_view frame) {
+std::vector<std::string_view> SplitElements(std::string_view frame, std::string* fault) {
   std::vector<std::string_view> elements;
   std::size_t pos = 0;
   while (pos <= frame.size()) {
     std::string_view rest = frame.substr(pos);
-    std::size_t size = PrefixedLength(rest);
-    if (size == std::string_view::npos || (size < rest.size() && rest[size] != ':')) {
-      size = std::min(rest.find(':'), rest.size());
+    std::size_t size = std::min(rest.find(':'), rest.size());
+    if (const auto head = PrefixHead(rest)) {
+      const auto [length, content] = *head;
+      size = static_cast<std::size_t>(std::min<std::uint64_t>(content + length, rest.size()));
+      if (fault && fault->empty() && (size == rest.size() || rest[size] != ':')) {
+        *fault = "element " + std::to_string(elements.size() + 1) + " states " +
+                 std::to_string(length) + " characters; " +
+                 (size == rest.size()
+                      ? "the frame ends after " + std::to_string(size - content)
+                      : "after them stands \"" + std::string(1, rest[size]) + "\", not \":\"");
+      }
     }
     elements.push_back(rest.substr(0, size));
     pos += size + 1;
@@ -42,7 +58,7 @@ std::vector<std::string_view> SplitElements(std::string_view frame) {
 RequestFrame ParseRequest(std::string wire) {
   RequestFrame frame;
   frame.text = vexcomm::platform::Cp1252ToUtf8(wire);
-  const auto elements = SplitElements(wire);
+  const auto elements = SplitElements(wire, &frame.fault);
   if (elements.size() >= 3) frame.code = std::string(elements[2]);
   for (std::size_t i = 3; i + 1 < elements.size(); ++i) {
     frame.fields.push_back(vexcomm::platform::Cp1252ToUtf8(elements[i]));
@@ -68,6 +84,14 @@ std::string RequestReader::Discard() {
   return junk;
 }
 
+std::string RequestReader::TakeRest() {
+  std::string rest = std::move(buffer_);
+  buffer_.clear();
+  Restart(0);
+  bad_ = false;
+  return rest;
+}
+
 std::optional<std::string> RequestReader::Next() {
   while (!bad_ && pos_ < buffer_.size()) {
     const char c = buffer_[pos_];
@@ -77,22 +101,23 @@ std::optional<std::string> RequestReader::Next() {
         if (c == '@' && element_count_ >= 3) {
           state_ = State::PrefixDigits;
           length_ = 0;
-          digits_ = 0;
+          digits_ = false;
           ++pos_;
           continue;
         }
         state_ = State::Plain;
         continue;  // examine c as plain text
       case State::PrefixDigits:
-        if (c >= '0' && c <= '9' && digits_ < kMaxLengthDigits) {
-          length_ = length_ * 10 + static_cast<unsigned>(c - '0');
-          ++digits_;
+        if (c >= '0' && c <= '9') {
+          length_ = AddDigit(length_, c);
+          digits_ = true;
           ++pos_;
           continue;
         }
-        if (c == '@' && digits_ > 0) {
+        if (c == '@' && digits_) {
           ++pos_;
-          content_end_ = pos_ + length_;
+          content_end_ = static_cast<std::size_t>(
+              std::min<std::uint64_t>(pos_ + length_, std::numeric_limits<std::size_t>::max()));
           state_ = State::Content;
           continue;
         }
@@ -104,13 +129,11 @@ std::optional<std::string> RequestReader::Next() {
         if (pos_ == content_end_) state_ = State::AfterContent;
         continue;
       case State::AfterContent:
-        if (c == ':') {
-          ++element_count_;
-          ++pos_;
-          state_ = State::ElementStart;
-          continue;
-        }
-        state_ = State::Plain;
+        // The octet after the content ends the element, also when it is no ":" (a wrong length,
+        // which ParseRequest reports).
+        ++element_count_;
+        ++pos_;
+        state_ = State::ElementStart;
         continue;
       case State::Plain: {
         if (c == ':') {

@@ -9,10 +9,12 @@
 
 namespace vexmsg {
 
-// The elements of a frame: runs of text between ":", except that an element opening with "@",
-// digits and "@" runs through the stated number of content bytes, ":" included (clipped to the
-// end of the text).
-std::vector<std::string_view> SplitElements(std::string_view frame);
+// The elements of a frame, read as the component reads them: runs of text between ":", except
+// that an element opening with "@", digits and "@" runs through the stated number of content
+// octets, ":" included (clipped to the end of the text), and the one octet after it ends the
+// element whatever it is. When that octet is not ":" (or the content runs past the end) the
+// stated length was wrong; `fault`, when given, then tells which element.
+std::vector<std::string_view> SplitElements(std::string_view frame, std::string* fault = nullptr);
 
 // One request as it arrived.
 struct RequestFrame {
@@ -20,6 +22,7 @@ struct RequestFrame {
   std::string text;                 // the same as UTF-8
   std::string code;                 // element 3
   std::vector<std::string> fields;  // elements 4 up to the one before "MSGEND", as UTF-8
+  std::string fault;                // the client's fault in the frame (a wrong length), or ""
 };
 RequestFrame ParseRequest(std::string wire);
 
@@ -35,6 +38,8 @@ class RequestReader {
   // the next "VEXMSG" and returns it.
   bool bad() const noexcept { return bad_; }
   std::string Discard();
+  // What has arrived of a frame that is not finished, consumed.
+  std::string TakeRest();
 
  private:
   enum class State { ElementStart, Plain, PrefixDigits, Content, AfterContent };
@@ -46,7 +51,7 @@ class RequestReader {
   std::size_t element_count_ = 0;
   State state_ = State::ElementStart;
   std::uint64_t length_ = 0;
-  std::size_t digits_ = 0;
+  bool digits_ = false;
   std::size_t content_end_ = 0;
   bool bad_ = false;
 };

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/cp1252.h"
 
@@ -97,6 +98,19 @@ ServerFile ParseFile(const json& file, const std::string& where,
   f.titel = Text(file, "titel", where);
   f.url = Text(file, "url", where);
   f.ref = Int32(file, "ref", where, 0);
+  // Only the content travels length-prefixed: a ":" elsewhere would shift every later element
+  // of the reply, and the client would lose the file.
+  const std::pair<const char*, const std::string*> plain[] = {
+      {"name", &f.name},   {"typ", &f.typ},     {"von", &f.von},
+      {"bis", &f.bis},     {"dauer", &f.dauer}, {"wichtigkeit", &f.wichtigkeit},
+      {"titel", &f.titel}, {"url", &f.url}};
+  for (const auto& [key, value] : plain) {
+    if (value->find(':') != std::string::npos) {
+      Malformed(where + "." + key,
+                "file nr " + std::to_string(f.nr) +
+                    ": \":\" is the separator of the reply and cannot stand here");
+    }
+  }
   f.content = Content(file, where, base_dir);
   return f;
 }

@@ -34,12 +34,15 @@ struct Server::Impl {
   void Record(std::uint64_t connection, const RequestFrame& request) {
     {
       std::lock_guard lock(mutex);
-      requests.push_back({connection, request.wire, request.text});
+      requests.push_back({connection, request.wire, request.text, request.fault});
     }
     if (options.log) {
       std::string shown = request.text.substr(0, kMaxLoggedRequest);
       if (shown.size() < request.text.size()) shown += "...";
       Log("#" + std::to_string(connection) + " <- " + shown);
+      if (!request.fault.empty()) {
+        Log("#" + std::to_string(connection) + " client fault: " + request.fault);
+      }
     }
   }
   std::shared_ptr<const Scenario> CurrentScenario() const {
@@ -110,6 +113,12 @@ class Session : public std::enable_shared_from_this<Session> {
     if (closed_) return;
     if (ec) {
       server_.Log("#" + std::to_string(id_) + " closed by the client (" + ec.message() + ")");
+      if (std::string rest = reader_.TakeRest(); !rest.empty()) {
+        RequestFrame unfinished = ParseRequest(std::move(rest));
+        unfinished.fault = "the connection ended inside the frame" +
+                           (unfinished.fault.empty() ? "" : "; " + unfinished.fault);
+        server_.Record(id_, unfinished);
+      }
       return Drop();
     }
     reader_.Append(std::string_view(buffer_.data(), size));

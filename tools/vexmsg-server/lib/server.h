@@ -25,6 +25,9 @@ struct ReceivedRequest {
   std::uint64_t connection = 0;  // numbered from 1 in the order of acceptance
   std::string wire;              // the exact octets received (Windows-1252)
   std::string text;              // the same as UTF-8
+  // The client's fault, or "": a stated length that does not fit its content, or a frame the
+  // connection ended in (recorded then, never answered).
+  std::string fault;
 };
 
 // The reference server: TLS on its own threads and io_context, many clients at once, answering
