@@ -27,6 +27,7 @@ struct Module::State {
   bool sending = false;
   transport::FrameAssembler receive_buffer;
   std::size_t max_frame_bytes = Module::kDefaultMaxFrameBytes;
+  std::size_t max_non_file_frame_bytes = Module::kDefaultMaxNonFileFrameBytes;
 };
 
 }  // namespace vexcomm
