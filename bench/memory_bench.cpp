@@ -132,7 +132,7 @@ std::string TagesgeldList(std::size_t size) {
 
 // A file fetch that the server answers with a notice of `kNoticeSize` octets for each of the
 // `kNotices` files it announced, then ends with an error.
-std::string NoticesScenario() {
+std::string NoticesScenario(std::size_t notice_size) {
   std::string files;
   for (std::size_t nr = 1; nr <= kNotices; ++nr) {
     if (nr > 1) files += ",";
@@ -143,7 +143,7 @@ std::string NoticesScenario() {
          R"(]}], "rules": [{"code": "AKGET", "nth": )" + std::to_string(kNotices + 1) +
          R"(, "error": {"number": "9057", "text": "Ende"}}, {"code": "AKGET", "notice": )"
          R"({"number": "11", "text": ")" +
-         std::string(kNoticeSize, 'n') + R"("}}]})";
+         std::string(notice_size, 'n') + R"("}}]})";
 }
 
 // Providers of three products with four tiers each, repeated by the server to 50 MB.
@@ -189,14 +189,16 @@ long ToolPeakKb(ServerWorld& world, const char* command, int& status) {
   return usage.ru_maxrss;
 }
 
-// The command-line host: 500 server notices of 1 MB each in one run (arg 0), and one
-// overnight-money reply of 50 MB, which its default limit refuses (arg 1).
+// The command-line host: 500 server notices of 1 MB each in one run (arg 0); one
+// overnight-money reply of 50 MB, which its default limit refuses (arg 1); and, for the
+// process's own memory, 500 notices of one octet (arg 2).
 void BM_ToolPeakMemory(benchmark::State& state) {
   const bool deposit = state.range(0) == 1;
-  const std::size_t largest = deposit ? kDepositListSize : kNoticeSize;
+  const std::size_t notice_size = state.range(0) == 2 ? 1 : kNoticeSize;
+  const std::size_t largest = deposit ? kDepositListSize : notice_size;
   double peak_mb = 0;
   for (auto _ : state) {
-    ServerWorld world(deposit ? DepositScenario() : NoticesScenario(), false);
+    ServerWorld world(deposit ? DepositScenario() : NoticesScenario(notice_size), false);
     int status = -1;
     const long peak_kb = ToolPeakKb(world, deposit ? "tagesgeld" : "get-new", status);
     // The notices' run ends with the server's error, the deposit's with the refusal.
@@ -211,7 +213,7 @@ void BM_ToolPeakMemory(benchmark::State& state) {
   state.counters["peak_MB"] = peak_mb;
   state.counters["ratio"] = peak_mb * (1 << 20) / static_cast<double>(largest);
 }
-BENCHMARK(BM_ToolPeakMemory)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolPeakMemory)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // A host that takes the 50 MB overnight-money reply (its limit raised) and reads every node of
 // the tree, as the command-line host does when it prints it: what the deposit model costs.
