@@ -134,18 +134,15 @@ void Output::EndProgress() {
 }
 
 void Output::KeepLogLine(const std::string& text) {
+  if (on_log_line_) on_log_line_(WithoutFinalBlank(text));
   const std::string_view prefix = KeptPrefix(text);
-  if (prefix.empty() && !on_log_line_) return;
-  std::string line = WithoutFinalBlank(text);
-  if (on_log_line_) on_log_line_(line);
   if (prefix.empty()) return;
   auto same = std::find_if(last_lines_.begin(), last_lines_.end(),
                            [prefix](const std::string& kept) { return kept.starts_with(prefix); });
-  if (same != last_lines_.end()) {
-    *same = std::move(line);
-  } else {
-    last_lines_.push_back(std::move(line));
-  }
+  if (same == last_lines_.end()) same = last_lines_.emplace(last_lines_.end());
+  // Into the line it replaces: a notice of megabytes is not copied twice.
+  const bool blank = !text.empty() && text.back() == ' ';
+  same->assign(text, 0, text.size() - (blank ? 1 : 0));
 }
 
 std::string Output::LastLogAfter(std::string_view prefix) const {
