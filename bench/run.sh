@@ -88,6 +88,19 @@ b = run("BM_PeakMemory")
 row("memory: one 100 MB file received and handed over", b["peak_MB"],
     f"{b['file_MB']:.0f} MB file (process at start: {b['start_MB']:.0f} MB)", b["ratio"], "< 3×", 3,
     unit="MB peak RSS")
+b, d, c = (run(f"BM_ToolPeakMemory/{arg}/") for arg in (0, 1, 2))
+row("memory: the vexcomm program, 500 server notices of 1 MB", b["peak_MB"],
+    f"1 MB notice; the same run with notices of one octet {c['peak_MB']:.1f} MB; ratio is the "
+    "peak above that run per largest reply", (b["peak_MB"] - c["peak_MB"]) / b["largest_reply_MB"],
+    "< 3×", 3, unit="MB peak RSS")
+row("memory: the vexcomm program, a 50 MB overnight-money reply (refused by the 16 MiB limit)",
+    d["peak_MB"], "50 MB reply", d["ratio"], "< 3×", 3, unit="MB peak RSS")
+b = run("BM_DepositPeakMemory")
+row("memory: a host taking a 50 MB overnight-money reply (limit raised) and reading the tree",
+    b["peak_MB"], "50 MB reply", b["ratio"], "< 3×", 3, unit="MB peak RSS")
+b = run("BM_TreeBytes")
+rows.append(("(extra) heap of a parsed overnight-money tree", f"{b['bytes_per_node']:.0f} B per node",
+             "the list's size", f"{b['bytes_per_list_byte']:.2f}", "", ""))
 c, p = run("BM_FrameAssembler"), run("BM_CopyFloor")
 rows.append(("(extra) frame assembly of a 50 MB frame in 16 KB chunks", f"{ms(c):,.1f} ms",
              f"{ms(p):,.1f} ms appending the chunks", f"{ms(c) / ms(p):.2f}", "", ""))

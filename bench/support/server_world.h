@@ -37,6 +37,8 @@ class ServerWorld {
   // For a forked client: the port of the server that the parent started.
   void UsePort(std::uint16_t port) { port_ = port; }
   const std::filesystem::path& ca_file() const { return ca_file_; }
+  // Holds the folders ini/, data/ and registry/.
+  const std::filesystem::path& root() const { return root_; }
 
   // The identity with DateiNr 0, so the next run fetches every file again.
   void ResetIdentity() const;

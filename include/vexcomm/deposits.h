@@ -17,7 +17,8 @@
 //
 // Ownership: every node and list is held by std::shared_ptr; a list holds one reference per
 // item, and a node the host keeps stays alive with its own properties after leaving its tree.
-// A node's child lists are created with it and are the same objects for its whole life.
+// A node's child lists are the same objects for its whole life; each is made when it is first
+// asked for, since most products fill only one of their two lists.
 // Values are stored as the server sent them; nothing is parsed or checked here.
 // Thread-safety: none; the objects are used on the host's thread only.
 // Errors: Item outside 1..Count throws vexcomm::Error 9 ("Subscript out of range"); late-bound
@@ -54,6 +55,9 @@ class DepositList {
       items_.pop_back();
     }
   }
+  // Internal: room for the items a reply is known to bring, and no more once it is built.
+  void Reserve(std::size_t count) { items_.reserve(items_.size() + count); }
+  void ShrinkToFit() { items_.shrink_to_fit(); }
 
  private:
   std::vector<std::shared_ptr<ItemT>> items_;
@@ -133,8 +137,6 @@ class VEXCOMM_EXPORT clsTGProdukt : public automation::DispatchObject<clsTGProdu
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<clsTGProdukt> Create();
 
-  clsTGProdukt();
-
   std::string Name;
   std::string MindestAnlage;
   std::string MaximalAnlage;
@@ -144,13 +146,13 @@ class VEXCOMM_EXPORT clsTGProdukt : public automation::DispatchObject<clsTGProdu
   std::string URLNeu;
   // Empties both rate lists; the product's own properties stay.
   void Clear() noexcept;
-  const std::shared_ptr<colTGZinsen>& Zinsen() const noexcept { return zinsen_; }
-  const std::shared_ptr<colFGZinsen>& ZinsenFestgeld() const noexcept { return zinsen_festgeld_; }
+  const std::shared_ptr<colTGZinsen>& Zinsen() const;
+  const std::shared_ptr<colFGZinsen>& ZinsenFestgeld() const;
   std::string ZinsGueltigkeit;
 
  private:
-  std::shared_ptr<colTGZinsen> zinsen_;
-  std::shared_ptr<colFGZinsen> zinsen_festgeld_;
+  mutable std::shared_ptr<colTGZinsen> zinsen_;
+  mutable std::shared_ptr<colFGZinsen> zinsen_festgeld_;
 };
 
 // The products of one provider. Item is the default member.
@@ -175,16 +177,14 @@ class VEXCOMM_EXPORT clsTGAnbieter : public automation::DispatchObject<clsTGAnbi
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<clsTGAnbieter> Create();
 
-  clsTGAnbieter();
-
   std::string Name;
   std::string BLZ;  // empty when the reply gives none
   // Empties the product list; Name and BLZ stay.
   void Clear() noexcept;
-  const std::shared_ptr<colTGProdukte>& Produkte() const noexcept { return produkte_; }
+  const std::shared_ptr<colTGProdukte>& Produkte() const;
 
  private:
-  std::shared_ptr<colTGProdukte> produkte_;
+  mutable std::shared_ptr<colTGProdukte> produkte_;
 };
 
 // The providers of one tree. Item is the default member.

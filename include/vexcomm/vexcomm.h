@@ -59,10 +59,14 @@ class VEXCOMM_EXPORT Module {
   std::shared_ptr<ProxySocket> CreateSocket(const SocketOptions& options);
   // Lets pending messages run once (for hosts that wait on their own).
   void PumpMessages();
-  // The largest reply a run accepts; a server sending more ends the run (Fehler.Code 1)
-  // instead of exhausting memory. Default 256 MiB.
+  // The largest reply a run accepts, in octets as received (one per character); a server
+  // sending more ends the run (Fehler.Code 1) instead of exhausting memory. A file reply
+  // (AIGET) may be as large as the first limit, every other reply only as the second, known
+  // from the reply's head. Defaults 256 MiB and 16 MiB.
   void SetMaxFrameBytes(std::size_t bytes);
+  void SetMaxNonFileFrameBytes(std::size_t bytes);
   static constexpr std::size_t kDefaultMaxFrameBytes = std::size_t{256} << 20;
+  static constexpr std::size_t kDefaultMaxNonFileFrameBytes = std::size_t{16} << 20;
 
   struct State;
   const std::shared_ptr<State>& state() const { return state_; }

@@ -24,7 +24,7 @@ class clsEvent : public SocketEvents, public std::enable_shared_from_this<clsEve
   void OnProxyError(const std::string& text, const std::string& code) override;
 
  private:
-  void RefuseOversizedReply(Module::State& s);
+  void RefuseOversizedReply(Module::State& s, std::size_t limit);
 
   std::weak_ptr<Module::State> state_;
   std::shared_ptr<ProxySocket> sock_;

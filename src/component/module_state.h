@@ -28,6 +28,7 @@ struct Module::State {
   bool sending = false;
   transport::FrameAssembler receive_buffer;
   std::size_t max_frame_bytes = Module::kDefaultMaxFrameBytes;
+  std::size_t max_non_file_frame_bytes = Module::kDefaultMaxNonFileFrameBytes;
   // Where the last request was sent from, and how many times in a row from there.
   struct RunPosition {
     int32_t modus, step, entry, current_index, datei_nr, remaining_files;

@@ -50,7 +50,11 @@ void clsEvent::OnReceive(const std::string& text) {
   WithState(state_, [this, &text](Module::State& s) {
     if (text.empty()) return;
     if (!s.receive_buffer.Append(text)) {
-      if (s.receive_buffer.size() > s.max_frame_bytes) RefuseOversizedReply(s);
+      // Only a file may be large; every other reply gets a much smaller limit once its head
+      // is in. Until then the text is too short to matter.
+      const std::size_t limit =
+          s.receive_buffer.IsFileReply() ? s.max_frame_bytes : s.max_non_file_frame_bytes;
+      if (s.receive_buffer.octets() > limit) RefuseOversizedReply(s, limit);
       return;
     }
     services::DispatchReceivedFrame(s.run, s.receive_buffer.Take(), ReplyHandlers());
@@ -61,10 +65,9 @@ void clsEvent::OnReceive(const std::string& text) {
   });
 }
 
-void clsEvent::RefuseOversizedReply(Module::State& s) {
+void clsEvent::RefuseOversizedReply(Module::State& s, std::size_t limit) {
   // A server that never ends its reply must not exhaust the host's memory.
-  std::string text =
-      "Die Antwort des Servers ist größer als " + std::to_string(s.max_frame_bytes) + " Bytes";
+  std::string text = "Die Antwort des Servers ist größer als " + std::to_string(limit) + " Bytes";
   services::Log(s.run, "Socket Fehler: " + text, {});
   s.receive_buffer.Take();  // gives the memory back
   try {

@@ -52,6 +52,10 @@ void Module::SetMaxFrameBytes(std::size_t bytes) {
   state_->max_frame_bytes = bytes;
 }
 
+void Module::SetMaxNonFileFrameBytes(std::size_t bytes) {
+  state_->max_non_file_frame_bytes = bytes;
+}
+
 // ---- shared objects -------------------------------------------------------------------------
 
 namespace component {

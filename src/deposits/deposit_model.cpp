@@ -153,9 +153,6 @@ std::shared_ptr<colFGZinsen> colFGZinsen::Create() {
 }
 // clsTGProdukt
 
-clsTGProdukt::clsTGProdukt()
-    : zinsen_(colTGZinsen::Create()), zinsen_festgeld_(colFGZinsen::Create()) {}
-
 const std::vector<Member<clsTGProdukt>>& clsTGProdukt::Members() {
   static const std::vector<Member<clsTGProdukt>> members = [] {
     std::vector<Member<clsTGProdukt>> m;
@@ -193,8 +190,18 @@ std::shared_ptr<clsTGProdukt> clsTGProdukt::Create() {
 }
 
 void clsTGProdukt::Clear() noexcept {
-  zinsen_->Clear();
-  zinsen_festgeld_->Clear();
+  if (zinsen_) zinsen_->Clear();
+  if (zinsen_festgeld_) zinsen_festgeld_->Clear();
+}
+
+const std::shared_ptr<colTGZinsen>& clsTGProdukt::Zinsen() const {
+  if (!zinsen_) zinsen_ = colTGZinsen::Create();
+  return zinsen_;
+}
+
+const std::shared_ptr<colFGZinsen>& clsTGProdukt::ZinsenFestgeld() const {
+  if (!zinsen_festgeld_) zinsen_festgeld_ = colFGZinsen::Create();
+  return zinsen_festgeld_;
 }
 
 // colTGProdukte
@@ -218,8 +225,6 @@ std::shared_ptr<colTGProdukte> colTGProdukte::Create() {
 }
 
 // clsTGAnbieter
-
-clsTGAnbieter::clsTGAnbieter() : produkte_(colTGProdukte::Create()) {}
 
 const std::vector<Member<clsTGAnbieter>>& clsTGAnbieter::Members() {
   static const std::vector<Member<clsTGAnbieter>> members = [] {
@@ -248,7 +253,12 @@ std::shared_ptr<clsTGAnbieter> clsTGAnbieter::Create() {
 }
 
 void clsTGAnbieter::Clear() noexcept {
-  produkte_->Clear();
+  if (produkte_) produkte_->Clear();
+}
+
+const std::shared_ptr<colTGProdukte>& clsTGAnbieter::Produkte() const {
+  if (!produkte_) produkte_ = colTGProdukte::Create();
+  return produkte_;
 }
 
 // colTGAnbieter

@@ -1,5 +1,6 @@
 #include "deposits/deposit_requests.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -41,6 +42,10 @@ class Parts {
   bool done_;
 };
 
+std::size_t Occurrences(std::string_view text, char c) noexcept {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
+}
+
 class ConditionParser {
  public:
   ConditionParser(ConditionKind kind, const platform::NumericSeparators& separators)
@@ -49,11 +54,13 @@ class ConditionParser {
   void Parse(std::string_view list, colTGAnbieter& anbieter) {
     Parts entries(list, '#');
     std::string_view entry;
+    anbieter.Reserve(Occurrences(list, '#') + 1);
     while (entries.Next(entry)) {
       if (entry.empty()) continue;
       // Added only when complete: a failure below drops the provider with its products.
       anbieter.Add(ParseProvider(entry));
     }
+    anbieter.ShrinkToFit();  // empty entries were counted
   }
 
  private:
@@ -66,8 +73,13 @@ class ConditionParser {
     provider->Name = Field(0);
     if (fields_.size() > 1) provider->BLZ = fields_[1];
 
-    std::string_view product_entry;
-    while (parts.Next(product_entry)) provider->Produkte()->Add(ParseProduct(product_entry));
+    // Lists are made, and made to measure, only for the items the entry brings.
+    if (const std::size_t products = Occurrences(entry, '*')) {
+      auto& produkte = *provider->Produkte();
+      produkte.Reserve(products);
+      std::string_view product_entry;
+      while (parts.Next(product_entry)) produkte.Add(ParseProduct(product_entry));
+    }
     return provider;
   }
 
@@ -88,13 +100,22 @@ class ConditionParser {
     // Only overnight-money heads carry an eighth field; a fixed-term head may end here.
     if (kind_ == ConditionKind::Tagesgeld) product->ZinsGueltigkeit = Field(7);
 
+    const std::size_t rates = Occurrences(entry, '~');
+    if (rates == 0) return product;
     std::string_view rate;
-    while (parts.Next(rate)) {
-      SplitFields(rate);
-      if (kind_ == ConditionKind::Tagesgeld) {
-        product->Zinsen()->Add(TagesgeldRate());
-      } else {
-        product->ZinsenFestgeld()->Add(FestgeldRate());
+    if (kind_ == ConditionKind::Tagesgeld) {
+      auto& zinsen = *product->Zinsen();
+      zinsen.Reserve(rates);
+      while (parts.Next(rate)) {
+        SplitFields(rate);
+        zinsen.Add(TagesgeldRate());
+      }
+    } else {
+      auto& zinsen = *product->ZinsenFestgeld();
+      zinsen.Reserve(rates);
+      while (parts.Next(rate)) {
+        SplitFields(rate);
+        zinsen.Add(FestgeldRate());
       }
     }
     return product;

@@ -72,8 +72,10 @@ void VerarbeiteAIERR(RunState& state) {
 
 void VerarbeiteAIRMG(RunState& state) {
   const auto& e = *state.elements;
-  std::string extra = e.Item(5);
-  extra.append(" (").append(e.Item(4)).append(")");
+  // Made to measure: a notice may be megabytes, and growing it would copy it once more.
+  std::string extra;
+  extra.reserve(e.Item(5).size() + e.Item(4).size() + 3);
+  extra.append(e.Item(5)).append(" (").append(e.Item(4)).append(")");
   Log(state, "Meldung: ", extra);
   if (transport::ReadReplyNumber(e.Item(4)) == 10.0) state.fehler->Code = vcerrSuccess;
   state.fehler->Text = e.Item(4);

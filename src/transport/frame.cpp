@@ -214,6 +214,7 @@ bool FrameAssembler::Append(std::string_view chunk) {
     }
   }
   text_.append(chunk);
+  octets_ += CountCodePoints(chunk);
   const char* data = text_.data();
   const std::size_t size = text_.size();
   std::size_t i = scanned_;
@@ -293,6 +294,11 @@ bool FrameAssembler::Append(std::string_view chunk) {
   return complete_;
 }
 
+bool FrameAssembler::IsFileReply() const noexcept {
+  const std::string_view text(text_);
+  return text.size() >= 15 && text.starts_with("VEXMSG:") && text.substr(8).starts_with(":AIGET:");
+}
+
 std::string FrameAssembler::Take() {
   std::string text = std::move(text_);
   Reset();
@@ -316,6 +322,7 @@ void FrameAssembler::Release() noexcept {
 void FrameAssembler::Reset() noexcept {
   text_.clear();
   scanned_ = 0;
+  octets_ = 0;
   state_ = State::kElementStart;
   length_ = 0;
   content_end_ = 0;

@@ -59,6 +59,10 @@ class FrameAssembler {
   void Recycle(std::string&& buffer) noexcept;
   void Release() noexcept;  // Reset, and gives back every buffer
   std::size_t size() const noexcept { return text_.size(); }
+  // Octets as they came off the wire: one per character, whatever its UTF-8 length here.
+  std::size_t octets() const noexcept { return octets_; }
+  // The head received so far names a file reply ("VEXMSG:" version ":AIGET:").
+  bool IsFileReply() const noexcept;
 
  private:
   // Where the scanner stands in the element being read, as the element reader sees it.
@@ -74,6 +78,7 @@ class FrameAssembler {
   std::string text_;
   std::string spare_;        // a recycled buffer, empty
   std::size_t scanned_ = 0;  // bytes of text_ already read
+  std::size_t octets_ = 0;
   State state_ = State::kElementStart;
   std::uint64_t length_ = 0;       // saturating
   std::size_t content_end_ = 0;    // end of the last content byte read: ":MSGEND" counts after it

@@ -190,18 +190,43 @@ TEST_F(FaultTest, HostileRepliesChangeNothingOutsideThemselves) {
   }
 }
 
-TEST_F(FaultTest, AnOversizedReplyEndsTheRun) {
-  module->SetMaxFrameBytes(1000);
-  sock->on_send = [](ScriptedSocket& s, const std::string&) {
-    s.RaiseReceive("VEXMSG:2:AINEW:");
-    for (int i = 0; i < 20; ++i) s.RaiseReceive(std::string(100, '7'));
+TEST_F(FaultTest, OnlyAFileReplyMayBeLarge) {
+  // Limits count octets as received: "ä" is one, though two bytes once decoded.
+  std::string umlauts;
+  for (int i = 0; i < 100; ++i) umlauts += "ä";
+  struct Case {
+    const char* name;
+    std::string head;
+    std::string piece;  // sent 15 times
+    bool refused;
   };
-  vc->SetModus(VexCommGetNew);
-  vc->Send();
-  EXPECT_EQ(vc->Fehler()->Code, vcerrNoConnection);
-  EXPECT_NE(vc->Fehler()->Text.find("1000"), std::string::npos);
-  EXPECT_EQ(sock->calls.back(), "Close");
-  EXPECT_EQ(state().receive_buffer.size(), 0u);
+  const Case cases[] = {
+      {"a notice over the small limit", "VEXMSG:2:AIRMG:", std::string(100, '7'), true},
+      {"a deposit list over the small limit", "VEXMSG:2:AITGA:", std::string(100, '7'), true},
+      {"a file under its limit", "VEXMSG:2:AIGET:", std::string(100, '7'), false},
+      {"a file of umlauts under its limit", "VEXMSG:2:AIGET:@1500@", umlauts, false},
+      {"a file over its limit", "VEXMSG:2:AIGET:", std::string(140, '7'), true},
+  };
+  for (const auto& c : cases) {
+    Restart();
+    module->SetMaxFrameBytes(2000);
+    module->SetMaxNonFileFrameBytes(1000);
+    sock->on_send = [&c](ScriptedSocket& s, const std::string&) {
+      s.RaiseReceive(c.head);
+      for (int i = 0; i < 15; ++i) s.RaiseReceive(c.piece);
+      s.RaiseError("Zeitüberschreitung", "10060");
+    };
+    vc->SetModus(VexCommGetNew);
+    vc->Send();
+    const std::string& text = vc->Fehler()->Text;
+    EXPECT_EQ(vc->Fehler()->Code, vcerrNoConnection) << c.name;
+    EXPECT_EQ(text.find("größer als") != std::string::npos, c.refused) << c.name << ": " << text;
+    if (!c.refused) continue;
+    const bool file = c.head.starts_with("VEXMSG:2:AIGET:");
+    EXPECT_TRUE(text.ends_with(file ? " 2000 Bytes" : " 1000 Bytes")) << c.name << ": " << text;
+    EXPECT_EQ(sock->calls.back(), "Close") << c.name;
+    EXPECT_EQ(state().receive_buffer.size(), 0u) << c.name;
+  }
 }
 
 }  // namespace

@@ -189,17 +189,11 @@ int RunOperation(const CommandLine& line, Output& output) {
   const RunResult result = session.Run(modus);
   PrintRunResult(output, session, modus, result);
   if (!result.ok()) {
-    for (const auto& logged : output.log_lines()) {
-      if (logged == "Proxy Authentifizierung fehlgeschlagen") {
-        output.Note(
-            "the proxy refused the user name or password (--proxy-user, "
-            "VEXCOMM_PROXY_PASSWORD)");
-        break;
-      }
-      if (logged == "Proxy Server benötigt Authentifizierung") {
-        output.Note("the proxy wants a user name and password (--proxy-user)");
-        break;
-      }
+    if (output.Logged("Proxy Authentifizierung fehlgeschlagen")) {
+      output.Note(
+          "the proxy refused the user name or password (--proxy-user, VEXCOMM_PROXY_PASSWORD)");
+    } else if (output.Logged("Proxy Server benötigt Authentifizierung")) {
+      output.Note("the proxy wants a user name and password (--proxy-user)");
     }
   }
   return result.ok() ? kExitOk : kExitRunFailed;

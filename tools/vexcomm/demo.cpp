@@ -447,6 +447,11 @@ int Demo(Output& output, const DemoFolders& folders) {
                 (folders.temporary ? " (removed at the end; --dir keeps them)" : ""));
 
   std::string protocol;  // the log of the runs so far, sent as the support log at the end
+  output.OnLogLine([&protocol](const std::string& line) { protocol.append(line).append("\r\n"); });
+  struct StopProtocol {
+    Output& output;
+    ~StopProtocol() { output.OnLogLine({}); }
+  } stop_protocol{output};
   auto show_text = [&output](const std::function<void(std::ostream&)>& print) {
     std::ostringstream text;
     print(text);
@@ -568,7 +573,6 @@ int Demo(Output& output, const DemoFolders& folders) {
                   step.title + " (Modus " + std::to_string(step.modus) + ")");
     if (step.prepare) step.prepare(session);
     const RunResult result = session.Run(step.modus);
-    for (const auto& logged : output.log_lines()) protocol += logged + "\r\n";
     if (output.json()) output.Emit(session.ResultJson(step.modus));
     if (result.cancelled) {
       output.Note("cancelled: " + result.text);

@@ -28,6 +28,18 @@ double ParsePercent(std::string text) {
   return std::clamp(value, 0.0, 100.0);
 }
 
+// The log lines whose last occurrence the program reads after a run.
+constexpr std::string_view kKeptPrefixes[] = {
+    "Meldung:", "WP-Datum:", "Proxy Authentifizierung fehlgeschlagen",
+    "Proxy Server benötigt Authentifizierung"};
+
+std::string_view KeptPrefix(std::string_view line) {
+  for (std::string_view prefix : kKeptPrefixes) {
+    if (line.starts_with(prefix)) return prefix;
+  }
+  return {};
+}
+
 std::string WithoutFinalBlank(const std::string& line) {
   if (!line.empty() && line.back() == ' ') return line.substr(0, line.size() - 1);
   return line;
@@ -76,7 +88,7 @@ bool Output::StderrIsTerminal() {
 }
 
 void Output::Callback(int kind, const std::string& text) {
-  if (kind == 0) log_lines_.push_back(WithoutFinalBlank(text));
+  if (kind == 0) KeepLogLine(text);
   if (json_) {
     Emit(Json{{"callback", Json{{"kind", kind}, {"text", text}}}});
     return;
@@ -147,15 +159,31 @@ void Output::EndProgress() {
   percent_ = 0;
 }
 
+void Output::KeepLogLine(const std::string& text) {
+  if (on_log_line_) on_log_line_(WithoutFinalBlank(text));
+  const std::string_view prefix = KeptPrefix(text);
+  if (prefix.empty()) return;
+  auto same = std::find_if(last_lines_.begin(), last_lines_.end(),
+                           [prefix](const std::string& kept) { return kept.starts_with(prefix); });
+  if (same == last_lines_.end()) same = last_lines_.emplace(last_lines_.end());
+  // Into the line it replaces: a notice of megabytes is not copied twice.
+  const bool blank = !text.empty() && text.back() == ' ';
+  same->assign(text, 0, text.size() - (blank ? 1 : 0));
+}
+
 std::string Output::LastLogAfter(std::string_view prefix) const {
-  for (auto it = log_lines_.rbegin(); it != log_lines_.rend(); ++it) {
-    if (it->rfind(prefix, 0) == 0) {
-      std::string rest = it->substr(prefix.size());
+  for (const auto& line : last_lines_) {
+    if (line.starts_with(prefix)) {
+      std::string rest = line.substr(prefix.size());
       const auto start = rest.find_first_not_of(' ');
       return start == std::string::npos ? std::string() : rest.substr(start);
     }
   }
   return {};
+}
+
+bool Output::Logged(std::string_view line) const {
+  return std::find(last_lines_.begin(), last_lines_.end(), line) != last_lines_.end();
 }
 
 void Output::Draw() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -41,13 +42,19 @@ class Output {
   void EndProgress();
   int message_boxes() const { return message_boxes_; }
 
-  // The log lines since the last ClearLog, without their final blank.
-  const std::vector<std::string>& log_lines() const { return log_lines_; }
-  void ClearLog() { log_lines_.clear(); }
-  // The extra text of the last log line that starts with `prefix`, or empty.
+  // Log lines are not kept: a run may log hundreds of megabytes of server notices. Only the
+  // last line that starts with each of the few prefixes the program reads stays, until the
+  // next ClearLog: "Meldung:", "WP-Datum:" and the two proxy lines.
+  void ClearLog() { last_lines_.clear(); }
+  // The extra text of the last such log line that starts with `prefix`, or empty.
   std::string LastLogAfter(std::string_view prefix) const;
+  // A log line equal to `line` (one of the prefixes) came since the last ClearLog.
+  bool Logged(std::string_view line) const;
+  // Sees every log line as it comes, without its final blank.
+  void OnLogLine(std::function<void(const std::string&)> fn) { on_log_line_ = std::move(fn); }
 
  private:
+  void KeepLogLine(const std::string& text);
   void Draw();
   void ClearBar();
 
@@ -61,7 +68,8 @@ class Output {
   double percent_ = 0;
   std::string name_;
   std::string status_;
-  std::vector<std::string> log_lines_;
+  std::vector<std::string> last_lines_;  // at most one per kept prefix
+  std::function<void(const std::string&)> on_log_line_;
 };
 
 }  // namespace vexcomm::cli

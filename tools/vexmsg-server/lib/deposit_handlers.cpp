@@ -99,6 +99,16 @@ Reply Conditions(const Kind& kind, const Scenario& scenario, const RequestFrame&
     if (section.contains("anbieter")) throw SectionError(where, "only one of list, anbieter");
     // Sent as it is: a test may want a list the grammar does not allow.
     list = SectionText(section, "list", where, "");
+  } else if (section.contains("list_repeat")) {
+    // A large list without a large scenario: the text `count` times.
+    const json& repeat = section["list_repeat"];
+    const std::string at = where + ".list_repeat";
+    if (!repeat.is_object() || !repeat.contains("count") || !repeat["count"].is_number_unsigned())
+      throw SectionError(at, "object with text and count expected");
+    const std::string text = SectionText(repeat, "text", at, "");
+    const auto count = repeat["count"].get<std::size_t>();
+    list.reserve(text.size() * count);
+    for (std::size_t i = 0; i < count; ++i) list += text;
   } else {
     list = BuildConditionList(kind, SectionArray(section, "anbieter", where), where + ".anbieter");
   }
