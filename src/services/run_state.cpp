@@ -21,11 +21,17 @@ void SendRequest(RunState& state, std::string frame) {
 }
 
 void Callback(RunState& state, int16_t kind, std::string_view text) {
+  Callback(state, kind, std::string(text));
+}
+
+void Callback(RunState& state, int16_t kind, std::string&& text) {
   // Hold the object: the host's method may replace it through SetCallback while it runs.
   auto callback = state.callback;
   if (!callback) return;
   try {
-    std::vector<automation::Variant> args{automation::Variant(kind), automation::Variant(text)};
+    // The text moves into the argument: a line may carry a notice of megabytes.
+    std::vector<automation::Variant> args{automation::Variant(kind),
+                                          automation::Variant(std::move(text))};
     callback->Invoke(callback->IdOf("callback"), automation::InvokeKind::Method, args);
   } catch (...) {
     // A failing host callback never changes a run.
@@ -50,7 +56,7 @@ void Log(RunState& state, std::string_view text, std::string_view extra) {
   std::string line;
   line.reserve(text.size() + 1 + extra.size());
   line.append(text).append(" ").append(extra);
-  Callback(state, 0, line);
+  Callback(state, 0, std::move(line));
 }
 
 void ReportStatus(RunState& state, std::string_view text) {

@@ -79,6 +79,7 @@ void SendRequest(RunState& state, std::string frame);
 // Host reporting through the callback object's `callback` (kind, text); every failure of the
 // host's object is swallowed.
 void Callback(RunState& state, int16_t kind, std::string_view text);
+void Callback(RunState& state, int16_t kind, std::string&& text);
 void Log(RunState& state, std::string_view text, std::string_view extra);
 void ReportStatus(RunState& state, std::string_view text);
 void ReportProgress(RunState& state);

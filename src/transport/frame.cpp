@@ -178,7 +178,8 @@ std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept {
 std::size_t FileContentOffset(std::string_view element) noexcept {
   constexpr std::size_t kLastMarkPosition = 9;  // in characters, counted from 1
   const std::size_t at = element.empty() ? std::string_view::npos : element.find('@', 1);
-  if (at != std::string_view::npos && CountCodePoints(element.substr(0, at)) < kLastMarkPosition) {
+  if (at != std::string_view::npos &&
+      platform::CodePointCount(element.substr(0, at)) < kLastMarkPosition) {
     return at + 1;
   }
   // A length prefix of eight digits or more puts its second mark further on.
@@ -214,7 +215,7 @@ bool FrameAssembler::Append(std::string_view chunk) {
     }
   }
   text_.append(chunk);
-  octets_ += CountCodePoints(chunk);
+  octets_ += platform::CodePointCount(chunk);
   const char* data = text_.data();
   const std::size_t size = text_.size();
   std::size_t i = scanned_;

@@ -133,7 +133,9 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
 }
 
 void HostSession::OnSkippedFile(int32_t nummer, const std::string& name) {
-  // The server counted it as delivered: without this the file would be lost unnoticed.
+  // The server counted it as delivered: without this the file would be lost unnoticed, and a
+  // run that lost one must not look successful.
+  ++current_.skipped_files;
   output_.Note("Warnung: Datei " + std::to_string(nummer) + " (" + name +
                ") ohne Inhalt übersprungen");
   if (output_.json()) {

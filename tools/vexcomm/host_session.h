@@ -32,8 +32,13 @@ struct RunResult {
   std::optional<int32_t> noch_auf_server;
   bool cancelled = false;
 
-  // Fehler.Code 0 or 10, and every received file saved.
-  bool ok() const { return (code == vcerrNoError || code == vcerrSuccess) && save_failures == 0; }
+  int skipped_files = 0;  // counted by the server, sent without content
+
+  // Fehler.Code 0 or 10, every received file saved and none skipped.
+  bool ok() const {
+    return (code == vcerrNoError || code == vcerrSuccess) && save_failures == 0 &&
+           skipped_files == 0;
+  }
 };
 
 // What the home-banking application holds while it talks to the server: a module of its own
