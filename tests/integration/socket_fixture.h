@@ -95,6 +95,9 @@ class TlsSocketTest : public ::testing::Test {
     vexmsg::ServerOptions options;
     options.cert_file = pki.cert_file();
     options.key_file = pki.key_file();
+    // The server records on its own threads: each of its lines wakes the loop, so a wait on
+    // the server's state sees the change at once.
+    options.log = [this](const std::string&) { loop.Post([] {}); };
     server = std::make_unique<vexmsg::Server>(options, vexmsg::Scenario::Parse(scenario_json));
   }
 
