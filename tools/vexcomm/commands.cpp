@@ -14,8 +14,10 @@
 #include "demo.h"
 #include "object_views.h"
 #include "platform/host_services.h"
+#include "quote_history.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
+#include "svg_chart.h"
 #include "text_table.h"
 
 namespace vexcomm::cli {
@@ -173,6 +175,10 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (auto text = line.Value("--text")) vc.SetLogText(*text);
 
   const RunResult result = session.Run(modus);
+  // The run appended the server's quotes to whatever was loaded: show each date once, in order,
+  // and as stored when the run saved them.
+  if (result.ok())
+    SettleRunQuotes(*aktien, aktien->WriteDB && fs::exists(folders.data + "Kurse.dat"));
   PrintRunResult(output, session, modus, result);
   if (!result.ok()) {
     for (const auto& logged : output.log_lines()) {
@@ -276,17 +282,31 @@ int DbShow(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  if (output.json()) {
-    output.Emit(Json{{"Aktien", AktienJson(aktien)}});
-  } else {
-    std::ostringstream text;
-    text << folders.data << "Kurse.dat\n";
-    PrintAktien(text, aktien, true);
-    std::string shown = text.str();
-    shown.pop_back();
-    output.Result(shown);
-  }
-  return output.message_boxes() == 0 ? kExitOk : kExitRunFailed;
+  const int status = DbShowHistory(line, output, aktien);
+  return output.message_boxes() == 0 ? status : kExitRunFailed;
+}
+
+int DbExport(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  colAktien aktien;
+  if (auto status = LoadDb(folders, output, aktien)) return *status;
+  if (output.message_boxes() != 0) return kExitRunFailed;
+  return DbExport(line, output, aktien);
+}
+
+int DbChart(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  colAktien aktien;
+  if (auto status = LoadDb(folders, output, aktien)) return *status;
+  if (output.message_boxes() != 0) return kExitRunFailed;
+  return DbChart(line, output, aktien);
+}
+
+int DbImport(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  std::error_code ec;
+  fs::create_directories(folders.data, ec);
+  return DbImport(line, output, DbContext(folders, output));
 }
 
 int DbDelete(const CommandLine& line, Output& output) {
@@ -297,7 +317,7 @@ int DbDelete(const CommandLine& line, Output& output) {
   int deleted = 0;
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     auto stock = aktien.Item(i);
-    if (stock->WKN != wkn) continue;
+    if (stock->WKN != wkn && stock->ISIN != wkn) continue;
     stock->DeleteFromDB();
     ++deleted;
     if (output.json()) {
@@ -316,7 +336,7 @@ int DbDelete(const CommandLine& line, Output& output) {
   // What the file holds now is the proof.
   aktien.ReadDB();
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
-    if (aktien.Item(i)->WKN == wkn) {
+    if (aktien.Item(i)->WKN == wkn || aktien.Item(i)->ISIN == wkn) {
       output.Note("the stock " + wkn + " is still stored");
       return kExitRunFailed;
     }
@@ -385,6 +405,9 @@ int Execute(const CommandLine& line, Output& output) {
   if (name == "db init-template") return DbInitTemplate(line, output);
   if (name == "db show") return DbShow(line, output);
   if (name == "db delete") return DbDelete(line, output);
+  if (name == "db export") return DbExport(line, output);
+  if (name == "db import") return DbImport(line, output);
+  if (name == "db chart") return DbChart(line, output);
   if (name == "demo") return RunDemo(line, output);
   return RunOperation(line, output);
 }
