@@ -3,11 +3,13 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "child_process.h"
 #include "cli_fixture.h"
 #include "command_line.h"
 #include "support/tinyproxy.h"
+#include "text_table.h"
 
 namespace vexcomm::test {
 namespace {
@@ -350,6 +352,37 @@ print(json.dumps({
     };
     EXPECT_EQ(be32(16), chart["width"].get<int>());
     EXPECT_EQ(be32(20), chart["height"].get<int>());
+  }
+}
+
+TEST_F(CliTest, DepositTablesFitTheTerminalUnlessWide) {
+  StartServer(StandardScenario());
+  struct Case {
+    Strings args;
+    std::string columns;
+    std::size_t width;  // the widest line allowed; 0: the whole table
+  };
+  const std::vector<Case> cases = {
+      {{"tagesgeld"}, "70", 70},
+      {{"festgeld"}, "70", 70},
+      {{"tagesgeld", "--wide"}, "70", 0},
+  };
+  for (const auto& c : cases) {
+    const std::string label = c.args.front() + " " + c.args.back();
+    const CliRun run = Run(c.args, {{"COLUMNS", c.columns}});
+    ASSERT_EQ(run.status, 0) << label << run.err;
+    std::size_t widest = 0;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+      widest = std::max(widest, vexcomm::cli::Utf8Width(line));
+    }
+    if (c.width > 0) {
+      EXPECT_LE(widest, c.width) << label << "\n" << run.out;
+      EXPECT_THAT(run.out, HasSubstr("Anbieter")) << label;
+      EXPECT_THAT(run.out, ::testing::Not(HasSubstr("BLZ"))) << label;
+    } else {
+      EXPECT_THAT(run.out, HasSubstr("Maximalanlage")) << label;
+    }
   }
 }
 

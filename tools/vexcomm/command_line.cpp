@@ -16,6 +16,10 @@ const OptionDef kWriteDb{"--write-db", "", "merge the quotes into Kurse.dat afte
 const OptionDef kLogFile{"--log-file", "FILE", "the support log to send (LogSupport)"};
 const OptionDef kDatum{"--datum", "TEXT", "the log date (LogDatum)"};
 const OptionDef kText{"--text", "TEXT", "the log text (LogText)"};
+const OptionDef kWide{"--wide", "", "all columns, however wide the terminal"};
+constexpr std::string_view kFitsTerminal =
+    "On a terminal (or with COLUMNS set) the table leaves out its least important columns until "
+    "it fits; --json always has every field.";
 const OptionDef kFrom{"--from", "DATE", "only quotes from this date on"};
 const OptionDef kTo{"--to", "DATE", "only quotes up to this date"};
 
@@ -59,8 +63,8 @@ const std::vector<CommandDef> kCommands = {
      "fetch the quotes of the past year for each stock",
      "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
      {kStocks, kFromDb, kWriteDb}},
-    {"tagesgeld", "", 0, 0, 16, "fetch the overnight-money offers", "", {}},
-    {"festgeld", "", 0, 0, 17, "fetch the fixed-term deposit offers", "", {}},
+    {"tagesgeld", "", 0, 0, 16, "fetch the overnight-money offers", kFitsTerminal, {kWide}},
+    {"festgeld", "", 0, 0, 17, "fetch the fixed-term deposit offers", kFitsTerminal, {kWide}},
     {"send-log",
      "",
      0,

@@ -70,8 +70,9 @@ class HostSession {
   RunResult current_;
 };
 
-// The stocks and deposit results of an operation code, for people.
+// The stocks and deposit results of an operation code, for people; deposit tables are fitted
+// to `width` when it is above 0.
 void PrintRunResult(Output& output, HostSession& session, int32_t requested,
-                    const RunResult& result);
+                    const RunResult& result, std::size_t width = 0);
 
 }  // namespace vexcomm::cli

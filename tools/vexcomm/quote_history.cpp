@@ -1,5 +1,8 @@
 #include "quote_history.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -218,23 +221,31 @@ std::optional<double> ParsePrice(std::string_view kurs) {
 std::vector<DatedQuote> QuotesByDate(const clsAktie& stock, std::string_view from,
                                      std::string_view to) {
   std::vector<DatedQuote> quotes;
-  std::map<std::string, std::size_t> by_date;
+  quotes.reserve(static_cast<std::size_t>(stock.KursCount()));
   for (int32_t k = 1; k <= stock.KursCount(); ++k) {
     const auto quote = stock.Kurs(k);
     auto iso = IsoDate(quote->Datum);
     auto value = ParsePrice(quote->Kurs);
     if (!iso || !value) continue;
     if ((!from.empty() && *iso < from) || (!to.empty() && *iso > to)) continue;
-    DatedQuote q{quote->Datum, *iso, quote->Kurs, *value};
-    auto [it, added] = by_date.emplace(*iso, quotes.size());
-    if (added) {
-      quotes.push_back(std::move(q));
+    quotes.push_back({quote->Datum, std::move(*iso), quote->Kurs, *value});
+  }
+  // Stored quotes come in date order already.
+  const auto by_date = [](const DatedQuote& a, const DatedQuote& b) { return a.iso < b.iso; };
+  if (!std::is_sorted(quotes.begin(), quotes.end(), by_date)) {
+    std::stable_sort(quotes.begin(), quotes.end(), by_date);
+  }
+  // Of quotes of one date, the later one wins.
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < quotes.size(); ++k) {
+    if (kept > 0 && quotes[kept - 1].iso == quotes[k].iso) {
+      quotes[kept - 1] = std::move(quotes[k]);
     } else {
-      quotes[it->second] = std::move(q);
+      if (kept != k) quotes[kept] = std::move(quotes[k]);
+      ++kept;
     }
   }
-  std::sort(quotes.begin(), quotes.end(),
-            [](const DatedQuote& a, const DatedQuote& b) { return a.iso < b.iso; });
+  quotes.resize(kept);
   return quotes;
 }
 
@@ -291,6 +302,18 @@ bool LocaleIsUtf8() {
     return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
   }
   return false;
+}
+
+std::size_t TerminalWidth() {
+  if (const char* columns = std::getenv("COLUMNS")) {
+    std::size_t value = 0;
+    const std::string_view text(columns);
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size() && value > 0) return value;
+  }
+  winsize size{};
+  if (::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) return size.ws_col;
+  return 0;
 }
 
 std::vector<std::shared_ptr<clsAktie>> SelectStocks(const colAktien& aktien,

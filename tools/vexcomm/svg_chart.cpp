@@ -1,6 +1,7 @@
 #include "svg_chart.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -72,8 +73,24 @@ std::string Fixed(double value, int decimals) {
   return buffer;
 }
 
+// One decimal, written without printf: a chart of ten years has a million of them.
+void AppendCoordinate(std::string& out, double value) {
+  long long tenths = std::llround(value * 10);
+  if (tenths < 0) {
+    out += '-';
+    tenths = -tenths;
+  }
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, tenths / 10);
+  out.append(digits, end);
+  out += '.';
+  out += static_cast<char>('0' + tenths % 10);
+}
+
 std::string Coordinate(double value) {
-  return Fixed(value, 1);
+  std::string out;
+  AppendCoordinate(out, value);
+  return out;
 }
 
 std::string DecimalComma(double value, int decimals) {
@@ -210,7 +227,9 @@ std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions&
   auto y_of = [&](double v) { return kTop + (y_max - v) * plot_h / (y_max - y_min); };
 
   std::string svg;
-  svg.reserve(1024 + series.size() * 64);
+  std::size_t points = 0;
+  for (const auto& line : lines) points += line.size();
+  svg.reserve(4096 + series.size() * 256 + points * 14);
   svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
          "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(width) +
@@ -262,14 +281,17 @@ std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions&
       piece = starts ? 1 : piece + 1;
       if (!d.empty()) d += ' ';
       d += starts ? 'M' : 'L';
-      d += Coordinate(x_of(day));
+      AppendCoordinate(d, x_of(day));
       d += ',';
-      d += Coordinate(y_of(value));
+      AppendCoordinate(d, y_of(value));
       previous = day;
     }
     if (piece == 1) d += " Z";
-    svg += "<path stroke=\"" + std::string(kColors[i % std::size(kColors)]) + "\" d=\"" + d +
-           "\"><title>" + Escape(series[i].label) + "</title></path>\n";
+    svg += "<path stroke=\"";
+    svg += kColors[i % std::size(kColors)];
+    svg += "\" d=\"";
+    svg += d;
+    svg += "\"><title>" + Escape(series[i].label) + "</title></path>\n";
   }
   svg += "</g>\n";
 
