@@ -179,7 +179,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   // and as stored when the run saved them.
   if (result.ok())
     SettleRunQuotes(*aktien, aktien->WriteDB && fs::exists(folders.data + "Kurse.dat"));
-  PrintRunResult(output, session, modus, result, line.Has("--wide") ? 0 : TerminalWidth());
+  PrintRunResult(output, session, modus, result, line.Has("--wide"));
   if (!result.ok()) {
     for (const auto& logged : output.log_lines()) {
       if (logged == "Proxy Authentifizierung fehlgeschlagen") {

@@ -492,32 +492,28 @@ int Demo(Output& output, const DemoFolders& folders) {
                      return {};
                    },
                    nullptr});
-  steps.push_back({"Tagesgeld-Angebote abrufen", vexCommTGA, nullptr,
-                   [&](HostSession& s, const RunResult&) -> std::string {
-                     if (DepositTreeJson(*s.vc().Tagesgeld()) !=
-                         ExpectedTree(today, Tagesgeld(), false)) {
-                       return "the Tagesgeld tree differs from the offers sent";
-                     }
-                     return {};
-                   },
-                   [&](HostSession& s) {
-                     show_text([&](std::ostream& out) {
-                       PrintDeposits(out, *s.vc().Tagesgeld(), false, TerminalWidth());
-                     });
-                   }});
-  steps.push_back({"Festgeld-Angebote abrufen", vexCommFGA, nullptr,
-                   [&](HostSession& s, const RunResult&) -> std::string {
-                     if (DepositTreeJson(*s.vc().Festgeld()) !=
-                         ExpectedTree(today, Festgeld(), true)) {
-                       return "the Festgeld tree differs from the offers sent";
-                     }
-                     return {};
-                   },
-                   [&](HostSession& s) {
-                     show_text([&](std::ostream& out) {
-                       PrintDeposits(out, *s.vc().Festgeld(), true, TerminalWidth());
-                     });
-                   }});
+  steps.push_back(
+      {"Tagesgeld-Angebote abrufen", vexCommTGA, nullptr,
+       [&](HostSession& s, const RunResult&) -> std::string {
+         if (DepositTreeJson(*s.vc().Tagesgeld()) != ExpectedTree(today, Tagesgeld(), false)) {
+           return "the Tagesgeld tree differs from the offers sent";
+         }
+         return {};
+       },
+       [&](HostSession& s) {
+         show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Tagesgeld(), false); });
+       }});
+  steps.push_back(
+      {"Festgeld-Angebote abrufen", vexCommFGA, nullptr,
+       [&](HostSession& s, const RunResult&) -> std::string {
+         if (DepositTreeJson(*s.vc().Festgeld()) != ExpectedTree(today, Festgeld(), true)) {
+           return "the Festgeld tree differs from the offers sent";
+         }
+         return {};
+       },
+       [&](HostSession& s) {
+         show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Festgeld(), true); });
+       }});
   steps.push_back({"Kurse abrufen und in Kurse.dat speichern", vexCommWPK,
                    [&](HostSession& s) {
                      const auto days = TradingDays();

@@ -149,12 +149,13 @@ Json HostSession::ResultJson(int32_t requested) const {
 }
 
 void PrintRunResult(Output& output, HostSession& session, int32_t requested,
-                    const RunResult& result, std::size_t width) {
+                    const RunResult& result, bool wide) {
   if (output.json()) {
     output.Emit(session.ResultJson(requested));
     return;
   }
   std::ostringstream text;
+  const std::optional<std::size_t> width = wide ? std::optional<std::size_t>(0) : std::nullopt;
   if (requested == vexCommTGA) PrintDeposits(text, *session.vc().Tagesgeld(), false, width);
   if (requested == vexCommFGA) PrintDeposits(text, *session.vc().Festgeld(), true, width);
   if (requested == vexCommWDT) text << "Kursdatum: " << output.LastLogAfter("WP-Datum:") << "\n";

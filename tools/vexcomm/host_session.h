@@ -70,9 +70,9 @@ class HostSession {
   RunResult current_;
 };
 
-// The stocks and deposit results of an operation code, for people; deposit tables are fitted
-// to `width` when it is above 0.
+// The stocks and deposit results of an operation code, for people; deposit tables fit the
+// terminal unless `wide`.
 void PrintRunResult(Output& output, HostSession& session, int32_t requested,
-                    const RunResult& result, std::size_t width = 0);
+                    const RunResult& result, bool wide = false);
 
 }  // namespace vexcomm::cli

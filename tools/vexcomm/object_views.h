@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 
 #include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
@@ -15,9 +16,10 @@ Json DepositTreeJson(const clsTagesgeld& root);
 Json AktienJson(const colAktien& aktien);
 
 // Tables for people: one row per rate tier (overnight) or rate row (fixed-term). A `width`
-// above 0 drops the least important columns until the table fits.
+// above 0 drops the least important columns until the table fits; none given means the
+// terminal's (TableWidth).
 void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
-                   std::size_t width = 0);
+                   std::optional<std::size_t> width = std::nullopt);
 // One line per stock; with quotes, the quotes of each stock below it.
 void PrintAktien(std::ostream& out, const colAktien& aktien, bool with_quotes);
 

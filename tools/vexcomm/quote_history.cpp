@@ -1,8 +1,5 @@
 #include "quote_history.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -302,18 +299,6 @@ bool LocaleIsUtf8() {
     return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
   }
   return false;
-}
-
-std::size_t TerminalWidth() {
-  if (const char* columns = std::getenv("COLUMNS")) {
-    std::size_t value = 0;
-    const std::string_view text(columns);
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc() && end == text.data() + text.size() && value > 0) return value;
-  }
-  winsize size{};
-  if (::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) return size.ws_col;
-  return 0;
 }
 
 std::vector<std::shared_ptr<clsAktie>> SelectStocks(const colAktien& aktien,

@@ -43,9 +43,6 @@ void SettleRunQuotes(colAktien& aktien, bool read_back);
 std::string Sparkline(const std::vector<double>& values, bool utf8);
 // Whether the locale of the environment is UTF-8.
 bool LocaleIsUtf8();
-// The width tables should fit: COLUMNS, else the terminal on standard output; 0 when neither
-// says (output into a pipe or file stays whole).
-std::size_t TerminalWidth();
 
 // The stocks named by WKN or ISIN, in the order named; std::runtime_error for a name not stored.
 std::vector<std::shared_ptr<clsAktie>> SelectStocks(const colAktien& aktien,

@@ -1,6 +1,11 @@
 #include "text_table.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <ostream>
 
 namespace vexcomm::cli {
@@ -26,6 +31,18 @@ std::string Utf8Truncate(std::string_view text, std::size_t width) {
     ++points;
   }
   return std::string(text);
+}
+
+std::size_t TableWidth() {
+  if (const char* columns = std::getenv("COLUMNS")) {
+    std::size_t value = 0;
+    const std::string_view text(columns);
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size() && value > 0) return value;
+  }
+  winsize size{};
+  if (::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) return size.ws_col;
+  return 0;
 }
 
 TextTable::TextTable(std::vector<std::string> headers) : headers_(std::move(headers)) {}

@@ -12,6 +12,10 @@ std::size_t Utf8Width(std::string_view text);
 // The longest start of `text` that is at most `width` code points, cut at a code point.
 std::string Utf8Truncate(std::string_view text, std::size_t width);
 
+// The width tables should fit: COLUMNS, else the terminal on standard output; 0 when neither
+// says (output into a pipe or file stays whole).
+std::size_t TableWidth();
+
 // Columns padded to their widest cell, for tables on a terminal.
 class TextTable {
  public:
