@@ -43,26 +43,57 @@ void CivilFromDays(int z, int& y, int& m, int& d) {
   y = yoe + era * 400 + (m <= 2 ? 1 : 0);
 }
 
+// Length of the well-formed UTF-8 sequence at `at`, or 0.
+std::size_t Utf8Sequence(const std::string& text, std::size_t at) {
+  const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(at);
+  const std::size_t length = lead < 0x80                   ? 1
+                             : lead >= 0xC2 && lead < 0xE0 ? 2
+                             : lead >= 0xE0 && lead < 0xF0 ? 3
+                             : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                           : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(at + k) & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF.
+  if (length == 3 &&
+      ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) >= 0xA0))) {
+    return 0;
+  }
+  if (length == 4 &&
+      ((lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) >= 0x90))) {
+    return 0;
+  }
+  return length;
+}
+
+// Text for an XML document: markup characters escaped, control characters (not allowed in
+// XML 1.0) dropped, and bytes that are not UTF-8 replaced, so a name never breaks the file.
 std::string Escape(const std::string& text) {
   std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        // Control characters are not allowed in XML 1.0.
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8Sequence(text, i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
     }
+    const char c = text[i];
+    if (length > 1) {
+      out.append(text, i, length);
+    } else if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '"') {
+      out += "&quot;";
+    } else if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') {
+      out += c;
+    }
+    i += length;
   }
   return out;
 }
