@@ -16,7 +16,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXCOMM_BUILD_BENCH=ON \
     -DVEXCOMM_BUILD_TESTS=OFF -DVEXCOMM_BUILD_TOOLS=ON >/dev/null
 fi
-programs=(bench_transfer bench_idle bench_memory bench_quotes bench_frame bench_deposits)
+programs=(bench_transfer bench_idle bench_memory bench_quotes bench_quote_views bench_frame bench_deposits)
 cmake --build "$build" -j "$jobs" --target "${programs[@]}"
 
 results="$build/results"
@@ -81,6 +81,12 @@ for mode, label in (("0", "all quotes"), ("1", "last date only")):
     c = run(f"BM_ReadDB/last_date_only:{mode}")
     row(f"quote database read: 100 × 3,650, {label}", ms(c), f"{ms(p):,.1f} ms plain SELECT",
         ms(c) / ms(p), "< 2×", 2)
+p = run("BM_PlainFormat")
+for name, label in (("BM_Chart", "chart"), ("BM_Export", "export")):
+    c = run(name)
+    rows.append((f"{label}: 100 × 3,650 quotes", f"{ms(c):,.1f} ms",
+                 f"{ms(p):,.1f} ms every value formatted once", f"{ms(c) / ms(p):.1f}", "< 1 s",
+                 "yes" if ms(c) < 1000 else "no"))
 b = run("BM_IdleWait")
 rows.append(("idle wait: 3 s on a silent server", f"{b['cpu_ms']:.1f} ms CPU in {ms(b):,.0f} ms",
              "zero", f"{b['cpu_pct']:.3f} % of wall", "< 1 %", "yes" if b["cpu_pct"] < 1 else "no"))

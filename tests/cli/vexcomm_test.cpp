@@ -3,13 +3,16 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "child_process.h"
 #include "cli_fixture.h"
 #include "command_line.h"
+#include "platform/utf8.h"
 #include "quotes/quote_database.h"
 #include "quotes/sqlite_handle.h"
 #include "support/tinyproxy.h"
+#include "text_table.h"
 
 namespace vexcomm::test {
 namespace {
@@ -221,6 +224,16 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
   EXPECT_EQ(run.out, "");
   EXPECT_THAT(run.err, HasSubstr("gesperrt"));
   refuse("DROP TRIGGER keep");
+  // Runs over stored stocks show each date once and in order, as now stored.
+  const auto stored = OrderedJson::parse(R"([{"Datum":"01.12.2026","Kurs":"140,10"},
+                                             {"Datum":"02.12.2026","Kurs":"141,20"}])");
+  for (const Strings& args : {Strings{"--json", "all-quotes", "--from-db"},
+                              Strings{"--json", "all-quotes", "--from-db", "--write-db"}}) {
+    run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.lines.back()["result"]["Aktien"][0]["Kurse"], stored) << args.back();
+  }
+
   run = Run({"db", "delete", "716460"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("Gelöscht: 716460"));
@@ -229,6 +242,172 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
   run = Run({"db", "delete", "716460"});
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("no stock with WKN 716460"));
+}
+
+TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
+  const auto input = tmp.WriteFile("in.csv",
+                                   "WKN;ISIN;Name;Datum;Kurs\n"
+                                   "716460;DE0007164600;SAP SE;02.12.2026;141,20\n"
+                                   "716460;DE0007164600;SAP SE;30.11.2026;139\n"
+                                   "716460;DE0007164600;SAP SE;1.12.2026;140.10\n"
+                                   "514000;DE0005140008;\"Bank; AG\";2026-12-01;12,5\n");
+  const auto bad =
+      tmp.WriteFile("bad.csv", "WKN,Datum,Kurs\n716460,03.12.2026,150\n716460,31.02.2026,1\n");
+  const auto exported = tmp.path() / "out.csv";
+  const std::string history =
+      R"({"Aktien":[{"WKN":"716460","ISIN":"DE0007164600","Name":"SAP SE","Kurse":[)"
+      R"({"Datum":"1.12.2026","ISO":"2026-12-01","Kurs":"140,10","Wert":140.1},)"
+      R"({"Datum":"02.12.2026","ISO":"2026-12-02","Kurs":"141,20","Wert":141.2}]}]})"
+      "\n";
+  struct Case {
+    Strings args;
+    int status;
+    std::string out;  // the whole standard output, unless empty
+    std::string err;  // a part of standard error
+  };
+  const std::vector<Case> cases = {
+      {{"db", "import", "--csv", input.string()}, 0, "", ""},
+      {{"--json", "db", "show", "DE0007164600", "--from", "2026-12-01", "--to", "02.12.2026"},
+       0,
+       history,
+       ""},
+      {{"db", "export", "--csv", "-", "--decimal-comma"},
+       0,
+       "\xEF\xBB\xBFWKN;ISIN;Name;Datum;ISO;Kurs\r\n"
+       "716460;DE0007164600;SAP SE;30.11.2026;2026-11-30;139\r\n"
+       "716460;DE0007164600;SAP SE;1.12.2026;2026-12-01;140,10\r\n"
+       "716460;DE0007164600;SAP SE;02.12.2026;2026-12-02;141,20\r\n"
+       "514000;DE0005140008;\"Bank; AG\";2026-12-01;2026-12-01;12,5\r\n",
+       ""},
+      {{"db", "export", "514000", "--csv", "-"},
+       0,
+       "WKN,ISIN,Name,Datum,ISO,Kurs\r\n514000,DE0005140008,Bank; "
+       "AG,2026-12-01,2026-12-01,12.5\r\n",
+       ""},
+      {{"db", "export", "--csv", exported.string()}, 0, "", ""},
+      {{"db", "import", "--csv", bad.string()}, 2, "", "line 3: \"31.02.2026\" is no date"},
+      {{"--json", "db", "show", "716460", "--from", "1.12.2026"}, 0, history, ""},
+      {{"db", "show", "999999"}, 1, "", "no stock with WKN or ISIN 999999"},
+  };
+  for (const auto& c : cases) {
+    const std::string label = c.args[c.args[0] == "--json" ? 2 : 1] + " " + c.args.back();
+    const CliRun run = Run(c.args);
+    EXPECT_EQ(run.status, c.status) << label << "\n" << run.err;
+    if (!c.out.empty()) {
+      EXPECT_EQ(run.out, c.out) << label;
+    }
+    EXPECT_THAT(run.err, HasSubstr(c.err)) << label;
+  }
+
+  // The export, read into an empty database, gives the same quotes.
+  const OrderedJson before = Run({"--json", "db", "show", "--from", "1900-01-01"}).lines.at(0);
+  std::filesystem::remove(data / "Kurse.dat");
+  ASSERT_EQ(Run({"db", "import", "--csv", exported.string()}).status, 0);
+  EXPECT_EQ(Run({"--json", "db", "show", "--from", "1900-01-01"}).lines.at(0), before);
+  EXPECT_EQ(before["Aktien"].size(), 2u);
+  // A stock can be named by its ISIN.
+  const CliRun run = Run({"db", "delete", "DE0005140008"});
+  EXPECT_EQ(run.out, "Gelöscht: 514000 Bank; AG (1 Kurse)\n") << run.err;
+}
+
+TEST_F(CliTest, ChartDrawsEachStoredQuoteOnceAndRenders) {
+  const auto input = tmp.WriteFile("in.csv",
+                                   "WKN,Name,Datum,Kurs\n"
+                                   "716460,SAP SE,01.11.2026,\"130,5\"\n"
+                                   "716460,SAP SE,01.12.2026,140\n"
+                                   "716460,SAP SE,02.12.2026,141\n"
+                                   "716460,SAP SE,20.12.2026,150\n"
+                                   "716460,SAP SE,21.12.2026,151\n"
+                                   "514000,A & <B>,02.12.2026,12\n"
+                                   "514000,A & <B>,09.12.2026,13\n");
+  ASSERT_EQ(Run({"db", "import", "--csv", input.string()}).status, 0);
+  // Parsed as XML by another program: per path the points and the pieces, the texts, and
+  // anything that would reach outside the file.
+  const auto inspect = tmp.WriteFile("inspect.py", R"(import sys, json, re
+import xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+ns = '{http://www.w3.org/2000/svg}'
+print(json.dumps({
+  'size': [root.get('width'), root.get('height')],
+  'paths': [[len(re.findall('[ML]', p.get('d'))), p.get('d').count('M')] for p in root.iter(ns + 'path')],
+  'texts': [e.text for e in root.iter(ns + 'text')],
+  'outside': [e.tag for e in root.iter()
+              if e.tag.endswith('script') or any('href' in k for k in e.attrib)]}))
+)");
+  struct Case {
+    Strings options;
+    std::vector<std::vector<int>> paths;  // points and pieces per stock
+    Strings texts;                        // some of the texts: legend and axis labels
+  };
+  const std::vector<Case> cases = {
+      {{"--from", "2026-11-15"}, {{4, 2}, {2, 1}}, {"SAP SE (716460)", "150", "07.12."}},
+      {{"--from", "01.12.2026", "--to", "2026-12-02", "--normalize"},
+       {{2, 1}, {1, 1}},
+       {"A & <B> (514000) (erster Tag = 100)", "100,6", "02.12."}},
+  };
+  for (const auto& c : cases) {
+    const auto svg = tmp.path() / "chart.svg";
+    Strings args = {"--json", "db", "chart", "716460", "514000", "--out", svg.string()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CliRun run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto& chart = run.lines.at(0)["chart"];
+
+    ChildProcess python("/usr/bin/python3", {inspect.string(), svg.string()});
+    ASSERT_EQ(python.Finish(std::chrono::seconds(20)), 0) << python.err();
+    const auto seen = OrderedJson::parse(python.out());
+    EXPECT_EQ(seen["paths"], OrderedJson(c.paths)) << c.options[0];
+    EXPECT_EQ(seen["outside"], OrderedJson::array());
+    EXPECT_EQ(seen["size"], OrderedJson({std::to_string(chart["width"].get<int>()),
+                                         std::to_string(chart["height"].get<int>())}));
+    EXPECT_THAT(seen["texts"].get<Strings>(), ::testing::IsSupersetOf(c.texts));
+
+    const auto png = tmp.path() / "chart.png";
+    ChildProcess render("/usr/bin/rsvg-convert", {svg.string(), "-o", png.string()});
+    ASSERT_EQ(render.Finish(std::chrono::seconds(20)), 0) << render.err();
+    EXPECT_EQ(render.err(), "");
+    const std::string header = ReadFile(png).substr(0, 24);
+    ASSERT_EQ(header.size(), 24u);
+    auto be32 = [&header](std::size_t at) {
+      return (static_cast<unsigned char>(header[at]) << 24) |
+             (static_cast<unsigned char>(header[at + 1]) << 16) |
+             (static_cast<unsigned char>(header[at + 2]) << 8) |
+             static_cast<unsigned char>(header[at + 3]);
+    };
+    EXPECT_EQ(be32(16), chart["width"].get<int>());
+    EXPECT_EQ(be32(20), chart["height"].get<int>());
+  }
+}
+
+TEST_F(CliTest, DepositTablesFitTheTerminalUnlessWide) {
+  StartServer(StandardScenario());
+  struct Case {
+    Strings args;
+    std::string columns;
+    std::size_t width;  // the widest line allowed; 0: the whole table
+  };
+  const std::vector<Case> cases = {
+      {{"tagesgeld"}, "70", 70},
+      {{"festgeld"}, "70", 70},
+      {{"tagesgeld", "--wide"}, "70", 0},
+  };
+  for (const auto& c : cases) {
+    const std::string label = c.args.front() + " " + c.args.back();
+    const CliRun run = Run(c.args, {{"COLUMNS", c.columns}});
+    ASSERT_EQ(run.status, 0) << label << run.err;
+    std::size_t widest = 0;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+      widest = std::max(widest, platform::CodePointCount(line));
+    }
+    if (c.width > 0) {
+      EXPECT_LE(widest, c.width) << label << "\n" << run.out;
+      EXPECT_THAT(run.out, HasSubstr("Anbieter")) << label;
+      EXPECT_THAT(run.out, ::testing::Not(HasSubstr("BLZ"))) << label;
+    } else {
+      EXPECT_THAT(run.out, HasSubstr("Maximalanlage")) << label;
+    }
+  }
 }
 
 TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {

@@ -18,6 +18,12 @@ const OptionDef kWriteDb{"--write-db", "", "merge the quotes into Kurse.dat afte
 const OptionDef kLogFile{"--log-file", "FILE", "the support log to send (LogSupport)"};
 const OptionDef kDatum{"--datum", "TEXT", "the log date (LogDatum)"};
 const OptionDef kText{"--text", "TEXT", "the log text (LogText)"};
+const OptionDef kWide{"--wide", "", "all columns, however wide the terminal"};
+constexpr std::string_view kFitsTerminal =
+    "On a terminal (or with COLUMNS set) the table leaves out its least important columns until "
+    "it fits; --json always has every field.";
+const OptionDef kFrom{"--from", "DATE", "only quotes from this date on"};
+const OptionDef kTo{"--to", "DATE", "only quotes up to this date"};
 
 constexpr std::string_view kReceives =
     "Received files are written to --out (default: the current folder) as "
@@ -59,8 +65,8 @@ const std::vector<CommandDef> kCommands = {
      "fetch the quotes of the past year for each stock",
      "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
      {kStocks, kFromDb, kWriteDb}},
-    {"tagesgeld", "", 0, 0, 16, "fetch the overnight-money offers", "", {}},
-    {"festgeld", "", 0, 0, 17, "fetch the fixed-term deposit offers", "", {}},
+    {"tagesgeld", "", 0, 0, 16, "fetch the overnight-money offers", kFitsTerminal, {kWide}},
+    {"festgeld", "", 0, 0, 17, "fetch the fixed-term deposit offers", kFitsTerminal, {kWide}},
     {"send-log",
      "",
      0,
@@ -109,8 +115,47 @@ const std::vector<CommandDef> kCommands = {
      "The component copies the template from the INI folder when the data folder has no "
      "Kurse.dat yet. An existing file is never replaced.",
      {}},
-    {"db show", "", 0, 0, 0, "list the stocks and quotes stored in Kurse.dat", "", {}},
-    {"db delete", "WKN", 1, 1, 0, "delete a stock and its quotes from Kurse.dat", "", {}},
+    {"db show",
+     "[WKN|ISIN...]",
+     0,
+     1000,
+     0,
+     "list the stocks and quotes stored in Kurse.dat",
+     "Without a stock: every stock with a line of its recent prices, then its quotes. Quotes are "
+     "listed in date order; dates may be given as DD.MM.YYYY or YYYY-MM-DD.",
+     {kFrom, kTo}},
+    {"db delete", "WKN|ISIN", 1, 1, 0, "delete a stock and its quotes from Kurse.dat", "", {}},
+    {"db export",
+     "[WKN|ISIN...]",
+     0,
+     1000,
+     0,
+     "write the stored quotes as CSV",
+     "One row per quote: WKN, ISIN, Name, Datum as stored, ISO date, Kurs. --decimal-comma "
+     "writes prices as German spreadsheets read them (with ; between fields unless "
+     "--delimiter says otherwise).",
+     {{"--csv", "FILE", "the file to write, - for standard output"},
+      {"--delimiter", "CHAR", ", or ;"},
+      {"--decimal-comma", "", "prices with a decimal comma"}}},
+    {"db import",
+     "",
+     0,
+     0,
+     0,
+     "merge quotes from a CSV file into Kurse.dat",
+     "The header names the columns (WKN, Kurs and Datum or ISO; ISIN and Name optional), "
+     "separated by , or ;. Every line is checked first: a bad line is named and nothing is "
+     "written. A stored date of a stock gets the new price, other dates are added.",
+     {{"--csv", "FILE", "the file to read, - for standard input"}}},
+    {"db chart",
+     "WKN|ISIN...",
+     1,
+     1000,
+     0,
+     "draw the stored prices of stocks as an SVG line chart",
+     "Writes the chart to the file named by --out FILE.svg. One line per stock; a line breaks "
+     "where more than 7 days have no quote.",
+     {kFrom, kTo, {"--normalize", "", "start each line at 100"}}},
     {"demo",
      "",
      0,

@@ -16,8 +16,10 @@
 #include "platform/host_services.h"
 #include "platform/private_folders.h"
 #include "platform/utf8.h"
+#include "quote_history.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
+#include "svg_chart.h"
 #include "text_table.h"
 
 namespace vexcomm::cli {
@@ -187,7 +189,11 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (auto text = line.Text("--text")) vc.SetLogText(*text);
 
   const RunResult result = session.Run(modus);
-  PrintRunResult(output, session, modus, result);
+  // The run appended the server's quotes to whatever was loaded: show each date once, in order,
+  // and as stored when the run saved them.
+  if (result.ok())
+    SettleRunQuotes(*aktien, aktien->WriteDB && fs::exists(folders.data + "Kurse.dat"));
+  PrintRunResult(output, session, modus, result, line.Has("--wide"));
   if (!result.ok()) {
     if (output.Logged("Proxy Authentifizierung fehlgeschlagen")) {
       output.Note(
@@ -282,17 +288,30 @@ int DbShow(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  if (output.json()) {
-    output.Emit(Json{{"Aktien", AktienJson(aktien)}});
-  } else {
-    std::ostringstream text;
-    text << folders.data << "Kurse.dat\n";
-    PrintAktien(text, aktien, true);
-    std::string shown = text.str();
-    shown.pop_back();
-    output.Result(shown);
-  }
-  return output.message_boxes() == 0 ? kExitOk : kExitRunFailed;
+  const int status = DbShowHistory(line, output, aktien);
+  return output.message_boxes() == 0 ? status : kExitRunFailed;
+}
+
+int DbExport(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  colAktien aktien;
+  if (auto status = LoadDb(folders, output, aktien)) return *status;
+  if (output.message_boxes() != 0) return kExitRunFailed;
+  return DbExport(line, output, aktien);
+}
+
+int DbChart(const CommandLine& line, Output& output) {
+  const Folders folders = ResolveFolders(line.global);
+  colAktien aktien;
+  if (auto status = LoadDb(folders, output, aktien)) return *status;
+  if (output.message_boxes() != 0) return kExitRunFailed;
+  return DbChart(line, output, aktien);
+}
+
+int DbImport(const CommandLine& line, Output& output) {
+  // The component makes the data folder, for the owner alone, when it first writes.
+  const Folders folders = ResolveFolders(line.global);
+  return DbImport(line, output, DbContext(folders, output));
 }
 
 int DbDelete(const CommandLine& line, Output& output) {
@@ -303,7 +322,7 @@ int DbDelete(const CommandLine& line, Output& output) {
   int deleted = 0;
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     auto stock = aktien.Item(i);
-    if (stock->WKN != wkn) continue;
+    if (stock->WKN != wkn && stock->ISIN != wkn) continue;
     // A failed deletion shows a message box with its cause; success is told only after it.
     const int boxes_before = output.message_boxes();
     if (!stock->DeleteFromDB() || output.message_boxes() != boxes_before) {
@@ -327,7 +346,7 @@ int DbDelete(const CommandLine& line, Output& output) {
   // What the file holds now is the proof.
   aktien.ReadDB();
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
-    if (aktien.Item(i)->WKN == wkn) {
+    if (aktien.Item(i)->WKN == wkn || aktien.Item(i)->ISIN == wkn) {
       output.Note("the stock " + wkn + " is still stored");
       return kExitRunFailed;
     }
@@ -400,6 +419,9 @@ int Execute(const CommandLine& line, Output& output) {
   if (name == "db init-template") return DbInitTemplate(line, output);
   if (name == "db show") return DbShow(line, output);
   if (name == "db delete") return DbDelete(line, output);
+  if (name == "db export") return DbExport(line, output);
+  if (name == "db import") return DbImport(line, output);
+  if (name == "db chart") return DbChart(line, output);
   if (name == "demo") return RunDemo(line, output);
   return RunOperation(line, output);
 }

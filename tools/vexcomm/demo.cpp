@@ -18,6 +18,7 @@
 #include "object_views.h"
 #include "platform/host_services.h"
 #include "signal_cancel.h"
+#include "svg_chart.h"
 #include "vexmsg-server/lib/server.h"
 #include "vexmsg-server/lib/throwaway_pki.h"
 
@@ -596,6 +597,21 @@ int Demo(Output& output, const DemoFolders& folders) {
   }
   if (failed == 0) {
     output.Result("\nAll " + std::to_string(steps.size()) + " runs ended as expected.");
+    colAktien stored;
+    QuoteDbContext context;
+    context.data_dir = config.data_dir;
+    context.ini_dir = config.ini_dir;
+    stored.SetDatabaseContext(context);
+    stored.ReadDB();
+    std::vector<ChartSeries> series;
+    for (int32_t i = 1; i <= stored.Count(); ++i) {
+      const auto stock = stored.Item(i);
+      series.push_back({stock->Name + " (" + stock->WKN + ")", QuotesByDate(*stock)});
+    }
+    const fs::path chart = folders.root / "kurse.svg";
+    std::ofstream(chart, std::ios::binary) << SvgChart(series, ChartOptions{});
+    output.Result("Chart of the stored quotes: " + chart.string() +
+                  (folders.temporary ? " (removed with the folder; --dir keeps it)" : ""));
     return kExitOk;
   }
   output.Note(std::to_string(failed) + " of " + std::to_string(steps.size()) +

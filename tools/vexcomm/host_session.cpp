@@ -162,14 +162,15 @@ Json HostSession::ResultJson(int32_t requested) const {
 }
 
 void PrintRunResult(Output& output, HostSession& session, int32_t requested,
-                    const RunResult& result) {
+                    const RunResult& result, bool wide) {
   if (output.json()) {
     output.Emit(session.ResultJson(requested));
     return;
   }
   std::ostringstream text;
-  if (requested == vexCommTGA) PrintDeposits(text, *session.vc().Tagesgeld(), false);
-  if (requested == vexCommFGA) PrintDeposits(text, *session.vc().Festgeld(), true);
+  const std::optional<std::size_t> width = wide ? std::optional<std::size_t>(0) : std::nullopt;
+  if (requested == vexCommTGA) PrintDeposits(text, *session.vc().Tagesgeld(), false, width);
+  if (requested == vexCommFGA) PrintDeposits(text, *session.vc().Festgeld(), true, width);
   if (requested == vexCommWDT) text << "Kursdatum: " << output.LastLogAfter("WP-Datum:") << "\n";
   if (requested == vexCommWPK || requested == vexCommNewWPK || requested == vexCommGetAllWPK) {
     PrintAktien(text, *session.vc().Aktien(), true);

@@ -76,8 +76,9 @@ class HostSession {
   RunResult current_;
 };
 
-// The stocks and deposit results of an operation code, for people.
+// The stocks and deposit results of an operation code, for people; deposit tables fit the
+// terminal unless `wide`.
 void PrintRunResult(Output& output, HostSession& session, int32_t requested,
-                    const RunResult& result);
+                    const RunResult& result, bool wide = false);
 
 }  // namespace vexcomm::cli

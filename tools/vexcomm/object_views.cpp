@@ -71,7 +71,8 @@ Json AktienJson(const colAktien& aktien) {
   return list;
 }
 
-void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld) {
+void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
+                   std::optional<std::size_t> width) {
   std::vector<std::string> headers = {"Anbieter", "BLZ", "Produkt", "Mindestanlage",
                                       "Maximalanlage"};
   if (festgeld) {
@@ -133,6 +134,10 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld) {
       }
     }
   }
+  // Least important first: what a reader can look up at the provider, then the rarer terms.
+  static const std::vector<std::size_t> kDropFestgeld = {1, 4, 3, 9, 6, 11, 2};
+  static const std::vector<std::size_t> kDropTagesgeld = {1, 4, 12, 5, 6, 3, 11, 10, 2};
+  table.Fit(width.value_or(TableWidth()), 2, festgeld ? kDropFestgeld : kDropTagesgeld);
   out << (festgeld ? "Festgeld" : "Tagesgeld") << "-Angebote vom " << root.Datum << "\n";
   if (table.empty()) {
     out << "  (keine Angebote)\n";

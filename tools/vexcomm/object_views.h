@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 
 #include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
@@ -14,8 +15,11 @@ Json DepositTreeJson(const clsTagesgeld& root);
 // The stocks as [{"WKN":…,"ISIN":…,"Name":…,"VonDatum":…,"BisDatum":…,"ID":…,"Kurse":[…]}].
 Json AktienJson(const colAktien& aktien);
 
-// Tables for people: one row per rate tier (overnight) or rate row (fixed-term).
-void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld);
+// Tables for people: one row per rate tier (overnight) or rate row (fixed-term). A `width`
+// above 0 drops the least important columns until the table fits; none given means the
+// terminal's (TableWidth).
+void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
+                   std::optional<std::size_t> width = std::nullopt);
 // One line per stock; with quotes, the quotes of each stock below it.
 void PrintAktien(std::ostream& out, const colAktien& aktien, bool with_quotes);
 

@@ -1,11 +1,28 @@
 #include "text_table.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <ostream>
 
 #include "platform/utf8.h"
 
 namespace vexcomm::cli {
+std::size_t TableWidth() {
+  if (const char* columns = std::getenv("COLUMNS")) {
+    std::size_t value = 0;
+    const std::string_view text(columns);
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size() && value > 0) return value;
+  }
+  winsize size{};
+  if (::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) return size.ws_col;
+  return 0;
+}
+
 TextTable::TextTable(std::vector<std::string> headers) : headers_(std::move(headers)) {}
 
 void TextTable::AddRow(std::vector<std::string> cells) {
@@ -13,12 +30,35 @@ void TextTable::AddRow(std::vector<std::string> cells) {
   rows_.push_back(std::move(cells));
 }
 
-void TextTable::Print(std::ostream& out, std::string_view indent) const {
+std::vector<std::size_t> TextTable::Widths() const {
   std::vector<std::size_t> widths(headers_.size());
   for (std::size_t c = 0; c < headers_.size(); ++c) {
     widths[c] = platform::CodePointCount(headers_[c]);
     for (const auto& row : rows_) widths[c] = std::max(widths[c], platform::CodePointCount(row[c]));
   }
+  return widths;
+}
+
+void TextTable::Fit(std::size_t width, std::size_t indent, const std::vector<std::size_t>& drop) {
+  if (width == 0) return;
+  std::vector<std::size_t> original(headers_.size());  // where each made column is now
+  for (std::size_t c = 0; c < original.size(); ++c) original[c] = c;
+  for (std::size_t column : drop) {
+    const auto widths = Widths();
+    std::size_t total = indent;
+    for (std::size_t w : widths) total += w + 2;
+    if (total - 2 <= width) return;
+    const auto at = std::find(original.begin(), original.end(), column);
+    if (at == original.end()) continue;
+    const auto index = static_cast<std::ptrdiff_t>(at - original.begin());
+    original.erase(at);
+    headers_.erase(headers_.begin() + index);
+    for (auto& row : rows_) row.erase(row.begin() + index);
+  }
+}
+
+void TextTable::Print(std::ostream& out, std::string_view indent) const {
+  const std::vector<std::size_t> widths = Widths();
   auto print_row = [&](const std::vector<std::string>& cells) {
     std::string line(indent);
     for (std::size_t c = 0; c < cells.size(); ++c) {

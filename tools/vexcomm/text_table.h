@@ -7,6 +7,10 @@
 
 namespace vexcomm::cli {
 
+// The width tables should fit: COLUMNS, else the terminal on standard output; 0 when neither
+// says (output into a pipe or file stays whole).
+std::size_t TableWidth();
+
 // Columns padded to their widest cell, for tables on a terminal: a cell is as wide as its code
 // points, which is what a terminal shows for the Latin texts here.
 class TextTable {
@@ -15,10 +19,14 @@ class TextTable {
   void AddRow(std::vector<std::string> cells);
   bool empty() const { return rows_.empty(); }
   void Print(std::ostream& out, std::string_view indent = "") const;
+  // Removes columns, in the order of `drop` (indices of the columns as made), until a line with
+  // `indent` is at most `width` code points wide or `drop` is used up; 0 keeps all.
+  void Fit(std::size_t width, std::size_t indent, const std::vector<std::size_t>& drop);
 
  private:
   std::vector<std::string> headers_;
   std::vector<std::vector<std::string>> rows_;
+  std::vector<std::size_t> Widths() const;
 };
 
 }  // namespace vexcomm::cli

@@ -1,0 +1,547 @@
+#include "quote_history.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "object_views.h"
+#include "quotes/date_sort_key.h"
+#include "stocks_csv.h"
+#include "text_table.h"
+
+namespace vexcomm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool IsLeap(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// "2026-12-01" as 01.12.2026, the form the server sends.
+std::string GermanDate(std::string_view iso) {
+  return std::string(iso.substr(8, 2)) + "." + std::string(iso.substr(5, 2)) + "." +
+         std::string(iso.substr(0, 4));
+}
+
+// The price as stored: decimal comma.
+std::string StoredPrice(std::string_view kurs) {
+  std::string out(Trim(kurs));
+  if (out.find(',') == std::string::npos) std::replace(out.begin(), out.end(), '.', ',');
+  return out;
+}
+
+std::string PriceFor(std::string_view kurs, bool decimal_comma) {
+  if (decimal_comma) return StoredPrice(kurs);
+  std::string out(Trim(kurs));
+  if (out.find(',') != std::string::npos) {
+    std::erase(out, '.');
+    std::replace(out.begin(), out.end(), ',', '.');
+  }
+  return out;
+}
+
+std::string CsvField(const std::string& text, char delimiter) {
+  if (text.find_first_of(std::string{delimiter, '"', '\n', '\r'}) == std::string::npos) {
+    return text;
+  }
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+struct CsvRecord {
+  std::vector<std::string> fields;
+  int line = 0;
+};
+
+// Fields may be quoted with "" for a quote inside and line breaks allowed; blank lines are
+// skipped.
+std::vector<CsvRecord> SplitCsv(std::string_view text, char delimiter) {
+  std::vector<CsvRecord> records;
+  int line = 1;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    CsvRecord record;
+    record.line = line;
+    std::string field;
+    bool quoted = false;
+    bool was_quoted = false;
+    bool end = false;
+    while (!end) {
+      if (i >= text.size()) {
+        if (quoted) throw UsageError("line " + std::to_string(record.line) + ": open quote");
+        break;
+      }
+      const char c = text[i++];
+      if (quoted) {
+        if (c == '"' && i < text.size() && text[i] == '"') {
+          field += '"';
+          ++i;
+        } else if (c == '"') {
+          quoted = false;
+        } else {
+          if (c == '\n') ++line;
+          field += c;
+        }
+      } else if (c == '"' && Trim(field).empty() && !was_quoted) {
+        field.clear();
+        quoted = was_quoted = true;
+      } else if (c == delimiter) {
+        record.fields.push_back(was_quoted ? field : std::string(Trim(field)));
+        field.clear();
+        was_quoted = false;
+      } else if (c == '\n') {
+        ++line;
+        end = true;
+      } else if (c != '\r') {
+        field += c;
+      }
+    }
+    if (record.fields.empty() && !was_quoted && Trim(field).empty()) continue;
+    record.fields.push_back(was_quoted ? field : std::string(Trim(field)));
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+void ReplaceQuotes(clsAktie& stock, const std::vector<std::pair<std::string, std::string>>& q) {
+  stock.Clear();
+  for (const auto& [datum, kurs] : q) stock.KursAdd(datum, kurs);
+}
+
+// Each date once, the later quote winning, in date order; texts that are no date sort last.
+void SortInMemory(clsAktie& stock) {
+  std::vector<std::pair<std::string, std::string>> quotes;
+  std::map<std::string, std::size_t> by_key;
+  for (int32_t k = 1; k <= stock.KursCount(); ++k) {
+    const auto quote = stock.Kurs(k);
+    const std::string key = quotes::DateSortKey(quote->Datum);
+    auto [it, added] = by_key.emplace(key, quotes.size());
+    if (added) {
+      quotes.emplace_back(quote->Datum, quote->Kurs);
+    } else {
+      quotes[it->second] = {quote->Datum, quote->Kurs};
+    }
+  }
+  std::stable_sort(quotes.begin(), quotes.end(), [](const auto& a, const auto& b) {
+    return quotes::DateSortKey(a.first) < quotes::DateSortKey(b.first);
+  });
+  ReplaceQuotes(stock, quotes);
+}
+
+std::string DateBound(const CommandLine& line, std::string_view option) {
+  auto value = line.Value(option);
+  return value ? ParseUserDate(*value, option) : std::string();
+}
+
+Json HistoryJson(const clsAktie& stock, const std::vector<DatedQuote>& quotes) {
+  Json kurse = Json::array();
+  for (const auto& q : quotes) {
+    kurse.push_back(Json{{"Datum", q.datum}, {"ISO", q.iso}, {"Kurs", q.kurs}, {"Wert", q.value}});
+  }
+  return Json{
+      {"WKN", stock.WKN}, {"ISIN", stock.ISIN}, {"Name", stock.Name}, {"Kurse", std::move(kurse)}};
+}
+
+void PrintHistory(std::ostream& out, const clsAktie& stock, const std::vector<DatedQuote>& quotes) {
+  out << "\n  " << stock.WKN << "  " << stock.ISIN << "  " << stock.Name << "\n";
+  if (quotes.empty()) {
+    out << "    (keine Kurse)\n";
+    return;
+  }
+  TextTable table({"Datum", "ISO 8601", "Kurs"});
+  for (const auto& q : quotes) table.AddRow({q.datum, q.iso, q.kurs});
+  table.Print(out, "    ");
+}
+
+}  // namespace
+
+std::optional<std::string> IsoDate(std::string_view datum) {
+  const std::string key = quotes::DateSortKey(Trim(datum));
+  if (key.size() != 9 || key[0] != '0') return std::nullopt;
+  const int year = std::atoi(key.substr(1, 4).c_str());
+  const int month = std::atoi(key.substr(5, 2).c_str());
+  const int day = std::atoi(key.substr(7, 2).c_str());
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int days = kDays[month - 1] + (month == 2 && IsLeap(year) ? 1 : 0);
+  if (day > days) return std::nullopt;
+  return key.substr(1, 4) + "-" + key.substr(5, 2) + "-" + key.substr(7, 2);
+}
+
+std::string ParseUserDate(std::string_view text, std::string_view what) {
+  auto iso = IsoDate(text);
+  if (!iso) {
+    throw UsageError(std::string(what) + " wants a date as DD.MM.YYYY or YYYY-MM-DD, not \"" +
+                     std::string(text) + "\"");
+  }
+  return *iso;
+}
+
+std::optional<double> ParsePrice(std::string_view kurs) {
+  std::string text(Trim(kurs));
+  if (text.find(',') != std::string::npos) {
+    std::erase(text, '.');
+    std::replace(text.begin(), text.end(), ',', '.');
+  }
+  if (text.empty() || text[0] == '+') return std::nullopt;
+  double value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::vector<DatedQuote> QuotesByDate(const clsAktie& stock, std::string_view from,
+                                     std::string_view to) {
+  std::vector<DatedQuote> quotes;
+  quotes.reserve(static_cast<std::size_t>(stock.KursCount()));
+  for (int32_t k = 1; k <= stock.KursCount(); ++k) {
+    const auto quote = stock.Kurs(k);
+    auto iso = IsoDate(quote->Datum);
+    auto value = ParsePrice(quote->Kurs);
+    if (!iso || !value) continue;
+    if ((!from.empty() && *iso < from) || (!to.empty() && *iso > to)) continue;
+    quotes.push_back({quote->Datum, std::move(*iso), quote->Kurs, *value});
+  }
+  // Stored quotes come in date order already.
+  const auto by_date = [](const DatedQuote& a, const DatedQuote& b) { return a.iso < b.iso; };
+  if (!std::is_sorted(quotes.begin(), quotes.end(), by_date)) {
+    std::stable_sort(quotes.begin(), quotes.end(), by_date);
+  }
+  // Of quotes of one date, the later one wins.
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < quotes.size(); ++k) {
+    if (kept > 0 && quotes[kept - 1].iso == quotes[k].iso) {
+      quotes[kept - 1] = std::move(quotes[k]);
+    } else {
+      if (kept != k) quotes[kept] = std::move(quotes[k]);
+      ++kept;
+    }
+  }
+  quotes.resize(kept);
+  return quotes;
+}
+
+void SettleRunQuotes(colAktien& aktien, bool read_back) {
+  std::map<std::string, std::shared_ptr<clsAktie>, std::less<>> stored_by_wkn;
+  colAktien stored;
+  if (read_back) {
+    stored.SetDatabaseContext(aktien.DatabaseContext());
+    stored.ReadDB();
+    for (int32_t i = 1; i <= stored.Count(); ++i) {
+      stored_by_wkn.emplace(stored.Item(i)->WKN, stored.Item(i));
+    }
+  }
+  for (int32_t i = 1; i <= aktien.Count(); ++i) {
+    const auto stock = aktien.Item(i);
+    const auto found = stored_by_wkn.find(stock->WKN);
+    if (stock->WKN.empty() || found == stored_by_wkn.end()) {
+      SortInMemory(*stock);
+      continue;
+    }
+    const clsAktie& from = *found->second;
+    std::vector<std::pair<std::string, std::string>> quotes;
+    for (int32_t k = 1; k <= from.KursCount(); ++k) {
+      quotes.emplace_back(from.Kurs(k)->Datum, from.Kurs(k)->Kurs);
+    }
+    ReplaceQuotes(*stock, quotes);
+    stock->VonDatum = from.VonDatum;
+    stock->BisDatum = from.BisDatum;
+  }
+}
+
+std::string Sparkline(const std::vector<double>& values, bool utf8) {
+  static constexpr std::string_view kBlocks[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+  static constexpr std::string_view kAscii = "_.,-~=*#";
+  if (values.empty()) return {};
+  const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+  std::string line;
+  for (double v : values) {
+    const int level = *hi > *lo ? static_cast<int>(std::lround((v - *lo) / (*hi - *lo) * 7.0)) : 3;
+    if (utf8) {
+      line += kBlocks[level];
+    } else {
+      line += kAscii[static_cast<std::size_t>(level)];
+    }
+  }
+  return line;
+}
+
+bool LocaleIsUtf8() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') continue;
+    const std::string lower = Lower(value);
+    return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
+  }
+  return false;
+}
+
+std::vector<std::shared_ptr<clsAktie>> SelectStocks(const colAktien& aktien,
+                                                    const std::vector<std::string>& names) {
+  std::vector<std::shared_ptr<clsAktie>> selected;
+  for (const auto& name : names) {
+    bool found = false;
+    for (int32_t i = 1; i <= aktien.Count(); ++i) {
+      const auto stock = aktien.Item(i);
+      if (stock->WKN != name && stock->ISIN != name) continue;
+      found = true;
+      if (std::find(selected.begin(), selected.end(), stock) == selected.end()) {
+        selected.push_back(stock);
+      }
+    }
+    if (!found) throw std::runtime_error("no stock with WKN or ISIN " + name + " is stored");
+  }
+  return selected;
+}
+
+std::string QuotesCsv(const std::vector<std::shared_ptr<clsAktie>>& stocks, CsvFormat format) {
+  const char d = format.delimiter;
+  // Spreadsheets that read the decimal comma take the file as UTF-8 only with the mark.
+  std::string out = format.decimal_comma ? "\xEF\xBB\xBF" : "";
+  const std::size_t header_start = out.size();
+  for (const char* h : {"WKN", "ISIN", "Name", "Datum", "ISO", "Kurs"}) {
+    if (out.size() > header_start) out += d;
+    out += h;
+  }
+  out += "\r\n";
+  for (const auto& stock : stocks) {
+    const std::string head =
+        CsvField(stock->WKN, d) + d + CsvField(stock->ISIN, d) + d + CsvField(stock->Name, d) + d;
+    for (int32_t k = 1; k <= stock->KursCount(); ++k) {
+      const auto quote = stock->Kurs(k);
+      out += head;
+      out += CsvField(quote->Datum, d);
+      out += d;
+      out += IsoDate(quote->Datum).value_or("");
+      out += d;
+      out += CsvField(PriceFor(quote->Kurs, format.decimal_comma), d);
+      out += "\r\n";
+    }
+  }
+  return out;
+}
+
+std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const std::string_view first_line = text.substr(0, text.find('\n'));
+  const char delimiter = std::count(first_line.begin(), first_line.end(), ';') >
+                                 std::count(first_line.begin(), first_line.end(), ',')
+                             ? ';'
+                             : ',';
+  const auto records = SplitCsv(text, delimiter);
+  if (records.empty()) throw UsageError("line 1: no header");
+  std::map<std::string, std::size_t> column;
+  for (std::size_t c = 0; c < records[0].fields.size(); ++c) {
+    const std::string name = Lower(records[0].fields[c]);
+    if (name != "wkn" && name != "isin" && name != "name" && name != "datum" && name != "iso" &&
+        name != "kurs") {
+      throw UsageError("line 1: unknown column \"" + records[0].fields[c] + "\"");
+    }
+    if (!column.emplace(name, c).second) {
+      throw UsageError("line 1: the column " + records[0].fields[c] + " stands twice");
+    }
+  }
+  if (!column.count("wkn") || !column.count("kurs") ||
+      (!column.count("datum") && !column.count("iso"))) {
+    throw UsageError("line 1: the header needs WKN, Kurs and Datum or ISO");
+  }
+  std::vector<ImportedStock> stocks;
+  std::map<std::string, std::size_t> by_wkn;
+  for (std::size_t r = 1; r < records.size(); ++r) {
+    const CsvRecord& record = records[r];
+    auto fail = [&record](const std::string& why) {
+      throw UsageError("line " + std::to_string(record.line) + ": " + why);
+    };
+    if (record.fields.size() != records[0].fields.size()) {
+      fail(std::to_string(record.fields.size()) + " fields where the header has " +
+           std::to_string(records[0].fields.size()));
+    }
+    auto field = [&](const char* name) -> std::string {
+      auto it = column.find(name);
+      return it == column.end() ? std::string() : record.fields[it->second];
+    };
+    const std::string wkn = field("wkn");
+    if (wkn.empty()) fail("no WKN");
+    const std::string datum = field("datum");
+    const std::string iso_text = field("iso");
+    std::optional<std::string> iso;
+    if (!datum.empty()) {
+      iso = IsoDate(datum);
+      if (!iso) fail("\"" + datum + "\" is no date");
+    }
+    if (!iso_text.empty()) {
+      auto from_iso = iso_text.find('-') != std::string::npos ? IsoDate(iso_text) : std::nullopt;
+      if (!from_iso) fail("\"" + iso_text + "\" is no date as YYYY-MM-DD");
+      if (iso && *iso != *from_iso) fail("Datum " + datum + " and ISO " + iso_text + " differ");
+      iso = from_iso;
+    }
+    if (!iso) fail("no date");
+    const std::string kurs = field("kurs");
+    if (!ParsePrice(kurs)) fail("\"" + kurs + "\" is no price");
+    auto [it, added] = by_wkn.emplace(wkn, stocks.size());
+    if (added) stocks.push_back({wkn, field("isin"), field("name"), {}});
+    stocks[it->second].quotes.emplace_back(datum.empty() ? GermanDate(*iso) : datum,
+                                           StoredPrice(kurs));
+  }
+  return stocks;
+}
+
+int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien) {
+  const std::string from = DateBound(line, "--from");
+  const std::string to = DateBound(line, "--to");
+  if (!from.empty() && !to.empty() && from > to) throw UsageError("--from is after --to");
+  const bool overview = line.arguments.empty();
+  if (overview && output.json() && from.empty() && to.empty()) {
+    output.Emit(Json{{"Aktien", AktienJson(aktien)}});
+    return kExitOk;
+  }
+  std::vector<std::shared_ptr<clsAktie>> stocks;
+  if (overview) {
+    for (int32_t i = 1; i <= aktien.Count(); ++i) stocks.push_back(aktien.Item(i));
+  } else {
+    stocks = SelectStocks(aktien, line.arguments);
+  }
+  if (output.json()) {
+    Json list = Json::array();
+    for (const auto& s : stocks) list.push_back(HistoryJson(*s, QuotesByDate(*s, from, to)));
+    output.Emit(Json{{"Aktien", std::move(list)}});
+    return kExitOk;
+  }
+  std::ostringstream text;
+  if (overview) {
+    text << aktien.DatabaseContext().data_dir << "Kurse.dat\n";
+    if (stocks.empty()) text << "  (keine Aktien)\n";
+  }
+  if (overview && !stocks.empty()) {
+    const bool utf8 = LocaleIsUtf8();
+    TextTable table({"WKN", "ISIN", "Name", "von", "bis", "Kurse", "letzter Kurs", "Verlauf"});
+    for (const auto& s : stocks) {
+      const auto quotes = QuotesByDate(*s);
+      std::vector<double> recent;
+      const std::size_t start = quotes.size() > 30 ? quotes.size() - 30 : 0;
+      for (std::size_t k = start; k < quotes.size(); ++k) recent.push_back(quotes[k].value);
+      const auto last = s->Kurs(s->KursCount());
+      table.AddRow({s->WKN, s->ISIN, s->Name, s->VonDatum, s->BisDatum,
+                    std::to_string(s->KursCount()), last ? last->Datum + "  " + last->Kurs : "",
+                    Sparkline(recent, utf8)});
+    }
+    table.Print(text, "  ");
+  }
+  for (const auto& s : stocks) PrintHistory(text, *s, QuotesByDate(*s, from, to));
+  std::string shown = text.str();
+  shown.pop_back();
+  output.Result(shown);
+  return kExitOk;
+}
+
+int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
+  CsvFormat format;
+  format.decimal_comma = line.Has("--decimal-comma");
+  format.delimiter = format.decimal_comma ? ';' : ',';
+  if (auto d = line.Value("--delimiter")) {
+    if (*d != "," && *d != ";") throw UsageError("--delimiter is , or ;");
+    format.delimiter = (*d)[0];
+  }
+  const std::string target = line.Value("--csv").value_or("");
+  if (target.empty()) throw UsageError("db export needs --csv FILE (or - for standard output)");
+  std::vector<std::shared_ptr<clsAktie>> stocks;
+  if (line.arguments.empty()) {
+    for (int32_t i = 1; i <= aktien.Count(); ++i) stocks.push_back(aktien.Item(i));
+  } else {
+    stocks = SelectStocks(aktien, line.arguments);
+  }
+  const std::string csv = QuotesCsv(stocks, format);
+  if (target == "-") {
+    std::cout << csv << std::flush;
+    return kExitOk;
+  }
+  // Written beside the target and renamed, so a reader never sees half a file.
+  const fs::path file = target;
+  const fs::path partial = file.string() + ".part";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << csv;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + partial.string());
+  }
+  std::error_code ec;
+  fs::rename(partial, file, ec);
+  if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
+  int32_t quotes = 0;
+  for (const auto& s : stocks) quotes += s->KursCount();
+  if (output.json()) {
+    output.Emit(Json{
+        {"export", Json{{"file", file.string()}, {"Aktien", stocks.size()}, {"Kurse", quotes}}}});
+  } else {
+    output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(stocks.size()) +
+                  " Aktien nach " + file.string() + " exportiert");
+  }
+  return kExitOk;
+}
+
+int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& context) {
+  const std::string source = line.Value("--csv").value_or("");
+  if (source.empty()) throw UsageError("db import needs --csv FILE (or - for standard input)");
+  std::string text;
+  if (source == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), {});
+  } else {
+    text = ReadInputFile(source, "CSV file");
+  }
+  std::vector<ImportedStock> rows;
+  try {
+    rows = ParseQuotesCsv(text);
+  } catch (const UsageError& e) {
+    throw UsageError(source + ", " + e.what() + "; nothing was imported");
+  }
+  if (!fs::exists(context.data_dir + "Kurse.dat") && !fs::exists(context.ini_dir + "Kurse.dat")) {
+    throw UsageError("neither " + context.data_dir + "Kurse.dat nor a template " + context.ini_dir +
+                     "Kurse.dat exists");
+  }
+  colAktien merge;
+  merge.SetDatabaseContext(context);
+  std::size_t quotes = 0;
+  for (const auto& row : rows) {
+    auto stock = merge.Add(row.wkn, row.isin, row.name);
+    for (const auto& [datum, kurs] : row.quotes) stock->KursAdd(datum, kurs);
+    quotes += row.quotes.size();
+  }
+  const int boxes = output.message_boxes();
+  merge.WriteToDB();
+  if (output.message_boxes() != boxes) return kExitRunFailed;
+  if (output.json()) {
+    output.Emit(
+        Json{{"import", Json{{"file", source}, {"Aktien", rows.size()}, {"Kurse", quotes}}}});
+  } else {
+    output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(rows.size()) +
+                  " Aktien in " + context.data_dir + "Kurse.dat übernommen");
+  }
+  return kExitOk;
+}
+
+}  // namespace vexcomm::cli
