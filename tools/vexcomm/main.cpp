@@ -1,4 +1,6 @@
 // vexcomm: the command-line host of the VexComm5 component.
+#include <malloc.h>
+
 #include <exception>
 #include <iostream>
 #include <string>
@@ -13,6 +15,10 @@ int main(int argc, char** argv) {
   using namespace vexcomm::cli;
   // First, so that every thread started later has the signals blocked.
   SignalCancel signals;
+  // Large buffers (a file, a long notice) go back to the system when freed. A fixed threshold
+  // stops the allocator from raising it after the first one, which would keep the later ones
+  // resident: memory then follows what a run holds, not what the server has sent.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   std::ios::sync_with_stdio(false);
   const std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine line;

@@ -166,9 +166,17 @@ void Output::KeepLogLine(const std::string& text) {
   auto same = std::find_if(last_lines_.begin(), last_lines_.end(),
                            [prefix](const std::string& kept) { return kept.starts_with(prefix); });
   if (same == last_lines_.end()) same = last_lines_.emplace(last_lines_.end());
-  // Into the line it replaces: a notice of megabytes is not copied twice.
+  // Into the line it replaces, and no more of it than a person reads: a notice of megabytes is
+  // neither copied twice nor kept.
+  constexpr std::size_t kKeptCharacters = 16 * 1024;
   const bool blank = !text.empty() && text.back() == ' ';
-  same->assign(text, 0, text.size() - (blank ? 1 : 0));
+  const std::string_view line(text.data(), text.size() - (blank ? 1 : 0));
+  const std::string_view kept = platform::CodePointPrefix(line, kKeptCharacters);
+  same->assign(kept);
+  if (kept.size() < line.size()) {
+    same->append(" … (" + std::to_string(platform::CodePointCount(line.substr(kept.size()))) +
+                 " more characters)");
+  }
 }
 
 std::string Output::LastLogAfter(std::string_view prefix) const {
