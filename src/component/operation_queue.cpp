@@ -143,7 +143,10 @@ void Advance(Module::State& state) {
   } else if (entry == vexCommWPK || entry == vexCommGetAllWPK) {
     if (run.aktien->CurrentIndex() > run.aktien->Count()) {
       quotes::FinishQuoteRun(run);
-      Close(state);
+      // The write ends in a commit and the close in a store, each waiting for the disk: the
+      // host's user interface gets its turn between them. Its code may have closed the run.
+      services::ProcessHostEvents(run, true);
+      if (!run.session_done) Close(state);
     } else {
       DispatchUnlessStuck(state);
     }
