@@ -17,11 +17,6 @@ std::string EnvOrEmpty(const char* name) {
   return value != nullptr ? value : "";
 }
 
-std::string WithSlash(std::string dir) {
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir;
-}
-
 std::string HomeDir() {
   std::string home = EnvOrEmpty("HOME");
   if (!home.empty()) return home;
@@ -95,6 +90,11 @@ bool VisibleFileExists(const std::string& path) {
   if (name.empty() || name.front() == '.') return false;
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  return dir;
 }
 
 HostServices ResolveHostServices(HostServices given) {

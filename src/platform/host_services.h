@@ -19,6 +19,9 @@ std::string DefaultTextSetting(int number);  // 3 and 5; empty text for any othe
 std::chrono::sys_days LocalToday();
 std::filesystem::path DefaultRegistryDir();
 
+// A folder's name as the host settings give it, ending in "/" (empty stays empty).
+std::string WithSlash(std::string dir);
+
 // DD.MM.YYYY.
 std::string FormatDate(std::chrono::sys_days day);
 

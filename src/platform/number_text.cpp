@@ -28,9 +28,6 @@ NumericSeparators ReadLocaleSeparators() {
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 // strtod under the C locale, whatever the process locale is.
 double StrtodC(const char* text, char** end) {

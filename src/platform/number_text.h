@@ -6,6 +6,11 @@
 
 namespace vexcomm::platform {
 
+// A decimal digit, whatever the locale.
+constexpr bool IsDigit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
+
 // Decimal and grouping characters of the process locale (LC_NUMERIC of the environment),
 // read once.
 struct NumericSeparators {

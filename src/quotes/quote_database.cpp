@@ -48,11 +48,6 @@ int32_t ToLong(int64_t value) {
   return static_cast<int32_t>(value);
 }
 
-std::string WithSlash(std::string dir) {
-  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
-  return dir;
-}
-
 constexpr std::string_view kCopyMark = ".part-";
 constexpr auto kStaleAfter = std::chrono::hours(1);
 
@@ -214,8 +209,9 @@ ResolvedDbContext Resolve(const QuoteDbContext& context) {
   std::string data_dir =
       context.data_dir.empty() ? platform::DefaultTextSetting(5) : context.data_dir;
   std::string ini_dir = context.ini_dir.empty() ? platform::DefaultTextSetting(3) : context.ini_dir;
-  resolved.database = WithSlash(std::move(data_dir)) + std::string(kDatabaseFileName);
-  resolved.template_database = WithSlash(std::move(ini_dir)) + std::string(kDatabaseFileName);
+  resolved.database = platform::WithSlash(std::move(data_dir)) + std::string(kDatabaseFileName);
+  resolved.template_database =
+      platform::WithSlash(std::move(ini_dir)) + std::string(kDatabaseFileName);
   resolved.message_box = context.message_box ? context.message_box : platform::DefaultMessageBox;
   resolved.log = context.log ? context.log : [](std::string_view) {};
   resolved.progress_step = context.progress_step ? context.progress_step : [] {};

@@ -60,10 +60,10 @@ void SendeAKWDT(RunState& state) {
 void SendeAKWPK(RunState& state) {
   auto stock = StockToRequest(state);
   if (!stock) return EndWithoutRequest(state);
-  // Written out in full: the fields go as they are, only the name loses its colons.
-  SendRequest(state, "VEXMSG:2:AKWPK:" + stock->WKN + ":" + stock->ISIN + ":" +
-                         NameForRequest(stock->Name) + ":" + stock->VonDatum + ":" +
-                         stock->BisDatum + ":MSGEND");
+  // The fields go as they are; only the name loses its colons.
+  SendRequest(
+      state, transport::BuildRequest("AKWPK", {stock->WKN, stock->ISIN, NameForRequest(stock->Name),
+                                               stock->VonDatum, stock->BisDatum}));
   Log(state, "WP-Kurs abrufen WKN=" + stock->WKN + " ISIN=" + stock->ISIN + " Name=" + stock->Name,
       {});
 }
@@ -72,8 +72,9 @@ void SendeAKWPKAlle(RunState& state) {
   auto stock = StockToRequest(state);
   if (!stock) return EndWithoutRequest(state);
   stock->VonDatum = state.host.date_to_text(state.host.today() - std::chrono::days(365));
-  SendRequest(state, "VEXMSG:2:AKWPK:" + stock->WKN + ":" + stock->ISIN + ":" +
-                         NameForRequest(stock->Name) + ":" + stock->VonDatum + ":MSGEND");
+  SendRequest(
+      state, transport::BuildRequest(
+                 "AKWPK", {stock->WKN, stock->ISIN, NameForRequest(stock->Name), stock->VonDatum}));
   Log(state,
       "Alle Kurse abrufen WKN=" + stock->WKN + " ISIN=" + stock->ISIN + " Name=" + stock->Name, {});
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/large_buffer.h"
+#include "platform/number_text.h"
 #include "platform/utf8.h"
 #include "transport/cls_element.h"
 
@@ -23,9 +24,7 @@ constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
 // chunk would move the whole frame into a buffer twice its size.
 constexpr std::uint64_t kRoomAfterContent = 4096;
 
-bool IsDigit(char c) noexcept {
-  return c >= '0' && c <= '9';
-}
+using platform::IsDigit;
 
 // Absurd stated lengths saturate; the content then simply runs to the end of the text.
 std::uint64_t AddDigit(std::uint64_t length, char digit) noexcept {

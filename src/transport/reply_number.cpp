@@ -14,9 +14,7 @@ namespace {
 bool IsBlank(char c) noexcept {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
-bool IsDigit(char c) noexcept {
-  return c >= '0' && c <= '9';
-}
+using platform::IsDigit;
 
 // Walks the text with blanks skipped wherever they stand, also between digits.
 class Cursor {
