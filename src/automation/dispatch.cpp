@@ -136,7 +136,12 @@ std::shared_ptr<Dispatch> MakeDynamicObject(
 std::shared_ptr<Dispatch> MakeCallback(std::function<void(int16_t, const std::string&)> fn) {
   return MakeDynamicObject("Callback", {{"callback", [fn = std::move(fn)](Args args) -> Variant {
                                            if (args.size() != 2) Raise(errnum::kWrongArgumentCount);
-                                           fn(args[0].ToInt16(), args[1].ToString());
+                                           // Text is lent, not copied: a line may be long.
+                                           if (const auto* text = args[1].get_if<std::string>()) {
+                                             fn(args[0].ToInt16(), *text);
+                                           } else {
+                                             fn(args[0].ToInt16(), args[1].ToString());
+                                           }
                                            return {};
                                          }}});
 }

@@ -49,6 +49,9 @@ void clsEvent::OnValidateCertificate(const std::shared_ptr<Certificate>& cert, b
 void clsEvent::OnReceive(const std::string& text) {
   WithState(state_, [this, &text](Module::State& s) {
     if (text.empty()) return;
+    // The last reply has been handled: its elements (a notice of megabytes, say) need not stay
+    // while the next one arrives.
+    if (s.receive_buffer.size() == 0 && s.run.elements) s.run.elements->Clear();
     if (!s.receive_buffer.Append(text)) {
       // Only a file may be large; every other reply gets a much smaller limit once its head
       // is in. Until then the text is too short to matter.

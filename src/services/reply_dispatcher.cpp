@@ -71,12 +71,12 @@ void VerarbeiteAIERR(RunState& state) {
 }
 
 void VerarbeiteAIRMG(RunState& state) {
-  auto& e = *state.elements;
-  // The line is made in the notice's own buffer (the frame's): a notice may be megabytes, and
-  // nothing reads its text after this line.
-  std::string line = e.Take(5);
+  const auto& e = *state.elements;
+  // Made to measure and moved to the host: a notice may be megabytes.
   constexpr std::string_view kHead = "Meldung:  ";
-  line.insert(0, kHead).append(" (").append(e.Item(4)).append(")");
+  std::string line;
+  line.reserve(kHead.size() + e.Item(5).size() + e.Item(4).size() + 3);
+  line.append(kHead).append(e.Item(5)).append(" (").append(e.Item(4)).append(")");
   Callback(state, 0, std::move(line));
   if (transport::ReadReplyNumber(e.Item(4)) == 10.0) state.fehler->Code = vcerrSuccess;
   state.fehler->Text = e.Item(4);

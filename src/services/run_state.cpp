@@ -29,9 +29,12 @@ void Callback(RunState& state, int16_t kind, std::string&& text) {
   auto callback = state.callback;
   if (!callback) return;
   try {
-    // The text moves into the argument: a line may carry a notice of megabytes.
-    std::vector<automation::Variant> args{automation::Variant(kind),
-                                          automation::Variant(std::move(text))};
+    // The text moves into the argument (an initializer list would copy it): a line may carry a
+    // notice of megabytes.
+    std::vector<automation::Variant> args;
+    args.reserve(2);
+    args.emplace_back(kind);
+    args.emplace_back(std::move(text));
     callback->Invoke(callback->IdOf("callback"), automation::InvokeKind::Method, args);
   } catch (...) {
     // A failing host callback never changes a run.
