@@ -34,4 +34,12 @@ struct VEXCOMM_EXPORT HostServices {
   static constexpr std::chrono::milliseconds kHostEventsInterval{20};
 };
 
+// `given` with every empty member filled with the default described above; filled members are
+// kept. The defaults a host leaves empty are the ones the component uses. Any thread.
+VEXCOMM_EXPORT HostServices DefaultHostServices(HostServices given = {});
+
+// Creates the missing folders of `dir` for the owner alone (0700), as the component makes its
+// registry folder; folders that exist keep their modes. Any thread. Throws std::system_error.
+VEXCOMM_EXPORT void CreatePrivateFolders(const std::filesystem::path& dir);
+
 }  // namespace vexcomm

@@ -128,4 +128,9 @@ VEXCOMM_EXPORT void RegisterQuoteClasses();
 // `file`, replacing nothing: false when the file exists or cannot be made.
 VEXCOMM_EXPORT bool CreateTemplateDatabase(const std::filesystem::path& file);
 
+// The order of quote dates in the database, for hosts that sort quotes themselves: keys compare
+// by their bytes. DD.MM.YYYY (day and month may have one digit) and YYYY-MM-DD sort by the date
+// they name and before any other text, which sorts by its bytes. Any thread.
+VEXCOMM_EXPORT std::string QuoteDateSortKey(std::string_view datum);
+
 }  // namespace vexcomm

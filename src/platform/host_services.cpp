@@ -107,3 +107,11 @@ HostServices ResolveHostServices(HostServices given) {
 }
 
 }  // namespace vexcomm::platform
+
+namespace vexcomm {
+
+HostServices DefaultHostServices(HostServices given) {
+  return platform::ResolveHostServices(std::move(given));
+}
+
+}  // namespace vexcomm

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include <vexcomm/host.h>
+
 namespace vexcomm::platform {
 
 void CreatePrivateFolders(const std::filesystem::path& dir) {
@@ -17,3 +19,11 @@ void CreatePrivateFolders(const std::filesystem::path& dir) {
 }
 
 }  // namespace vexcomm::platform
+
+namespace vexcomm {
+
+void CreatePrivateFolders(const std::filesystem::path& dir) {
+  platform::CreatePrivateFolders(dir);
+}
+
+}  // namespace vexcomm

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include <vexcomm/quotes.h>
+
 namespace vexcomm::quotes {
 
 namespace {
@@ -68,3 +70,11 @@ std::string DateSortKey(std::string_view datum) {
 }
 
 }  // namespace vexcomm::quotes
+
+namespace vexcomm {
+
+std::string QuoteDateSortKey(std::string_view datum) {
+  return quotes::DateSortKey(datum);
+}
+
+}  // namespace vexcomm

@@ -6,6 +6,7 @@
 
 #include <vexcomm/error.h>
 #include <vexcomm/quotes.h>
+#include <vexcomm/vexcomm.h>
 
 #include "transport/frame.h"
 
@@ -16,8 +17,8 @@ namespace {
 using services::Log;
 using services::RunState;
 
-constexpr int32_t kQuoteRun = 14;
-constexpr int32_t kQuoteRunAll = 18;
+constexpr int32_t kQuoteRun = vexCommWPK;
+constexpr int32_t kQuoteRunAll = vexCommGetAllWPK;
 
 bool InQuoteRun(const RunState& state) {
   try {
@@ -88,7 +89,7 @@ void SendeNeueWPK(RunState& state) {
   aktien->SetLastDateOnly(false);
   if (aktien->Count() == 0) return EndWithoutRequest(state);
   state.operations[1] = kQuoteRun;
-  state.operations[2] = 6;
+  state.operations[2] = VexCommNone;
   SendeAKWPK(state);
 }
 

@@ -55,7 +55,7 @@ void VerarbeiteAINEW(RunState& state) {
   state.progress_total = n;
   if (n != 0) {
     Log(state, count_text + " neue Nachrichten", {});
-    state.modus = 2;
+    state.modus = VexCommGetNew;
   } else {
     Log(state, "Keine neuen Nachrichten", {});
   }

@@ -1,6 +1,7 @@
 #include "services/reply_dispatcher.h"
 
 #include <vexcomm/quotes.h>
+#include <vexcomm/vexcomm.h>
 
 #include "transport/frame.h"
 #include "transport/reply_number.h"
@@ -64,7 +65,7 @@ void VerarbeiteAIERR(RunState& state) {
   state.fehler->Text = e.Item(5);
   state.remaining_files = 0;
   int32_t entry = CurrentEntry(state);
-  if ((entry == 14 || entry == 18) && state.aktien) {
+  if ((entry == vexCommWPK || entry == vexCommGetAllWPK) && state.aktien) {
     // The failed stock is skipped: the next request goes to the next one.
     state.aktien->SetCurrentIndex(state.aktien->CurrentIndex() + 1);
   }

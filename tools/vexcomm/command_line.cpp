@@ -5,7 +5,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "platform/utf8.h"
+#include <vexcomm/text.h>
 
 namespace vexcomm::cli {
 namespace {
@@ -365,7 +365,7 @@ std::optional<std::string> CommandLine::Value(std::string_view option) const {
 
 std::optional<std::string> CommandLine::Text(std::string_view option) const {
   auto value = Value(option);
-  if (value) value = platform::TextAsUtf8(std::move(*value));
+  if (value) value = TextAsUtf8(std::move(*value));
   return value;
 }
 

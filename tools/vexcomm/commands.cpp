@@ -8,14 +8,13 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <vexcomm/host.h>
 #include <vexcomm/identity.h>
 #include <vexcomm/quotes.h>
+#include <vexcomm/text.h>
 
 #include "demo.h"
 #include "object_views.h"
-#include "platform/host_services.h"
-#include "platform/private_folders.h"
-#include "platform/utf8.h"
 #include "quote_history.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
@@ -34,7 +33,7 @@ std::string WithSlash(std::string dir) {
 
 std::string ExistingFolder(const std::optional<std::string>& given, int setting,
                            std::string_view option) {
-  if (!given) return platform::DefaultTextSetting(setting);
+  if (!given) return DefaultHostServices().text_setting(setting);
   std::error_code ec;
   if (!fs::is_directory(*given, ec)) {
     throw UsageError(std::string(option) + ": the folder " + *given + " does not exist");
@@ -316,7 +315,7 @@ int DbImport(const CommandLine& line, Output& output) {
 
 int DbDelete(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
-  const std::string wkn = platform::TextAsUtf8(line.arguments.at(0));
+  const std::string wkn = TextAsUtf8(line.arguments.at(0));
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
   int deleted = 0;
@@ -364,7 +363,7 @@ Folders ResolveFolders(const GlobalOptions& global) {
     folders.registry = *global.registry_dir;
     std::error_code ec;
     try {
-      platform::CreatePrivateFolders(folders.registry);
+      CreatePrivateFolders(folders.registry);
     } catch (const std::system_error&) {
       // Told below.
     }
@@ -372,7 +371,7 @@ Folders ResolveFolders(const GlobalOptions& global) {
       throw UsageError("--registry-dir: cannot use " + folders.registry.string());
     }
   } else {
-    folders.registry = platform::DefaultRegistryDir();
+    folders.registry = DefaultHostServices().registry_dir;
   }
   return folders;
 }

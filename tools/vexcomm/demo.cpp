@@ -11,12 +11,12 @@
 #include <sstream>
 
 #include <vexcomm/deposits.h>
+#include <vexcomm/host.h>
+#include <vexcomm/identity.h>
 #include <vexcomm/quotes.h>
 
-#include "config/persistent_values.h"
 #include "host_session.h"
 #include "object_views.h"
-#include "platform/host_services.h"
 #include "signal_cancel.h"
 #include "svg_chart.h"
 #include "vexmsg-server/lib/server.h"
@@ -244,12 +244,13 @@ std::string Price(double value) {
 // The five weekdays up to today, oldest first.
 std::vector<std::string> TradingDays() {
   std::vector<std::chrono::sys_days> days;
-  for (auto day = platform::LocalToday(); days.size() < 5; day -= std::chrono::days(1)) {
+  const HostServices host = DefaultHostServices();
+  for (auto day = host.today(); days.size() < 5; day -= std::chrono::days(1)) {
     const std::chrono::weekday wd{day};
     if (wd != std::chrono::Saturday && wd != std::chrono::Sunday) days.insert(days.begin(), day);
   }
   std::vector<std::string> texts;
-  for (auto day : days) texts.push_back(platform::FormatDate(day));
+  for (auto day : days) texts.push_back(host.date_to_text(day));
   return texts;
 }
 
@@ -392,6 +393,8 @@ DemoFolders MakeFolders(const CommandLine& line) {
     folders.temporary = true;
   }
   std::error_code ec;
+  // A run before may have left its registry store (its connection-attempt counter with it).
+  fs::remove_all(folders.registry(), ec);
   for (const auto& dir :
        {folders.pki(), folders.ini(), folders.data(), folders.registry(), folders.files()}) {
     fs::create_directories(dir, ec);
@@ -407,7 +410,8 @@ std::string Slash(const fs::path& dir) {
 }
 
 int Demo(Output& output, const DemoFolders& folders) {
-  const std::string today = platform::FormatDate(platform::LocalToday());
+  const HostServices host = DefaultHostServices();
+  const std::string today = host.date_to_text(host.today());
   vexmsg::WriteThrowawayPki(folders.pki(), {kHost}, "VexComm Demo");
   std::ofstream(folders.ini() / "MorvaZedi.ini") << "[Comm]\r\nIP=" << kHost << "\r\n";
   if (!fs::exists(folders.ini() / "Kurse.dat") &&
@@ -415,10 +419,11 @@ int Demo(Output& output, const DemoFolders& folders) {
     output.Note("cannot write the template " + (folders.ini() / "Kurse.dat").string());
     return kExitRunFailed;
   }
-  config::PersistentRecord identity;
-  identity.user = {kBlz, kKundenNr, 0, "Erika", "Mustermann", "erika.mustermann@example.com"};
-  if (!config::StorePersistentValues(folders.registry(), identity)) {
-    output.Note("cannot write the registry store in " + folders.registry().string());
+  try {
+    WriteIdentity(folders.registry(),
+                  {kBlz, kKundenNr, 0, "Erika", "Mustermann", "erika.mustermann@example.com"});
+  } catch (const std::runtime_error& e) {
+    output.Note(e.what());
     return kExitRunFailed;
   }
 

@@ -8,7 +8,8 @@
 #include <cmath>
 #include <ostream>
 
-#include "platform/utf8.h"
+#include <vexcomm/text.h>
+
 #include "text_table.h"
 
 namespace vexcomm::cli {
@@ -205,8 +206,7 @@ void Output::Draw() {
   const std::string percent = std::to_string(static_cast<int>(percent_));
   line += std::string(3 - std::min<std::size_t>(3, percent.size()), ' ') + percent + "%";
   if (!status_.empty() && status_ != name_) line += "  " + status_;
-  err_ << "\r\x1b[K"
-       << platform::CodePointPrefix(EscapeControls(line), static_cast<std::size_t>(width - 1));
+  err_ << "\r\x1b[K" << CodePointPrefix(EscapeControls(line), static_cast<std::size_t>(width - 1));
   err_.flush();
   bar_shown_ = true;
 }

@@ -11,8 +11,9 @@
 #include <map>
 #include <sstream>
 
+#include <vexcomm/quotes.h>
+
 #include "object_views.h"
-#include "quotes/date_sort_key.h"
 #include "stocks_csv.h"
 #include "text_table.h"
 
@@ -138,7 +139,7 @@ void SortInMemory(clsAktie& stock) {
   std::map<std::string, std::size_t> by_key;
   for (int32_t k = 1; k <= stock.KursCount(); ++k) {
     const auto quote = stock.Kurs(k);
-    const std::string key = quotes::DateSortKey(quote->Datum);
+    const std::string key = QuoteDateSortKey(quote->Datum);
     auto [it, added] = by_key.emplace(key, quotes.size());
     if (added) {
       quotes.emplace_back(quote->Datum, quote->Kurs);
@@ -147,7 +148,7 @@ void SortInMemory(clsAktie& stock) {
     }
   }
   std::stable_sort(quotes.begin(), quotes.end(), [](const auto& a, const auto& b) {
-    return quotes::DateSortKey(a.first) < quotes::DateSortKey(b.first);
+    return QuoteDateSortKey(a.first) < QuoteDateSortKey(b.first);
   });
   ReplaceQuotes(stock, quotes);
 }
@@ -180,7 +181,7 @@ void PrintHistory(std::ostream& out, const clsAktie& stock, const std::vector<Da
 }  // namespace
 
 std::optional<std::string> IsoDate(std::string_view datum) {
-  const std::string key = quotes::DateSortKey(Trim(datum));
+  const std::string key = QuoteDateSortKey(Trim(datum));
   if (key.size() != 9 || key[0] != '0') return std::nullopt;
   const int year = std::atoi(key.substr(1, 4).c_str());
   const int month = std::atoi(key.substr(5, 2).c_str());

@@ -9,8 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <vexcomm/text.h>
+
 #include "command_line.h"
-#include "platform/utf8.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -156,7 +157,7 @@ std::string ReadInputFile(const std::filesystem::path& file, std::string_view wh
 }
 
 std::string ReadTextFile(const std::filesystem::path& file, std::string_view what) {
-  return platform::TextAsUtf8(ReadInputFile(file, what));
+  return TextAsUtf8(ReadInputFile(file, what));
 }
 
 std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file) {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <ostream>
 
-#include "platform/utf8.h"
+#include <vexcomm/text.h>
 
 namespace vexcomm::cli {
 std::size_t TableWidth() {
@@ -33,8 +33,8 @@ void TextTable::AddRow(std::vector<std::string> cells) {
 std::vector<std::size_t> TextTable::Widths() const {
   std::vector<std::size_t> widths(headers_.size());
   for (std::size_t c = 0; c < headers_.size(); ++c) {
-    widths[c] = platform::CodePointCount(headers_[c]);
-    for (const auto& row : rows_) widths[c] = std::max(widths[c], platform::CodePointCount(row[c]));
+    widths[c] = CodePointCount(headers_[c]);
+    for (const auto& row : rows_) widths[c] = std::max(widths[c], CodePointCount(row[c]));
   }
   return widths;
 }
@@ -63,8 +63,7 @@ void TextTable::Print(std::ostream& out, std::string_view indent) const {
     std::string line(indent);
     for (std::size_t c = 0; c < cells.size(); ++c) {
       line += cells[c];
-      if (c + 1 < cells.size())
-        line += std::string(widths[c] - platform::CodePointCount(cells[c]) + 2, ' ');
+      if (c + 1 < cells.size()) line += std::string(widths[c] - CodePointCount(cells[c]) + 2, ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out << line << "\n";

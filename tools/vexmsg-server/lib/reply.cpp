@@ -1,6 +1,6 @@
 #include "vexmsg-server/lib/reply.h"
 
-#include "platform/cp1252.h"
+#include <vexcomm/text.h>
 
 namespace vexmsg {
 
@@ -8,19 +8,19 @@ Reply::Reply(std::string_view code, std::string_view version) {
   pending_ = "VEXMSG:";
   pending_ += version;
   pending_ += ':';
-  pending_ += vexcomm::platform::Utf8ToCp1252(code);
+  pending_ += vexcomm::Utf8ToCp1252(code);
 }
 
 Reply Reply::Raw(std::string_view text) {
   Reply reply;
-  reply.pending_ = vexcomm::platform::Utf8ToCp1252(text);
+  reply.pending_ = vexcomm::Utf8ToCp1252(text);
   reply.Flush();
   return reply;
 }
 
 Reply& Reply::Field(std::string_view text) {
   pending_ += ':';
-  pending_ += vexcomm::platform::Utf8ToCp1252(text);
+  pending_ += vexcomm::Utf8ToCp1252(text);
   return *this;
 }
 

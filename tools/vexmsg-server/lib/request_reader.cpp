@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "platform/cp1252.h"
+#include <vexcomm/text.h>
 
 namespace vexmsg {
 namespace {
@@ -57,11 +57,11 @@ std::vector<std::string_view> SplitElements(std::string_view frame, std::string*
 
 RequestFrame ParseRequest(std::string wire) {
   RequestFrame frame;
-  frame.text = vexcomm::platform::Cp1252ToUtf8(wire);
+  frame.text = vexcomm::Cp1252ToUtf8(wire);
   const auto elements = SplitElements(wire, &frame.fault);
   if (elements.size() >= 3) frame.code = std::string(elements[2]);
   for (std::size_t i = 3; i + 1 < elements.size(); ++i) {
-    frame.fields.push_back(vexcomm::platform::Cp1252ToUtf8(elements[i]));
+    frame.fields.push_back(vexcomm::Cp1252ToUtf8(elements[i]));
   }
   frame.wire = std::move(wire);
   return frame;

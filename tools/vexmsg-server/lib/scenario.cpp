@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/cp1252.h"
+#include <vexcomm/text.h>
 
 namespace vexmsg {
 namespace {
@@ -72,7 +72,7 @@ std::shared_ptr<const std::string> Content(const json& file, const std::string& 
     const std::string unit = Text(*it, "text", where + ".content_repeat");
     const std::int64_t count = Number(*it, "count", where + ".content_repeat", 0);
     if (unit.empty() || count < 0) Malformed(where + ".content_repeat", "text and count needed");
-    std::string wire = vexcomm::platform::Utf8ToCp1252(unit);
+    std::string wire = vexcomm::Utf8ToCp1252(unit);
     std::string repeated;
     repeated.reserve(wire.size() * static_cast<std::size_t>(count));
     for (std::int64_t i = 0; i < count; ++i) repeated += wire;
@@ -80,7 +80,7 @@ std::shared_ptr<const std::string> Content(const json& file, const std::string& 
     return std::make_shared<const std::string>(std::move(repeated));
   }
   if (sources > 1) Malformed(where, "only one of content, content_file, content_repeat");
-  return std::make_shared<const std::string>(vexcomm::platform::Utf8ToCp1252(utf8));
+  return std::make_shared<const std::string>(vexcomm::Utf8ToCp1252(utf8));
 }
 
 ServerFile ParseFile(const json& file, const std::string& where,
