@@ -172,10 +172,10 @@ void Output::KeepLogLine(const std::string& text) {
   constexpr std::size_t kKeptCharacters = 16 * 1024;
   const bool blank = !text.empty() && text.back() == ' ';
   const std::string_view line(text.data(), text.size() - (blank ? 1 : 0));
-  const std::string_view kept = platform::CodePointPrefix(line, kKeptCharacters);
+  const std::string_view kept = CodePointPrefix(line, kKeptCharacters);
   same->assign(kept);
   if (kept.size() < line.size()) {
-    same->append(" … (" + std::to_string(platform::CodePointCount(line.substr(kept.size()))) +
+    same->append(" … (" + std::to_string(CodePointCount(line.substr(kept.size()))) +
                  " more characters)");
   }
 }
