@@ -284,14 +284,18 @@ struct BoundMethod {
 
 py::object GetAttr(Object& o, const std::string& name) {
   if (name.starts_with("__")) throw py::attribute_error(name);
+  // The one member another thread may reach: the name table itself is read only.
+  auto* vc = dynamic_cast<vexcomm::VexComm*>(o.dispatch.get());
+  if (vc != nullptr && vexcomm::automation::EqualsNoCase(name, "CancelSend")) {
+    return py::cast(BoundMethod{o, vc->IdOf(name), name});
+  }
   DispId id = 0;
   try {
     id = IdOf(o, name);
   } catch (const vexcomm::Error& e) {
     RaisePython(e);
   }
-  auto* vc = dynamic_cast<vexcomm::VexComm*>(o.dispatch.get());
-  if (IsMethod(*o.dispatch, id) || (vc != nullptr && id == vc->IdOf("CancelSend"))) {
+  if (IsMethod(*o.dispatch, id)) {
     return py::cast(BoundMethod{o, id, name});
   }
   return Call(o, id, InvokeKind::PropertyGet, py::args());
@@ -367,7 +371,24 @@ PYBIND11_MODULE(_vexcomm, m) {
            [](BoundMethod& b, const py::args& args) {
              return Call(b.object, b.id, InvokeKind::Method, args);
            })
-      .def("__repr__", [](const BoundMethod& b) { return "<vexcomm method " + b.name + ">"; });
+      .def("__repr__", [](const BoundMethod& b) { return "<vexcomm method " + b.name + ">"; })
+      // A method without arguments read as a value, as late binding allows (p.Zinsen[1]).
+      .def("__getattr__",
+           [](BoundMethod& b, const std::string& name) -> py::object {
+             if (name.starts_with("__")) throw py::attribute_error(name);
+             const py::object value = Call(b.object, b.id, InvokeKind::Method, py::args());
+             return value.attr(name.c_str());
+           })
+      .def("__getitem__",
+           [](BoundMethod& b, const py::object& key) -> py::object {
+             const py::object value = Call(b.object, b.id, InvokeKind::Method, py::args());
+             return value[key];
+           })
+      .def("__iter__",
+           [](BoundMethod& b) { return py::iter(Call(b.object, b.id, InvokeKind::Method, {})); })
+      .def("__len__", [](BoundMethod& b) {
+        return py::len(Call(b.object, b.id, InvokeKind::Method, py::args()));
+      });
 
   py::class_<Object>(m, "Object")
       .def("__getattr__", &GetAttr)
