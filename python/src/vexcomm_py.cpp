@@ -330,8 +330,11 @@ DispId EventId(const std::string& name) {
 vexcomm::SocketOptions MakeSocketOptions(const std::string& ca_file, const std::string& connect_to,
                                          const std::string& proxy_host, uint16_t proxy_port,
                                          const std::string& proxy_user,
-                                         const std::string& proxy_password) {
+                                         const std::string& proxy_password, double idle_timeout) {
   vexcomm::SocketOptions options;
+  if (idle_timeout > 0) {
+    options.idle_timeout = std::chrono::milliseconds(static_cast<int64_t>(idle_timeout * 1000));
+  }
   options.ca_file = ca_file;
   options.proxy_host = proxy_host;
   options.proxy_port = proxy_port;
@@ -474,10 +477,13 @@ PYBIND11_MODULE(_vexcomm, m) {
   m.def(
       "CreateSocket",
       [](const std::string& ca_file, const std::string& connect_to, const std::string& proxy_host,
-         uint16_t proxy_port, const std::string& proxy_user, const std::string& proxy_password) {
-        return Object{std::shared_ptr<Dispatch>(BindingModule().CreateSocket(MakeSocketOptions(
-            ca_file, connect_to, proxy_host, proxy_port, proxy_user, proxy_password)))};
+         uint16_t proxy_port, const std::string& proxy_user, const std::string& proxy_password,
+         double idle_timeout) {
+        return Object{std::shared_ptr<Dispatch>(BindingModule().CreateSocket(
+            MakeSocketOptions(ca_file, connect_to, proxy_host, proxy_port, proxy_user,
+                              proxy_password, idle_timeout)))};
       },
       py::arg("ca_file") = "", py::arg("connect_to") = "", py::arg("proxy_host") = "",
-      py::arg("proxy_port") = 0, py::arg("proxy_user") = "", py::arg("proxy_password") = "");
+      py::arg("proxy_port") = 0, py::arg("proxy_user") = "", py::arg("proxy_password") = "",
+      py::arg("idle_timeout") = 0.0);
 }

@@ -68,7 +68,8 @@ def server(certificate, tmp_path):
         port = int(process.stdout.readline())
         vc = vexcomm.CreateObject("VexComm5.VexComm")
         vc.SetSocket(vexcomm.CreateSocket(ca_file=str(certificate),
-                                          connect_to=f"vexmsg.test:443:127.0.0.1:{port}"))
+                                          connect_to=f"vexmsg.test:443:127.0.0.1:{port}",
+                                          idle_timeout=10))
         return vc
 
     yield start

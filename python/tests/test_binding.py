@@ -138,7 +138,8 @@ def test_cancel_from_another_thread(server):
 
 def test_ctrl_c_cancels_the_run_and_is_raised_after_it(server):
     vc = server(SILENT)
-    vc.SetCallback(Host(on_log=lambda: threading.Timer(0.05, _thread.interrupt_main).start()))
+    timer = threading.Timer(0.05, _thread.interrupt_main)  # as Ctrl-C while Send waits
+    vc.SetCallback(Host(on_log=lambda: timer.is_alive() or timer.finished.is_set() or timer.start()))
     vc.Modus = GET_NEW
     with pytest.raises(KeyboardInterrupt):
         vc.Send()

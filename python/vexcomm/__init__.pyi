@@ -29,4 +29,5 @@ def CreateSocket(
     proxy_port: int = 0,
     proxy_user: str = "",
     proxy_password: str = "",
+    idle_timeout: float = 0.0,
 ) -> Object: ...
