@@ -48,6 +48,11 @@ class PyDispatch : public Dispatch {
  public:
   explicit PyDispatch(py::object target) : target_(std::move(target)) {}
   ~PyDispatch() override {
+    // Released at exit, after the interpreter: nothing left to give back.
+    if (!Py_IsInitialized()) {
+      target_.release();
+      return;
+    }
     py::gil_scoped_acquire gil;
     target_ = py::object();
   }
@@ -437,6 +442,10 @@ PYBIND11_MODULE(_vexcomm, m) {
             const DispId wanted = EventId(event);
             auto held = std::make_shared<py::function>(std::move(fn));
             auto release = std::shared_ptr<void>(nullptr, [held](void*) mutable {
+              if (!Py_IsInitialized()) {
+                held->release();
+                return;
+              }
               py::gil_scoped_acquire gil;
               held.reset();
             });
