@@ -1,0 +1,53 @@
+"""Fetches the quotes of a few stocks, stores them in Kurse.dat and prints them.
+
+    python3 fetch_quotes.py [--ca-file FILE] [--connect-to HOST:PORT:ADDRESS:PORT] [WKN ...]
+
+The folders and the identity record come from the environment (VEXCOMM_INI_DIR,
+VEXCOMM_DATA_DIR, VEXCOMM_REGISTRY_DIR) as for any host; Kurse.dat is written to the data
+folder, from the template in the INI folder. Ctrl-C cancels the run.
+"""
+
+import argparse
+import datetime
+import sys
+
+import vexcomm
+
+QUOTES = 14  # Modus: the quotes of each stock for its date range
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--ca-file", default="")
+    parser.add_argument("--connect-to", default="")
+    parser.add_argument("--days", type=int, default=30)
+    parser.add_argument("wkn", nargs="*", default=["766403", "840400", "514000"])
+    args = parser.parse_args()
+
+    vc = vexcomm.CreateObject("VexComm5.VexComm")
+    vc.SetSocket(vexcomm.CreateSocket(ca_file=args.ca_file, connect_to=args.connect_to))
+    aktien = vc.Aktien
+    since = datetime.date.today() - datetime.timedelta(days=args.days)
+    for wkn in args.wkn:
+        aktien.Add(wkn, "", "").VonDatum = since
+    aktien.WriteDB = True
+    vc.Modus = QUOTES
+    vc.Send()
+    if vc.Fehler.Code != 0:
+        print(f"Fehler {vc.Fehler.Code}: {vc.Fehler.Text}", file=sys.stderr)
+        return 1
+
+    rows = [(s.WKN, s.Name, k.Datum, k.Kurs)
+            for s in aktien for k in (s.Kurs(i) for i in range(1, s.KursCount() + 1))]
+    try:
+        import pandas
+    except ImportError:
+        for row in rows:
+            print("\t".join(row))
+    else:
+        print(pandas.DataFrame(rows, columns=["WKN", "Name", "Datum", "Kurs"]).to_string())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
