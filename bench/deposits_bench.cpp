@@ -7,6 +7,7 @@
 #include <vexcomm/deposits.h>
 
 #include "deposits/deposit_requests.h"
+#include "support/tagesgeld_list.h"
 
 namespace {
 
@@ -14,30 +15,9 @@ using vexcomm::colTGAnbieter;
 using vexcomm::deposits::ConditionKind;
 using vexcomm::deposits::ParseConditionList;
 
-// A realistic overnight-money list: each provider with three products of four rate tiers.
-std::string TagesgeldList(int providers) {
-  std::string list;
-  for (int a = 0; a < providers; ++a) {
-    if (a > 0) list += "#";
-    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string.
-    list.append("Bank ").append(std::to_string(a)).append("|");
-    list.append(std::to_string(10000000 + a));
-    for (int p = 0; p < 3; ++p) {
-      list.append("*Tagesgeld ").append(std::to_string(p));
-      list.append(
-          "|1000|500000|monatlich|1|https://bank.example/info|https://bank.example/neu|"
-          "3 Monate");
-      for (int z = 0; z < 4; ++z) {
-        list.append("~").append(std::to_string(z * 10000)).append("|2,75|3|1,50|12");
-      }
-    }
-  }
-  return list;
-}
-
 void BM_ParseTagesgeldList(benchmark::State& state) {
   const int providers = static_cast<int>(state.range(0));
-  const std::string list = TagesgeldList(providers);
+  const std::string list = vexcomm::bench::TagesgeldList(providers);
   const vexcomm::platform::NumericSeparators separators{",", "."};
   for (auto _ : state) {
     auto anbieter = colTGAnbieter::Create();
@@ -54,7 +34,7 @@ BENCHMARK(BM_ParseTagesgeldList)->Arg(100)->Arg(500)->Arg(2000)->Complexity(benc
 // cost many times its own size. Heap in use is read from the allocator before and after.
 void BM_TreeBytes(benchmark::State& state) {
   const int providers = static_cast<int>(state.range(0));
-  const std::string list = TagesgeldList(providers);
+  const std::string list = vexcomm::bench::TagesgeldList(providers);
   const vexcomm::platform::NumericSeparators separators{",", "."};
   const double nodes = providers * (1 + 3 * (1 + 4));
   double bytes = 0;

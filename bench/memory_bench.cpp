@@ -18,6 +18,7 @@
 #include <vexcomm/vexcomm.h>
 
 #include "support/server_world.h"
+#include "support/tagesgeld_list.h"
 
 namespace {
 
@@ -108,28 +109,6 @@ constexpr std::size_t kNotices = 500;
 constexpr std::size_t kNoticeSize = 1u << 20;
 constexpr std::size_t kDepositListSize = 50u << 20;
 
-// An overnight-money list of about `size` octets: providers of three products with four tiers
-// (no ":" in it: on the wire that would end the element).
-std::string TagesgeldList(std::size_t size) {
-  std::string list;
-  list.reserve(size + 1024);
-  for (int a = 0; list.size() < size; ++a) {
-    if (a > 0) list += "#";
-    list.append("Bank ").append(std::to_string(a)).append("|");
-    list.append(std::to_string(10000000 + a));
-    for (int p = 0; p < 3; ++p) {
-      list.append("*Tagesgeld ").append(std::to_string(p));
-      list.append(
-          "|1000|500000|monatlich|1|www.bank.example/info|www.bank.example/neu|"
-          "3 Monate");
-      for (int z = 0; z < 4; ++z) {
-        list.append("~").append(std::to_string(z * 10000)).append("|2,75|3|1,50|12");
-      }
-    }
-  }
-  return list;
-}
-
 // A file fetch that the server answers with a notice of `kNoticeSize` octets for each of the
 // `kNotices` files it announced, then ends with an error.
 std::string NoticesScenario(std::size_t notice_size) {
@@ -148,7 +127,7 @@ std::string NoticesScenario(std::size_t notice_size) {
 
 // Providers of three products with four tiers each, repeated by the server to 50 MB.
 std::string DepositScenario() {
-  const std::string entry = "#" + TagesgeldList(1);
+  const std::string entry = "#" + vexcomm::bench::TagesgeldList(1);
   return R"({"tagesgeld": {"datum": "06.12.2026", "list_repeat": {"text": ")" + entry +
          R"(", "count": )" + std::to_string(kDepositListSize / entry.size()) + "}}}";
 }

@@ -22,14 +22,11 @@ Identity ReadIdentity(const std::filesystem::path& registry_dir) {
     throw std::runtime_error(
         notice.empty() ? "cannot read the registry store in " + registry_dir.string() : notice);
   }
-  const auto& u = loaded.record.user;
-  return {u.BLZ, u.KundenNr, u.DateiNr, u.Vorname, u.Nachname, u.EMail};
+  return loaded.record.user;
 }
 
 void WriteIdentity(const std::filesystem::path& registry_dir, const Identity& identity) {
-  const config::clsUserDaten user{identity.BLZ,     identity.KundenNr, identity.DateiNr,
-                                  identity.Vorname, identity.Nachname, identity.EMail};
-  if (!config::StoreIdentity(registry_dir, user)) {
+  if (!config::StoreIdentity(registry_dir, identity)) {
     throw std::runtime_error("cannot write the registry store in " + registry_dir.string());
   }
 }

@@ -4,21 +4,15 @@
 #include <filesystem>
 #include <string>
 
+#include <vexcomm/identity.h>
+
 #include "config/registry_store.h"
 
 namespace vexcomm::config {
 
-// The installation's identity record. DateiNr is the cursor into the server's series of files.
-struct clsUserDaten {
-  std::string BLZ;
-  std::string KundenNr;
-  int32_t DateiNr = 0;
-  std::string Vorname;
-  std::string Nachname;
-  std::string EMail;
-
-  friend bool operator==(const clsUserDaten&, const clsUserDaten&) = default;
-};
+// The installation's identity record, as hosts see it. DateiNr is the cursor into the server's
+// series of files.
+using clsUserDaten = vexcomm::Identity;
 
 // What survives runs and restarts: the identity record and the connection-attempt counter,
 // under HKEY_CURRENT_USER\Software\VexComm5 of the registry store in `registry_dir`.
