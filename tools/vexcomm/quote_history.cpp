@@ -73,61 +73,6 @@ std::string CsvField(const std::string& text, char delimiter) {
   return out + "\"";
 }
 
-struct CsvRecord {
-  std::vector<std::string> fields;
-  int line = 0;
-};
-
-// Fields may be quoted with "" for a quote inside and line breaks allowed; blank lines are
-// skipped.
-std::vector<CsvRecord> SplitCsv(std::string_view text, char delimiter) {
-  std::vector<CsvRecord> records;
-  int line = 1;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    CsvRecord record;
-    record.line = line;
-    std::string field;
-    bool quoted = false;
-    bool was_quoted = false;
-    bool end = false;
-    while (!end) {
-      if (i >= text.size()) {
-        if (quoted) throw UsageError("line " + std::to_string(record.line) + ": open quote");
-        break;
-      }
-      const char c = text[i++];
-      if (quoted) {
-        if (c == '"' && i < text.size() && text[i] == '"') {
-          field += '"';
-          ++i;
-        } else if (c == '"') {
-          quoted = false;
-        } else {
-          if (c == '\n') ++line;
-          field += c;
-        }
-      } else if (c == '"' && Trim(field).empty() && !was_quoted) {
-        field.clear();
-        quoted = was_quoted = true;
-      } else if (c == delimiter) {
-        record.fields.push_back(was_quoted ? field : std::string(Trim(field)));
-        field.clear();
-        was_quoted = false;
-      } else if (c == '\n') {
-        ++line;
-        end = true;
-      } else if (c != '\r') {
-        field += c;
-      }
-    }
-    if (record.fields.empty() && !was_quoted && Trim(field).empty()) continue;
-    record.fields.push_back(was_quoted ? field : std::string(Trim(field)));
-    records.push_back(std::move(record));
-  }
-  return records;
-}
-
 void ReplaceQuotes(clsAktie& stock, const std::vector<std::pair<std::string, std::string>>& q) {
   stock.Clear();
   for (const auto& [datum, kurs] : q) stock.KursAdd(datum, kurs);
@@ -354,7 +299,7 @@ std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
                                  std::count(first_line.begin(), first_line.end(), ',')
                              ? ';'
                              : ',';
-  const auto records = SplitCsv(text, delimiter);
+  const auto records = SplitCsvRecords(text, delimiter);
   if (records.empty()) throw UsageError("line 1: no header");
   std::map<std::string, std::size_t> column;
   for (std::size_t c = 0; c < records[0].fields.size(); ++c) {

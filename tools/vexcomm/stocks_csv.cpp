@@ -35,15 +35,11 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-struct Record {
-  std::vector<std::string> fields;
-  int line = 0;
-};
+}  // namespace
 
-// RFC 4180 records; a quoted field keeps its blanks, an unquoted one is trimmed.
-std::vector<Record> SplitRecords(std::string_view text) {
-  std::vector<Record> records;
-  Record current{{}, 1};
+std::vector<CsvRecord> SplitCsvRecords(std::string_view text, char delimiter) {
+  std::vector<CsvRecord> records;
+  CsvRecord current{{}, 1};
   std::string field;
   bool quoted = false;      // inside quotes
   bool was_quoted = false;  // the current field began with a quote
@@ -57,7 +53,7 @@ std::vector<Record> SplitRecords(std::string_view text) {
   auto end_record = [&] {
     end_field();
     if (any) records.push_back(std::move(current));
-    current = Record{{}, line};
+    current = CsvRecord{{}, line};
     any = false;
   };
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -80,7 +76,7 @@ std::vector<Record> SplitRecords(std::string_view text) {
       }
       field.clear();
       quoted = was_quoted = any = true;
-    } else if (c == ',') {
+    } else if (c == delimiter) {
       end_field();
       any = true;
     } else if (c == '\n' || c == '\r') {
@@ -103,11 +99,9 @@ std::vector<Record> SplitRecords(std::string_view text) {
   return records;
 }
 
-}  // namespace
-
 std::vector<StockRow> ParseStocksCsv(std::string_view text) {
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.remove_prefix(3);
-  const auto records = SplitRecords(text);
+  const auto records = SplitCsvRecords(text);
   if (records.empty()) throw UsageError("no header line WKN,ISIN,Name,VonDatum,BisDatum");
   const auto& header = records.front().fields;
   bool header_ok = header.size() == kHeader.size();

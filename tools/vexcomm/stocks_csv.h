@@ -15,6 +15,17 @@ struct StockRow {
   std::string BisDatum;
 };
 
+// One CSV record with the line it starts on.
+struct CsvRecord {
+  std::vector<std::string> fields;
+  int line = 0;
+};
+
+// RFC 4180 records: fields may be quoted, with "" for a quote inside and line breaks allowed; a
+// quoted field keeps its blanks, an unquoted one is trimmed; blank lines are skipped. Throws
+// UsageError naming the line for a stray or open quote.
+std::vector<CsvRecord> SplitCsvRecords(std::string_view text, char delimiter = ',');
+
 // CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (any case); fields may be quoted, with ""
 // for a quote inside and line breaks allowed; VonDatum and BisDatum may be left off. A UTF-8
 // byte order mark, CR LF line ends and blank lines are accepted. Throws UsageError naming the
