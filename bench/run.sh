@@ -16,7 +16,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXCOMM_BUILD_BENCH=ON \
     -DVEXCOMM_BUILD_TESTS=OFF -DVEXCOMM_BUILD_TOOLS=ON >/dev/null
 fi
-programs=(bench_transfer bench_idle bench_memory bench_quotes bench_quote_views bench_frame bench_deposits)
+programs=(bench_transfer bench_idle bench_host_events bench_memory bench_quotes bench_quote_views bench_frame bench_deposits)
 cmake --build "$build" -j "$jobs" --target "${programs[@]}"
 
 results="$build/results"
@@ -87,6 +87,15 @@ for name, label in (("BM_Chart", "chart"), ("BM_Export", "export")):
     rows.append((f"{label}: 100 × 3,650 quotes", f"{ms(c):,.1f} ms",
                  f"{ms(p):,.1f} ms every value formatted once", f"{ms(c) / ms(p):.1f}", "< 1 s",
                  "yes" if ms(c) < 1000 else "no"))
+for name, what in (("BM_HostEventsLargeFile", "one 100 MB file"),
+                   ("BM_HostEventsManyFiles", "10,000 files"),
+                   ("BM_HostEventsQuoteRun", "quote run writing 100 × 365")):
+    b = run(name)
+    row(f"host's events: longest gap, {what}", b["longest_gap_ms"], "50 ms",
+        b["longest_gap_ms"] / 50, "< 1", 1)
+b = run("BM_HostEventsIdle")
+rows.append(("host's events: a waiting run with the function installed", f"{b['real_time']:,.0f} ms",
+             "zero", f"{b['cpu_pct']:.3f} % of wall", "< 1 %", "yes" if b["cpu_pct"] < 1 else "no"))
 b = run("BM_IdleWait")
 rows.append(("idle wait: 3 s on a silent server", f"{b['cpu_ms']:.1f} ms CPU in {ms(b):,.0f} ms",
              "zero", f"{b['cpu_pct']:.3f} % of wall", "< 1 %", "yes" if b["cpu_pct"] < 1 else "no"))
