@@ -71,26 +71,30 @@ bool ReadAll(int fd, void* data, std::size_t size) {
   ::_exit(0);
 }
 
+// Forks `child` before the server starts (so its peak is its own), hands it the server's port
+// and reads its report.
+bool RunInChild(ServerWorld& world, void (*child)(ServerWorld&, int, int), ChildReport& report) {
+  int to_child[2];
+  int from_child[2];
+  if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) return false;
+  const pid_t pid = ::fork();
+  if (pid == 0) child(world, to_child[0], from_child[1]);
+  world.Start();
+  const std::uint16_t port = world.port();
+  (void)!::write(to_child[1], &port, sizeof port);
+  const bool reported = ReadAll(from_child[0], &report, sizeof report);
+  ::waitpid(pid, nullptr, 0);
+  for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
+  return reported;
+}
+
 void BM_PeakMemory(benchmark::State& state) {
   double peak_mb = 0;
   double start_mb = 0;
   for (auto _ : state) {
     ServerWorld world(vexcomm::bench::FilesScenario(1, kFileSize), false);
-    int to_child[2];
-    int from_child[2];
-    if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) {
-      state.SkipWithError("pipe");
-      break;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) Child(world, to_child[0], from_child[1]);
-    world.Start();
-    const std::uint16_t port = world.port();
-    (void)!::write(to_child[1], &port, sizeof port);
     ChildReport report;
-    const bool reported = ReadAll(from_child[0], &report, sizeof report);
-    ::waitpid(pid, nullptr, 0);
-    for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
+    const bool reported = RunInChild(world, Child, report);
     if (!reported || report.fehler != 0 || report.files != 1 || report.bytes != kFileSize) {
       state.SkipWithError("the child did not receive the file");
       break;
@@ -229,21 +233,8 @@ void BM_DepositPeakMemory(benchmark::State& state) {
   double peak_mb = 0;
   for (auto _ : state) {
     ServerWorld world(DepositScenario(), false);
-    int to_child[2];
-    int from_child[2];
-    if (::pipe(to_child) != 0 || ::pipe(from_child) != 0) {
-      state.SkipWithError("pipe");
-      break;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) DepositChild(world, to_child[0], from_child[1]);
-    world.Start();
-    const std::uint16_t port = world.port();
-    (void)!::write(to_child[1], &port, sizeof port);
     ChildReport report;
-    const bool reported = ReadAll(from_child[0], &report, sizeof report);
-    ::waitpid(pid, nullptr, 0);
-    for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
+    const bool reported = RunInChild(world, DepositChild, report);
     // Every product of the list has its four tiers.
     if (!reported || report.fehler != 0 || report.files == 0 ||
         report.bytes != 4u * static_cast<std::uint64_t>(report.files)) {
