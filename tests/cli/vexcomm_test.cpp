@@ -376,6 +376,16 @@ print(json.dumps({
     };
     EXPECT_EQ(be32(16), chart["width"].get<int>());
     EXPECT_EQ(be32(20), chart["height"].get<int>());
+
+    // The program's own PNG: the same chart, rasterised, of the same size.
+    args[args.size() - c.options.size() - 1] = png.string();
+    std::filesystem::remove(png);
+    const CliRun as_png = Run(args);
+    ASSERT_EQ(as_png.status, 0) << as_png.err;
+    EXPECT_EQ(as_png.lines.at(0)["chart"]["height"], chart["height"]);
+    const std::string own = ReadFile(png);
+    ASSERT_GT(own.size(), 24u);
+    EXPECT_EQ(own.substr(0, 24), header);
   }
 }
 

@@ -1,12 +1,15 @@
 #include "svg_chart.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+
+#include "png_chart.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -341,7 +344,7 @@ std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions&
 }
 
 int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
-  if (!line.global.out) throw UsageError("db chart needs --out FILE.svg");
+  if (!line.global.out) throw UsageError("db chart needs --out FILE.svg or FILE.png");
   std::string from, to;
   if (auto v = line.Value("--from")) from = ParseUserDate(*v, "--from");
   if (auto v = line.Value("--to")) to = ParseUserDate(*v, "--to");
@@ -359,9 +362,14 @@ int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
   if (points == 0) throw std::runtime_error("no stored quote of these stocks in the range");
   const fs::path file = *line.global.out;
   const fs::path partial = file.string() + ".part";
-  {
+  std::string extension = file.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string svg = SvgChart(series, options);
+  if (extension == ".png") {
+    WriteSvgAsPng(svg, options.width, ChartHeight(options, series.size()), partial);
+  } else {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << SvgChart(series, options);
+    out << svg;
     out.close();
     if (!out) throw std::runtime_error("cannot write " + partial.string());
   }
