@@ -83,7 +83,7 @@ GapMeter Run(const ServerWorld& world, int32_t modus, int stocks = 0) {
       vexcomm::CreateTemplateDatabase(ini / "Kurse.dat");
     }
   }
-  vc->SetModus(modus);
+  vc->SetModus(static_cast<vexcomm::vexCommModus>(modus));
   meter.Call();
   vc->Send();
   meter.Call();

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   auto vc = vexcomm::VexComm::Create(module);
   vc->SetSocket(module.CreateSocket(options));
   vc->SetCallback(vexcomm::automation::MakeCallback([](int16_t kind, const std::string& text) {
-    if (kind == 0) std::cout << "log: " << text << "\n";
+    if (kind == vexcomm::kLogLine) std::cout << "log: " << text << "\n";
   }));
   vc->OnNeueDatei([](const vexcomm::NeueDateiEvent& e) {
     std::cout << "file " << e.DateiNummer << " " << e.DateiName << " (" << e.Datei.size()

@@ -16,7 +16,16 @@ namespace vexcomm {
 class colAktien;
 class clsTagesgeld;
 
-// Operation codes: what the next Send runs.
+// The first argument of the host callback's `callback(kind, text)`: what the text is.
+enum CallbackKind : int16_t {
+  kLogLine = 0,        // a log line
+  kProgress = 2,       // the percentage done, as text in the locale's number form
+  kStatusText = 3,     // a short text for a status line
+  kOperationName = 4,  // the name of the operation now running
+};
+
+// Operation codes: what the next Send runs. Modus stores any value of the type; a code outside
+// the table runs nothing.
 enum vexCommModus : int32_t {
   VexCommGetNew = 2,
   VexCommGetFile = 3,
@@ -91,6 +100,8 @@ struct NeueDateiEvent {
 
 // The component's one creatable class. Create it, SetSocket, SetCallback, set Modus, Send, then
 // read Fehler, Aktien, Tagesgeld and Festgeld. Events reach only the first instance.
+// Held by shared_ptr; every instance of a Module shares that module's state. Use it on the
+// module's thread only, except PostCancelSend.
 class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
                                public std::enable_shared_from_this<VexComm> {
  public:
@@ -111,7 +122,7 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
   std::shared_ptr<colAktien> Aktien() const;
   std::shared_ptr<clsFehler> Fehler() const;
   int32_t Modus() const;
-  void SetModus(int32_t modus);
+  void SetModus(vexCommModus modus);
   std::shared_ptr<clsTagesgeld> Tagesgeld() const;
   // Cancels the running Send (or closes a session that is not running); never fails.
   void CancelSend() noexcept;

@@ -105,8 +105,8 @@ void Run(Module::State& state) {
 void ReportOperationName(Module::State& state) {
   const Operation* op = FindOperation(services::CurrentEntry(state.run));
   if (!op || op->name.empty()) return;
-  services::Callback(state.run, 4, op->name);
-  services::Callback(state.run, 3, op->name);
+  services::Callback(state.run, kOperationName, op->name);
+  services::Callback(state.run, kStatusText, op->name);
 }
 
 void Dispatch(Module::State& state) {

@@ -166,7 +166,7 @@ std::shared_ptr<clsFehler> VexComm::Fehler() const {
 int32_t VexComm::Modus() const {
   return state_->run.modus;
 }
-void VexComm::SetModus(int32_t modus) {
+void VexComm::SetModus(vexCommModus modus) {
   state_->run.modus = modus;
 }
 std::shared_ptr<clsTagesgeld> VexComm::Tagesgeld() const {
@@ -336,7 +336,7 @@ const std::vector<Member<VexComm>>& VexComm::Members() {
        [](VexComm& v, Args) { return Variant(v.Modus()); }},
       {"Modus", 0x68030006, InvokeKind::PropertyPut, 1,
        [](VexComm& v, Args a) {
-         v.SetModus(a[0].ToInt32());
+         v.SetModus(static_cast<vexCommModus>(a[0].ToInt32()));
          return Variant();
        }},
       {"Tagesgeld", 0x68030002, InvokeKind::PropertyGet, 0,

@@ -78,7 +78,7 @@ void VerarbeiteAIRMG(RunState& state) {
   std::string line;
   line.reserve(kHead.size() + e.Item(5).size() + e.Item(4).size() + 3);
   line.append(kHead).append(e.Item(5)).append(" (").append(e.Item(4)).append(")");
-  Callback(state, 0, std::move(line));
+  Callback(state, kLogLine, std::move(line));
   if (transport::ReadReplyNumber(e.Item(4)) == 10.0) state.fehler->Code = vcerrSuccess;
   state.fehler->Text = e.Item(4);
 }

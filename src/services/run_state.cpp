@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 
+#include <vexcomm/vexcomm.h>
+
 #include "platform/number_text.h"
 
 namespace vexcomm::services {
@@ -59,11 +61,11 @@ void Log(RunState& state, std::string_view text, std::string_view extra) {
   std::string line;
   line.reserve(text.size() + 1 + extra.size());
   line.append(text).append(" ").append(extra);
-  Callback(state, 0, std::move(line));
+  Callback(state, kLogLine, std::move(line));
 }
 
 void ReportStatus(RunState& state, std::string_view text) {
-  Callback(state, 3, text);
+  Callback(state, kStatusText, text);
   Log(state, text, {});
 }
 
@@ -75,7 +77,7 @@ void ReportProgress(RunState& state) {
                            ? std::min(state.progress_counter, state.progress_total)
                            : state.progress_counter;
   double percent = static_cast<double>(done) / state.progress_total * 100.0;
-  Callback(state, 2, platform::FormatGeneralNumber(percent));
+  Callback(state, kProgress, platform::FormatGeneralNumber(percent));
 }
 
 void ShowMessageBox(RunState& state, std::string_view title, std::string_view text) {

@@ -85,7 +85,7 @@ TEST_F(LateBindingTest, EverySinkSeesTheContentAfterATypedHandler) {
                                                        }}}));
   vc->OnNeueDatei([&](const NeueDateiEvent& e) { seen.push_back(e.Datei); });
   vc->SetSocket(sock);
-  vc->SetModus(2);
+  vc->SetModus(VexCommGetNew);
   sock->replies = {{"VEXMSG:2:AINEW:1:MSGEND"}, {FileFrame(5, "neu.txt", "Inhalt", "txt")}};
   vc->Send();
   EXPECT_EQ(seen, (std::vector<std::string>{"Inhalt", "Inhalt", "Inhalt"}));

@@ -351,7 +351,7 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
       if (++sends > 10) return module->Post([this] { vc->CancelSend(); });
       s.RaiseReceive(c.answers[std::min(sends, c.answers.size()) - 1]);
     };
-    vc->SetModus(c.modus);
+    vc->SetModus(static_cast<vexCommModus>(c.modus));
     vc->Send();
     const std::string label = std::to_string(c.modus) + " " + c.answers.back();
     EXPECT_EQ(sock->sent.size(), c.sent) << label;
@@ -491,7 +491,7 @@ TEST_F(RunTest, CodesWithoutRequestWaitUntilCancelled) {
       s.RaiseConnectSequence();
       module->Post([this] { vc->CancelSend(); });
     };
-    vc->SetModus(modus);
+    vc->SetModus(static_cast<vexCommModus>(modus));
     vc->Send();
     EXPECT_TRUE(sock->sent.empty()) << modus;
     EXPECT_EQ(vc->Fehler()->Code, vcerrOther) << modus;

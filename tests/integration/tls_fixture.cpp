@@ -99,7 +99,7 @@ void TlsComponentTest::MakeComponent(const SocketOptions& options) {
 }
 
 int32_t TlsComponentTest::Run(int32_t modus) {
-  vc->SetModus(modus);
+  vc->SetModus(static_cast<vexCommModus>(modus));
   EXPECT_FALSE(vc->Send());
   return vc->Fehler()->Code;
 }

@@ -50,7 +50,7 @@ HostSession::~HostSession() {
 RunResult HostSession::Run(int32_t modus) {
   current_ = RunResult{};
   output_.ClearLog();
-  vc_->SetModus(modus);
+  vc_->SetModus(static_cast<vexCommModus>(modus));
   SignalCancel* signals = CurrentSignalCancel();
   if (signals) {
     // Called on the signal thread; PostCancelSend is the component's one thread-safe entry.

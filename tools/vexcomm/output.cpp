@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include <vexcomm/text.h>
+#include <vexcomm/vexcomm.h>
 
 #include "text_table.h"
 
@@ -89,28 +90,28 @@ bool Output::StderrIsTerminal() {
 }
 
 void Output::Callback(int kind, const std::string& text) {
-  if (kind == 0) KeepLogLine(text);
+  if (kind == kLogLine) KeepLogLine(text);
   if (json_) {
     Emit(Json{{"callback", Json{{"kind", kind}, {"text", text}}}});
     return;
   }
   switch (kind) {
-    case 0:
+    case kLogLine:
       if (verbose_) {
         ClearBar();
         err_ << EscapeControls(WithoutFinalBlank(text)) << "\n";
         Draw();
       }
       break;
-    case 2:
+    case kProgress:
       percent_ = ParsePercent(text);
       Draw();
       break;
-    case 3:
+    case kStatusText:
       status_ = text;
       Draw();
       break;
-    case 4:
+    case kOperationName:
       name_ = text;
       status_.clear();
       percent_ = 0;
