@@ -465,13 +465,17 @@ int Demo(Output& output, const DemoFolders& folders) {
     if (!shown.empty() && shown.back() == '\n') shown.pop_back();
     output.Result(shown);
   };
-  auto show_stored = [&](HostSession&) {
-    colAktien stored;
+  // What Kurse.dat holds now, read as a host reads it.
+  auto read_stored = [&](colAktien& stored) {
     QuoteDbContext context;
     context.data_dir = config.data_dir;
     context.ini_dir = config.ini_dir;
     stored.SetDatabaseContext(context);
     stored.ReadDB();
+  };
+  auto show_stored = [&](HostSession&) {
+    colAktien stored;
+    read_stored(stored);
     show_text([&](std::ostream& out) {
       out << "Kurse.dat:\n";
       PrintAktien(out, stored, false);
@@ -603,11 +607,7 @@ int Demo(Output& output, const DemoFolders& folders) {
   if (failed == 0) {
     output.Result("\nAll " + std::to_string(steps.size()) + " runs ended as expected.");
     colAktien stored;
-    QuoteDbContext context;
-    context.data_dir = config.data_dir;
-    context.ini_dir = config.ini_dir;
-    stored.SetDatabaseContext(context);
-    stored.ReadDB();
+    read_stored(stored);
     std::vector<ChartSeries> series;
     for (int32_t i = 1; i <= stored.Count(); ++i) {
       const auto stock = stored.Item(i);

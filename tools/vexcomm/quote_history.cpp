@@ -426,18 +426,8 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
     std::cout << csv << std::flush;
     return kExitOk;
   }
-  // Written beside the target and renamed, so a reader never sees half a file.
   const fs::path file = target;
-  const fs::path partial = file.string() + ".part";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << csv;
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + partial.string());
-  }
-  std::error_code ec;
-  fs::rename(partial, file, ec);
-  if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
+  ReplaceFile(file, csv);
   int32_t quotes = 0;
   for (const auto& s : stocks) quotes += s->KursCount();
   if (output.json()) {
@@ -488,6 +478,23 @@ int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& cont
                   " Aktien in " + context.data_dir + "Kurse.dat übernommen");
   }
   return kExitOk;
+}
+
+void ReplaceFile(const fs::path& file, std::string_view content) {
+  ReplaceFile(file, [content](const fs::path& partial) {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + partial.string());
+  });
+}
+
+void ReplaceFile(const fs::path& file, const std::function<void(const fs::path&)>& write) {
+  const fs::path partial = file.string() + ".part";
+  write(partial);
+  std::error_code ec;
+  fs::rename(partial, file, ec);
+  if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
 }
 
 }  // namespace vexcomm::cli

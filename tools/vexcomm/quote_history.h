@@ -1,5 +1,7 @@
 #pragma once
 
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,5 +69,11 @@ int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien);
 int DbExport(const CommandLine& line, Output& output, colAktien& aktien);
 // Merges the rows into the database that `aktien`'s context names.
 int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& context);
+
+// Writes `file` through `write`, which fills a file beside it that then takes its place, so a
+// reader never sees half a file. Throws std::runtime_error naming the file.
+void ReplaceFile(const std::filesystem::path& file,
+                 const std::function<void(const std::filesystem::path& partial)>& write);
+void ReplaceFile(const std::filesystem::path& file, std::string_view content);
 
 }  // namespace vexcomm::cli

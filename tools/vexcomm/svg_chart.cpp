@@ -361,21 +361,16 @@ int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
   }
   if (points == 0) throw std::runtime_error("no stored quote of these stocks in the range");
   const fs::path file = *line.global.out;
-  const fs::path partial = file.string() + ".part";
   std::string extension = file.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string svg = SvgChart(series, options);
   if (extension == ".png") {
-    WriteSvgAsPng(svg, options.width, ChartHeight(options, series.size()), partial);
+    ReplaceFile(file, [&](const fs::path& partial) {
+      WriteSvgAsPng(svg, options.width, ChartHeight(options, series.size()), partial);
+    });
   } else {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << svg;
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + partial.string());
+    ReplaceFile(file, svg);
   }
-  std::error_code ec;
-  fs::rename(partial, file, ec);
-  if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
   if (output.json()) {
     output.Emit(Json{{"chart", Json{{"file", file.string()},
                                     {"width", options.width},
