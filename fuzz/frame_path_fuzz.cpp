@@ -38,7 +38,7 @@ struct Harness {
     s.festgeld = clsTagesgeld::Create();
     s.callback = automation::MakeCallback([this](int16_t, const std::string&) { ++reports; });
     s.host.message_box = [this](const std::string&, const std::string&) { ++boxes; };
-    s.send_frame = [this] { ++sent; };
+    s.send_frame = [this](const std::string&) { ++sent; };
     s.raise_neue_datei = [this] { CheckNeueDatei(); };
     s.raise_delete = [this] { delete_ref = state.elements->Item(14); };
     s.end_session = [this] { state.session_done = true; };

@@ -3,11 +3,14 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <vexcomm/export.h>
 
 namespace vexcomm {
+
+class TraceSink;
 
 // What the component needs of its host's platform: the pieces a Windows host would provide.
 // Every member may be left empty; the default described beside it is used then.
@@ -32,6 +35,13 @@ struct VEXCOMM_EXPORT HostServices {
   // set Modus; a nested Send is refused. Default: none, and the wait blocks without wake-ups.
   std::function<void()> process_host_events;
   static constexpr std::chrono::milliseconds kHostEventsInterval{20};
+  // Told of every connection, TLS session, frame and run end of the module's runs (see
+  // <vexcomm/trace.h>). Default: none, and no record is ever built.
+  std::shared_ptr<TraceSink> trace;
+  // Frames go to the trace as they went over the wire, identity and texts included: for the
+  // user's own debugging only. Default: identity fields, support and password texts and large
+  // file contents are masked.
+  bool trace_unmasked = false;
 };
 
 // `given` with every empty member filled with the default described above; filled members are

@@ -2,6 +2,7 @@
 #include "component/module_state.h"
 #include "config/ini_reader.h"
 #include "config/persistent_values.h"
+#include "services/frame_trace.h"
 #include "services/reply_dispatcher.h"
 #include "services/run_state.h"
 
@@ -60,7 +61,9 @@ void clsEvent::OnReceive(const std::string& text) {
       if (s.receive_buffer.octets() > limit) RefuseOversizedReply(s, limit);
       return;
     }
-    services::DispatchReceivedFrame(s.run, s.receive_buffer.Take(), ReplyHandlers());
+    std::string frame = s.receive_buffer.Take();
+    services::TraceReceived(s.run, frame);
+    services::DispatchReceivedFrame(s.run, std::move(frame), ReplyHandlers());
     s.loop.Poll();
     services::ProcessHostEvents(s.run);
     // A run cancelled or ended while the reply was handled sends nothing more.
@@ -191,12 +194,14 @@ void OpenAndWait(Module::State& state) {
     run.session_done = true;
     services::ShowMessageBox(run, "VexComm.Connect", services::DescribeCurrentException());
     StorePersistentValues(state);
+    services::TraceEnd(run);
     return;
   }
   Wait(state);
   state.receive_buffer.Release();
   // However the run ended, what it received is kept.
   StorePersistentValues(state);
+  services::TraceEnd(run);
 }
 
 }  // namespace vexcomm::component

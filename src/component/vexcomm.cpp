@@ -41,7 +41,7 @@ void Module::Post(std::function<void()> fn) {
 }
 
 std::shared_ptr<ProxySocket> Module::CreateSocket(const SocketOptions& options) {
-  return platform::CreateTlsSocket(state_->loop, options);
+  return platform::CreateTlsSocket(state_->loop, options, state_->run.host.trace);
 }
 
 void Module::PumpMessages() {
@@ -74,9 +74,9 @@ void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& 
   run.data_dir = run.host.text_setting(5);
 
   Module::State* raw = shared.get();  // the hooks live inside the state they point to
-  run.send_frame = [raw] {
+  run.send_frame = [raw](const std::string& frame) {
     if (!raw->sink || !raw->sink->sock()) Raise(errnum::kObjectNotSet);
-    raw->sink->sock()->Send(raw->run.outgoing_frame);
+    raw->sink->sock()->Send(frame);
   };
   run.raise_neue_datei = [raw] {
     if (raw->events_owner) raw->events_owner->RelayNeueDatei();

@@ -163,9 +163,8 @@ class ConditionParser {
 
 void SendEmptyRequest(services::RunState& state, std::string_view code, std::string_view log_text) {
   std::string frame = transport::BuildRequest(code, std::initializer_list<std::string_view>{});
-  state.outgoing_frame = frame;
   services::Log(state, log_text, {});
-  services::SendRequest(state, std::move(frame));
+  services::SendRequest(state, frame);
 }
 
 void ProcessConditions(services::RunState& state, ConditionKind kind, std::string_view title) {

@@ -1,6 +1,7 @@
 #include "services/messages.h"
 
 #include "platform/utf8.h"
+#include "services/frame_trace.h"
 #include "transport/frame.h"
 #include "transport/reply_number.h"
 
@@ -8,10 +9,12 @@ namespace vexcomm::services {
 
 namespace {
 
-std::string IdentityRequest(const RunState& state, std::string_view code) {
+void SendIdentityRequest(RunState& state, std::string_view code) {
   const auto& user = state.user;
-  return transport::BuildRequest(code,
-                                 {user.BLZ, user.KundenNr, std::to_string(user.DateiNr), "5"});
+  const std::string datei_nr = std::to_string(user.DateiNr);
+  SendRequest(
+      state, code,
+      {{user.BLZ, Privacy::kIdentity}, {user.KundenNr, Privacy::kIdentity}, {datei_nr}, {"5"}});
 }
 
 // The number the host knows a file by: element 14, else element 4.
@@ -37,14 +40,14 @@ std::string NumberWithSign(int32_t value) {
 }
 
 void SendeAKNEW(RunState& state) {
-  SendRequest(state, IdentityRequest(state, "AKNEW"));
+  SendIdentityRequest(state, "AKNEW");
 }
 
 void SendeAKGET(RunState& state) {
   ReportStatus(state, "Hole Nachricht" + NumberWithSign(state.progress_counter + 1) + " von" +
                           NumberWithSign(state.announced_files));
   ReportProgress(state);
-  SendRequest(state, IdentityRequest(state, "AKGET"));
+  SendIdentityRequest(state, "AKGET");
 }
 
 void VerarbeiteAINEW(RunState& state) {

@@ -6,6 +6,7 @@
 #include <vexcomm/vexcomm.h>
 
 #include "platform/number_text.h"
+#include "services/frame_trace.h"
 
 namespace vexcomm::services {
 
@@ -16,10 +17,10 @@ int32_t CurrentEntry(const RunState& state) {
   return state.operations[static_cast<std::size_t>(state.step)];
 }
 
-void SendRequest(RunState& state, std::string frame) {
-  state.outgoing_frame = std::move(frame);
+void SendRequest(RunState& state, const std::string& frame) {
+  TraceSent(state, frame);
   if (!state.send_frame) Raise(errnum::kObjectNotSet);
-  state.send_frame();
+  state.send_frame(frame);
 }
 
 void Callback(RunState& state, int16_t kind, std::string_view text) {

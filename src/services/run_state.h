@@ -45,7 +45,6 @@ struct RunState {
   int32_t step = 0;
 
   bool session_done = true;
-  std::string outgoing_frame;
   int32_t attempts = 0;  // connection-attempt counter (persistent)
   int32_t progress_counter = 0;
   int32_t progress_total = 0;
@@ -60,10 +59,10 @@ struct RunState {
   config::PersistentRecord stored;
   std::chrono::steady_clock::time_point host_events_at;  // the host's events last ran
 
-  // Provided by the component: hands outgoing_frame to the socket (failures propagate), raises
+  // Provided by the component: hands a request frame to the socket (failures propagate), raises
   // the two relays of a file reply and tells of a file without content, and ends the wait without a
   // request (operation 15).
-  std::function<void()> send_frame;
+  std::function<void(const std::string& frame)> send_frame;
   std::function<void()> raise_neue_datei;
   std::function<void()> raise_delete;
   std::function<void(int32_t nummer, const std::string& name)> raise_skipped_file;
@@ -73,8 +72,8 @@ struct RunState {
 // The entry at the step index; error 9 outside the list.
 int32_t CurrentEntry(const RunState& state);
 
-// Frames a request into outgoing_frame and sends it.
-void SendRequest(RunState& state, std::string frame);
+// Sends a request frame that holds nothing private (frame_trace.h has the one that does).
+void SendRequest(RunState& state, const std::string& frame);
 
 // Host reporting through the callback object's `callback` (kind, text); every failure of the
 // host's object is swallowed.

@@ -36,8 +36,8 @@ struct RecordingRunState {
       boxes.emplace_back(title, text);
       events.push_back("box:" + title);
     };
-    state.send_frame = [this] {
-      sent.push_back(state.outgoing_frame);
+    state.send_frame = [this](const std::string& frame) {
+      sent.push_back(frame);
       events.push_back("send");
     };
     state.raise_neue_datei = [this] { ++neue_datei; };

@@ -156,6 +156,15 @@ const std::vector<CommandDef> kCommands = {
      "Writes the chart to the file named by --out FILE.svg. One line per stock; a line breaks "
      "where more than 7 days have no quote.",
      {kFrom, kTo, {"--normalize", "", "start each line at 100"}}},
+    {"trace show",
+     "FILE",
+     1,
+     1,
+     0,
+     "print a trace written by --trace for a person",
+     "One line per record: the time since the first, an arrow for each frame (-> sent, <- "
+     "received), long elements shortened.",
+     {}},
     {"demo",
      "",
      0,
@@ -199,6 +208,11 @@ const std::vector<GlobalDef> kGlobals = {
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
     {"--verbose", "", "the component's log lines on standard error", nullptr},
     {"--no-wait", "", "fail at once when another vexcomm run holds the installation", nullptr},
+    {"--trace", "FILE",
+     "write what went over the wire to FILE (JSON lines; identity, texts and large files masked)",
+     &GlobalOptions::trace},
+    {"--trace-unmasked", "", "trace frames as sent, identity and texts included: for your own eyes",
+     nullptr},
 };
 
 const GlobalDef* FindGlobal(std::string_view name) {
@@ -210,7 +224,7 @@ const GlobalDef* FindGlobal(std::string_view name) {
 }
 
 bool IsGroup(std::string_view word) {
-  return word == "user" || word == "db";
+  return word == "user" || word == "db" || word == "trace";
 }
 
 constexpr std::size_t kHelpWidth = 100;
@@ -403,9 +417,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (const GlobalDef* g = FindGlobal(arg)) {
       if (g->value_name.empty()) {
         if (inline_value) throw UsageError(arg + " takes no value");
-        (g->name == "--json"      ? line.global.json
-         : g->name == "--verbose" ? line.global.verbose
-                                  : line.global.no_wait) = true;
+        (g->name == "--json"             ? line.global.json
+         : g->name == "--verbose"        ? line.global.verbose
+         : g->name == "--trace-unmasked" ? line.global.trace_unmasked
+                                         : line.global.no_wait) = true;
       } else {
         line.global.*(g->field) = take_value(g->value_name);
       }

@@ -31,6 +31,8 @@ struct GlobalOptions {
   std::optional<std::string> connect_timeout;
   std::optional<std::string> idle_timeout;
   std::optional<std::string> out;
+  std::optional<std::string> trace;
+  bool trace_unmasked = false;
   bool json = false;
   bool verbose = false;
   bool no_wait = false;

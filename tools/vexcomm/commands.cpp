@@ -20,6 +20,7 @@
 #include "stocks_csv.h"
 #include "svg_chart.h"
 #include "text_table.h"
+#include "trace_commands.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -160,6 +161,8 @@ int RunOperation(const CommandLine& line, Output& output) {
     }
   }
   config.socket = ResolveSocketOptions(line.global);
+  config.trace = OpenRunTrace(line.global, output);
+  config.trace_unmasked = line.global.trace_unmasked;
   // Held until the run has ended and its values are stored.
   const InstallationLock lock = LockInstallation(line.global, folders, output);
   if (!fs::exists(folders.ini + "MorvaZedi.ini")) {
@@ -422,6 +425,7 @@ int Execute(const CommandLine& line, Output& output) {
   if (name == "db import") return DbImport(line, output);
   if (name == "db chart") return DbChart(line, output);
   if (name == "demo") return RunDemo(line, output);
+  if (name == "trace show") return TraceShow(line, output);
   return RunOperation(line, output);
 }
 

@@ -28,6 +28,8 @@ HostSession::HostSession(SessionConfig config, Output& output)
     return number == 3 ? ini : number == 5 ? data : std::string();
   };
   host.registry_dir = config_.registry_dir;
+  host.trace = config_.trace;
+  host.trace_unmasked = config_.trace_unmasked;
   module_ = std::make_unique<Module>(std::move(host));
   vc_ = VexComm::Create(*module_);
   socket_ = module_->CreateSocket(config_.socket);

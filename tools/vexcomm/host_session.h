@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include <vexcomm/trace.h>
 #include <vexcomm/vexcomm.h>
 
 #include "output.h"
@@ -19,6 +20,8 @@ struct SessionConfig {
   std::filesystem::path registry_dir;
   SocketOptions socket;
   std::filesystem::path out_dir;
+  std::shared_ptr<TraceSink> trace;  // none: no trace
+  bool trace_unmasked = false;
 };
 
 struct RunResult {

@@ -1,28 +1,28 @@
 #include "platform/socket/tls_socket.h"
 
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <array>
 #include <asio.hpp>
 #include <asio/ssl.hpp>
-#include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <deque>
 
 #include <vexcomm/error.h>
 
 #include "platform/cp1252.h"
+#include "platform/socket/certificate.h"
 #include "platform/socket/http_proxy.h"
+#include "platform/trace_file.h"
 
-namespace vexcomm {
+namespace vexcomm::platform {
 
 namespace {
 
 using automation::Args;
 using automation::DispId;
+using automation::EqualsNoCase;
 using automation::InvokeKind;
 using automation::Variant;
 
@@ -30,106 +30,6 @@ struct NamedId {
   std::string_view name;
   DispId id;
 };
-
-constexpr std::array<NamedId, 7> kCertificateMembers = {{{"Subject", 1},
-                                                         {"Issuer", 2},
-                                                         {"NotBefore", 3},
-                                                         {"NotAfter", 4},
-                                                         {"Fingerprint", 5},
-                                                         {"Verified", 6},
-                                                         {"VerifyError", 7}}};
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-template <std::size_t N>
-std::optional<DispId> FindId(const std::array<NamedId, N>& table, std::string_view name) {
-  for (const auto& m : table) {
-    if (SameNoCase(m.name, name)) return m.id;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<DispId> Certificate::GetIdOfName(std::string_view name) const {
-  return FindId(kCertificateMembers, name);
-}
-
-Variant Certificate::Invoke(DispId id, InvokeKind kind, Args args) {
-  if (kind == InvokeKind::PropertyPut) Raise(errnum::kMemberNotFound);
-  if (!args.empty()) Raise(errnum::kWrongArgumentCount);
-  switch (id) {
-    case automation::kDispIdValue:  // the subject names the certificate
-    case 1:
-      return subject;
-    case 2:
-      return issuer;
-    case 3:
-      return not_before;
-    case 4:
-      return not_after;
-    case 5:
-      return fingerprint;
-    case 6:
-      return verified;
-    case 7:
-      return verify_error;
-    default:
-      Raise(errnum::kMemberNotFound);
-  }
-}
-
-namespace platform {
-
-SocketError ToSocketError(const std::error_code& ec) {
-  namespace ae = asio::error;
-  if (ec == ae::host_not_found) return {"11001", "Host nicht gefunden"};
-  if (ec == ae::host_not_found_try_again) return {"11002", "Host nicht gefunden (Namensdienst)"};
-  if (ec == ae::no_recovery) return {"11003", "Namensauflösung fehlgeschlagen"};
-  if (ec == ae::no_data) return {"11004", "Keine Adresse zum Namen gefunden"};
-  if (ec == ae::eof) return {"10053", "Die Gegenstelle hat die Verbindung beendet"};
-  if (ec.category() == ae::get_ssl_category() || ec == asio::ssl::error::stream_truncated) {
-    return {"10053", "TLS-Fehler: " + ec.message()};
-  }
-  // Asio's system errors have a category of their own; all three carry errno values.
-  const bool is_errno = ec.category() == ae::get_system_category() ||
-                        ec.category() == std::system_category() ||
-                        ec.category() == std::generic_category();
-  switch (is_errno ? ec.value() : 0) {
-    case ECONNREFUSED:
-      return {"10061", "Der Server hat die Verbindung abgelehnt"};
-    case ETIMEDOUT:
-      return {"10060", "Zeitüberschreitung der Verbindung"};
-    case ECONNRESET:
-    case EPIPE:
-      return {"10054", "Die Verbindung wurde vom Server zurückgesetzt"};
-    case ECONNABORTED:
-      return {"10053", "Die Verbindung wurde abgebrochen"};
-    case ENETUNREACH:
-      return {"10051", "Netzwerk nicht erreichbar"};
-    case EHOSTUNREACH:
-      return {"10065", "Host nicht erreichbar"};
-    case ENETDOWN:
-      return {"10050", "Netzwerk ausgefallen"};
-    case EADDRINUSE:
-      return {"10048", "Adresse wird bereits verwendet"};
-    case EADDRNOTAVAIL:
-      return {"10049", "Adresse nicht verfügbar"};
-    case EACCES:
-      return {"10013", "Zugriff verweigert"};
-    default:
-      return {"10053", "Die Verbindung wurde abgebrochen: " + ec.message()};
-  }
-}
-
-namespace {
 
 using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
@@ -176,53 +76,6 @@ struct Connection {
 
 enum class Phase { Idle, Opening, Open };
 
-std::string NameText(const X509_NAME* name) {
-  BIO* bio = BIO_new(BIO_s_mem());
-  if (!bio) return {};
-  X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
-  std::string text(data, static_cast<std::size_t>(size > 0 ? size : 0));
-  BIO_free(bio);
-  return text;
-}
-
-std::string TimeText(const ASN1_TIME* time) {
-  std::tm tm{};
-  if (!time || ASN1_TIME_to_tm(time, &tm) != 1) return {};
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
-
-std::shared_ptr<Certificate> DescribePeer(SSL* ssl, int first_error) {
-  auto cert = std::make_shared<Certificate>();
-  X509* x = SSL_get1_peer_certificate(ssl);
-  if (!x) {
-    cert->verify_error = "Der Server hat kein Zertifikat gesendet";
-    return cert;
-  }
-  cert->subject = NameText(X509_get_subject_name(x));
-  cert->issuer = NameText(X509_get_issuer_name(x));
-  cert->not_before = TimeText(X509_get0_notBefore(x));
-  cert->not_after = TimeText(X509_get0_notAfter(x));
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int md_size = 0;
-  if (X509_digest(x, EVP_sha256(), md, &md_size) == 1) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (unsigned int i = 0; i < md_size; ++i) {
-      if (i > 0) cert->fingerprint += ':';
-      cert->fingerprint += kHex[md[i] >> 4];
-      cert->fingerprint += kHex[md[i] & 15];
-    }
-  }
-  X509_free(x);
-  const long result = first_error != X509_V_OK ? first_error : SSL_get_verify_result(ssl);
-  cert->verified = result == X509_V_OK;
-  if (!cert->verified) cert->verify_error = X509_verify_cert_error_string(result);
-  return cert;
-}
-
 bool IsIpLiteral(const std::string& host) {
   std::error_code ec;
   asio::ip::make_address(host, ec);
@@ -232,7 +85,7 @@ bool IsIpLiteral(const std::string& host) {
 // Names under .invalid never resolve (RFC 6761); answering at once spares a resolver round trip.
 bool IsInvalidName(std::string_view host) {
   if (host.ends_with('.')) host.remove_suffix(1);
-  return host.size() >= 8 && SameNoCase(host.substr(host.size() - 8), ".invalid");
+  return host.size() >= 8 && EqualsNoCase(host.substr(host.size() - 8), ".invalid");
 }
 
 class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<TlsSocket> {
@@ -248,9 +101,10 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   }
 
  public:
-  TlsSocket(MessageLoop& loop, SocketOptions options)
+  TlsSocket(MessageLoop& loop, SocketOptions options, std::shared_ptr<TraceSink> trace)
       : io_(loop.context()),
         options_(std::move(options)),
+        trace_(std::move(trace)),
         tls_(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client)) {
     tls_->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
                       asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
@@ -287,6 +141,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
       return;
     }
     MapTarget();
+    if (trace_) TraceConnect();
 
     if (options_.connect_timeout.count() > 0) {
       conn_->connect_timer.expires_after(options_.connect_timeout);
@@ -325,7 +180,10 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   }
 
   std::optional<DispId> GetIdOfName(std::string_view name) const override {
-    return FindId(kSocketMembers, name);
+    for (const auto& m : kSocketMembers) {
+      if (EqualsNoCase(m.name, name)) return m.id;
+    }
+    return std::nullopt;
   }
 
   Variant Invoke(DispId id, InvokeKind, Args args) override {
@@ -423,10 +281,34 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   void MapTarget() {
     target_host_ = host_;
     target_port_ = port_;
-    if (options_.connect_to_host.empty() || !SameNoCase(options_.connect_to_host, host_)) return;
+    if (options_.connect_to_host.empty() || !EqualsNoCase(options_.connect_to_host, host_)) return;
     if (options_.connect_to_port != 0 && options_.connect_to_port != port_) return;
     if (!options_.connect_to_address.empty()) target_host_ = options_.connect_to_address;
     if (options_.connect_to_address_port != 0) target_port_ = options_.connect_to_address_port;
+  }
+
+  void TraceConnect() {
+    const std::string port = std::to_string(port_);
+    const std::string proxy = options_.proxy_host.empty()
+                                  ? std::string()
+                                  : options_.proxy_host + ":" + std::to_string(options_.proxy_port);
+    const bool mapped = target_host_ != host_ || target_port_ != port_;
+    const std::string connect_to = mapped ? TargetText() : std::string();
+    const TraceField fields[] = {
+        {"host", host_}, {"port", port}, {"proxy", proxy}, {"connect_to", connect_to}};
+    Trace(*trace_, {TraceRecord::Type::kConnect, Clock::now(), fields, {}, {}, false});
+  }
+
+  void TraceTls(const Certificate& cert, bool accepted) {
+    SSL* ssl = conn_->stream.native_handle();
+    const char* cipher = SSL_get_cipher_name(ssl);
+    const TraceField fields[] = {
+        {"protocol", SSL_get_version(ssl)},  {"cipher", cipher ? cipher : ""},
+        {"subject", cert.subject},           {"issuer", cert.issuer},
+        {"not_before", cert.not_before},     {"not_after", cert.not_after},
+        {"sha256", cert.fingerprint},        {"verified", cert.verified ? "true" : "false"},
+        {"verify_error", cert.verify_error}, {"accepted", accepted ? "true" : "false"}};
+    Trace(*trace_, {TraceRecord::Type::kTls, Clock::now(), fields, {}, {}, false});
   }
 
   void OnConnectTimeout(Gen g) {
@@ -552,6 +434,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     bool accept = false;
     auto self = shared_from_this();
     Notify([&](SocketEvents& e) { e.OnValidateCertificate(cert, accept); });
+    if (trace_) TraceTls(*cert, accept);
     if (!Current(g)) return;
     if (!accept) {
       const std::string reason =
@@ -661,6 +544,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
 
   asio::io_context& io_;
   SocketOptions options_;
+  std::shared_ptr<TraceSink> trace_;  // none: nothing is recorded, nothing is built
   std::shared_ptr<asio::ssl::context> tls_;
   std::string trust_error_;
   bool secure_ = false;
@@ -676,9 +560,9 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
 
 }  // namespace
 
-std::shared_ptr<ProxySocket> CreateTlsSocket(MessageLoop& loop, SocketOptions options) {
-  return std::make_shared<TlsSocket>(loop, std::move(options));
+std::shared_ptr<ProxySocket> CreateTlsSocket(MessageLoop& loop, SocketOptions options,
+                                             std::shared_ptr<TraceSink> trace) {
+  return std::make_shared<TlsSocket>(loop, std::move(options), std::move(trace));
 }
 
-}  // namespace platform
-}  // namespace vexcomm
+}  // namespace vexcomm::platform

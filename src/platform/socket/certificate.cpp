@@ -1,0 +1,120 @@
+#include "platform/socket/certificate.h"
+
+#include <openssl/x509.h>
+
+#include <array>
+#include <ctime>
+#include <string>
+
+#include <vexcomm/error.h>
+
+namespace vexcomm {
+
+namespace {
+
+using automation::Args;
+using automation::DispId;
+using automation::InvokeKind;
+using automation::Variant;
+
+struct NamedId {
+  std::string_view name;
+  DispId id;
+};
+
+constexpr std::array<NamedId, 7> kCertificateMembers = {{{"Subject", 1},
+                                                         {"Issuer", 2},
+                                                         {"NotBefore", 3},
+                                                         {"NotAfter", 4},
+                                                         {"Fingerprint", 5},
+                                                         {"Verified", 6},
+                                                         {"VerifyError", 7}}};
+
+}  // namespace
+
+std::optional<DispId> Certificate::GetIdOfName(std::string_view name) const {
+  for (const auto& m : kCertificateMembers) {
+    if (automation::EqualsNoCase(m.name, name)) return m.id;
+  }
+  return std::nullopt;
+}
+
+Variant Certificate::Invoke(DispId id, InvokeKind kind, Args args) {
+  if (kind == InvokeKind::PropertyPut) Raise(errnum::kMemberNotFound);
+  if (!args.empty()) Raise(errnum::kWrongArgumentCount);
+  switch (id) {
+    case automation::kDispIdValue:  // the subject names the certificate
+    case 1:
+      return subject;
+    case 2:
+      return issuer;
+    case 3:
+      return not_before;
+    case 4:
+      return not_after;
+    case 5:
+      return fingerprint;
+    case 6:
+      return verified;
+    case 7:
+      return verify_error;
+    default:
+      Raise(errnum::kMemberNotFound);
+  }
+}
+
+namespace platform {
+
+namespace {
+
+std::string NameText(const X509_NAME* name) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  if (!bio) return {};
+  X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio, &data);
+  std::string text(data, static_cast<std::size_t>(size > 0 ? size : 0));
+  BIO_free(bio);
+  return text;
+}
+
+std::string TimeText(const ASN1_TIME* time) {
+  std::tm tm{};
+  if (!time || ASN1_TIME_to_tm(time, &tm) != 1) return {};
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+}  // namespace
+
+std::shared_ptr<Certificate> DescribePeer(SSL* ssl, int first_error) {
+  auto cert = std::make_shared<Certificate>();
+  X509* x = SSL_get1_peer_certificate(ssl);
+  if (!x) {
+    cert->verify_error = "Der Server hat kein Zertifikat gesendet";
+    return cert;
+  }
+  cert->subject = NameText(X509_get_subject_name(x));
+  cert->issuer = NameText(X509_get_issuer_name(x));
+  cert->not_before = TimeText(X509_get0_notBefore(x));
+  cert->not_after = TimeText(X509_get0_notAfter(x));
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int md_size = 0;
+  if (X509_digest(x, EVP_sha256(), md, &md_size) == 1) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (unsigned int i = 0; i < md_size; ++i) {
+      if (i > 0) cert->fingerprint += ':';
+      cert->fingerprint += kHex[md[i] >> 4];
+      cert->fingerprint += kHex[md[i] & 15];
+    }
+  }
+  X509_free(x);
+  const long result = first_error != X509_V_OK ? first_error : SSL_get_verify_result(ssl);
+  cert->verified = result == X509_V_OK;
+  if (!cert->verified) cert->verify_error = X509_verify_cert_error_string(result);
+  return cert;
+}
+
+}  // namespace platform
+}  // namespace vexcomm

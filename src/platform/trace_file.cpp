@@ -1,0 +1,176 @@
+#include "platform/trace_file.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+namespace vexcomm {
+
+TraceSink::~TraceSink() = default;
+
+std::string_view TraceTypeName(TraceRecord::Type type) {
+  switch (type) {
+    case TraceRecord::Type::kConnect:
+      return "connect";
+    case TraceRecord::Type::kTls:
+      return "tls";
+    case TraceRecord::Type::kSent:
+      return "sent";
+    case TraceRecord::Type::kReceived:
+      return "received";
+    case TraceRecord::Type::kEnd:
+      return "end";
+  }
+  return "unknown";
+}
+
+std::string_view TraceMaskKindName(TraceMask::Kind kind) {
+  switch (kind) {
+    case TraceMask::Kind::kIdentity:
+      return "identity";
+    case TraceMask::Kind::kText:
+      return "text";
+    case TraceMask::Kind::kFile:
+      return "file";
+  }
+  return "unknown";
+}
+
+namespace platform {
+
+void Trace(TraceSink& sink, const TraceRecord& record) noexcept {
+  try {
+    sink.Record(record);
+  } catch (...) {
+    // The trace serves the run, never the other way round.
+  }
+}
+
+std::string Sha256Hex(std::string_view octets) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  std::string hex;
+  if (EVP_Digest(octets.data(), octets.size(), md, &size, EVP_sha256(), nullptr) != 1) return hex;
+  static constexpr char kHex[] = "0123456789abcdef";
+  hex.reserve(2 * size);
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kHex[md[i] >> 4];
+    hex += kHex[md[i] & 15];
+  }
+  return hex;
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  std::size_t plain = 0;  // start of the run of characters that need no escape
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.substr(plain, i - plain));
+    plain = i + 1;
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+  }
+  out.append(text.substr(plain));
+  out += '"';
+}
+
+namespace {
+
+class TraceFile final : public TraceSink {
+ public:
+  explicit TraceFile(const std::filesystem::path& file) : file_(std::fopen(file.c_str(), "wb")) {
+    if (!file_) {
+      throw std::system_error(errno, std::generic_category(), "trace file " + file.string());
+    }
+    std::setvbuf(file_, nullptr, _IOFBF, std::size_t{1} << 16);
+  }
+  ~TraceFile() override { std::fclose(file_); }
+  TraceFile(const TraceFile&) = delete;
+  TraceFile& operator=(const TraceFile&) = delete;
+
+  void Record(const TraceRecord& r) override {
+    line_.clear();
+    line_ += '{';
+    if (first_) {
+      line_ += "\"schema\":";
+      AppendJsonString(line_, kTraceSchema);
+      line_ += r.unmasked ? ",\"masked\":false," : ",\"masked\":true,";
+      first_ = false;
+    }
+    line_ += "\"type\":\"";
+    line_ += TraceTypeName(r.type);
+    line_ += "\",\"t_us\":";
+    line_ += std::to_string(
+        std::chrono::duration_cast<std::chrono::microseconds>(r.time.time_since_epoch()).count());
+    for (const auto& f : r.fields) {
+      line_ += ',';
+      AppendJsonString(line_, f.name);
+      line_ += ':';
+      AppendJsonString(line_, f.value);
+    }
+    if (r.type == TraceRecord::Type::kSent || r.type == TraceRecord::Type::kReceived) {
+      line_ += ",\"frame\":";
+      AppendJsonString(line_, r.frame);
+      line_ += ",\"masks\":[";
+      for (std::size_t i = 0; i < r.masks.size(); ++i) AppendMask(r.masks[i], i > 0);
+      line_ += ']';
+    }
+    line_ += "}\n";
+    std::fwrite(line_.data(), 1, line_.size(), file_);
+    // A run's end is where a crash would cost the most: what led to it is on disk.
+    if (r.type == TraceRecord::Type::kEnd) std::fflush(file_);
+  }
+
+ private:
+  void AppendMask(const TraceMask& m, bool comma) {
+    if (comma) line_ += ',';
+    line_ += "{\"element\":" + std::to_string(m.element) + ",\"kind\":\"";
+    line_ += TraceMaskKindName(m.kind);
+    line_ += "\",\"length\":" + std::to_string(m.length);
+    if (m.kind == TraceMask::Kind::kFile) {
+      line_ += ",\"sha256\":";
+      AppendJsonString(line_, m.sha256);
+      line_ += ",\"first\":";
+      AppendJsonString(line_, m.first);
+      line_ += ",\"last\":";
+      AppendJsonString(line_, m.last);
+    }
+    line_ += '}';
+  }
+
+  std::FILE* file_;
+  std::string line_;  // kept from record to record: no allocation per frame once grown
+  bool first_ = true;
+};
+
+}  // namespace
+}  // namespace platform
+
+std::shared_ptr<TraceSink> OpenTraceFile(const std::filesystem::path& file) {
+  return std::make_shared<platform::TraceFile>(file);
+}
+
+}  // namespace vexcomm

@@ -1,0 +1,131 @@
+#include "trace_commands.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace vexcomm::cli {
+
+namespace {
+
+constexpr std::size_t kShownElement = 60;  // characters of an element before it is shortened
+
+// A long element as its start and how much was left out; the rest stays whole.
+std::string ShortenElements(const std::string& frame) {
+  std::string shown;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t colon = frame.find(':', start);
+    const std::string_view element =
+        std::string_view(frame).substr(start, colon == std::string::npos ? colon : colon - start);
+    std::size_t cut = 0;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < element.size(); ++i) {
+      if ((static_cast<unsigned char>(element[i]) & 0xC0) == 0x80) continue;
+      if (++characters == kShownElement + 1) cut = i;
+    }
+    if (cut == 0) {
+      shown.append(element);
+    } else {
+      shown.append(element.substr(0, cut));
+      shown += "…(" + std::to_string(characters) + " chars)";
+    }
+    if (colon == std::string::npos) break;
+    shown += ':';
+    start = colon + 1;
+  }
+  return EscapeControls(shown);
+}
+
+std::string Text(const Json& record, const char* key) {
+  const auto it = record.find(key);
+  return it != record.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::string Describe(const Json& r) {
+  const std::string type = Text(r, "type");
+  if (type == "connect") {
+    std::string line = "connect  " + Text(r, "host") + ":" + Text(r, "port");
+    if (!Text(r, "proxy").empty()) line += " via proxy " + Text(r, "proxy");
+    if (!Text(r, "connect_to").empty()) line += " at " + Text(r, "connect_to");
+    return line;
+  }
+  if (type == "tls") {
+    std::string line = "tls      " + Text(r, "protocol") + " " + Text(r, "cipher") + "\n" +
+                       "           subject " + Text(r, "subject") + "\n" + "           issuer  " +
+                       Text(r, "issuer") + "\n" + "           valid   " + Text(r, "not_before") +
+                       " to " + Text(r, "not_after") + "\n" + "           sha256  " +
+                       Text(r, "sha256") + "\n           ";
+    line += Text(r, "verified") == "true" ? "verified" : "NOT verified: " + Text(r, "verify_error");
+    line += Text(r, "accepted") == "true" ? ", accepted" : ", refused";
+    return line;
+  }
+  if (type == "sent" || type == "received") {
+    std::string line =
+        (type == "sent" ? "->       " : "<-       ") + ShortenElements(Text(r, "frame"));
+    for (const auto& m : r.value("masks", Json::array())) {
+      if (m.value("kind", "") != "file") continue;
+      line += "\n           element " + std::to_string(m.value("element", 0)) + ": " +
+              std::to_string(m.value("length", 0)) + " chars, sha256 " + m.value("sha256", "") +
+              ", from \"" + EscapeControls(m.value("first", "")) + "\" to \"" +
+              EscapeControls(m.value("last", "")) + "\"";
+    }
+    return line;
+  }
+  if (type == "end") {
+    return "end      Modus " + Text(r, "modus") + ", " + Text(r, "how") + " (Fehler.Code " +
+           Text(r, "code") + ")" + (Text(r, "text").empty() ? "" : ": " + Text(r, "text"));
+  }
+  return type + " (unknown record)";
+}
+
+}  // namespace
+
+std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& output) {
+  if (!global.trace) {
+    if (global.trace_unmasked) throw UsageError("--trace-unmasked needs --trace FILE");
+    return nullptr;
+  }
+  std::shared_ptr<TraceSink> sink;
+  try {
+    sink = OpenTraceFile(*global.trace);
+  } catch (const std::exception& e) {
+    throw UsageError(std::string("--trace: ") + e.what());
+  }
+  if (global.trace_unmasked) {
+    output.Note(
+        "WARNING: --trace-unmasked: " + *global.trace +
+        " holds the bank code, customer number, names, e-mail and every text as sent. Keep it "
+        "to yourself; for support, trace without --trace-unmasked.");
+  }
+  return sink;
+}
+
+int TraceShow(const CommandLine& line, Output& output) {
+  const std::string& file = line.arguments.at(0);
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw UsageError("trace show: cannot read " + file);
+  std::string text;
+  long long start = 0;
+  for (int number = 1; std::getline(in, text); ++number) {
+    if (text.empty()) continue;
+    const Json record = Json::parse(text, nullptr, false);
+    if (record.is_discarded() || !record.is_object()) {
+      throw UsageError(file + ":" + std::to_string(number) + ": not a trace record");
+    }
+    if (number == 1) {
+      if (Text(record, "schema") != kTraceSchema) {
+        throw UsageError(file + ": not a trace (schema " + std::string(kTraceSchema) + ")");
+      }
+      if (record.value("masked", true) == false) output.Result("(unmasked trace)");
+      start = record.value("t_us", 0LL);
+    }
+    const double seconds = static_cast<double>(record.value("t_us", 0LL) - start) / 1e6;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "+%8.3fs  ", seconds);
+    output.Result(stamp + Describe(record));
+  }
+  return kExitOk;
+}
+
+}  // namespace vexcomm::cli

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+#include <vexcomm/trace.h>
+
+#include "command_line.h"
+#include "output.h"
+
+namespace vexcomm::cli {
+
+// The trace file of --trace, or none; UsageError when it cannot be written.
+std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& output);
+
+// `trace show FILE`: the trace for a person.
+int TraceShow(const CommandLine& line, Output& output);
+
+}  // namespace vexcomm::cli
