@@ -25,6 +25,10 @@ Options:
   --cert FILE          PEM file with the server certificate (its chain after it)
   --key FILE           PEM file with the certificate's private key
   --scenario FILE      JSON scenario (default: no installations; every AKNEW is refused)
+  --replay TRACE       answer with the replies recorded by `vexcomm --trace`, in order; each
+                       request that differs from the recorded one is logged as a divergence,
+                       and the exit status is 3 when there was any or a recorded request was
+                       never asked for
   --threads N          worker threads (default 2)
   --print-port         print the bound port on standard output, alone on a line
   --quiet              no connection and request lines on standard error
@@ -64,6 +68,7 @@ int main(int argc, char** argv) {
   vexmsg::ServerOptions options;
   options.port = 8443;
   std::optional<std::string> scenario_file;
+  std::optional<std::string> replay_file;
   bool print_port = false;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -80,7 +85,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--quiet") {
       quiet = true;
     } else if (arg == "--listen" || arg == "--cert" || arg == "--key" || arg == "--scenario" ||
-               arg == "--threads") {
+               arg == "--threads" || arg == "--replay") {
       const auto v = value();
       if (!v) return Fail(std::string(arg) + " needs a value");
       if (arg == "--listen" && !ParseListen(*v, options.address, options.port)) {
@@ -89,6 +94,7 @@ int main(int argc, char** argv) {
       if (arg == "--cert") options.cert_file = *v;
       if (arg == "--key") options.key_file = *v;
       if (arg == "--scenario") scenario_file = *v;
+      if (arg == "--replay") replay_file = *v;
       if (arg == "--threads") {
         const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), options.threads);
         if (ec != std::errc() || end != v->data() + v->size() || options.threads < 1) {
@@ -114,6 +120,7 @@ int main(int argc, char** argv) {
   try {
     vexmsg::Scenario scenario =
         scenario_file ? vexmsg::Scenario::Load(*scenario_file) : vexmsg::Scenario{};
+    if (replay_file) options.replay = vexmsg::Replay::Load(*replay_file);
     vexmsg::Server server(options, std::move(scenario));
     if (print_port) {
       std::cout << server.port() << std::endl;
@@ -124,6 +131,18 @@ int main(int argc, char** argv) {
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
     if (!quiet) std::cerr << "vexmsg-server stopping (" << strsignal(signal_number) << ")\n";
+    if (options.replay) {
+      // A replay that went another way is a finding: said even with --quiet.
+      const auto divergences = options.replay->Divergences();
+      for (const auto& d : divergences)
+        std::cerr << "vexmsg-server: replay divergence: " << d << '\n';
+      const std::size_t remaining = options.replay->Remaining();
+      if (remaining > 0) {
+        std::cerr << "vexmsg-server: replay: " << remaining
+                  << " recorded requests were never asked for\n";
+      }
+      if (!divergences.empty() || remaining > 0) return 3;
+    }
   } catch (const std::exception& e) {
     std::cerr << "vexmsg-server: " << e.what() << '\n';
     return 1;

@@ -156,6 +156,7 @@ class Session : public std::enable_shared_from_this<Session> {
     const auto scenario = server_.CurrentScenario();
     ++total_;
     ++counts_[request.code];
+    if (server_.options.replay) return Execute(ReplayPlan(request));
     const Rule* rule = Match(*scenario, request.code);
 
     Plan plan;
@@ -192,6 +193,21 @@ class Session : public std::enable_shared_from_this<Session> {
           if (ec || self->closed_) return;
           self->Execute(std::move(plan));
         });
+  }
+
+  Plan ReplayPlan(const RequestFrame& request) {
+    auto answer = server_.options.replay->Next(request);
+    if (!answer.divergence.empty()) {
+      server_.Log("#" + std::to_string(id_) + " replay divergence: " + answer.divergence);
+    }
+    Plan plan;
+    if (answer.close) {
+      plan.action = Rule::Action::Close;
+      plan.close = CloseMode::Clean;
+    } else {
+      plan.reply = Reply::Raw(answer.replies);
+    }
+    return plan;
   }
 
   void Execute(Plan plan) {

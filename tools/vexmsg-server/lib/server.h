@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "vexmsg-server/lib/replay.h"
 #include "vexmsg-server/lib/scenario.h"
 
 namespace vexmsg {
@@ -19,6 +20,8 @@ struct ServerOptions {
   int threads = 2;
   // Connection and request lines for a console; called from the server's threads, one at a time.
   std::function<void(const std::string&)> log;
+  // Answers every request from a recorded trace instead of the scenario.
+  std::shared_ptr<Replay> replay;
 };
 
 struct ReceivedRequest {
