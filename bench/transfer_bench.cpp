@@ -3,7 +3,9 @@
 // server in the same iteration. The ratio of the two is the figure; times drift on a shared
 // machine, ratios much less.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -69,5 +71,60 @@ void BM_ManySmallFiles(benchmark::State& state) {
   FetchBoth(state, *world, kFiles, kSize);
 }
 BENCHMARK(BM_ManySmallFiles)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// CPU time of the calling thread, the component's: the server's threads are not in it, nor the
+// waits for a core on a busy machine.
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The cost of a trace: the same fetch without a sink and with one writing a JSON-lines file, in
+// the same iteration, so the ratio holds against the machine's drift.
+void FetchTraced(benchmark::State& state, const ServerWorld& world, int files) {
+  double plain_seconds = 0;
+  double traced_seconds = 0;
+  double plain_cpu = 0;
+  double traced_cpu = 0;
+  const auto file = world.root() / "run.trace";
+  for (auto _ : state) {
+    // Taking turns at going first: whichever runs second finds the server's caches warm.
+    static int round = 0;
+    const bool traced_first = round++ % 2 == 1;
+    vexcomm::bench::ComponentRun plain, traced;
+    auto run_traced = [&] {
+      const double cpu = ThreadSeconds();
+      traced = FetchWithComponent(world, vexcomm::OpenTraceFile(file));
+      traced_cpu += ThreadSeconds() - cpu;
+    };
+    if (traced_first) run_traced();
+    const double cpu = ThreadSeconds();
+    plain = FetchWithComponent(world);
+    plain_cpu += ThreadSeconds() - cpu;
+    if (!traced_first) run_traced();
+    if (plain.files != files || traced.files != files || traced.fehler != 0) {
+      state.SkipWithError("a fetch did not receive every file");
+      break;
+    }
+    state.SetIterationTime(traced.seconds);
+    plain_seconds += plain.seconds;
+    traced_seconds += traced.seconds;
+  }
+  const auto n = static_cast<double>(state.iterations());
+  state.counters["no_sink_s"] = plain_seconds / n;
+  state.counters["trace_ratio"] = traced_seconds / plain_seconds;
+  state.counters["no_sink_cpu_s"] = plain_cpu / n;
+  state.counters["trace_cpu_ratio"] = traced_cpu / plain_cpu;
+  state.counters["trace_MB"] = static_cast<double>(std::filesystem::file_size(file)) / 1e6;
+}
+
+void BM_ManySmallFilesTraced(benchmark::State& state) {
+  constexpr int kFiles = 10000;
+  static const auto world =
+      std::make_unique<ServerWorld>(vexcomm::bench::FilesScenario(kFiles, 1024));
+  FetchTraced(state, *world, kFiles);
+}
+BENCHMARK(BM_ManySmallFilesTraced)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

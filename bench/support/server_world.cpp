@@ -189,9 +189,11 @@ std::string FilesScenario(int count, std::size_t size) {
          R"(", "files": [)" + files + "]}]}";
 }
 
-ComponentRun FetchWithComponent(const ServerWorld& world) {
+ComponentRun FetchWithComponent(const ServerWorld& world, std::shared_ptr<TraceSink> trace) {
   world.ResetIdentity();
-  Module module(world.Host());
+  HostServices host = world.Host();
+  host.trace = std::move(trace);
+  Module module(std::move(host));
   auto vc = VexComm::Create(module);
   vc->SetSocket(module.CreateSocket(world.Socket()));
   ComponentRun run;

@@ -9,6 +9,7 @@
 
 #include <vexcomm/host.h>
 #include <vexcomm/socket.h>
+#include <vexcomm/trace.h>
 
 #include "support/test_pki.h"
 #include "vexmsg-server/lib/server.h"
@@ -66,8 +67,10 @@ struct ComponentRun {
 };
 
 // One Send of the component with Modus 2 (fetch new files) against the world's server, the
-// host's NeueDatei handler and callback included. The identity is reset first.
-ComponentRun FetchWithComponent(const ServerWorld& world);
+// host's NeueDatei handler and callback included. The identity is reset first. With `trace`,
+// the module traces the run to it.
+ComponentRun FetchWithComponent(const ServerWorld& world,
+                                std::shared_ptr<TraceSink> trace = nullptr);
 
 // The floor: a plain blocking OpenSSL client that asks the same questions (AKNEW, then AKGET
 // with the last file's number) and reads each reply until it ends in ":MSGEND".
