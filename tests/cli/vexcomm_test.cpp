@@ -469,7 +469,7 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   // The user's own files, under the numbers (one even under the name) that the server sends.
   const std::set<std::string> own = {"1-brief.txt", "1-vertrag.pdf", "3-notizen.txt"};
   for (const auto& name : own) tmp.WriteFile("out/" + name, "privat " + name);
-  const CliRun run = Run({"--json", "get-new"});
+  const CliRun run = Run({"--json", "--json-content", "get-new"});
   // A file the server sent without content was lost: the run is not a success.
   ASSERT_EQ(run.status, 1) << run.err;
   Strings events;
@@ -492,7 +492,7 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
       "DateiName":"liste.csv","Typ":"CSV","VonDatum":"01.12.2026","BisDatum":"31.12.2026",
       "AnzeigeDauer":7,"Wichtigkeit":2,"Titel":"Liste","URL":"www.example.test/liste",
       "saved":")" + (out / "2-liste.csv").string() +
-                                        R"("})"));
+                                        R"(","Datei":"a;b\r\n1;2\r\n"})"));
   EXPECT_EQ((*deletion)["DeleteArray"], OrderedJson::parse(R"([null,"1"])"));
   EXPECT_EQ((*deletion)["removed"], (out / "1-brief-2.txt").string());
   // File 1 came and was withdrawn in the same run; file 2 stays with its exact content.
@@ -678,6 +678,7 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
     std::string password = "richtig";
   };
   const std::vector<Case> cases = {
+      {{"db", "init-template", ini.string()}, 1, "Kurse.dat exists already; it is never replaced"},
       {{"chek-new"}, 2, "did you mean 'check-new'?"},
       {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"}, 3, "no connection"},
       {{"--ca-file", stranger.ca_file().string(), "check-new"}, 4, "--ca-file FILE"},
@@ -730,18 +731,6 @@ TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(NewRequests().front(), "VEXMSG:2:AKNEW:11122233:4711:2:5:MSGEND");
   EXPECT_EQ(Run({"user", "set"}).status, 2);
-}
-
-TEST_F(CliTest, TemplateDatabaseIsWrittenOnceAndNeverReplaced) {
-  const auto dir = tmp.path() / "vorlage";
-  CliRun run = Run({"db", "init-template", dir.string()}, {}, false);
-  ASSERT_EQ(run.status, 0) << run.err;
-  const auto size = std::filesystem::file_size(dir / "Kurse.dat");
-  std::ofstream(dir / "Kurse.dat", std::ios::app) << "x";
-  run = Run({"db", "init-template", dir.string()}, {}, false);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("never replaced"));
-  EXPECT_EQ(std::filesystem::file_size(dir / "Kurse.dat"), size + 1);
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {

@@ -277,7 +277,12 @@ void ShowUser(Output& output, const Identity& user) {
 
 int UserShow(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
-  ShowUser(output, ReadIdentity(folders.registry));
+  try {
+    ShowUser(output, ReadIdentity(folders.registry));
+  } catch (const std::runtime_error& e) {
+    output.Note(e.what());
+    return kExitLocalStore;
+  }
   return kExitOk;
 }
 
@@ -286,7 +291,13 @@ int UserSet(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   // A run that read the record before this change would write its old values back.
   const InstallationLock lock = LockInstallation(line.global, folders, output);
-  Identity user = ReadIdentity(folders.registry);
+  Identity user;
+  try {
+    user = ReadIdentity(folders.registry);
+  } catch (const std::runtime_error& e) {
+    output.Note(e.what());
+    return kExitLocalStore;
+  }
   if (line.Has("--blz")) user.BLZ = IdentityField(line, "--blz", true);
   if (line.Has("--kunden-nr")) user.KundenNr = IdentityField(line, "--kunden-nr", true);
   if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseFileNumberOption(*v);

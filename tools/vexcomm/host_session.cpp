@@ -224,6 +224,10 @@ RunVerdict JudgeRun(const RunResult& r, const Output& output) {
   if (output.store_failed()) {
     return {kExitLocalStore, "the quote database or the registry store failed (message above)"};
   }
+  // A reply that could not be processed shows a box and may leave Fehler untouched.
+  if (r.ok() && output.message_boxes() != 0) {
+    return {kExitRunFailed, "the run failed (message above)"};
+  }
   if (r.ok()) return {};
   if (output.Logged("Proxy Authentifizierung fehlgeschlagen")) {
     return {kExitProxyAuth,
