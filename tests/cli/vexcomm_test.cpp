@@ -62,8 +62,9 @@ void ExpectJsonLines(const CliRun& run, const std::string& label) {
       const std::string event = line["event"];
       if (event == "NeueDatei") {
         EXPECT_EQ(CliTest::Keys(line),
-                  (Strings{"event", "DateiNummer", "DateiName", "Typ", "VonDatum", "BisDatum",
-                           "AnzeigeDauer", "Wichtigkeit", "Titel", "URL", "saved"}));
+                  (Strings{"event", "DateiNummer", "DateiName", "Typ", "VonDatum", "VonDatumISO",
+                           "BisDatum", "BisDatumISO", "AnzeigeDauer", "Wichtigkeit", "Titel", "URL",
+                           "saved"}));
       } else if (event == "Delete") {
         EXPECT_EQ(CliTest::Keys(line), (Strings{"event", "DeleteArray", "removed"}));
       } else {
@@ -489,7 +490,8 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   }
   ASSERT_TRUE(second && deletion);
   EXPECT_EQ(*second, OrderedJson::parse(R"({"event":"NeueDatei","DateiNummer":2,
-      "DateiName":"liste.csv","Typ":"CSV","VonDatum":"01.12.2026","BisDatum":"31.12.2026",
+      "DateiName":"liste.csv","Typ":"CSV","VonDatum":"01.12.2026","VonDatumISO":"2026-12-01",
+      "BisDatum":"31.12.2026","BisDatumISO":"2026-12-31",
       "AnzeigeDauer":7,"Wichtigkeit":2,"Titel":"Liste","URL":"www.example.test/liste",
       "saved":")" + (out / "2-liste.csv").string() +
                                         R"(","Datei":"a;b\r\n1;2\r\n"})"));

@@ -339,13 +339,20 @@ std::string ProgramHelp() {
 std::string GroupHelp(std::string_view group) {
   std::ostringstream out;
   out << "Usage: vexcomm " << group << " SUBCOMMAND\n\nSubcommands:\n";
+  std::vector<std::pair<std::string, std::string_view>> rows;
+  std::size_t width = 0;
   for (const auto& c : kCommands) {
     if (c.name.substr(0, c.name.find(' ')) != group || c.name.find(' ') == std::string::npos) {
       continue;
     }
     std::string left(c.name.substr(group.size() + 1));
     if (!c.arguments.empty()) left += " " + std::string(c.arguments);
-    out << "  " << left << "  " << Hanging(c.summary, left.size() + 4) << "\n";
+    width = std::max(width, left.size());
+    rows.emplace_back(std::move(left), c.summary);
+  }
+  for (const auto& [left, summary] : rows) {
+    out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
+        << "\n";
   }
   return out.str();
 }
