@@ -665,7 +665,9 @@ TEST_F(CliTest, ARunHoldsTheInstallationAgainstOtherRunsAndUserSet) {
 // Each way a run can fail, once: a script tells them apart by the status alone, a person by the
 // one line that says what to do.
 TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
-  StartServer(StandardScenario());
+  auto scenario = StandardScenario();
+  scenario["rules"][0]["raw"] = "VEXMSG:2:AITGA:01.12.2026:::Bank A|1*Kurz:MSGEND";
+  StartServer(scenario);
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
   const TestPki stranger({"vexmsg.test"});
   const auto stocks =
@@ -681,6 +683,7 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   };
   const std::vector<Case> cases = {
       {{"db", "init-template", ini.string()}, 1, "Kurse.dat exists already; it is never replaced"},
+      {{"tagesgeld"}, 1, "the run failed (message above)"},  // a reply it cannot read
       {{"chek-new"}, 2, "did you mean 'check-new'?"},
       {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"}, 3, "no connection"},
       {{"--ca-file", stranger.ca_file().string(), "check-new"}, 4, "--ca-file FILE"},
