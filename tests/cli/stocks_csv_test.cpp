@@ -28,11 +28,14 @@ TEST(StocksCsv, ReadsTheFieldsAsAHostWroteThem) {
       {std::string(kHeader) + "716460,DE0007164600,SAP SE,01.12.2026,05.12.2026\n",
        {{"716460", "DE0007164600", "SAP SE", "01.12.2026", "05.12.2026"}}},
       // Quotes keep commas, doubled quotes and line breaks; blanks around unquoted fields go.
-      {std::string(kHeader) + "1, 2 ,\"A, \"\"B\"\"\nC\",d,e\n",
-       {{"1", "2", "A, \"B\"\nC", "d", "e"}}},
+      {std::string(kHeader) + "1, 2 ,\"A, \"\"B\"\"\nC\",1.2.2024,2026-12-05\n",
+       {{"1", "2", "A, \"B\"\nC", "01.02.2024", "05.12.2026"}}},
+      // A German spreadsheet's separator.
+      {"WKN;ISIN;Name;VonDatum;BisDatum\n1;2;A, B;29.02.2024\n",
+       {{"1", "2", "A, B", "29.02.2024", ""}}},
       // Byte order mark, CR LF, another case in the header, blank lines, missing dates.
-      {"\xEF\xBB\xBFwkn,Isin,NAME,vondatum,bisdatum\r\n\r\n1,2,3\r\n4,5,6,7\r\n",
-       {{"1", "2", "3", "", ""}, {"4", "5", "6", "7", ""}}},
+      {"\xEF\xBB\xBFwkn,Isin,NAME,vondatum,bisdatum\r\n\r\n1,2,3\r\n4,5,6,01.12.2026\r\n",
+       {{"1", "2", "3", "", ""}, {"4", "5", "6", "01.12.2026", ""}}},
       {std::string(kHeader) + "1,2,\"\",,", {{"1", "2", "", "", ""}}},
       {std::string(kHeader), {}},
   };
@@ -48,7 +51,9 @@ TEST(StocksCsv, NamesTheLineOfWhatItCannotRead) {
   };
   const std::vector<Case> cases = {
       {"", "no header line"},
-      {"WKN;ISIN;Name;VonDatum;BisDatum\n", "line 1: the header must be"},
+      {"WKN,ISIN,Name,VonDatum,BisDatum\n1,2,3\n1,2,3,29.02.2026\n",
+       "line 3: \"29.02.2026\" is no date"},
+      {"WKN,ISIN,Name,VonDatum,BisDatum\n1,2,3,,2026-13-01\n", "line 2: \"2026-13-01\" is no date"},
       {"WKN,ISIN,Name,VonDatum\n", "line 1: the header must be"},
       {"WKN,ISIN,Name,VonDatum,BisDatum\n1,2\n", "line 2: 2 fields"},
       {"WKN,ISIN,Name,VonDatum,BisDatum\n1,2,3\n1,2,3,4,5,6\n", "line 3: 6 fields"},

@@ -2,12 +2,14 @@
 #include <signal.h>
 
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
 #include "child_process.h"
 #include "cli_fixture.h"
 #include "command_line.h"
+#include "config/persistent_values.h"
 #include "platform/utf8.h"
 #include "quotes/quote_database.h"
 #include "quotes/sqlite_handle.h"
@@ -46,8 +48,8 @@ void ExpectJsonLines(const CliRun& run, const std::string& label) {
     ASSERT_FALSE(line.is_discarded()) << label << ": line " << i;
     const auto keys = CliTest::Keys(line);
     ASSERT_FALSE(keys.empty()) << label;
-    const std::string& kind = keys.front();
-    if (kind != "event") {
+    const std::string& kind = keys.front() == "schema" ? keys.back() : keys.front();
+    if (kind != "event" && kind != "result") {
       EXPECT_EQ(keys.size(), 1u) << label << ": " << line.dump();
     }
     EXPECT_EQ(kind == "result", i + 1 == run.lines.size()) << label << ": " << line.dump();
@@ -60,8 +62,9 @@ void ExpectJsonLines(const CliRun& run, const std::string& label) {
       const std::string event = line["event"];
       if (event == "NeueDatei") {
         EXPECT_EQ(CliTest::Keys(line),
-                  (Strings{"event", "DateiNummer", "DateiName", "Typ", "VonDatum", "BisDatum",
-                           "AnzeigeDauer", "Wichtigkeit", "Titel", "URL", "Datei"}));
+                  (Strings{"event", "DateiNummer", "DateiName", "Typ", "VonDatum", "VonDatumISO",
+                           "BisDatum", "BisDatumISO", "AnzeigeDauer", "Wichtigkeit", "Titel", "URL",
+                           "saved"}));
       } else if (event == "Delete") {
         EXPECT_EQ(CliTest::Keys(line), (Strings{"event", "DeleteArray", "removed"}));
       } else {
@@ -69,35 +72,44 @@ void ExpectJsonLines(const CliRun& run, const std::string& label) {
         EXPECT_EQ(event, "NochAufServer") << label;
       }
     } else {
-      EXPECT_EQ(kind, "result") << label;
+      EXPECT_EQ(keys, (Strings{"schema", "command", "result"})) << label;
+      EXPECT_EQ(line["schema"], 1) << label;
+      EXPECT_TRUE(line["result"].is_object()) << label;
     }
   }
 }
 
 void ExpectDepositShape(const OrderedJson& tree, bool festgeld, const std::string& label) {
-  EXPECT_EQ(CliTest::Keys(tree), (Strings{"Datum", "Anbieter"})) << label;
+  EXPECT_EQ(CliTest::Keys(tree), (Strings{"Datum", "DatumISO", "Anbieter"})) << label;
   ASSERT_EQ(tree["Anbieter"].size(), 1u) << label;
   const auto& provider = tree["Anbieter"][0];
   EXPECT_EQ(CliTest::Keys(provider), (Strings{"Name", "BLZ", "Produkte"})) << label;
   ASSERT_EQ(provider["Produkte"].size(), 1u) << label;
   const auto& product = provider["Produkte"][0];
   EXPECT_EQ(CliTest::Keys(product),
-            (Strings{"Name", "MindestAnlage", "MaximalAnlage", "Gutschrift", "Neukunde", "URLInfo",
-                     "URLNeu", "ZinsGueltigkeit", "Zinsen", "ZinsenFestgeld"}))
+            (Strings{"Name", "MindestAnlage", "MindestAnlageWert", "MaximalAnlage",
+                     "MaximalAnlageWert", "Gutschrift", "Neukunde", "URLInfo", "URLNeu",
+                     "ZinsGueltigkeit", "Zinsen", "ZinsenFestgeld"}))
       << label;
   EXPECT_TRUE(product["Neukunde"].is_boolean()) << label;
   if (festgeld) {
     ASSERT_EQ(product["ZinsenFestgeld"].size(), 1u) << label;
-    EXPECT_EQ(
-        CliTest::Keys(product["ZinsenFestgeld"][0]),
-        (Strings{"AbBetrag", "Zins_01", "Zins_03", "Zins_06", "Zins_09", "Zins_12", "Zins_18"}));
+    EXPECT_EQ(CliTest::Keys(product["ZinsenFestgeld"][0]),
+              (Strings{"AbBetrag", "AbBetragWert", "Zins_01", "Zins_01Wert", "Zins_03",
+                       "Zins_03Wert", "Zins_06", "Zins_06Wert", "Zins_09", "Zins_09Wert", "Zins_12",
+                       "Zins_12Wert", "Zins_18", "Zins_18Wert"}));
     EXPECT_EQ(product["ZinsenFestgeld"][0]["Zins_18"], "2,7");
+    EXPECT_EQ(product["ZinsenFestgeld"][0]["Zins_18Wert"], 2.7);
+    EXPECT_EQ(tree["DatumISO"], "2026-12-02");
     EXPECT_EQ(product["Neukunde"], false);
   } else {
     ASSERT_EQ(product["Zinsen"].size(), 1u) << label;
     const auto& tier = product["Zinsen"][0];
-    EXPECT_EQ(CliTest::Keys(tier), (Strings{"AbBetrag", "ZinsAnfang", "GueltigZinsAnfang",
-                                            "ZinsDanach", "GueltigZinsDanach"}));
+    EXPECT_EQ(CliTest::Keys(tier),
+              (Strings{"AbBetrag", "AbBetragWert", "ZinsAnfang", "ZinsAnfangWert",
+                       "GueltigZinsAnfang", "ZinsDanach", "ZinsDanachWert", "GueltigZinsDanach"}));
+    EXPECT_EQ(tier["ZinsAnfangWert"], 2.5);
+    EXPECT_EQ(product["MaximalAnlageWert"], 50000);
     EXPECT_EQ(tier["GueltigZinsAnfang"], 3);
     EXPECT_EQ(tier["GueltigZinsDanach"], 12);
     EXPECT_EQ(product["Neukunde"], true);
@@ -108,73 +120,96 @@ void ExpectDepositShape(const OrderedJson& tree, bool festgeld, const std::strin
 void ExpectAktienShape(const OrderedJson& aktien, const std::string& label) {
   ASSERT_TRUE(aktien.is_array()) << label;
   for (const auto& stock : aktien) {
-    EXPECT_EQ(CliTest::Keys(stock),
-              (Strings{"WKN", "ISIN", "Name", "VonDatum", "BisDatum", "ID", "Kurse"}))
+    EXPECT_EQ(CliTest::Keys(stock), (Strings{"WKN", "ISIN", "Name", "VonDatum", "VonDatumISO",
+                                             "BisDatum", "BisDatumISO", "ID", "Kurse"}))
         << label;
     EXPECT_TRUE(stock["ID"].is_number_integer()) << label;
     for (const auto& quote : stock["Kurse"]) {
-      EXPECT_EQ(CliTest::Keys(quote), (Strings{"Datum", "Kurs"})) << label;
+      EXPECT_EQ(CliTest::Keys(quote), (Strings{"Datum", "ISO", "Kurs", "Wert"})) << label;
+      EXPECT_TRUE(quote["ISO"].is_string() && quote["Wert"].is_number()) << label;
     }
   }
 }
 
-TEST_F(CliTest, EveryOperationSendsItsRequestAndPrintsTheDocumentedShapes) {
+TEST_F(CliTest, EveryCommandSendsItsRequestAndPrintsTheDocumentedShapes) {
   StartServer(StandardScenario());
   const auto stocks = tmp.WriteFile("stocks.csv",
                                     "WKN,ISIN,Name,VonDatum,BisDatum\r\n716460,DE0007164600,"
-                                    "\"SAP SE, Walldorf\",01.12.2026,05.12.2026\r\n");
+                                    "\"SAP SE, Walldorf\",01.12.2026,2026-12-05\r\n");
   // A log written on Windows, and a text typed there: Windows-1252, not UTF-8.
   const auto log = tmp.WriteFile("support.log",
                                  "Zeile 1: 5 \x80\r\nZeile 2: 25 \xB0"
                                  "C\r\n");
+  const std::string csv = (tmp.path() / "export.csv").string();
+  const std::string svg = (tmp.path() / "chart.svg").string();
+  const std::string fetched = "Dateien,Geloescht,Meldung";
   struct Case {
     Strings args;
-    std::string request;  // the code the server must have received
+    std::string request;  // the code the server must have received; empty: none
     int32_t modus_after;
     int32_t code;
-    std::string tree;       // the extra key of the result, or empty
+    std::string keys;       // of the result, after Fehler and Modus for an operation
     std::string ends = {};  // how the request must end, or empty
   };
   // In this order: the quote runs build Kurse.dat for the ones after them, and the fetches
   // walk the server's series (get-file takes file 1, check-new the rest, get-new finds none).
   const std::vector<Case> cases = {
-      {{"quote-date"}, "AKWDT", 13, 0, "Aktien"},
-      {{"tagesgeld"}, "AKTGA", 16, 0, "Tagesgeld"},
-      {{"festgeld"}, "AKFGA", 17, 0, "Festgeld"},
-      {{"quotes", "--stocks", stocks.string(), "--write-db"}, "AKWPK", 14, 0, "Aktien"},
-      {{"new-quotes"}, "AKWPK", 15, 0, "Aktien"},
-      {{"all-quotes", "--from-db"}, "AKWPK", 18, 0, "Aktien"},
-      {{"send-log", "--log-file", log.string(), "--datum", "D", "--text", "T\xFCr"},
+      {{"quote-date"}, "AKWDT", 13, 0, "Aktien,Kursdatum,KursdatumISO,Meldung"},
+      {{"tagesgeld"}, "AKTGA", 16, 0, "Tagesgeld,Meldung"},
+      {{"festgeld"}, "AKFGA", 17, 0, "Festgeld,Meldung"},
+      {{"quotes", "--stocks", stocks.string(), "--write-db"},
+       "AKWPK",
+       14,
+       0,
+       "Aktien,Meldung",
+       ":01.12.2026:05.12.2026:MSGEND"},
+      {{"new-quotes"}, "AKWPK", 15, 0, "Aktien,Meldung"},
+      {{"all-quotes", "--from-db"}, "AKWPK", 18, 0, "Aktien,Meldung"},
+      {{"send-log", "--log-file", log.string(), "--datum", "2026-12-06", "--text", "T\xFCr"},
        "AKLOG",
        19,
        10,
-       "",
-       ":D:Tür:@30@Zeile 1: 5 €\r\nZeile 2: 25 °C\r\n:MSGEND"},
-      {{"send-password", "--datum", "D", "--text", "T"}, "AKPWD", 20, 10, ""},
-      {{"run", "16"}, "AKTGA", 16, 0, "Tagesgeld"},
-      {{"get-file"}, "AKGET", 3, 0, ""},
-      {{"check-new"}, "AKNEW", 2, 0, ""},
-      {{"get-new"}, "AKNEW", 2, 0, ""},
+       "Meldung",
+       ":06.12.2026:Tür:@30@Zeile 1: 5 €\r\nZeile 2: 25 °C\r\n:MSGEND"},
+      {{"send-password", "--datum", "6.12.2026", "--text", "T"}, "AKPWD", 20, 10, "Meldung"},
+      {{"run", "16"}, "AKTGA", 16, 0, "Tagesgeld,Meldung"},
+      {{"get-file"}, "AKGET", 3, 0, fetched},
+      {{"check-new"}, "AKNEW", 2, 0, fetched},
+      {{"get-new"}, "AKNEW", 2, 0, fetched},
+      {{"user", "show"}, "", 0, 0, "user"},
+      {{"user", "set", "--vorname", "Erika"}, "", 0, 0, "user"},
+      {{"db", "show"}, "", 0, 0, "Aktien"},
+      {{"db", "export", "--csv", csv}, "", 0, 0, "export"},
+      {{"db", "import", "--csv", csv}, "", 0, 0, "import"},
+      {{"db", "chart", "716460", "--out", svg}, "", 0, 0, "chart"},
+      {{"db", "delete", "716460"}, "", 0, 0, "deleted"},
+      {{"db", "init-template", (tmp.path() / "vorlage").string()}, "", 0, 0, "template"},
   };
   for (const auto& c : cases) {
     auto args = c.args;
     args.insert(args.begin(), "--json");
-    const std::string label = c.args.front();
+    const bool local = c.request.empty();
+    const std::string label = c.args.front() + (local ? " " + c.args[1] : "");
     const CliRun run = Run(args);
     EXPECT_EQ(run.status, 0) << label << "\n" << run.err;
     EXPECT_EQ(run.err, "") << label;
     ExpectJsonLines(run, label);
     if (run.lines.empty()) continue;
+    EXPECT_EQ(run.lines.back()["command"], label);
     const auto& result = run.lines.back()["result"];
-    Strings keys = {"Fehler", "Modus"};
-    if (!c.tree.empty()) keys.push_back(c.tree);
-    EXPECT_EQ(Keys(result), keys) << label;
+    std::string keys;
+    for (const auto& key : Keys(result)) keys += key + ",";
+    EXPECT_EQ(keys, (local ? "" : "Fehler,Modus,") + c.keys + ",") << label;
+    if (local) continue;
     EXPECT_EQ(Keys(result["Fehler"]), (Strings{"Code", "Text"})) << label;
     EXPECT_EQ(result["Fehler"]["Code"], c.code) << label;
     EXPECT_EQ(result["Modus"], c.modus_after) << label;
-    if (c.tree == "Tagesgeld") ExpectDepositShape(result["Tagesgeld"], false, label);
-    if (c.tree == "Festgeld") ExpectDepositShape(result["Festgeld"], true, label);
-    if (c.tree == "Aktien") ExpectAktienShape(result["Aktien"], label);
+    EXPECT_EQ(result.value("KursdatumISO", "2026-12-05"), "2026-12-05") << label;
+    EXPECT_EQ(result["Meldung"], c.code == 10 ? OrderedJson("Erhalten (10)") : OrderedJson(nullptr))
+        << label;
+    if (c.modus_after == 16) ExpectDepositShape(result["Tagesgeld"], false, label);
+    if (c.modus_after == 17) ExpectDepositShape(result["Festgeld"], true, label);
+    if (result.contains("Aktien")) ExpectAktienShape(result["Aktien"], label);
     bool sent = false;
     std::string seen;
     for (const auto& request : NewRequests()) {
@@ -188,23 +223,32 @@ TEST_F(CliTest, EveryOperationSendsItsRequestAndPrintsTheDocumentedShapes) {
 
 TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
   StartServer(StandardScenario());
+  // As a German spreadsheet writes it, and piped in.
   const auto stocks =
       tmp.WriteFile("stocks.csv",
-                    "\xEF\xBB\xBFwkn,isin,name,vondatum,bisdatum\n716460,DE0007164600,"
-                    "\"SAP \"\"SE\"\"\",01.12.2026,05.12.2026\n");
-  CliRun run = Run({"--json", "quotes", "--stocks", stocks.string(), "--write-db"});
-  ASSERT_EQ(run.status, 0) << run.err;
+                    "\xEF\xBB\xBFwkn;isin;name;vondatum;bisdatum\n716460;DE0007164600;"
+                    "\"SAP \"\"SE\"\"\";01.12.2026;05.12.2026\n");
+  Strings piped = {"-c", "exec \"$0\" \"$@\" < " + stocks.string(), Binary()};
+  for (const auto& arg : Globals()) piped.push_back(arg);
+  piped.insert(piped.end(), {"--json", "quotes", "--stocks", "-", "--write-db"});
+  ChildProcess child("/bin/sh", piped, {{"HOME", tmp.path().string()}});
+  CliRun run;
+  run.status = child.Finish(std::chrono::seconds(90));
+  run.lines = ParseLines(child.out());
+  ASSERT_EQ(run.status, 0) << child.err();
   EXPECT_EQ(NewRequests(), (Strings{"VEXMSG:2:AKWPK:716460:DE0007164600:SAP \"SE\":01.12.2026:"
                                     "05.12.2026:MSGEND"}));
   const auto& stock = run.lines.back()["result"]["Aktien"][0];
   EXPECT_EQ(stock["Name"], "SAP SE");  // the server's name replaces the host's
-  EXPECT_EQ(stock["Kurse"], OrderedJson::parse(R"([{"Datum":"01.12.2026","Kurs":"140,10"},
-                                                  {"Datum":"02.12.2026","Kurs":"141,20"}])"));
+  const auto stored = OrderedJson::parse(
+      R"([{"Datum":"01.12.2026","ISO":"2026-12-01","Kurs":"140,10","Wert":140.1},
+          {"Datum":"02.12.2026","ISO":"2026-12-02","Kurs":"141,20","Wert":141.2}])");
+  EXPECT_EQ(stock["Kurse"], stored);
 
   run = Run({"--json", "db", "show"});
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_EQ(run.lines.size(), 1u);
-  EXPECT_EQ(run.lines[0]["Aktien"][0]["Kurse"].size(), 2u);
+  EXPECT_EQ(run.lines[0]["result"]["Aktien"][0]["Kurse"].size(), 2u);
 
   // The new-quotes run asks from the last stored date on, with an empty end date.
   run = Run({"--json", "new-quotes"});
@@ -220,13 +264,11 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
   };
   refuse("CREATE TRIGGER keep BEFORE DELETE ON Aktien BEGIN SELECT RAISE(ABORT, 'gesperrt'); END");
   run = Run({"db", "delete", "716460"});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 7);
   EXPECT_EQ(run.out, "");
   EXPECT_THAT(run.err, HasSubstr("gesperrt"));
   refuse("DROP TRIGGER keep");
   // Runs over stored stocks show each date once and in order, as now stored.
-  const auto stored = OrderedJson::parse(R"([{"Datum":"01.12.2026","Kurs":"140,10"},
-                                             {"Datum":"02.12.2026","Kurs":"141,20"}])");
   for (const Strings& args : {Strings{"--json", "all-quotes", "--from-db"},
                               Strings{"--json", "all-quotes", "--from-db", "--write-db"}}) {
     run = Run(args);
@@ -238,7 +280,7 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("Gelöscht: 716460"));
   run = Run({"--json", "db", "show"});
-  EXPECT_EQ(run.lines.at(0)["Aktien"], OrderedJson::array());
+  EXPECT_EQ(run.lines.at(0)["result"]["Aktien"], OrderedJson::array());
   run = Run({"db", "delete", "716460"});
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("no stock with WKN 716460"));
@@ -255,9 +297,10 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
       tmp.WriteFile("bad.csv", "WKN,Datum,Kurs\n716460,03.12.2026,150\n716460,31.02.2026,1\n");
   const auto exported = tmp.path() / "out.csv";
   const std::string history =
-      R"({"Aktien":[{"WKN":"716460","ISIN":"DE0007164600","Name":"SAP SE","Kurse":[)"
+      R"({"schema":1,"command":"db show","result":{"Aktien":[{"WKN":"716460",)"
+      R"("ISIN":"DE0007164600","Name":"SAP SE","Kurse":[)"
       R"({"Datum":"1.12.2026","ISO":"2026-12-01","Kurs":"140,10","Wert":140.1},)"
-      R"({"Datum":"02.12.2026","ISO":"2026-12-02","Kurs":"141,20","Wert":141.2}]}]})"
+      R"({"Datum":"02.12.2026","ISO":"2026-12-02","Kurs":"141,20","Wert":141.2}]}]}})"
       "\n";
   struct Case {
     Strings args;
@@ -304,7 +347,7 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
   std::filesystem::remove(data / "Kurse.dat");
   ASSERT_EQ(Run({"db", "import", "--csv", exported.string()}).status, 0);
   EXPECT_EQ(Run({"--json", "db", "show", "--from", "1900-01-01"}).lines.at(0), before);
-  EXPECT_EQ(before["Aktien"].size(), 2u);
+  EXPECT_EQ(before["result"]["Aktien"].size(), 2u);
   // A stock can be named by its ISIN.
   const CliRun run = Run({"db", "delete", "DE0005140008"});
   EXPECT_EQ(run.out, "Gelöscht: 514000 Bank; AG (1 Kurse)\n") << run.err;
@@ -351,7 +394,7 @@ print(json.dumps({
     args.insert(args.end(), c.options.begin(), c.options.end());
     const CliRun run = Run(args);
     ASSERT_EQ(run.status, 0) << run.err;
-    const auto& chart = run.lines.at(0)["chart"];
+    const auto& chart = run.lines.at(0)["result"]["chart"];
 
     ChildProcess python("/usr/bin/python3", {inspect.string(), svg.string()});
     ASSERT_EQ(python.Finish(std::chrono::seconds(20)), 0) << python.err();
@@ -382,7 +425,7 @@ print(json.dumps({
     std::filesystem::remove(png);
     const CliRun as_png = Run(args);
     ASSERT_EQ(as_png.status, 0) << as_png.err;
-    EXPECT_EQ(as_png.lines.at(0)["chart"]["height"], chart["height"]);
+    EXPECT_EQ(as_png.lines.at(0)["result"]["chart"]["height"], chart["height"]);
     const std::string own = ReadFile(png);
     ASSERT_GT(own.size(), 24u);
     EXPECT_EQ(own.substr(0, 24), header);
@@ -427,7 +470,7 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   // The user's own files, under the numbers (one even under the name) that the server sends.
   const std::set<std::string> own = {"1-brief.txt", "1-vertrag.pdf", "3-notizen.txt"};
   for (const auto& name : own) tmp.WriteFile("out/" + name, "privat " + name);
-  const CliRun run = Run({"--json", "get-new"});
+  const CliRun run = Run({"--json", "--json-content", "get-new"});
   // A file the server sent without content was lost: the run is not a success.
   ASSERT_EQ(run.status, 1) << run.err;
   Strings events;
@@ -447,9 +490,11 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   }
   ASSERT_TRUE(second && deletion);
   EXPECT_EQ(*second, OrderedJson::parse(R"({"event":"NeueDatei","DateiNummer":2,
-      "DateiName":"liste.csv","Typ":"CSV","VonDatum":"01.12.2026","BisDatum":"31.12.2026",
+      "DateiName":"liste.csv","Typ":"CSV","VonDatum":"01.12.2026","VonDatumISO":"2026-12-01",
+      "BisDatum":"31.12.2026","BisDatumISO":"2026-12-31",
       "AnzeigeDauer":7,"Wichtigkeit":2,"Titel":"Liste","URL":"www.example.test/liste",
-      "Datei":"a;b\r\n1;2\r\n"})"));
+      "saved":")" + (out / "2-liste.csv").string() +
+                                        R"(","Datei":"a;b\r\n1;2\r\n"})"));
   EXPECT_EQ((*deletion)["DeleteArray"], OrderedJson::parse(R"([null,"1"])"));
   EXPECT_EQ((*deletion)["removed"], (out / "1-brief-2.txt").string());
   // File 1 came and was withdrawn in the same run; file 2 stays with its exact content.
@@ -460,7 +505,7 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   for (const auto& name : own) EXPECT_EQ(ReadFile(out / name), "privat " + name);
 
   const CliRun again = Run({"--json", "user", "show"});
-  EXPECT_EQ(again.lines.at(0)["user"]["DateiNr"], 4);
+  EXPECT_EQ(again.lines.at(0)["result"]["user"]["DateiNr"], 4);
 
   // The deletion notice again, now for a file that is not saved: nothing goes, and it says so.
   ASSERT_EQ(Run({"user", "set", "--datei-nr", "2"}).status, 0);
@@ -477,7 +522,7 @@ TEST_F(CliTest, AFileThatCannotBeSavedStaysOnTheServerForTheNextRun) {
   std::filesystem::permissions(
       out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   CliRun run = Run({"--json", "get-new"});
-  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.status, 7) << run.err;
   ASSERT_GE(run.lines.size(), 2u) << run.out;
   const auto& fehler = run.lines.back()["result"]["Fehler"];
   EXPECT_EQ(fehler["Code"], 2);
@@ -485,7 +530,7 @@ TEST_F(CliTest, AFileThatCannotBeSavedStaysOnTheServerForTheNextRun) {
   EXPECT_EQ(run.lines[run.lines.size() - 2],
             OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":3})"));
   EXPECT_EQ(NewRequests().size(), 2u);  // no AKGET after the refused file
-  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["user"]["DateiNr"], 0);
+  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["DateiNr"], 0);
 
   std::filesystem::permissions(out, std::filesystem::perms::owner_all);
   std::filesystem::remove(out / ".vexcomm-saved");
@@ -493,7 +538,7 @@ TEST_F(CliTest, AFileThatCannotBeSavedStaysOnTheServerForTheNextRun) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(NewRequests().front(), "VEXMSG:2:AKNEW:11122233:4711:0:5:MSGEND");
   EXPECT_EQ(ReadFile(out / "2-liste.csv"), "a;b\r\n1;2\r\n");
-  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["user"]["DateiNr"], 3);
+  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["DateiNr"], 3);
 }
 
 TEST_F(CliTest, ServerTextReachesTheTerminalDisarmed) {
@@ -509,7 +554,7 @@ TEST_F(CliTest, ServerTextReachesTheTerminalDisarmed) {
     std::string shown;  // in standard output or error
   };
   for (const Case& c : {Case{{"--verbose", "get-new"}, 0, "\\x1b]0;x\\x07T"},
-                        Case{{"--verbose", "tagesgeld"}, 1, "\\x1b[31mkaputt"}}) {
+                        Case{{"--verbose", "tagesgeld"}, 6, "\\x1b[31mkaputt"}}) {
     const CliRun run = Run(c.args);
     EXPECT_EQ(run.status, c.status) << c.args.back() << run.err;
     EXPECT_THAT(run.out + run.err, HasSubstr(c.shown)) << c.args.back();
@@ -523,6 +568,8 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   StartServer(StandardScenario());
   const auto open_quote = tmp.WriteFile("quote.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n\"1,2,3\n");
   const auto header_only = tmp.WriteFile("empty.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n");
+  const auto bad_date =
+      tmp.WriteFile("date.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n1,2,3\n4,5,6,,31.11.2026\n");
   const std::string missing = (tmp.path() / "missing").string();
   struct Case {
     Strings args;
@@ -544,7 +591,13 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
       {{"--proxy", "127.0.0.1:3128", "--proxy-user", "u", "get-new"}, "VEXCOMM_PROXY_PASSWORD"},
       {{"--idle-timeout", "soon", "get-new"}, "number of seconds"},
       {{"run", "zwei"}, "whole number"},
+      {{"run", "5"}, "operation 5 sends no request"},
       {{"user", "set", "--datei-nr", "7x"}, "whole number"},
+      {{"user", "set", "--datei-nr", "2147483648"}, "out of range"},
+      {{"user", "set", "--vorname", "A:B"}, "must not contain \":\""},
+      {{"user", "set", "--kunden-nr", "47 11"}, "--kunden-nr wants digits only"},
+      {{"send-log", "--datum", "2026-02-29"}, "--datum wants a date"},
+      {{"quotes", "--stocks", bad_date.string()}, "line 3: \"31.11.2026\" is no date"},
   };
   for (const auto& c : cases) {
     auto args = c.args;
@@ -575,11 +628,11 @@ TEST_F(CliTest, SignalsEndTheRunWithBenutzerAbbruch) {
         std::chrono::seconds(30)))
         << child.err();
     child.Signal(signal_number);
-    EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 1) << signal_number << child.err();
+    EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 128 + signal_number) << child.err();
     const auto lines = ParseLines(child.out());
     ASSERT_GE(lines.size(), 2u) << signal_number;
-    EXPECT_EQ(lines.back(), OrderedJson::parse(R"({"result":{"Fehler":{"Code":2,
-        "Text":"Benutzer-Abbruch"},"Modus":2}})"));
+    EXPECT_EQ(lines.back()["result"]["Fehler"],
+              OrderedJson::parse(R"({"Code":2,"Text":"Benutzer-Abbruch"})"));
     EXPECT_EQ(lines[lines.size() - 2],
               OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":0})"));
   }
@@ -603,31 +656,70 @@ TEST_F(CliTest, ARunHoldsTheInstallationAgainstOtherRunsAndUserSet) {
     EXPECT_THAT(run.err, HasSubstr("another vexcomm run holds this installation"));
   }
   child.Signal(SIGINT);
-  EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 1) << child.err();
+  EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 130) << child.err();
   EXPECT_EQ(server->ConnectionCount(), 1u);
   const CliRun run = Run({"--json", "user", "show"});
-  EXPECT_EQ(run.lines.at(0)["user"]["Vorname"], "Erika");
+  EXPECT_EQ(run.lines.at(0)["result"]["user"]["Vorname"], "Erika");
 }
 
-TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {
-  StartServer(StandardScenario());
+// Each way a run can fail, once: a script tells them apart by the status alone, a person by the
+// one line that says what to do.
+TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
+  auto scenario = StandardScenario();
+  scenario["rules"][0]["raw"] = "VEXMSG:2:AITGA:01.12.2026:::Bank A|1*Kurz:MSGEND";
+  StartServer(scenario);
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
+  const TestPki stranger({"vexmsg.test"});
+  const auto stocks =
+      tmp.WriteFile("stocks.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n716460,DE0007164600,SAP\n");
+  const Strings via_proxy = {"--proxy", "127.0.0.1:" + std::to_string(proxy.port()), "--proxy-user",
+                             "vex", "check-new"};
   struct Case {
-    std::string password;
+    Strings args;
     int status;
-    std::string message;
+    std::string line;  // what the one "vexcomm:" line on standard error says; empty: no line
+    std::function<void()> prepare = [] {};
+    std::string password = "richtig";
   };
-  for (const Case& c :
-       {Case{"falsch", 1, "the proxy refused the user name or password"}, Case{"richtig", 0, ""}}) {
-    const CliRun run = Run({"--proxy", "127.0.0.1:" + std::to_string(proxy.port()), "--proxy-user",
-                            "vex", "check-new"},
-                           {{"VEXCOMM_PROXY_PASSWORD", c.password}});
-    EXPECT_EQ(run.status, c.status) << c.password << "\n" << run.err << proxy.Output();
-    if (!c.message.empty()) {
-      EXPECT_THAT(run.err, HasSubstr(c.message));
+  const std::vector<Case> cases = {
+      {{"db", "init-template", ini.string()}, 1, "Kurse.dat exists already; it is never replaced"},
+      {{"tagesgeld"}, 1, "the run failed (message above)"},  // a reply it cannot read
+      {{"chek-new"}, 2, "did you mean 'check-new'?"},
+      {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"}, 3, "no connection"},
+      {{"--ca-file", stranger.ca_file().string(), "check-new"}, 4, "--ca-file FILE"},
+      {via_proxy, 5, "the proxy refused the user name or password", [] {}, "falsch"},
+      {via_proxy, 0, ""},
+      // A fresh installation: the server does not know it, and the user learns how to set it.
+      {{"check-new"},
+       6,
+       "(Fehler.Code 5: Kunde nicht gefunden); this installation has no identity yet: vexcomm "
+       "user set",
+       [&] { ASSERT_TRUE(config::StorePersistentValues(registry, {})); }},
+      {{"quotes", "--stocks", stocks.string(), "--write-db"},
+       7,
+       "the quote database or the registry store failed",
+       [&] { tmp.WriteFile("data/Kurse.dat", "kaputt"); }},
+      // Nothing left: the server's answer to get-file means what "0 new" means to check-new.
+      {{"get-file"}, 0, "", [&] { WriteIdentity(3); }},
+  };
+  for (const auto& c : cases) {
+    c.prepare();
+    const CliRun run = Run(c.args, {{"VEXCOMM_PROXY_PASSWORD", c.password}});
+    const std::string label = c.args.front() + " " + std::to_string(c.status);
+    EXPECT_EQ(run.status, c.status) << label << "\n" << run.err;
+    Strings notes;
+    std::istringstream err(run.err);
+    for (std::string line; std::getline(err, line);) {
+      if (line.starts_with("vexcomm: ")) notes.push_back(line);
+    }
+    if (c.line.empty()) {
+      EXPECT_EQ(notes, Strings{}) << label;
+    } else {
+      ASSERT_EQ(notes.size(), 1u) << label << "\n" << run.err;
+      EXPECT_THAT(notes[0], HasSubstr(c.line)) << label;
     }
   }
-  EXPECT_EQ(server->ConnectionCount(), 1u);
+  EXPECT_THAT(Run({"get-file"}).out, HasSubstr("Keine neuen Nachrichten"));
 }
 
 TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
@@ -637,24 +729,13 @@ TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
   ASSERT_EQ(run.status, 0) << run.err;
   run = Run({"--json", "user", "show"});
   ASSERT_EQ(run.lines.size(), 1u);
-  EXPECT_EQ(run.lines[0], OrderedJson::parse(R"({"user":{"BLZ":"11122233","KundenNr":"4711",
-      "DateiNr":2,"Vorname":"Erika","Nachname":"Müller","EMail":"neu@example.test"}})"));
+  EXPECT_EQ(run.lines[0]["result"], OrderedJson::parse(R"({"user":{"BLZ":"11122233",
+      "KundenNr":"4711","DateiNr":2,"Vorname":"Erika","Nachname":"Müller",
+      "EMail":"neu@example.test"}})"));
   run = Run({"check-new"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(NewRequests().front(), "VEXMSG:2:AKNEW:11122233:4711:2:5:MSGEND");
   EXPECT_EQ(Run({"user", "set"}).status, 2);
-}
-
-TEST_F(CliTest, TemplateDatabaseIsWrittenOnceAndNeverReplaced) {
-  const auto dir = tmp.path() / "vorlage";
-  CliRun run = Run({"db", "init-template", dir.string()}, {}, false);
-  ASSERT_EQ(run.status, 0) << run.err;
-  const auto size = std::filesystem::file_size(dir / "Kurse.dat");
-  std::ofstream(dir / "Kurse.dat", std::ios::app) << "x";
-  run = Run({"db", "init-template", dir.string()}, {}, false);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("never replaced"));
-  EXPECT_EQ(std::filesystem::file_size(dir / "Kurse.dat"), size + 1);
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
@@ -673,6 +754,18 @@ TEST_F(CliTest, EveryCommandHasHelp) {
     if (args.size() > 1 && args[0] != "user" && args[0] != "db") {
       EXPECT_THAT(run.out, HasSubstr(args[0])) << args.front();
     }
+    std::istringstream text(run.out);
+    for (std::string line; std::getline(text, line);) {
+      EXPECT_LE(platform::CodePointCount(line), 80u) << args.front() << ": " << line;
+    }
+  }
+  // The exit statuses: one table, in the help and word for word in the README.
+  const std::string help = Run({"--help"}, {}, false).out;
+  const std::string readme = ReadFile(std::filesystem::path(VEXCOMM_SOURCE_DIR) / "README.md");
+  for (const auto& e : cli::kExitCodes) {
+    const std::string code = std::to_string(e.code);
+    EXPECT_THAT(help, HasSubstr(code + "  " + std::string(e.meaning.substr(0, 40))));
+    EXPECT_THAT(readme, HasSubstr("| " + code + " | " + std::string(e.meaning) + " |"));
   }
 }
 

@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -11,12 +12,12 @@ namespace vexcomm::cli {
 namespace {
 
 const OptionDef kStocks{"--stocks", "FILE",
-                        "CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (quoted fields "
-                        "allowed)"};
+                        "CSV with the header WKN,ISIN,Name,VonDatum,BisDatum, separated by , or "
+                        "; (- reads standard input); dates DD.MM.YYYY or YYYY-MM-DD"};
 const OptionDef kFromDb{"--from-db", "", "take the stocks stored in Kurse.dat (ReadDB)"};
 const OptionDef kWriteDb{"--write-db", "", "merge the quotes into Kurse.dat after the run"};
 const OptionDef kLogFile{"--log-file", "FILE", "the support log to send (LogSupport)"};
-const OptionDef kDatum{"--datum", "TEXT", "the log date (LogDatum)"};
+const OptionDef kDatum{"--datum", "DATE", "the log date (LogDatum), DD.MM.YYYY or YYYY-MM-DD"};
 const OptionDef kText{"--text", "TEXT", "the log text (LogText)"};
 const OptionDef kWide{"--wide", "", "all columns, however wide the terminal"};
 constexpr std::string_view kFitsTerminal =
@@ -187,9 +188,12 @@ struct GlobalDef {
 };
 
 const std::vector<GlobalDef> kGlobals = {
-    {"--ini-dir", "DIR", "folder of MorvaZedi.ini and the template Kurse.dat (text setting 3)",
+    {"--ini-dir", "DIR",
+     "settings folder of the home-banking application: MorvaZedi.ini and the template Kurse.dat",
      &GlobalOptions::ini_dir},
-    {"--data-dir", "DIR", "folder of Kurse.dat (text setting 5)", &GlobalOptions::data_dir},
+    {"--data-dir", "DIR",
+     "data folder of the home-banking application: the quote database Kurse.dat",
+     &GlobalOptions::data_dir},
     {"--registry-dir", "DIR", "folder of the registry store holding the identity record",
      &GlobalOptions::registry_dir},
     {"--ca-file", "FILE", "PEM file of the certificate authorities to trust (default: system)",
@@ -206,6 +210,8 @@ const std::vector<GlobalDef> kGlobals = {
      &GlobalOptions::idle_timeout},
     {"--out", "DIR", "where received files go (default: the current folder)", &GlobalOptions::out},
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
+    {"--json-content", "", "with --json, each received file's content in its line as well",
+     nullptr},
     {"--verbose", "", "the component's log lines on standard error", nullptr},
     {"--no-wait", "", "fail at once when another vexcomm run holds the installation", nullptr},
     {"--trace", "FILE",
@@ -227,7 +233,7 @@ bool IsGroup(std::string_view word) {
   return word == "user" || word == "db" || word == "trace";
 }
 
-constexpr std::size_t kHelpWidth = 100;
+constexpr std::size_t kHelpWidth = 80;
 
 // `text` after a left column of `indent` characters, wrapped at word boundaries.
 std::string Hanging(std::string_view text, std::size_t indent) {
@@ -270,9 +276,56 @@ std::string GlobalOptionsHelp() {
   return out.str();
 }
 
-constexpr std::string_view kExitText =
-    "Exit status: 0 when the run ended with Fehler.Code 0 or 10, 1 when it ended with any other "
-    "code,\n2 for a usage error or an input that cannot be read.\n";
+std::string ExitStatusHelp() {
+  std::ostringstream out;
+  out << "Exit status:\n";
+  for (const auto& e : kExitCodes) {
+    const std::string number = std::to_string(e.code);
+    out << "  " << std::string(3 - number.size(), ' ') << number << "  " << Hanging(e.meaning, 7)
+        << "\n";
+  }
+  return out.str();
+}
+
+// Only the names: the command's own options matter here, the program's help explains these.
+std::string GlobalOptionsBrief() {
+  std::string names;
+  for (const auto& g : kGlobals) {
+    names += names.empty() ? "" : " ";
+    names += "[" + std::string(g.name) +
+             (g.value_name.empty() ? "" : " " + std::string(g.value_name)) + "]";
+  }
+  return "Global options ('vexcomm --help' describes them):\n  " + Hanging(names, 2) + "\n";
+}
+
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The command a typo most likely meant, as git suggests one; empty when none is close.
+std::string NearestCommand(std::string_view name) {
+  std::string best;
+  std::size_t best_distance = std::max<std::size_t>(2, name.size() / 3) + 1;
+  for (const auto& c : kCommands) {
+    const std::size_t d = EditDistance(name, c.name);
+    if (d < best_distance) {
+      best_distance = d;
+      best = c.name;
+    }
+  }
+  return best;
+}
 
 std::string ProgramHelp() {
   std::ostringstream out;
@@ -292,7 +345,7 @@ std::string ProgramHelp() {
     out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
         << "\n";
   }
-  out << "\n" << GlobalOptionsHelp() << "\n" << kExitText;
+  out << "\n" << GlobalOptionsHelp() << "\n" << ExitStatusHelp();
   out << "\n'vexcomm COMMAND --help' describes a command.\n";
   return out.str();
 }
@@ -300,13 +353,20 @@ std::string ProgramHelp() {
 std::string GroupHelp(std::string_view group) {
   std::ostringstream out;
   out << "Usage: vexcomm " << group << " SUBCOMMAND\n\nSubcommands:\n";
+  std::vector<std::pair<std::string, std::string_view>> rows;
+  std::size_t width = 0;
   for (const auto& c : kCommands) {
     if (c.name.substr(0, c.name.find(' ')) != group || c.name.find(' ') == std::string::npos) {
       continue;
     }
-    out << "  " << c.name.substr(group.size() + 1);
-    if (!c.arguments.empty()) out << " " << c.arguments;
-    out << "  " << c.summary << "\n";
+    std::string left(c.name.substr(group.size() + 1));
+    if (!c.arguments.empty()) left += " " + std::string(c.arguments);
+    width = std::max(width, left.size());
+    rows.emplace_back(std::move(left), c.summary);
+  }
+  for (const auto& [left, summary] : rows) {
+    out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
+        << "\n";
   }
   return out.str();
 }
@@ -325,8 +385,8 @@ std::string CommandHelp(const CommandDef& c) {
     out << "\nOptions:\n";
     AppendOptions(out, c.options);
   }
-  out << "\n" << GlobalOptionsHelp();
-  if (c.modus != 0 || c.name == "run") out << "\n" << kExitText;
+  out << "\n" << GlobalOptionsBrief();
+  if (c.modus != 0 || c.name == "run") out << "\nExit statuses: 'vexcomm --help' lists them.\n";
   return out.str();
 }
 
@@ -418,6 +478,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (g->value_name.empty()) {
         if (inline_value) throw UsageError(arg + " takes no value");
         (g->name == "--json"             ? line.global.json
+         : g->name == "--json-content"   ? line.global.json_content
          : g->name == "--verbose"        ? line.global.verbose
          : g->name == "--trace-unmasked" ? line.global.trace_unmasked
                                          : line.global.no_wait) = true;
@@ -469,7 +530,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     used = 2;
   }
   line.command = FindCommand(name);
-  if (!line.command) throw UsageError("unknown command '" + name + "'");
+  if (!line.command) {
+    const std::string nearest = NearestCommand(name);
+    throw UsageError("unknown command '" + name + "'" +
+                     (nearest.empty() ? std::string() : "; did you mean '" + nearest + "'?"));
+  }
   line.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
   if (line.help) return line;
   const auto count = static_cast<int>(line.arguments.size());

@@ -7,12 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace vexcomm::cli {
+#include "exit_codes.h"
 
-// Exit statuses of the program.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitRunFailed = 1;
-inline constexpr int kExitUsage = 2;
+namespace vexcomm::cli {
 
 // A wrong command line, or an input that cannot be read: exit status 2.
 class UsageError : public std::runtime_error {
@@ -34,6 +31,7 @@ struct GlobalOptions {
   std::optional<std::string> trace;
   bool trace_unmasked = false;
   bool json = false;
+  bool json_content = false;  // received files inlined in the JSON lines
   bool verbose = false;
   bool no_wait = false;
 };

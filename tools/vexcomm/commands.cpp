@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 
@@ -52,6 +53,20 @@ int32_t ParseInt32(std::string_view text, std::string_view what) {
   return value;
 }
 
+// The number of the last file received: what the server counts from, 0 or more.
+int32_t ParseFileNumberOption(std::string_view text) {
+  int64_t value = -1;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || end != text.data() + text.size() ||
+      (ec != std::errc() && ec != std::errc::result_out_of_range)) {
+    throw UsageError("--datei-nr wants a whole number, not \"" + std::string(text) + "\"");
+  }
+  if (ec != std::errc() || value < 0 || value > INT32_MAX) {
+    throw UsageError("--datei-nr " + std::string(text) + " is out of range (0 to 2147483647)");
+  }
+  return static_cast<int32_t>(value);
+}
+
 // Reads the password on the terminal without echo; the terminal is restored on Ctrl-C too.
 std::string PromptPassword(const std::string& user) {
   const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
@@ -92,6 +107,30 @@ bool IsFetch(int32_t modus) {
   return modus == VexCommGetNew || modus == VexCommGetFile || modus == vexCommCheckNew;
 }
 
+// Operation codes that send a request; any other one would connect and send nothing.
+bool SendsRequest(int32_t modus) {
+  return IsFetch(modus) || (modus >= vexCommWDT && modus <= vexCommSendPWD);
+}
+
+// A date for the server in its form, DD.MM.YYYY, from either form the user may type.
+std::string ServerDate(std::string_view text, std::string_view what) {
+  const std::string iso = ParseUserDate(text, what);
+  return iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4);
+}
+
+// A field of the identity record travels between ":" in every request.
+std::string IdentityField(const CommandLine& line, std::string_view option, bool digits) {
+  std::string value = *line.Text(option);
+  if (value.find(':') != std::string::npos) {
+    throw UsageError(std::string(option) + " must not contain \":\" (it separates the fields " +
+                     "of a request)");
+  }
+  if (digits && (value.empty() || value.find_first_not_of("0123456789") != std::string::npos)) {
+    throw UsageError(std::string(option) + " wants digits only, not \"" + value + "\"");
+  }
+  return value;
+}
+
 // One run (or change of the identity record) at a time per installation.
 InstallationLock LockInstallation(const GlobalOptions& global, const Folders& folders,
                                   Output& output) {
@@ -117,6 +156,10 @@ int RunOperation(const CommandLine& line, Output& output) {
   const CommandDef& command = *line.command;
   const int32_t modus =
       command.modus != 0 ? command.modus : ParseInt32(line.arguments.at(0), "MODUS");
+  if (!SendsRequest(modus)) {
+    throw UsageError("operation " + std::to_string(modus) +
+                     " sends no request; the codes that do are 2, 3, 8 and 13 to 20");
+  }
   const Folders folders = ResolveFolders(line.global);
 
   // Every input is read before anything is sent.
@@ -133,6 +176,8 @@ int RunOperation(const CommandLine& line, Output& output) {
   }
   std::string log_support;
   if (auto file = line.Value("--log-file")) log_support = ReadTextFile(*file, "log file");
+  std::optional<std::string> log_datum;
+  if (auto datum = line.Value("--datum")) log_datum = ServerDate(*datum, "--datum");
 
   const bool writes_db = line.Has("--write-db") || modus == vexCommNewWPK;
   if (writes_db || from_db) {
@@ -153,6 +198,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   config.data_dir = folders.data;
   config.registry_dir = folders.registry;
   config.out_dir = line.global.out.value_or(".");
+  config.json_content = line.global.json_content;
   if (IsFetch(modus)) {
     try {
       ReceivedFiles(config.out_dir).Prepare();
@@ -187,7 +233,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   }
   if (line.Has("--write-db")) aktien->WriteDB = true;
   if (line.Has("--log-file")) vc.SetLogSupport(log_support);
-  if (auto datum = line.Text("--datum")) vc.SetLogDatum(*datum);
+  if (log_datum) vc.SetLogDatum(*log_datum);
   if (auto text = line.Text("--text")) vc.SetLogText(*text);
 
   const RunResult result = session.Run(modus);
@@ -196,15 +242,16 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (result.ok())
     SettleRunQuotes(*aktien, aktien->WriteDB && fs::exists(folders.data + "Kurse.dat"));
   PrintRunResult(output, session, modus, result, line.Has("--wide"));
-  if (!result.ok()) {
-    if (output.Logged("Proxy Authentifizierung fehlgeschlagen")) {
-      output.Note(
-          "the proxy refused the user name or password (--proxy-user, VEXCOMM_PROXY_PASSWORD)");
-    } else if (output.Logged("Proxy Server benötigt Authentifizierung")) {
-      output.Note("the proxy wants a user name and password (--proxy-user)");
+  RunVerdict verdict = JudgeRun(result, output);
+  if (result.code == vcerrKundeNotFound && verdict.status == kExitServerError) {
+    const Identity user = ReadIdentity(folders.registry);
+    if (user.BLZ.empty() || user.KundenNr.empty()) {
+      verdict.message +=
+          "; this installation has no identity yet: vexcomm user set --blz BLZ --kunden-nr NR";
     }
   }
-  return result.ok() ? kExitOk : kExitRunFailed;
+  if (!verdict.message.empty()) output.Note(verdict.message);
+  return verdict.status;
 }
 
 Json UserJson(const Identity& user) {
@@ -214,7 +261,7 @@ Json UserJson(const Identity& user) {
 
 void ShowUser(Output& output, const Identity& user) {
   if (output.json()) {
-    output.Emit(Json{{"user", UserJson(user)}});
+    output.EmitResult(Json{{"user", UserJson(user)}});
     return;
   }
   TextTable table({"Feld", "Wert"});
@@ -233,7 +280,12 @@ void ShowUser(Output& output, const Identity& user) {
 
 int UserShow(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
-  ShowUser(output, ReadIdentity(folders.registry));
+  try {
+    ShowUser(output, ReadIdentity(folders.registry));
+  } catch (const std::runtime_error& e) {
+    output.Note(e.what());
+    return kExitLocalStore;
+  }
   return kExitOk;
 }
 
@@ -242,14 +294,25 @@ int UserSet(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   // A run that read the record before this change would write its old values back.
   const InstallationLock lock = LockInstallation(line.global, folders, output);
-  Identity user = ReadIdentity(folders.registry);
-  if (auto v = line.Text("--blz")) user.BLZ = *v;
-  if (auto v = line.Text("--kunden-nr")) user.KundenNr = *v;
-  if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseInt32(*v, "--datei-nr");
-  if (auto v = line.Text("--vorname")) user.Vorname = *v;
-  if (auto v = line.Text("--nachname")) user.Nachname = *v;
-  if (auto v = line.Text("--email")) user.EMail = *v;
-  WriteIdentity(folders.registry, user);
+  Identity user;
+  try {
+    user = ReadIdentity(folders.registry);
+  } catch (const std::runtime_error& e) {
+    output.Note(e.what());
+    return kExitLocalStore;
+  }
+  if (line.Has("--blz")) user.BLZ = IdentityField(line, "--blz", true);
+  if (line.Has("--kunden-nr")) user.KundenNr = IdentityField(line, "--kunden-nr", true);
+  if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseFileNumberOption(*v);
+  if (line.Has("--vorname")) user.Vorname = IdentityField(line, "--vorname", false);
+  if (line.Has("--nachname")) user.Nachname = IdentityField(line, "--nachname", false);
+  if (line.Has("--email")) user.EMail = IdentityField(line, "--email", false);
+  try {
+    WriteIdentity(folders.registry, user);
+  } catch (const std::exception& e) {
+    output.Note(e.what());
+    return kExitLocalStore;
+  }
   ShowUser(output, user);
   return kExitOk;
 }
@@ -265,10 +328,10 @@ int DbInitTemplate(const CommandLine& line, Output& output) {
   }
   if (!CreateTemplateDatabase(file)) {
     output.Note("cannot write " + file.string());
-    return kExitRunFailed;
+    return kExitLocalStore;
   }
   if (output.json()) {
-    output.Emit(Json{{"template", file.string()}});
+    output.EmitResult(Json{{"template", file.string()}});
   } else {
     output.Result("Vorlage geschrieben: " + file.string());
   }
@@ -279,7 +342,7 @@ int DbInitTemplate(const CommandLine& line, Output& output) {
 std::optional<int> LoadDb(const Folders& folders, Output& output, colAktien& aktien) {
   if (!fs::exists(folders.data + "Kurse.dat")) {
     output.Note("there is no quote database " + folders.data + "Kurse.dat");
-    return kExitRunFailed;
+    return kExitLocalStore;
   }
   aktien.SetDatabaseContext(DbContext(folders, output));
   aktien.ReadDB();
@@ -291,14 +354,14 @@ int DbShow(const CommandLine& line, Output& output) {
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
   const int status = DbShowHistory(line, output, aktien);
-  return output.message_boxes() == 0 ? status : kExitRunFailed;
+  return output.message_boxes() == 0 ? status : kExitLocalStore;
 }
 
 int DbExport(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  if (output.message_boxes() != 0) return kExitRunFailed;
+  if (output.message_boxes() != 0) return kExitLocalStore;
   return DbExport(line, output, aktien);
 }
 
@@ -306,7 +369,7 @@ int DbChart(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  if (output.message_boxes() != 0) return kExitRunFailed;
+  if (output.message_boxes() != 0) return kExitLocalStore;
   return DbChart(line, output, aktien);
 }
 
@@ -321,7 +384,7 @@ int DbDelete(const CommandLine& line, Output& output) {
   const std::string wkn = TextAsUtf8(line.arguments.at(0));
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  int deleted = 0;
+  Json deleted = Json::array();
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     auto stock = aktien.Item(i);
     if (stock->WKN != wkn && stock->ISIN != wkn) continue;
@@ -329,19 +392,16 @@ int DbDelete(const CommandLine& line, Output& output) {
     const int boxes_before = output.message_boxes();
     if (!stock->DeleteFromDB() || output.message_boxes() != boxes_before) {
       output.Note("the stock " + wkn + " was not deleted from " + folders.data + "Kurse.dat");
-      return kExitRunFailed;
+      return kExitLocalStore;
     }
-    ++deleted;
-    if (output.json()) {
-      output.Emit(
-          Json{{"deleted",
-                Json{{"WKN", stock->WKN}, {"Name", stock->Name}, {"Kurse", stock->KursCount()}}}});
-    } else {
+    deleted.push_back(
+        Json{{"WKN", stock->WKN}, {"Name", stock->Name}, {"Kurse", stock->KursCount()}});
+    if (!output.json()) {
       output.Result("Gelöscht: " + stock->WKN + " " + stock->Name + " (" +
                     std::to_string(stock->KursCount()) + " Kurse)");
     }
   }
-  if (deleted == 0) {
+  if (deleted.empty()) {
     output.Note("no stock with WKN " + wkn + " in " + folders.data + "Kurse.dat");
     return kExitRunFailed;
   }
@@ -350,10 +410,12 @@ int DbDelete(const CommandLine& line, Output& output) {
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     if (aktien.Item(i)->WKN == wkn || aktien.Item(i)->ISIN == wkn) {
       output.Note("the stock " + wkn + " is still stored");
-      return kExitRunFailed;
+      return kExitLocalStore;
     }
   }
-  return output.message_boxes() == 0 ? kExitOk : kExitRunFailed;
+  if (output.message_boxes() != 0) return kExitLocalStore;
+  if (output.json()) output.EmitResult(Json{{"deleted", std::move(deleted)}});
+  return kExitOk;
 }
 
 }  // namespace

@@ -509,7 +509,8 @@ int Demo(Output& output, const DemoFolders& folders) {
   steps.push_back(
       {"Tagesgeld-Angebote abrufen", vexCommTGA, nullptr,
        [&](HostSession& s, const RunResult&) -> std::string {
-         if (DepositTreeJson(*s.vc().Tagesgeld()) != ExpectedTree(today, Tagesgeld(), false)) {
+         if (DepositTreeJson(*s.vc().Tagesgeld(), false) !=
+             ExpectedTree(today, Tagesgeld(), false)) {
            return "the Tagesgeld tree differs from the offers sent";
          }
          return {};
@@ -520,7 +521,7 @@ int Demo(Output& output, const DemoFolders& folders) {
   steps.push_back(
       {"Festgeld-Angebote abrufen", vexCommFGA, nullptr,
        [&](HostSession& s, const RunResult&) -> std::string {
-         if (DepositTreeJson(*s.vc().Festgeld()) != ExpectedTree(today, Festgeld(), true)) {
+         if (DepositTreeJson(*s.vc().Festgeld(), false) != ExpectedTree(today, Festgeld(), true)) {
            return "the Festgeld tree differs from the offers sent";
          }
          return {};
@@ -583,7 +584,7 @@ int Demo(Output& output, const DemoFolders& folders) {
                   step.title + " (Modus " + std::to_string(step.modus) + ")");
     if (step.prepare) step.prepare(session);
     const RunResult result = session.Run(step.modus);
-    if (output.json()) output.Emit(session.ResultJson(step.modus));
+    if (output.json()) output.EmitResult(session.ResultJson(step.modus));
     if (result.cancelled) {
       output.Note("cancelled: " + result.text);
       return kExitRunFailed;

@@ -6,10 +6,15 @@
 #include <vexcomm/quotes.h>
 
 #include "object_views.h"
+#include "quote_history.h"
 #include "signal_cancel.h"
 
 namespace vexcomm::cli {
 namespace {
+
+bool IsFetch(int32_t modus) {
+  return modus == VexCommGetNew || modus == VexCommGetFile || modus == vexCommCheckNew;
+}
 
 bool FetchesStocks(int32_t modus) {
   return modus == vexCommWDT || modus == vexCommWPK || modus == vexCommNewWPK ||
@@ -63,6 +68,7 @@ RunResult HostSession::Run(int32_t modus) {
   if (signals) {
     signals->SetCancel({});
     current_.cancelled = signals->cancelled();
+    current_.signal = signals->signal_number();
   }
   // A cancel posted as the run ended runs here, outside a run, where it does nothing.
   module_->PumpMessages();
@@ -70,6 +76,7 @@ RunResult HostSession::Run(int32_t modus) {
   current_.code = vc_->Fehler()->Code;
   current_.text = vc_->Fehler()->Text;
   current_.modus = vc_->Modus();
+  current_.no_more_messages = IsFetch(modus) && current_.code == kNoFurtherFile;
   return current_;
 }
 
@@ -84,18 +91,27 @@ void HostSession::OnNeueDatei(const NeueDateiEvent& e) {
     current_.save_failures += 1;
     vc_->RefuseFile(failure.what());
   }
+  current_.files.push_back(Json{{"DateiNummer", e.DateiNummer},
+                                {"DateiName", e.DateiName},
+                                {"Titel", e.Titel},
+                                {"saved", saved.empty() ? Json(nullptr) : Json(saved)}});
   if (output_.json()) {
-    output_.Emit(Json{{"event", "NeueDatei"},
-                      {"DateiNummer", e.DateiNummer},
-                      {"DateiName", e.DateiName},
-                      {"Typ", e.Typ},
-                      {"VonDatum", e.VonDatum},
-                      {"BisDatum", e.BisDatum},
-                      {"AnzeigeDauer", e.AnzeigeDauer},
-                      {"Wichtigkeit", e.Wichtigkeit},
-                      {"Titel", e.Titel},
-                      {"URL", e.URL},
-                      {"Datei", e.Datei}});
+    // A file of megabytes is no JSON line for a script to parse; its path is enough.
+    Json event{{"event", "NeueDatei"},
+               {"DateiNummer", e.DateiNummer},
+               {"DateiName", e.DateiName},
+               {"Typ", e.Typ},
+               {"VonDatum", e.VonDatum},
+               {"VonDatumISO", IsoJson(e.VonDatum)},
+               {"BisDatum", e.BisDatum},
+               {"BisDatumISO", IsoJson(e.BisDatum)},
+               {"AnzeigeDauer", e.AnzeigeDauer},
+               {"Wichtigkeit", e.Wichtigkeit},
+               {"Titel", e.Titel},
+               {"URL", e.URL},
+               {"saved", saved.empty() ? Json(nullptr) : Json(saved)}};
+    if (config_.json_content) event["Datei"] = e.Datei;
+    output_.Emit(event);
     return;
   }
   std::ostringstream line;
@@ -115,6 +131,8 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
     current_.save_failures += 1;
     vc_->RefuseFile(failure.what());
   }
+  current_.removed.push_back(Json{{"DateiNummer", number_text},
+                                  {"removed", removed ? Json(removed->string()) : Json(nullptr)}});
   if (output_.json()) {
     Json entries = Json::array();
     for (const auto& v : array) {
@@ -160,13 +178,24 @@ Json HostSession::ResultJson(int32_t requested) const {
   if (requested == vexCommTGA) result["Tagesgeld"] = DepositTreeJson(*vc_->Tagesgeld());
   if (requested == vexCommFGA) result["Festgeld"] = DepositTreeJson(*vc_->Festgeld());
   if (FetchesStocks(requested)) result["Aktien"] = AktienJson(*vc_->Aktien());
-  return Json{{"result", std::move(result)}};
+  if (requested == vexCommWDT) {
+    const std::string datum = output_.LastLogAfter("WP-Datum:");
+    result["Kursdatum"] = datum;
+    result["KursdatumISO"] = IsoJson(datum);
+  }
+  if (IsFetch(requested)) {
+    result["Dateien"] = current_.files;
+    result["Geloescht"] = current_.removed;
+  }
+  const std::string notice = output_.LastLogAfter("Meldung:");
+  result["Meldung"] = notice.empty() ? Json(nullptr) : Json(notice);
+  return result;
 }
 
 void PrintRunResult(Output& output, HostSession& session, int32_t requested,
                     const RunResult& result, bool wide) {
   if (output.json()) {
-    output.Emit(session.ResultJson(requested));
+    output.EmitResult(session.ResultJson(requested));
     return;
   }
   std::ostringstream text;
@@ -177,9 +206,7 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
   if (requested == vexCommWPK || requested == vexCommNewWPK || requested == vexCommGetAllWPK) {
     PrintAktien(text, *session.vc().Aktien(), true);
   }
-  const bool fetch =
-      requested == VexCommGetNew || requested == VexCommGetFile || requested == vexCommCheckNew;
-  if (fetch && result.events == 0) {
+  if (IsFetch(requested) && result.events == 0 && result.ok()) {
     text << "Keine neuen Nachrichten\n";
   }
   if (requested == vexCommSendLog || requested == vexCommSendPWD) text << "Gesendet\n";
@@ -188,10 +215,45 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
   std::string shown = text.str();
   if (!shown.empty() && shown.back() == '\n') shown.pop_back();
   if (!shown.empty() && result.ok()) output.Result(shown);
-  if (!result.ok()) {
-    output.Note("the run ended with Fehler.Code " + std::to_string(result.code) +
-                (result.text.empty() ? std::string() : ": " + result.text));
+}
+
+RunVerdict JudgeRun(const RunResult& r, const Output& output) {
+  const std::string fehler =
+      "Fehler.Code " + std::to_string(r.code) + (r.text.empty() ? std::string() : ": " + r.text);
+  if (r.cancelled) return {128 + r.signal, "cancelled (" + fehler + ")"};
+  if (r.save_failures != 0) {
+    return {kExitLocalStore,
+            "a received file could not be saved; the server keeps it (" + fehler + ")"};
   }
+  if (output.store_failed()) {
+    return {kExitLocalStore, "the quote database or the registry store failed (message above)"};
+  }
+  // A reply that could not be processed shows a box and may leave Fehler untouched.
+  if (r.ok() && output.message_boxes() != 0) {
+    return {kExitRunFailed, "the run failed (message above)"};
+  }
+  if (r.ok()) return {};
+  if (output.Logged("Proxy Authentifizierung fehlgeschlagen")) {
+    return {kExitProxyAuth,
+            "the proxy refused the user name or password (--proxy-user, VEXCOMM_PROXY_PASSWORD)"};
+  }
+  if (output.Logged("Proxy Server benötigt Authentifizierung")) {
+    return {kExitProxyAuth, "the proxy wants a user name and password (--proxy-user)"};
+  }
+  // The socket's text for a certificate that failed the check of chain and host name.
+  if (r.code == vcerrNoConnection && r.text.starts_with("Das Zertifikat des Servers")) {
+    return {kExitCertificate, r.text +
+                                  "; name the authority that signed it with --ca-file FILE "
+                                  "(config: ca-file in [connection])"};
+  }
+  if (r.code == vcerrNoConnection || r.code == vcerrDisconnect) {
+    return {kExitNetwork, "no connection to the server (" + fehler + ")"};
+  }
+  if (output.LoggedStartingWith("FEHLER:")) {
+    return {kExitServerError, "the server refused the request (" + fehler + ")"};
+  }
+  if (r.skipped_files != 0) return {kExitRunFailed, "a file came without content (" + fehler + ")"};
+  return {kExitRunFailed, "the run failed (" + fehler + ")"};
 }
 
 }  // namespace vexcomm::cli

@@ -9,6 +9,7 @@
 #include <vexcomm/trace.h>
 #include <vexcomm/vexcomm.h>
 
+#include "exit_codes.h"
 #include "output.h"
 #include "received_files.h"
 
@@ -22,6 +23,7 @@ struct SessionConfig {
   std::filesystem::path out_dir;
   std::shared_ptr<TraceSink> trace;  // none: no trace
   bool trace_unmasked = false;
+  bool json_content = false;  // a received file's content in its JSON line
 };
 
 struct RunResult {
@@ -34,13 +36,18 @@ struct RunResult {
   int save_failures = 0;
   std::optional<int32_t> noch_auf_server;
   bool cancelled = false;
+  int signal = 0;  // the signal that cancelled the run
+  // The server's answer to a fetch when nothing is left: the same outcome as "0 new".
+  bool no_more_messages = false;
+  Json files = Json::array();    // each received file: number, name, title, saved path
+  Json removed = Json::array();  // each deletion notice: number, removed path
 
   int skipped_files = 0;  // counted by the server, sent without content
 
-  // Fehler.Code 0 or 10, every received file saved and none skipped.
+  // Fehler.Code 0 or 10 (or no more messages), every received file saved and none skipped.
   bool ok() const {
-    return (code == vcerrNoError || code == vcerrSuccess) && save_failures == 0 &&
-           skipped_files == 0;
+    return (code == vcerrNoError || code == vcerrSuccess || no_more_messages) &&
+           save_failures == 0 && skipped_files == 0;
   }
 };
 
@@ -61,7 +68,8 @@ class HostSession {
   // Sets Modus and sends; Ctrl-C posts CancelSend meanwhile. Events are shown as they come.
   RunResult Run(int32_t modus);
 
-  // {"result":{"Fehler":{…},"Modus":…}} with the tree or the stocks that `requested` fetches.
+  // {"Fehler":{…},"Modus":…} of the last run with what `requested` fetches: the tree, the
+  // stocks, the quote date, the files; and the server's notice.
   Json ResultJson(int32_t requested) const;
 
  private:
@@ -78,6 +86,16 @@ class HostSession {
   std::shared_ptr<ProxySocket> socket_;
   RunResult current_;
 };
+
+// The server's error number for a file fetch that finds nothing left.
+inline constexpr int32_t kNoFurtherFile = 9057;
+
+// The exit status of a run and the one line that says why it failed (empty when it did not).
+struct RunVerdict {
+  int status = kExitOk;
+  std::string message;
+};
+RunVerdict JudgeRun(const RunResult& result, const Output& output);
 
 // The stocks and deposit results of an operation code, for people; deposit tables fit the
 // terminal unless `wide`.

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   }
   Output output(line.global.json, line.global.verbose, Output::StderrIsTerminal(), std::cout,
                 std::cerr);
+  output.SetCommand(line.command->name);
   try {
     return Execute(line, output);
   } catch (const UsageError& e) {

@@ -2,11 +2,54 @@
 
 #include <ostream>
 
+#include "quote_history.h"
 #include "text_table.h"
 
 namespace vexcomm::cli {
 
-Json DepositTreeJson(const clsTagesgeld& root) {
+Json IsoJson(std::string_view datum) {
+  const auto iso = IsoDate(datum);
+  return iso ? Json(*iso) : Json(nullptr);
+}
+
+Json NumberJson(std::string_view text) {
+  const auto value = ParsePrice(text);
+  return value ? Json(*value) : Json(nullptr);
+}
+
+namespace {
+
+Json DepositTreeWithValues(const clsTagesgeld& root);
+
+// The tree as the component holds it: texts only.
+void DropMachineValues(Json& value) {
+  if (value.is_array()) {
+    for (auto& item : value) DropMachineValues(item);
+    return;
+  }
+  if (!value.is_object()) return;
+  for (auto it = value.begin(); it != value.end();) {
+    const std::string& key = it.key();
+    if (key.ends_with("Wert") || key.ends_with("ISO")) {
+      it = value.erase(it);
+    } else {
+      DropMachineValues(*it);
+      ++it;
+    }
+  }
+}
+
+}  // namespace
+
+Json DepositTreeJson(const clsTagesgeld& root, bool machine_values) {
+  Json tree = DepositTreeWithValues(root);
+  if (!machine_values) DropMachineValues(tree);
+  return tree;
+}
+
+namespace {
+
+Json DepositTreeWithValues(const clsTagesgeld& root) {
   Json anbieter = Json::array();
   const auto& providers = *root.Anbieter();
   for (int32_t a = 1; a <= providers.Count(); ++a) {
@@ -18,25 +61,36 @@ Json DepositTreeJson(const clsTagesgeld& root) {
       for (int32_t z = 1; z <= product->Zinsen()->Count(); ++z) {
         const auto tier = product->Zinsen()->Item(z);
         zinsen.push_back(Json{{"AbBetrag", tier->AbBetrag},
+                              {"AbBetragWert", NumberJson(tier->AbBetrag)},
                               {"ZinsAnfang", tier->ZinsAnfang},
+                              {"ZinsAnfangWert", NumberJson(tier->ZinsAnfang)},
                               {"GueltigZinsAnfang", tier->GueltigZinsAnfang},
                               {"ZinsDanach", tier->ZinsDanach},
+                              {"ZinsDanachWert", NumberJson(tier->ZinsDanach)},
                               {"GueltigZinsDanach", tier->GueltigZinsDanach}});
       }
       Json festgeld = Json::array();
       for (int32_t z = 1; z <= product->ZinsenFestgeld()->Count(); ++z) {
         const auto row = product->ZinsenFestgeld()->Item(z);
-        festgeld.push_back(Json{{"AbBetrag", row->AbBetrag},
-                                {"Zins_01", row->Zins_01},
-                                {"Zins_03", row->Zins_03},
-                                {"Zins_06", row->Zins_06},
-                                {"Zins_09", row->Zins_09},
-                                {"Zins_12", row->Zins_12},
-                                {"Zins_18", row->Zins_18}});
+        Json entry;
+        for (const auto& [name, value] :
+             {std::pair<const char*, const std::string*>{"AbBetrag", &row->AbBetrag},
+              {"Zins_01", &row->Zins_01},
+              {"Zins_03", &row->Zins_03},
+              {"Zins_06", &row->Zins_06},
+              {"Zins_09", &row->Zins_09},
+              {"Zins_12", &row->Zins_12},
+              {"Zins_18", &row->Zins_18}}) {
+          entry[name] = *value;
+          entry[std::string(name) + "Wert"] = NumberJson(*value);
+        }
+        festgeld.push_back(std::move(entry));
       }
       produkte.push_back(Json{{"Name", product->Name},
                               {"MindestAnlage", product->MindestAnlage},
+                              {"MindestAnlageWert", NumberJson(product->MindestAnlage)},
                               {"MaximalAnlage", product->MaximalAnlage},
+                              {"MaximalAnlageWert", NumberJson(product->MaximalAnlage)},
                               {"Gutschrift", product->Gutschrift},
                               {"Neukunde", product->Neukunde},
                               {"URLInfo", product->URLInfo},
@@ -48,8 +102,11 @@ Json DepositTreeJson(const clsTagesgeld& root) {
     anbieter.push_back(
         Json{{"Name", provider->Name}, {"BLZ", provider->BLZ}, {"Produkte", std::move(produkte)}});
   }
-  return Json{{"Datum", root.Datum}, {"Anbieter", std::move(anbieter)}};
+  return Json{
+      {"Datum", root.Datum}, {"DatumISO", IsoJson(root.Datum)}, {"Anbieter", std::move(anbieter)}};
 }
+
+}  // namespace
 
 Json AktienJson(const colAktien& aktien) {
   Json list = Json::array();
@@ -58,13 +115,18 @@ Json AktienJson(const colAktien& aktien) {
     Json kurse = Json::array();
     for (int32_t k = 1; k <= stock->KursCount(); ++k) {
       const auto quote = stock->Kurs(k);
-      kurse.push_back(Json{{"Datum", quote->Datum}, {"Kurs", quote->Kurs}});
+      kurse.push_back(Json{{"Datum", quote->Datum},
+                           {"ISO", IsoJson(quote->Datum)},
+                           {"Kurs", quote->Kurs},
+                           {"Wert", NumberJson(quote->Kurs)}});
     }
     list.push_back(Json{{"WKN", stock->WKN},
                         {"ISIN", stock->ISIN},
                         {"Name", stock->Name},
                         {"VonDatum", stock->VonDatum},
+                        {"VonDatumISO", IsoJson(stock->VonDatum)},
                         {"BisDatum", stock->BisDatum},
+                        {"BisDatumISO", IsoJson(stock->BisDatum)},
                         {"ID", stock->ID},
                         {"Kurse", std::move(kurse)}});
   }

@@ -10,8 +10,14 @@
 
 namespace vexcomm::cli {
 
+// Machine values beside the texts: a date as YYYY-MM-DD, a number ("2,5", "1.000") as a JSON
+// number; null when the text is neither.
+Json IsoJson(std::string_view datum);
+Json NumberJson(std::string_view text);
+
 // The deposit tree as {"Datum":…,"Anbieter":[{"Name":…,"BLZ":…,"Produkte":[…]}]}.
-Json DepositTreeJson(const clsTagesgeld& root);
+// Without `machine_values`, only the texts the component holds.
+Json DepositTreeJson(const clsTagesgeld& root, bool machine_values = true);
 // The stocks as [{"WKN":…,"ISIN":…,"Name":…,"VonDatum":…,"BisDatum":…,"ID":…,"Kurse":[…]}].
 Json AktienJson(const colAktien& aktien);
 

@@ -32,7 +32,7 @@ double ParsePercent(std::string text) {
 
 // The log lines whose last occurrence the program reads after a run.
 constexpr std::string_view kKeptPrefixes[] = {
-    "Meldung:", "WP-Datum:", "Proxy Authentifizierung fehlgeschlagen",
+    "Meldung:", "WP-Datum:", "FEHLER:", "Proxy Authentifizierung fehlgeschlagen",
     "Proxy Server benötigt Authentifizierung"};
 
 std::string_view KeptPrefix(std::string_view line) {
@@ -124,6 +124,9 @@ void Output::Callback(int kind, const std::string& text) {
 
 void Output::MessageBox(const std::string& title, const std::string& text) {
   message_boxes_ += 1;
+  // The titles of the quote database's and the persistent values' procedures.
+  store_failed_ = store_failed_ || title == "VexComm5" || title.starts_with("VexComm.Aktien.") ||
+                  title.starts_with("HbProc:");
   if (json_) {
     Emit(Json{{"messagebox", Json{{"title", title}, {"text", text}}}});
     return;
@@ -137,6 +140,10 @@ void Output::MessageBox(const std::string& title, const std::string& text) {
 void Output::Emit(const Json& value) {
   out_ << JsonLine(value) << "\n";
   out_.flush();  // a reader sees each line as it happens
+}
+
+void Output::EmitResult(Json result) {
+  Emit(Json{{"schema", kJsonSchema}, {"command", command_}, {"result", std::move(result)}});
 }
 
 void Output::Result(std::string_view line) {
@@ -194,6 +201,11 @@ std::string Output::LastLogAfter(std::string_view prefix) const {
 
 bool Output::Logged(std::string_view line) const {
   return std::find(last_lines_.begin(), last_lines_.end(), line) != last_lines_.end();
+}
+
+bool Output::LoggedStartingWith(std::string_view prefix) const {
+  return std::any_of(last_lines_.begin(), last_lines_.end(),
+                     [prefix](const std::string& line) { return line.starts_with(prefix); });
 }
 
 void Output::Draw() {

@@ -11,6 +11,10 @@ namespace vexcomm::cli {
 
 using Json = nlohmann::ordered_json;
 
+// The version of the JSON lines' layout; it grows when a name changes or goes, not when one is
+// added.
+inline constexpr int kJsonSchema = 1;
+
 // Text from the server as a terminal shows it: control characters written out ("\x1b"), so no
 // escape sequence in a title or message can act on the terminal.
 std::string EscapeControls(std::string_view text, bool keep_newlines = false);
@@ -35,21 +39,28 @@ class Output {
   void Callback(int kind, const std::string& text);
   void MessageBox(const std::string& title, const std::string& text);
   void Emit(const Json& value);  // JSON mode only
+  // The one result line of a command: {"schema":…,"command":…,"result":…}. JSON mode only.
+  void EmitResult(Json result);
+  void SetCommand(std::string_view name) { command_ = name; }
   // A line of the result for people; nothing in JSON mode.
   void Result(std::string_view line);
   // A remark or failure on standard error, in both modes.
   void Note(std::string_view line);
   void EndProgress();
   int message_boxes() const { return message_boxes_; }
+  // Whether a message box came from the quote database or the registry store.
+  bool store_failed() const { return store_failed_; }
 
   // Log lines are not kept: a run may log hundreds of megabytes of server notices. Only the
   // last line that starts with each of the few prefixes the program reads stays, until the
-  // next ClearLog: "Meldung:", "WP-Datum:" and the two proxy lines.
+  // next ClearLog: "Meldung:", "WP-Datum:", "FEHLER:" and the two proxy lines.
   void ClearLog() { last_lines_.clear(); }
   // The extra text of the last such log line that starts with `prefix`, or empty.
   std::string LastLogAfter(std::string_view prefix) const;
   // A log line equal to `line` (one of the prefixes) came since the last ClearLog.
   bool Logged(std::string_view line) const;
+  // A log line starting with `prefix` (one of the prefixes) came since the last ClearLog.
+  bool LoggedStartingWith(std::string_view prefix) const;
   // Sees every log line as it comes, without its final blank.
   void OnLogLine(std::function<void(const std::string&)> fn) { on_log_line_ = std::move(fn); }
 
@@ -64,6 +75,8 @@ class Output {
   std::ostream& out_;
   std::ostream& err_;
   int message_boxes_ = 0;
+  bool store_failed_ = false;
+  std::string command_;
   bool bar_shown_ = false;
   double percent_ = 0;
   std::string name_;

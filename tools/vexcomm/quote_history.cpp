@@ -363,7 +363,7 @@ int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien) {
   if (!from.empty() && !to.empty() && from > to) throw UsageError("--from is after --to");
   const bool overview = line.arguments.empty();
   if (overview && output.json() && from.empty() && to.empty()) {
-    output.Emit(Json{{"Aktien", AktienJson(aktien)}});
+    output.EmitResult(Json{{"Aktien", AktienJson(aktien)}});
     return kExitOk;
   }
   std::vector<std::shared_ptr<clsAktie>> stocks;
@@ -375,7 +375,7 @@ int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien) {
   if (output.json()) {
     Json list = Json::array();
     for (const auto& s : stocks) list.push_back(HistoryJson(*s, QuotesByDate(*s, from, to)));
-    output.Emit(Json{{"Aktien", std::move(list)}});
+    output.EmitResult(Json{{"Aktien", std::move(list)}});
     return kExitOk;
   }
   std::ostringstream text;
@@ -431,7 +431,7 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
   int32_t quotes = 0;
   for (const auto& s : stocks) quotes += s->KursCount();
   if (output.json()) {
-    output.Emit(Json{
+    output.EmitResult(Json{
         {"export", Json{{"file", file.string()}, {"Aktien", stocks.size()}, {"Kurse", quotes}}}});
   } else {
     output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(stocks.size()) +
@@ -469,9 +469,9 @@ int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& cont
   }
   const int boxes = output.message_boxes();
   merge.WriteToDB();
-  if (output.message_boxes() != boxes) return kExitRunFailed;
+  if (output.message_boxes() != boxes) return kExitLocalStore;
   if (output.json()) {
-    output.Emit(
+    output.EmitResult(
         Json{{"import", Json{{"file", source}, {"Aktien", rows.size()}, {"Kurse", quotes}}}});
   } else {
     output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(rows.size()) +

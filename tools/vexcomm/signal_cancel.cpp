@@ -23,6 +23,7 @@ struct SignalCancel::Impl {
   std::mutex mutex;
   std::function<void()> cancel;
   bool cancelled = false;
+  int signal_number = 0;
   bool stopping = false;
   std::thread thread;
 };
@@ -43,6 +44,7 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
       if (signal_number == kWake) continue;
       if (!impl->cancel || impl->cancelled) std::_Exit(128 + signal_number);
       impl->cancelled = true;
+      impl->signal_number = signal_number;
       impl->cancel();
     }
   });
@@ -69,6 +71,11 @@ void SignalCancel::SetCancel(std::function<void()> cancel) {
 bool SignalCancel::cancelled() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->cancelled;
+}
+
+int SignalCancel::signal_number() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->cancelled ? impl_->signal_number : 0;
 }
 
 SignalCancel* CurrentSignalCancel() {

@@ -20,6 +20,8 @@ class SignalCancel {
   void SetCancel(std::function<void()> cancel);
   // Whether a signal asked to cancel the current run.
   bool cancelled() const;
+  // The signal that cancelled it, 0 when none.
+  int signal_number() const;
 
  private:
   struct Impl;

@@ -8,10 +8,13 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
+#include <iterator>
 
 #include <vexcomm/text.h>
 
 #include "command_line.h"
+#include "quote_history.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -101,7 +104,10 @@ std::vector<CsvRecord> SplitCsvRecords(std::string_view text, char delimiter) {
 
 std::vector<StockRow> ParseStocksCsv(std::string_view text) {
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.remove_prefix(3);
-  const auto records = SplitCsvRecords(text);
+  // A German spreadsheet writes ";": the header, which holds no other separator, tells.
+  const std::string_view first_line = text.substr(0, text.find('\n'));
+  const char delimiter = first_line.find(';') != std::string_view::npos ? ';' : ',';
+  const auto records = SplitCsvRecords(text, delimiter);
   if (records.empty()) throw UsageError("no header line WKN,ISIN,Name,VonDatum,BisDatum");
   const auto& header = records.front().fields;
   bool header_ok = header.size() == kHeader.size();
@@ -120,6 +126,16 @@ std::vector<StockRow> ParseStocksCsv(std::string_view text) {
                        " fields, 3 to 5 expected");
     }
     StockRow row{f[0], f[1], f[2], f.size() > 3 ? f[3] : "", f.size() > 4 ? f[4] : ""};
+    for (std::string* date : {&row.VonDatum, &row.BisDatum}) {
+      if (date->empty()) continue;
+      const auto iso = IsoDate(*date);
+      if (!iso) {
+        throw UsageError("line " + std::to_string(records[r].line) + ": \"" + *date +
+                         "\" is no date as DD.MM.YYYY or YYYY-MM-DD");
+      }
+      // The server reads DD.MM.YYYY.
+      *date = iso->substr(8, 2) + "." + iso->substr(5, 2) + "." + iso->substr(0, 4);
+    }
     rows.push_back(std::move(row));
   }
   return rows;
@@ -155,7 +171,12 @@ std::string ReadTextFile(const std::filesystem::path& file, std::string_view wha
 }
 
 std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file) {
-  const std::string text = ReadTextFile(file, "stocks file");
+  std::string text;
+  if (file == "-") {
+    text = TextAsUtf8(std::string(std::istreambuf_iterator<char>(std::cin), {}));
+  } else {
+    text = ReadTextFile(file, "stocks file");
+  }
   try {
     return ParseStocksCsv(text);
   } catch (const UsageError& e) {

@@ -26,13 +26,15 @@ struct CsvRecord {
 // UsageError naming the line for a stray or open quote.
 std::vector<CsvRecord> SplitCsvRecords(std::string_view text, char delimiter = ',');
 
-// CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (any case); fields may be quoted, with ""
-// for a quote inside and line breaks allowed; VonDatum and BisDatum may be left off. A UTF-8
+// CSV with the header WKN,ISIN,Name,VonDatum,BisDatum (any case), separated by "," or ";" as the
+// header shows; fields may be quoted, with "" for a quote inside and line breaks allowed;
+// VonDatum and BisDatum may be left off, and are real dates as DD.MM.YYYY or YYYY-MM-DD, given
+// back as DD.MM.YYYY. A UTF-8
 // byte order mark, CR LF line ends and blank lines are accepted. Throws UsageError naming the
 // line for anything else.
 std::vector<StockRow> ParseStocksCsv(std::string_view text);
 
-// Reads and parses the file; UsageError when it cannot be read.
+// Reads and parses the file, "-" standard input; UsageError when it cannot be read.
 std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file);
 
 // The whole content of a file; UsageError naming `what` when it cannot be read.

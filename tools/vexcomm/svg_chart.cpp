@@ -372,11 +372,11 @@ int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
     ReplaceFile(file, svg);
   }
   if (output.json()) {
-    output.Emit(Json{{"chart", Json{{"file", file.string()},
-                                    {"width", options.width},
-                                    {"height", ChartHeight(options, series.size())},
-                                    {"Aktien", series.size()},
-                                    {"Kurse", points}}}});
+    output.EmitResult(Json{{"chart", Json{{"file", file.string()},
+                                          {"width", options.width},
+                                          {"height", ChartHeight(options, series.size())},
+                                          {"Aktien", series.size()},
+                                          {"Kurse", points}}}});
   } else {
     output.Result("Chart mit " + std::to_string(series.size()) + " Aktien und " +
                   std::to_string(points) + " Kursen: " + file.string());
