@@ -13,7 +13,7 @@ using Strings = std::vector<std::string>;
 
 // Values that must never reach a masked trace; none of them can stand in a time stamp.
 const Strings kSecrets = {"86420975",         "KdNr-3141",          "Zacharias",    "Quellenhof",
-                          "zq@trace.example", "Geheimes Protokoll", "Kennwort weg", "Heute-D"};
+                          "zq@trace.example", "Geheimes Protokoll", "Kennwort weg", "29.02.2028"};
 
 class TraceTest : public CliTest {
  protected:
@@ -66,8 +66,8 @@ TEST_F(TraceTest, EachOperationReplaysFromItsMaskedTraceToTheSameOutcome) {
       {{"quotes", "--stocks", stocks.string(), "--write-db"}, nullptr},
       {{"new-quotes"}, nullptr},
       {{"all-quotes", "--from-db"}, nullptr},
-      {{"send-log", "--log-file", log.string(), "--datum", "Heute-D", "--text", "x"}, nullptr},
-      {{"send-password", "--datum", "Heute-D", "--text", "Kennwort weg"}, nullptr},
+      {{"send-log", "--log-file", log.string(), "--datum", "29.02.2028", "--text", "x"}, nullptr},
+      {{"send-password", "--datum", "29.02.2028", "--text", "Kennwort weg"}, nullptr},
       {{"get-new"}, nullptr},
       {{"get-new"},
        {{"code", "AKGET"}, {"nth", 2}, {"error", {{"number", "9999"}, {"text", "W"}}}}},
