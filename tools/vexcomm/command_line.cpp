@@ -7,6 +7,8 @@
 
 #include <vexcomm/text.h>
 
+#include "settings.h"
+
 namespace vexcomm::cli {
 namespace {
 
@@ -156,6 +158,17 @@ const std::vector<CommandDef> kCommands = {
      "Writes the chart to the file named by --out FILE.svg. One line per stock; a line breaks "
      "where more than 7 days have no quote.",
      {kFrom, kTo, {"--normalize", "", "start each line at 100"}}},
+    {"config show",
+     "",
+     0,
+     0,
+     0,
+     "show the settings in effect and where each comes from",
+     "Settings come from the command line, else the environment, else the config file "
+     "$XDG_CONFIG_HOME/vexcomm/config (else ~/.config/vexcomm/config), else the defaults. The "
+     "file's section [connection] holds ca-file, proxy, proxy-user, no-proxy, connect-to, "
+     "connect-timeout and idle-timeout; section [output] holds out.",
+     {}},
     {"demo",
      "",
      0,
@@ -187,7 +200,9 @@ const std::vector<GlobalDef> kGlobals = {
      &GlobalOptions::ca_file},
     {"--connect-to", "HOST:PORT:ADDRESS:PORT", "reach HOST:PORT at ADDRESS:PORT instead",
      &GlobalOptions::connect_to},
-    {"--proxy", "HOST:PORT", "connect through this HTTP proxy", &GlobalOptions::proxy},
+    {"--proxy", "[http://]HOST:PORT", "connect through this HTTP proxy", &GlobalOptions::proxy},
+    {"--noproxy", "HOSTS", "hosts (comma-separated, * for all) reached without the proxy",
+     &GlobalOptions::no_proxy},
     {"--proxy-user", "USER",
      "proxy user; the password comes from VEXCOMM_PROXY_PASSWORD or a prompt",
      &GlobalOptions::proxy_user},
@@ -199,6 +214,7 @@ const std::vector<GlobalDef> kGlobals = {
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
     {"--verbose", "", "the component's log lines on standard error", nullptr},
     {"--no-wait", "", "fail at once when another vexcomm run holds the installation", nullptr},
+    {"--version", "", "the versions of vexcomm, OpenSSL and SQLCipher", nullptr},
 };
 
 const GlobalDef* FindGlobal(std::string_view name) {
@@ -210,7 +226,7 @@ const GlobalDef* FindGlobal(std::string_view name) {
 }
 
 bool IsGroup(std::string_view word) {
-  return word == "user" || word == "db";
+  return word == "user" || word == "db" || word == "config";
 }
 
 constexpr std::size_t kHelpWidth = 100;
@@ -278,7 +294,7 @@ std::string ProgramHelp() {
     out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
         << "\n";
   }
-  out << "\n" << GlobalOptionsHelp() << "\n" << kExitText;
+  out << "\n" << GlobalOptionsHelp() << "\n" << EnvironmentHelp() << "\n" << kExitText;
   out << "\n'vexcomm COMMAND --help' describes a command.\n";
   return out.str();
 }
@@ -405,6 +421,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         if (inline_value) throw UsageError(arg + " takes no value");
         (g->name == "--json"      ? line.global.json
          : g->name == "--verbose" ? line.global.verbose
+         : g->name == "--version" ? line.version
                                   : line.global.no_wait) = true;
       } else {
         line.global.*(g->field) = take_value(g->value_name);
@@ -439,7 +456,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     words.erase(words.begin());
   }
   if (words.empty()) {
-    if (line.help) return line;
+    if (line.help || line.version) return line;
     throw UsageError("no command given");
   }
   std::string name = words[0];

@@ -31,6 +31,8 @@ struct GlobalOptions {
   std::optional<std::string> connect_timeout;
   std::optional<std::string> idle_timeout;
   std::optional<std::string> out;
+  std::optional<std::string> no_proxy;
+  std::optional<std::string> proxy_password;  // from a proxy URL in the environment only
   bool json = false;
   bool verbose = false;
   bool no_wait = false;
@@ -63,6 +65,7 @@ struct CommandLine {
   std::map<std::string, std::string, std::less<>> options;  // flags map to ""
   std::vector<std::string> arguments;
   bool help = false;
+  bool version = false;
 
   bool Has(std::string_view option) const { return options.count(option) != 0; }
   std::optional<std::string> Value(std::string_view option) const;
