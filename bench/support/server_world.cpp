@@ -1,6 +1,7 @@
 #include "support/server_world.h"
 
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -189,7 +190,7 @@ std::string FilesScenario(int count, std::size_t size) {
          R"(", "files": [)" + files + "]}]}";
 }
 
-ComponentRun FetchWithComponent(const ServerWorld& world) {
+ComponentRun FetchWithComponent(const ServerWorld& world, bool reply_progress) {
   world.ResetIdentity();
   Module module(world.Host());
   auto vc = VexComm::Create(module);
@@ -201,11 +202,16 @@ ComponentRun FetchWithComponent(const ServerWorld& world) {
     ++run.files;
     run.bytes += e.Datei.size();
   });
+  Module::ReplyProgress latest;
+  if (reply_progress) {
+    module.OnReplyProgress([&latest](const Module::ReplyProgress& p) { latest = p; });
+  }
   vc->SetModus(VexCommGetNew);
   const auto start = Clock::now();
   vc->Send();
   run.seconds = Since(start);
   run.fehler = vc->Fehler()->Code;
+  benchmark::DoNotOptimize(latest);
   return run;
 }
 

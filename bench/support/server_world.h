@@ -66,8 +66,9 @@ struct ComponentRun {
 };
 
 // One Send of the component with Modus 2 (fetch new files) against the world's server, the
-// host's NeueDatei handler and callback included. The identity is reset first.
-ComponentRun FetchWithComponent(const ServerWorld& world);
+// host's NeueDatei handler and callback included, and with `reply_progress` a handler of the
+// reply's progress that keeps the latest figures. The identity is reset first.
+ComponentRun FetchWithComponent(const ServerWorld& world, bool reply_progress = false);
 
 // The floor: a plain blocking OpenSSL client that asks the same questions (AKNEW, then AKGET
 // with the last file's number) and reads each reply until it ends in ":MSGEND".

@@ -8,6 +8,7 @@
 #include "child_process.h"
 #include "cli_fixture.h"
 #include "command_line.h"
+#include "host_session.h"
 #include "platform/utf8.h"
 #include "quotes/quote_database.h"
 #include "quotes/sqlite_handle.h"
@@ -612,22 +613,58 @@ TEST_F(CliTest, ARunHoldsTheInstallationAgainstOtherRunsAndUserSet) {
 TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {
   StartServer(StandardScenario());
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
+  const std::string address = "127.0.0.1:" + std::to_string(proxy.port());
   struct Case {
-    std::string password;
+    Strings args;
+    std::map<std::string, std::string> env;
     int status;
     std::string message;
   };
-  for (const Case& c :
-       {Case{"falsch", 1, "the proxy refused the user name or password"}, Case{"richtig", 0, ""}}) {
-    const CliRun run = Run({"--proxy", "127.0.0.1:" + std::to_string(proxy.port()), "--proxy-user",
-                            "vex", "check-new"},
-                           {{"VEXCOMM_PROXY_PASSWORD", c.password}});
-    EXPECT_EQ(run.status, c.status) << c.password << "\n" << run.err << proxy.Output();
+  const Case cases[] = {
+      {{"--proxy", address, "--proxy-user", "vex"},
+       {{"VEXCOMM_PROXY_PASSWORD", "falsch"}},
+       1,
+       "the proxy refused the user name or password"},
+      {{"--proxy", "http://" + address, "--proxy-user", "vex"},
+       {{"VEXCOMM_PROXY_PASSWORD", "richtig"}},
+       0,
+       ""},
+      {{}, {{"HTTPS_PROXY", "http://vex:richtig@" + address}}, 0, ""},
+      // Not through the proxy at all: its credentials would be refused.
+      {{}, {{"https_proxy", "http://vex:falsch@" + address}, {"no_proxy", ".test"}}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    Strings args = c.args;
+    args.push_back("check-new");
+    const CliRun run = Run(args, c.env);
+    EXPECT_EQ(run.status, c.status) << c.env.begin()->second << "\n" << run.err << proxy.Output();
     if (!c.message.empty()) {
       EXPECT_THAT(run.err, HasSubstr(c.message));
     }
   }
-  EXPECT_EQ(server->ConnectionCount(), 1u);
+  EXPECT_EQ(server->ConnectionCount(), 3u);
+}
+
+TEST_F(CliTest, ALargeFileShowsItsBytesArrivingAndTheBarEndsAtAHundred) {
+  json scenario = StandardScenario();
+  scenario["installations"][0]["files"] =
+      json::array({{{"nr", 1}, {"name", "gross.txt"}, {"content", std::string(3 << 20, 'x')}}});
+  StartServer(scenario);
+  std::ostringstream shown_out, shown_err;
+  cli::Output output(false, false, true, shown_out, shown_err);
+  cli::SessionConfig config{ini.string() + "/", data.string() + "/", registry, {}, out};
+  config.socket.ca_file = pki->ca_file().string();
+  config.socket.connect_to_host = "vexmsg.test";
+  config.socket.connect_to_address = "127.0.0.1";
+  config.socket.connect_to_address_port = static_cast<uint16_t>(server->port());
+  std::filesystem::create_directories(out);
+  cli::HostSession session(config, output);
+  ASSERT_TRUE(session.Run(VexCommGetNew).ok()) << shown_err.str();
+  const std::string err = shown_err.str();
+  EXPECT_THAT(err, HasSubstr(" of 3.0 MB"));
+  const std::string last = err.substr(err.rfind('\r'));
+  EXPECT_THAT(last, HasSubstr("100%"));
+  EXPECT_EQ(last.back(), '\n');
 }
 
 TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
