@@ -366,6 +366,16 @@ const std::vector<CommandDef>& Commands() {
   return kCommands;
 }
 
+std::vector<OptionDef> GlobalOptionList() {
+  std::vector<OptionDef> list;
+  for (const auto& g : kGlobals) list.push_back({g.name, g.value_name, g.help});
+  return list;
+}
+
+std::string_view ExitStatusHelp() {
+  return kExitText;
+}
+
 const CommandDef* FindCommand(std::string_view name) {
   for (const auto& c : kCommands) {
     if (c.name == name) return &c;

@@ -56,6 +56,10 @@ struct CommandDef {
 };
 
 const std::vector<CommandDef>& Commands();
+// The options that may stand anywhere on the line.
+std::vector<OptionDef> GlobalOptionList();
+// What the exit statuses mean, as --help says it.
+std::string_view ExitStatusHelp();
 const CommandDef* FindCommand(std::string_view name);
 
 struct CommandLine {

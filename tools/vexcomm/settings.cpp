@@ -255,11 +255,8 @@ bool NoProxyMatches(std::string_view no_proxy, std::string_view host) {
   return false;
 }
 
-std::string EnvironmentHelp() {
-  std::ostringstream out;
-  out << "Environment (a setting on the command line wins over the environment, which wins over\n"
-         "the config file $XDG_CONFIG_HOME/vexcomm/config, else ~/.config/vexcomm/config):\n";
-  const std::vector<std::pair<std::string, std::string>> rows = {
+const std::vector<EnvironmentVariable>& EnvironmentVariables() {
+  static const std::vector<EnvironmentVariable> kVariables = {
       {"VEXCOMM_CA_FILE", "--ca-file"},
       {"https_proxy, HTTPS_PROXY", "--proxy, as http://[USER:PASSWORD@]HOST:PORT"},
       {"no_proxy, NO_PROXY", "--noproxy: hosts reached without the proxy"},
@@ -277,10 +274,17 @@ std::string EnvironmentHelp() {
       {"TERM", "dumb: no progress bar"},
       {"LC_ALL, LC_NUMERIC, LC_CTYPE, LANG", "number format and character set"},
   };
+  return kVariables;
+}
+
+std::string EnvironmentHelp() {
+  std::ostringstream out;
+  out << "Environment (a setting on the command line wins over the environment, which wins over\n"
+         "the config file $XDG_CONFIG_HOME/vexcomm/config, else ~/.config/vexcomm/config):\n";
   std::size_t width = 0;
-  for (const auto& [name, help] : rows) width = std::max(width, name.size());
-  for (const auto& [name, help] : rows) {
-    out << "  " << name << std::string(width - name.size() + 2, ' ') << help << "\n";
+  for (const auto& v : EnvironmentVariables()) width = std::max(width, v.names.size());
+  for (const auto& v : EnvironmentVariables()) {
+    out << "  " << v.names << std::string(width - v.names.size() + 2, ' ') << v.help << "\n";
   }
   return out.str();
 }

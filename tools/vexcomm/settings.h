@@ -51,7 +51,13 @@ ProxyAddress ParseProxy(std::string_view text, std::string_view what, bool allow
 // and every name below it, a leading "." ignored, without regard to case.
 bool NoProxyMatches(std::string_view no_proxy, std::string_view host);
 
-// The environment variables the program reads, for --help.
+// The environment variables the program reads, with what each stands for.
+struct EnvironmentVariable {
+  std::string_view names;  // "https_proxy, HTTPS_PROXY"
+  std::string_view help;
+};
+const std::vector<EnvironmentVariable>& EnvironmentVariables();
+// The same for --help.
 std::string EnvironmentHelp();
 
 // `vexcomm config show`.
