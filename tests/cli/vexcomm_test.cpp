@@ -713,13 +713,28 @@ TEST_F(CliTest, EveryCommandHasHelp) {
   }
 }
 
-TEST_F(CliTest, DemoRunsEverythingAsExpected) {
+TEST_F(CliTest, DemoRunsEverythingAsExpectedAndLeavesItsStepsToRerun) {
   const auto dir = tmp.path() / "demo";
+  tmp.WriteFile("demo/commands.sh", "exit 1\n");  // as an earlier demo left it
   const CliRun run = Run({"demo", "--dir", dir.string()}, {}, false);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("holds an earlier demo"));
   EXPECT_THAT(run.out, HasSubstr("All 6 runs ended as expected."));
+  EXPECT_THAT(run.out, HasSubstr("vx new-quotes"));
   EXPECT_TRUE(std::filesystem::exists(dir / "data" / "Kurse.dat"));
   EXPECT_TRUE(std::filesystem::exists(dir / "files" / "1-willkommen.txt"));
+
+  ChildProcess rerun("/bin/bash", {(dir / "commands.sh").string()},
+                     {{"HOME", tmp.path().string()}});
+  EXPECT_EQ(rerun.Finish(std::chrono::seconds(90)), 0) << rerun.out() << rerun.err();
+  EXPECT_THAT(rerun.out(), HasSubstr("+ vexcomm new-quotes"));
+  EXPECT_THAT(rerun.out(), HasSubstr("Siemens AG"));  // db show at the end
+  // The certificates serve a month of reruns.
+  ChildProcess valid("/usr/bin/openssl",
+                     {"x509", "-checkend", std::to_string(30 * 86400), "-noout", "-in",
+                      (dir / "pki" / "server.pem").string()},
+                     {});
+  EXPECT_EQ(valid.Finish(std::chrono::seconds(30)), 0) << valid.out();
 }
 
 }  // namespace
