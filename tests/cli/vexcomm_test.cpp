@@ -629,6 +629,7 @@ TEST_F(CliTest, ProxyCredentialsAreCheckedByTheProxy) {
        {{"VEXCOMM_PROXY_PASSWORD", "richtig"}},
        0,
        ""},
+      {{}, {{"HTTPS_PROXY", "http://vex:falsch@" + address}}, 1, "the proxy refused"},
       {{}, {{"HTTPS_PROXY", "http://vex:richtig@" + address}}, 0, ""},
       // Not through the proxy at all: its credentials would be refused.
       {{}, {{"https_proxy", "http://vex:falsch@" + address}, {"no_proxy", ".test"}}, 0, ""},
