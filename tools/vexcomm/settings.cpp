@@ -261,7 +261,7 @@ const std::vector<EnvironmentVariable>& EnvironmentVariables() {
       {"https_proxy, HTTPS_PROXY", "--proxy, as http://[USER:PASSWORD@]HOST:PORT"},
       {"no_proxy, NO_PROXY", "--noproxy: hosts reached without the proxy"},
       {"VEXCOMM_PROXY_USER", "--proxy-user"},
-      {"VEXCOMM_PROXY_PASSWORD", "the proxy password (asked on the terminal when unset)"},
+      {"VEXCOMM_PROXY_PASSWORD", "the proxy password (else asked on the terminal)"},
       {"VEXCOMM_CONNECT_TO", "--connect-to"},
       {"VEXCOMM_CONNECT_TIMEOUT", "--connect-timeout"},
       {"VEXCOMM_IDLE_TIMEOUT", "--idle-timeout"},
@@ -269,18 +269,23 @@ const std::vector<EnvironmentVariable>& EnvironmentVariables() {
       {"VEXCOMM_INI_DIR", "--ini-dir"},
       {"VEXCOMM_DATA_DIR", "--data-dir"},
       {"VEXCOMM_REGISTRY_DIR", "--registry-dir"},
-      {"XDG_CONFIG_HOME, XDG_DATA_HOME, HOME", "where the default folders are"},
+      {"XDG_CONFIG_HOME, HOME", "where the config file and default folders are"},
+      {"XDG_DATA_HOME", "where the default data folder is"},
+      {"SSL_CERT_FILE", "OpenSSL's system certificate file"},
+      {"SSL_CERT_DIR", "OpenSSL's system certificate folder"},
       {"COLUMNS", "the width of tables"},
       {"TERM", "dumb: no progress bar"},
-      {"LC_ALL, LC_NUMERIC, LC_CTYPE, LANG", "number format and character set"},
+      {"LC_ALL, LC_NUMERIC", "the number format"},
+      {"LC_CTYPE, LANG", "the character set"},
+      {"TMPDIR", "where demo makes its folder without --dir"},
   };
   return kVariables;
 }
 
 std::string EnvironmentHelp() {
   std::ostringstream out;
-  out << "Environment (a setting on the command line wins over the environment, which wins over\n"
-         "the config file $XDG_CONFIG_HOME/vexcomm/config, else ~/.config/vexcomm/config):\n";
+  out << "Environment (the command line wins over the environment, which wins over the\n"
+         "config file $XDG_CONFIG_HOME/vexcomm/config, else ~/.config/vexcomm/config):\n";
   std::size_t width = 0;
   for (const auto& v : EnvironmentVariables()) width = std::max(width, v.names.size());
   for (const auto& v : EnvironmentVariables()) {
