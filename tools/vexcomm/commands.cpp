@@ -434,8 +434,11 @@ std::string VersionText(bool json) {
 int Execute(const CommandLine& given, Output& output) {
   if (given.command->name == "config show") return ConfigShow(given, output);
   CommandLine line = given;
-  const bool connects = given.command->modus != 0 || given.command->name == "run";
-  line.global = WithSettings(given.global, ProcessEnvironment(), connects);
+  // Only the runs connect and receive files; the other commands take none of these settings
+  // (and `db chart` reads --out as the file it writes).
+  if (given.command->modus != 0 || given.command->name == "run") {
+    line.global = WithSettings(given.global, ProcessEnvironment(), true);
+  }
   const std::string_view name = line.command->name;
   if (name == "user show") return UserShow(line, output);
   if (name == "user set") return UserSet(line, output);
