@@ -695,7 +695,12 @@ TEST_F(CliTest, TemplateDatabaseIsWrittenOnceAndNeverReplaced) {
   EXPECT_EQ(std::filesystem::file_size(dir / "Kurse.dat"), size + 1);
 }
 
-TEST_F(CliTest, EveryCommandHasHelp) {
+TEST_F(CliTest, EveryCommandHasHelpAndTheProgramItsVersions) {
+  const CliRun version = Run({"--json", "--version"}, {}, false);
+  ASSERT_EQ(version.lines.size(), 1u) << version.out << version.err;
+  EXPECT_THAT(version.lines[0]["version"]["openssl"].get<std::string>(), HasSubstr("OpenSSL 3"));
+  EXPECT_FALSE(version.lines[0]["version"]["sqlcipher"].get<std::string>().empty());
+
   std::vector<Strings> lines = {{"--help"}, {"help"}, {"user", "--help"}, {"db", "-h"}};
   for (const auto& c : cli::Commands()) {
     Strings words;
