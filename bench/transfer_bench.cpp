@@ -24,20 +24,23 @@ void FetchBoth(benchmark::State& state, const ServerWorld& world, int files, std
   double tls_seconds = 0;
   double naive_seconds = 0;
   double component_seconds = 0;
+  double progress_seconds = 0;
   for (auto _ : state) {
     const auto floor = FetchWithPlainClient(world, FloorReplies::kInOneBuffer, size + 4096);
     ready_seconds += FetchWithPlainClient(world, FloorReplies::kInReadyBuffer, size + 4096).seconds;
     tls_seconds += FetchWithPlainClient(world, FloorReplies::kDropped).seconds;
     naive_seconds += FetchWithPlainClient(world, FloorReplies::kInNewBuffers).seconds;
     const auto run = FetchWithComponent(world);
+    const auto with_progress = FetchWithComponent(world, nullptr, true);
     if (run.fehler != 0 || run.files != files || run.bytes != files * size ||
-        floor.files != files) {
+        floor.files != files || with_progress.bytes != run.bytes) {
       state.SkipWithError("a fetch did not receive every file");
       break;
     }
     state.SetIterationTime(run.seconds);
     floor_seconds += floor.seconds;
     component_seconds += run.seconds;
+    progress_seconds += with_progress.seconds;
   }
   // Each repetition's ratio is taken against its own floor.
   const auto n = static_cast<double>(state.iterations());
@@ -49,6 +52,9 @@ void FetchBoth(benchmark::State& state, const ServerWorld& world, int files, std
   state.counters["tls_only_ratio"] = component_seconds / tls_seconds;
   state.counters["naive_client_s"] = naive_seconds / n;
   state.counters["naive_ratio"] = component_seconds / naive_seconds;
+  // The same fetch with a handler of the reply's progress: what leaving it on costs.
+  state.counters["progress_s"] = progress_seconds / n;
+  state.counters["progress_ratio"] = progress_seconds / component_seconds;
   state.counters["MB"] = static_cast<double>(files * size) / 1e6;
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * files *
                           static_cast<int64_t>(size));

@@ -16,9 +16,16 @@ trap 'cleanup; [[ -z $slow_pid ]] || kill "$slow_pid" 2>/dev/null || true' EXIT
 prefix=$work/prefix
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
-for f in bin/vexcomm bin/vexmsg-server share/vexcomm5/Kurse.dat include/vexcomm/vexcomm.h; do
+for f in bin/vexcomm bin/vexmsg-server share/vexcomm5/Kurse.dat include/vexcomm/vexcomm.h \
+  share/man/man1/vexcomm.1 share/bash-completion/completions/vexcomm \
+  share/doc/VexComm5/vexmsg-server/README.md share/doc/VexComm5/vexmsg-server/sample-scenario.json; do
   [[ -s $prefix/$f ]] || { echo "not installed: $f"; exit 1; }
 done
+# The page is one a reader can show, and the completion loads.
+if command -v man >/dev/null; then
+  man -l "$prefix/share/man/man1/vexcomm.1" 2>&1 >/dev/null | grep . && { echo "vexcomm.1 has faults"; exit 1; }
+fi
+bash -c "source '$prefix/share/bash-completion/completions/vexcomm' && complete -p vexcomm" >/dev/null
 
 cmake -S "$source_dir/examples" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/build" >/dev/null

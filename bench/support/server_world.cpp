@@ -1,6 +1,7 @@
 #include "support/server_world.h"
 
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -189,7 +190,8 @@ std::string FilesScenario(int count, std::size_t size) {
          R"(", "files": [)" + files + "]}]}";
 }
 
-ComponentRun FetchWithComponent(const ServerWorld& world, std::shared_ptr<TraceSink> trace) {
+ComponentRun FetchWithComponent(const ServerWorld& world, std::shared_ptr<TraceSink> trace,
+                                bool reply_progress) {
   world.ResetIdentity();
   HostServices host = world.Host();
   host.trace = std::move(trace);
@@ -203,11 +205,16 @@ ComponentRun FetchWithComponent(const ServerWorld& world, std::shared_ptr<TraceS
     ++run.files;
     run.bytes += e.Datei.size();
   });
+  Module::ReplyProgress latest;
+  if (reply_progress) {
+    module.OnReplyProgress([&latest](const Module::ReplyProgress& p) { latest = p; });
+  }
   vc->SetModus(VexCommGetNew);
   const auto start = Clock::now();
   vc->Send();
   run.seconds = Since(start);
   run.fehler = vc->Fehler()->Code;
+  benchmark::DoNotOptimize(latest);
   return run;
 }
 

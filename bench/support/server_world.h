@@ -68,9 +68,11 @@ struct ComponentRun {
 
 // One Send of the component with Modus 2 (fetch new files) against the world's server, the
 // host's NeueDatei handler and callback included. The identity is reset first. With `trace`,
-// the module traces the run to it.
+// the module traces the run to it; with `reply_progress` a handler of the reply's progress keeps
+// the latest figures.
 ComponentRun FetchWithComponent(const ServerWorld& world,
-                                std::shared_ptr<TraceSink> trace = nullptr);
+                                std::shared_ptr<TraceSink> trace = nullptr,
+                                bool reply_progress = false);
 
 // The floor: a plain blocking OpenSSL client that asks the same questions (AKNEW, then AKGET
 // with the last file's number) and reads each reply until it ends in ":MSGEND".

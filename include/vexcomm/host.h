@@ -52,4 +52,16 @@ VEXCOMM_EXPORT HostServices DefaultHostServices(HostServices given = {});
 // registry folder; folders that exist keep their modes. Any thread. Throws std::system_error.
 VEXCOMM_EXPORT void CreatePrivateFolders(const std::filesystem::path& dir);
 
+// A value of an INI file, read as the component reads MorvaZedi.ini: section and key compared
+// without case, blanks and one pair of enclosing quotes removed, at most 254 characters. A
+// missing file, section or key, an empty value, and a file that is not text all give
+// `default_value`. Any thread.
+VEXCOMM_EXPORT std::string ReadIniValue(const std::filesystem::path& file,
+                                        const std::string& section, const std::string& key,
+                                        const std::string& default_value = {});
+
+// The server a run connects to: "IP" of section "Comm" in ini_dir + "MorvaZedi.ini" when that
+// file exists, else the build's standard host. Any thread.
+VEXCOMM_EXPORT std::string ServerHostName(const std::string& ini_dir);
+
 }  // namespace vexcomm

@@ -77,6 +77,19 @@ class VEXCOMM_EXPORT Module {
   static constexpr std::size_t kDefaultMaxFrameBytes = std::size_t{256} << 20;
   static constexpr std::size_t kDefaultMaxNonFileFrameBytes = std::size_t{16} << 20;
 
+  // How much of the reply being received has arrived, in octets as received. `expected` is the
+  // whole reply's size once its head states it (a file's content), else 0; it is never below
+  // `received`, and equals it once the reply is complete.
+  struct ReplyProgress {
+    std::size_t received = 0;
+    std::size_t expected = 0;
+  };
+  ReplyProgress CurrentReplyProgress() const;
+  // Called on the module's thread after each piece of a reply has arrived, before the reply is
+  // handled; one call per piece received, cheap enough to leave on. Exceptions are ignored.
+  // Empty removes it.
+  void OnReplyProgress(std::function<void(const ReplyProgress&)> fn);
+
   struct State;
   const std::shared_ptr<State>& state() const { return state_; }
 

@@ -27,6 +27,7 @@ struct Module::State {
   VexComm* events_owner = nullptr;
   bool sending = false;
   transport::FrameAssembler receive_buffer;
+  std::function<void(const Module::ReplyProgress&)> on_reply_progress;
   std::size_t max_frame_bytes = Module::kDefaultMaxFrameBytes;
   std::size_t max_non_file_frame_bytes = Module::kDefaultMaxNonFileFrameBytes;
   // Where the last request was sent from, and how many times in a row from there.

@@ -53,7 +53,17 @@ void clsEvent::OnReceive(const std::string& text) {
     // The last reply has been handled: its elements (a notice of megabytes, say) need not stay
     // while the next one arrives.
     if (s.receive_buffer.size() == 0 && s.run.elements) s.run.elements->Clear();
-    if (!s.receive_buffer.Append(text)) {
+    const bool complete = s.receive_buffer.Append(text);
+    if (s.on_reply_progress) {
+      // Held: the host's code may remove its handler from inside it.
+      const auto progress = s.on_reply_progress;
+      try {
+        progress({s.receive_buffer.octets(), s.receive_buffer.ExpectedOctets()});
+      } catch (...) {
+        // A host callback's failure is ignored.
+      }
+    }
+    if (!complete) {
       // Only a file may be large; every other reply gets a much smaller limit once its head
       // is in. Until then the text is too short to matter.
       const std::size_t limit =

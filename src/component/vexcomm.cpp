@@ -56,6 +56,15 @@ void Module::SetMaxNonFileFrameBytes(std::size_t bytes) {
   state_->max_non_file_frame_bytes = bytes;
 }
 
+Module::ReplyProgress Module::CurrentReplyProgress() const {
+  const auto& buffer = state_->receive_buffer;
+  return {buffer.octets(), buffer.ExpectedOctets()};
+}
+
+void Module::OnReplyProgress(std::function<void(const ReplyProgress&)> fn) {
+  state_->on_reply_progress = std::move(fn);
+}
+
 // ---- shared objects -------------------------------------------------------------------------
 
 namespace component {

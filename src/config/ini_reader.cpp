@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include <vexcomm/build_config.h>
+#include <vexcomm/host.h>
 
 #include "platform/cp1252.h"
 #include "platform/host_services.h"
@@ -152,3 +153,16 @@ std::string StandardServerHost() {
 }
 
 }  // namespace vexcomm::config
+
+namespace vexcomm {
+
+std::string ReadIniValue(const std::filesystem::path& file, const std::string& section,
+                         const std::string& key, const std::string& default_value) {
+  return config::LeseIni(file.string(), section, key, default_value);
+}
+
+std::string ServerHostName(const std::string& ini_dir) {
+  return config::SelectServerHost(ini_dir, config::StandardServerHost()).host;
+}
+
+}  // namespace vexcomm

@@ -23,6 +23,9 @@ constexpr std::uint64_t kMostRoom = std::uint64_t{256} << 20;
 // For the elements after the content (a file's number) and the end mark: without it the last
 // chunk would move the whole frame into a buffer twice its size.
 constexpr std::uint64_t kRoomAfterContent = 4096;
+// Contents from this size on tell the host how large the reply will be; smaller ones arrive at
+// once anyway.
+constexpr std::uint64_t kProgressContent = std::uint64_t{64} << 10;
 
 using platform::IsDigit;
 
@@ -258,6 +261,13 @@ bool FrameAssembler::Append(std::string_view chunk) {
           content_end_ = i;
           content_start_ = i;
           stated_ = length_;
+          if (stated_ >= kProgressContent) {
+            // Counted on from the last head, so that many heads still cost one pass.
+            counted_octets_ +=
+                platform::CodePointCount(std::string_view(data + counted_, i - counted_));
+            counted_ = i;
+            expected_ = counted_octets_ + stated_ + kEnd.size();
+          }
         } else {
           state_ = State::kPlain;
         }
@@ -294,6 +304,12 @@ bool FrameAssembler::Append(std::string_view chunk) {
   return complete_;
 }
 
+std::size_t FrameAssembler::ExpectedOctets() const noexcept {
+  if (complete_) return octets_;
+  if (expected_ == 0) return 0;
+  return static_cast<std::size_t>(std::max<std::uint64_t>(expected_, octets_));
+}
+
 bool FrameAssembler::IsFileReply() const noexcept {
   const std::string_view text(text_);
   return text.size() >= 15 && text.starts_with("VEXMSG:") && text.substr(8).starts_with(":AIGET:");
@@ -328,6 +344,9 @@ void FrameAssembler::Reset() noexcept {
   content_end_ = 0;
   content_start_ = 0;
   stated_ = 0;
+  expected_ = 0;
+  counted_ = 0;
+  counted_octets_ = 0;
   complete_ = false;
 }
 

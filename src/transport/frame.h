@@ -61,6 +61,10 @@ class FrameAssembler {
   std::size_t size() const noexcept { return text_.size(); }
   // Octets as they came off the wire: one per character, whatever its UTF-8 length here.
   std::size_t octets() const noexcept { return octets_; }
+  // The size in octets the frame will have as far as its heads tell: after a large stated
+  // content, the octets up to it, the content and ":MSGEND"; 0 while nothing says. Never below
+  // octets(), and equal to it once the frame is complete.
+  std::size_t ExpectedOctets() const noexcept;
   // The head received so far names a file reply ("VEXMSG:" version ":AIGET:").
   bool IsFileReply() const noexcept;
 
@@ -84,6 +88,9 @@ class FrameAssembler {
   std::size_t content_end_ = 0;    // end of the last content byte read: ":MSGEND" counts after it
   std::size_t content_start_ = 0;  // of the content being read
   std::uint64_t stated_ = 0;       // its stated length
+  std::uint64_t expected_ = 0;     // see ExpectedOctets
+  std::size_t counted_ = 0;        // bytes of text_ whose code points are in counted_octets_
+  std::uint64_t counted_octets_ = 0;
   bool complete_ = false;
 };
 

@@ -56,8 +56,15 @@ CliRun CliTest::Run(std::vector<std::string> args, const std::map<std::string, s
     auto globals = Globals();
     args.insert(args.begin(), globals.begin(), globals.end());
   }
-  std::map<std::string, std::string> environment = {{"HOME", tmp.path().string()},
-                                                    {"VEXCOMM_PROXY_PASSWORD", ""}};
+  // Nothing of the caller's own settings: an empty variable counts as unset.
+  std::map<std::string, std::string> environment = {
+      {"HOME", tmp.path().string()},
+      {"XDG_CONFIG_HOME", (tmp.path() / "xdg").string()},
+      {"VEXCOMM_PROXY_PASSWORD", ""},
+      {"https_proxy", ""},
+      {"HTTPS_PROXY", ""},
+      {"no_proxy", ""},
+      {"NO_PROXY", ""}};
   for (const auto& [key, value] : env) environment[key] = value;
   ChildProcess child(Binary(), args, environment);
   CliRun run;

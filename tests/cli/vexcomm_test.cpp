@@ -10,6 +10,7 @@
 #include "cli_fixture.h"
 #include "command_line.h"
 #include "config/persistent_values.h"
+#include "host_session.h"
 #include "platform/utf8.h"
 #include "quotes/quote_database.h"
 #include "quotes/sqlite_handle.h"
@@ -722,6 +723,61 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   EXPECT_THAT(Run({"get-file"}).out, HasSubstr("Keine neuen Nachrichten"));
 }
 
+// Proxies from the environment, as curl reads them; the proxy checks the credentials.
+TEST_F(CliTest, ProxyFromTheEnvironmentAsCurlReadsIt) {
+  StartServer(StandardScenario());
+  TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
+  const std::string address = "127.0.0.1:" + std::to_string(proxy.port());
+  struct Case {
+    Strings args;
+    std::map<std::string, std::string> env;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--proxy", "http://" + address, "--proxy-user", "vex"},
+       {{"VEXCOMM_PROXY_PASSWORD", "richtig"}},
+       0,
+       ""},
+      {{}, {{"HTTPS_PROXY", "http://vex:falsch@" + address}}, 5, "the proxy refused"},
+      {{}, {{"HTTPS_PROXY", "http://vex:richtig@" + address}}, 0, ""},
+      // Not through the proxy at all: its credentials would be refused.
+      {{}, {{"https_proxy", "http://vex:falsch@" + address}, {"no_proxy", ".test"}}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    Strings args = c.args;
+    args.push_back("check-new");
+    const CliRun run = Run(args, c.env);
+    EXPECT_EQ(run.status, c.status) << c.env.begin()->second << "\n" << run.err << proxy.Output();
+    if (!c.message.empty()) {
+      EXPECT_THAT(run.err, HasSubstr(c.message));
+    }
+  }
+  EXPECT_EQ(server->ConnectionCount(), 3u);
+}
+
+TEST_F(CliTest, ALargeFileShowsItsBytesArrivingAndTheBarEndsAtAHundred) {
+  json scenario = StandardScenario();
+  scenario["installations"][0]["files"] =
+      json::array({{{"nr", 1}, {"name", "gross.txt"}, {"content", std::string(3 << 20, 'x')}}});
+  StartServer(scenario);
+  std::ostringstream shown_out, shown_err;
+  cli::Output output(false, false, true, shown_out, shown_err);
+  cli::SessionConfig config{ini.string() + "/", data.string() + "/", registry, {}, out};
+  config.socket.ca_file = pki->ca_file().string();
+  config.socket.connect_to_host = "vexmsg.test";
+  config.socket.connect_to_address = "127.0.0.1";
+  config.socket.connect_to_address_port = static_cast<uint16_t>(server->port());
+  std::filesystem::create_directories(out);
+  cli::HostSession session(config, output);
+  ASSERT_TRUE(session.Run(VexCommGetNew).ok()) << shown_err.str();
+  const std::string err = shown_err.str();
+  EXPECT_THAT(err, HasSubstr(" of 3.0 MB"));
+  const std::string last = err.substr(err.rfind('\r'));
+  EXPECT_THAT(last, HasSubstr("100%"));
+  EXPECT_EQ(last.back(), '\n');
+}
+
 TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
   StartServer(StandardScenario());
   CliRun run = Run(
@@ -738,7 +794,12 @@ TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
   EXPECT_EQ(Run({"user", "set"}).status, 2);
 }
 
-TEST_F(CliTest, EveryCommandHasHelp) {
+TEST_F(CliTest, EveryCommandHasHelpAndTheProgramItsVersions) {
+  const CliRun version = Run({"--json", "--version"}, {}, false);
+  ASSERT_EQ(version.lines.size(), 1u) << version.out << version.err;
+  EXPECT_THAT(version.lines[0]["version"]["openssl"].get<std::string>(), HasSubstr("OpenSSL 3"));
+  EXPECT_FALSE(version.lines[0]["version"]["sqlcipher"].get<std::string>().empty());
+
   std::vector<Strings> lines = {{"--help"}, {"help"}, {"user", "--help"}, {"db", "-h"}};
   for (const auto& c : cli::Commands()) {
     Strings words;
@@ -769,13 +830,28 @@ TEST_F(CliTest, EveryCommandHasHelp) {
   }
 }
 
-TEST_F(CliTest, DemoRunsEverythingAsExpected) {
+TEST_F(CliTest, DemoRunsEverythingAsExpectedAndLeavesItsStepsToRerun) {
   const auto dir = tmp.path() / "demo";
+  tmp.WriteFile("demo/commands.sh", "exit 1\n");  // as an earlier demo left it
   const CliRun run = Run({"demo", "--dir", dir.string()}, {}, false);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("holds an earlier demo"));
   EXPECT_THAT(run.out, HasSubstr("All 6 runs ended as expected."));
+  EXPECT_THAT(run.out, HasSubstr("vx new-quotes"));
   EXPECT_TRUE(std::filesystem::exists(dir / "data" / "Kurse.dat"));
   EXPECT_TRUE(std::filesystem::exists(dir / "files" / "1-willkommen.txt"));
+
+  ChildProcess rerun("/bin/bash", {(dir / "commands.sh").string()},
+                     {{"HOME", tmp.path().string()}});
+  EXPECT_EQ(rerun.Finish(std::chrono::seconds(90)), 0) << rerun.out() << rerun.err();
+  EXPECT_THAT(rerun.out(), HasSubstr("+ vexcomm new-quotes"));
+  EXPECT_THAT(rerun.out(), HasSubstr("Siemens AG"));  // db show at the end
+  // The certificates serve a month of reruns.
+  ChildProcess valid("/usr/bin/openssl",
+                     {"x509", "-checkend", std::to_string(30 * 86400), "-noout", "-in",
+                      (dir / "pki" / "server.pem").string()},
+                     {});
+  EXPECT_EQ(valid.Finish(std::chrono::seconds(30)), 0) << valid.out();
 }
 
 }  // namespace

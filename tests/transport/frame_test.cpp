@@ -388,21 +388,29 @@ TEST(FrameAssembler, LargeFileInChunksEndingInsideContent) {
   constexpr std::string_view kPiece = ":MSGEND";
   constexpr std::size_t kPieces = 1'428'572;  // 10'000'004 characters: an eight-digit length
   const std::string head =
-      "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:@" + std::to_string(kPieces * kPiece.size()) + "@";
+      "VEXMSG:2:AIGET:1:fä:T:a:b:1:2:t:u:@" + std::to_string(kPieces * kPiece.size()) + "@";
   std::string chunk;
   for (int i = 0; i < 2341; ++i) chunk += kPiece;
 
+  // The size the host is told: known from the head on, in octets ("ä" is one).
+  const std::size_t expected = head.size() - 1 + kPieces * kPiece.size() + kPiece.size();
   FrameAssembler assembler;
+  EXPECT_EQ(assembler.ExpectedOctets(), 0u);
   EXPECT_FALSE(assembler.Append(head));
+  EXPECT_EQ(assembler.ExpectedOctets(), expected);
   std::size_t left = kPieces;
   while (left > 0) {
     std::size_t pieces = std::min<std::size_t>(left, 2341);
     ASSERT_FALSE(assembler.Append(std::string_view(chunk).substr(0, pieces * kPiece.size())))
         << left;
+    ASSERT_EQ(assembler.ExpectedOctets(), expected);
     left -= pieces;
   }
   EXPECT_FALSE(assembler.Append(":42"));
+  EXPECT_EQ(assembler.ExpectedOctets(), expected);
   EXPECT_TRUE(assembler.Append(":MSGEND"));
+  EXPECT_EQ(assembler.ExpectedOctets(), expected + 3);
+  EXPECT_EQ(assembler.ExpectedOctets(), assembler.octets());
 
   clsElement list;
   SplitElements(assembler.text(), list, true);

@@ -8,6 +8,8 @@
 
 #include <vexcomm/text.h>
 
+#include "settings.h"
+
 namespace vexcomm::cli {
 namespace {
 
@@ -166,6 +168,17 @@ const std::vector<CommandDef> kCommands = {
      "One line per record: the time since the first, an arrow for each frame (-> sent, <- "
      "received), long elements shortened.",
      {}},
+    {"config show",
+     "",
+     0,
+     0,
+     0,
+     "show the settings in effect and where each comes from",
+     "Settings come from the command line, else the environment, else the config file "
+     "$XDG_CONFIG_HOME/vexcomm/config (else ~/.config/vexcomm/config), else the defaults. The "
+     "file's section [connection] holds ca-file, proxy, proxy-user, no-proxy, connect-to, "
+     "connect-timeout and idle-timeout; section [output] holds out.",
+     {}},
     {"demo",
      "",
      0,
@@ -200,7 +213,9 @@ const std::vector<GlobalDef> kGlobals = {
      &GlobalOptions::ca_file},
     {"--connect-to", "HOST:PORT:ADDRESS:PORT", "reach HOST:PORT at ADDRESS:PORT instead",
      &GlobalOptions::connect_to},
-    {"--proxy", "HOST:PORT", "connect through this HTTP proxy", &GlobalOptions::proxy},
+    {"--proxy", "[http://]HOST:PORT", "connect through this HTTP proxy", &GlobalOptions::proxy},
+    {"--noproxy", "HOSTS", "hosts (comma-separated, * for all) reached without the proxy",
+     &GlobalOptions::no_proxy},
     {"--proxy-user", "USER",
      "proxy user; the password comes from VEXCOMM_PROXY_PASSWORD or a prompt",
      &GlobalOptions::proxy_user},
@@ -219,6 +234,7 @@ const std::vector<GlobalDef> kGlobals = {
      &GlobalOptions::trace},
     {"--trace-unmasked", "", "trace frames as sent, identity and texts included: for your own eyes",
      nullptr},
+    {"--version", "", "the versions of vexcomm, OpenSSL and SQLCipher", nullptr},
 };
 
 const GlobalDef* FindGlobal(std::string_view name) {
@@ -230,7 +246,7 @@ const GlobalDef* FindGlobal(std::string_view name) {
 }
 
 bool IsGroup(std::string_view word) {
-  return word == "user" || word == "db" || word == "trace";
+  return word == "user" || word == "db" || word == "trace" || word == "config";
 }
 
 constexpr std::size_t kHelpWidth = 80;
@@ -276,7 +292,7 @@ std::string GlobalOptionsHelp() {
   return out.str();
 }
 
-std::string ExitStatusHelp() {
+std::string ExitStatusText() {
   std::ostringstream out;
   out << "Exit status:\n";
   for (const auto& e : kExitCodes) {
@@ -345,7 +361,7 @@ std::string ProgramHelp() {
     out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
         << "\n";
   }
-  out << "\n" << GlobalOptionsHelp() << "\n" << ExitStatusHelp();
+  out << "\n" << GlobalOptionsHelp() << "\n" << EnvironmentHelp() << "\n" << ExitStatusText();
   out << "\n'vexcomm COMMAND --help' describes a command.\n";
   return out.str();
 }
@@ -424,6 +440,16 @@ const std::vector<CommandDef>& Commands() {
   return kCommands;
 }
 
+std::vector<OptionDef> GlobalOptionList() {
+  std::vector<OptionDef> list;
+  for (const auto& g : kGlobals) list.push_back({g.name, g.value_name, g.help});
+  return list;
+}
+
+std::string ExitStatusHelp() {
+  return ExitStatusText();
+}
+
 const CommandDef* FindCommand(std::string_view name) {
   for (const auto& c : kCommands) {
     if (c.name == name) return &c;
@@ -482,6 +508,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
          : g->name == "--verbose"        ? line.global.verbose
          : g->name == "--trace-unmasked" ? line.global.trace_unmasked
                                          : line.global.no_wait) = true;
+        (g->name == "--json"      ? line.global.json
+         : g->name == "--verbose" ? line.global.verbose
+         : g->name == "--version" ? line.version
+                                  : line.global.no_wait) = true;
       } else {
         line.global.*(g->field) = take_value(g->value_name);
       }
@@ -515,7 +545,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     words.erase(words.begin());
   }
   if (words.empty()) {
-    if (line.help) return line;
+    if (line.help || line.version) return line;
     throw UsageError("no command given");
   }
   std::string name = words[0];

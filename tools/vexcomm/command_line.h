@@ -30,6 +30,8 @@ struct GlobalOptions {
   std::optional<std::string> out;
   std::optional<std::string> trace;
   bool trace_unmasked = false;
+  std::optional<std::string> no_proxy;
+  std::optional<std::string> proxy_password;  // from a proxy URL in the environment only
   bool json = false;
   bool json_content = false;  // received files inlined in the JSON lines
   bool verbose = false;
@@ -54,6 +56,10 @@ struct CommandDef {
 };
 
 const std::vector<CommandDef>& Commands();
+// The options that may stand anywhere on the line.
+std::vector<OptionDef> GlobalOptionList();
+// What the exit statuses mean, as --help says it.
+std::string ExitStatusHelp();
 const CommandDef* FindCommand(std::string_view name);
 
 struct CommandLine {
@@ -63,6 +69,7 @@ struct CommandLine {
   std::map<std::string, std::string, std::less<>> options;  // flags map to ""
   std::vector<std::string> arguments;
   bool help = false;
+  bool version = false;
 
   bool Has(std::string_view option) const { return options.count(option) != 0; }
   std::optional<std::string> Value(std::string_view option) const;

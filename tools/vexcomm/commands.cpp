@@ -13,10 +13,12 @@
 #include <vexcomm/identity.h>
 #include <vexcomm/quotes.h>
 #include <vexcomm/text.h>
+#include <vexcomm/version.h>
 
 #include "demo.h"
 #include "object_views.h"
 #include "quote_history.h"
+#include "settings.h"
 #include "signal_cancel.h"
 #include "stocks_csv.h"
 #include "svg_chart.h"
@@ -206,7 +208,7 @@ int RunOperation(const CommandLine& line, Output& output) {
       throw UsageError(std::string("--out: ") + e.what());
     }
   }
-  config.socket = ResolveSocketOptions(line.global);
+  config.socket = ResolveSocketOptions(line.global, ServerHostName(folders.ini));
   config.trace = OpenRunTrace(line.global, output);
   config.trace_unmasked = line.global.trace_unmasked;
   // Held until the run has ended and its values are stored.
@@ -441,7 +443,7 @@ Folders ResolveFolders(const GlobalOptions& global) {
   return folders;
 }
 
-SocketOptions ResolveSocketOptions(const GlobalOptions& global) {
+SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::string& server_host) {
   SocketOptions options;
   if (global.ca_file) {
     ReadInputFile(*global.ca_file, "CA file");
@@ -454,16 +456,21 @@ SocketOptions ResolveSocketOptions(const GlobalOptions& global) {
     options.connect_to_address = c.address;
     options.connect_to_address_port = static_cast<uint16_t>(c.address_port);
   }
-  if (global.proxy) {
-    const auto [host, port] = ParseHostPort(*global.proxy, "--proxy");
-    options.proxy_host = host;
-    options.proxy_port = static_cast<uint16_t>(port);
+  // As curl: no_proxy names the hosts reached directly, whatever set the proxy.
+  const bool direct = global.no_proxy && NoProxyMatches(*global.no_proxy, server_host);
+  if (global.proxy && !direct) {
+    // Credentials in the URL are allowed from the environment only, and checked there.
+    const ProxyAddress proxy = ParseProxy(*global.proxy, "--proxy", true);
+    options.proxy_host = proxy.host;
+    options.proxy_port = static_cast<uint16_t>(proxy.port);
   }
-  if (global.proxy_user) {
+  if (global.proxy_user && !direct) {
     if (!global.proxy) throw UsageError("--proxy-user needs --proxy");
     options.proxy_user = *global.proxy_user;
     const char* password = std::getenv("VEXCOMM_PROXY_PASSWORD");
-    options.proxy_password = password ? password : PromptPassword(*global.proxy_user);
+    options.proxy_password = password                ? std::string(password)
+                             : global.proxy_password ? *global.proxy_password
+                                                     : PromptPassword(*global.proxy_user);
   }
   if (global.connect_timeout) {
     options.connect_timeout =
@@ -476,7 +483,27 @@ SocketOptions ResolveSocketOptions(const GlobalOptions& global) {
   return options;
 }
 
-int Execute(const CommandLine& line, Output& output) {
+std::string VersionText(bool json) {
+  const RuntimeVersions v = LoadedVersions();
+  if (json) {
+    return JsonLine(Json{{"version", Json{{"vexcomm", v.library},
+                                          {"openssl", v.openssl},
+                                          {"sqlcipher", v.sqlcipher},
+                                          {"sqlite", v.sqlite}}}}) +
+           "\n";
+  }
+  return "vexcomm " + v.library + "\n" + v.openssl + "\nSQLCipher " +
+         (v.sqlcipher.empty() ? "(unknown)" : v.sqlcipher) + " (SQLite " + v.sqlite + ")\n";
+}
+
+int Execute(const CommandLine& given, Output& output) {
+  if (given.command->name == "config show") return ConfigShow(given, output);
+  CommandLine line = given;
+  // Only the runs connect and receive files; the other commands take none of these settings
+  // (and `db chart` reads --out as the file it writes).
+  if (given.command->modus != 0 || given.command->name == "run") {
+    line.global = WithSettings(given.global, ProcessEnvironment(), true);
+  }
   const std::string_view name = line.command->name;
   if (name == "user show") return UserShow(line, output);
   if (name == "user set") return UserSet(line, output);

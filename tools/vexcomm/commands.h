@@ -20,9 +20,12 @@ struct Folders {
 // The defaults are the component's (environment, then XDG). Throws UsageError.
 Folders ResolveFolders(const GlobalOptions& global);
 
-// The socket settings of the global options; asks for the proxy password when needed.
-// Throws UsageError.
-SocketOptions ResolveSocketOptions(const GlobalOptions& global);
+// The socket settings of the global options for a run to `server_host`; asks for the proxy
+// password when needed. Throws UsageError.
+SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::string& server_host);
+
+// `vexcomm --version`: the library and the libraries it runs on, as lines or one JSON line.
+std::string VersionText(bool json);
 
 // Runs the command of the line and returns the exit status. Throws UsageError.
 int Execute(const CommandLine& line, Output& output);

@@ -372,6 +372,8 @@ struct Step {
   std::function<void(HostSession&)> show;
 };
 
+constexpr const char* kCommandsFile = "commands.sh";
+
 struct DemoFolders {
   fs::path root;
   bool temporary = false;
@@ -382,10 +384,16 @@ struct DemoFolders {
   fs::path files() const { return root / "files"; }
 };
 
-DemoFolders MakeFolders(const CommandLine& line) {
+DemoFolders MakeFolders(const CommandLine& line, Output& output) {
   DemoFolders folders;
   if (auto dir = line.Value("--dir")) {
     folders.root = fs::absolute(*dir);
+    std::error_code ec;
+    if (fs::exists(folders.root / kCommandsFile, ec) || fs::exists(folders.registry(), ec)) {
+      output.Note(folders.root.string() +
+                  " holds an earlier demo: its identity record, Kurse.dat and scripts are "
+                  "replaced, received files are kept");
+    }
   } else {
     std::string pattern = (fs::temp_directory_path() / "vexcomm-demo-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw UsageError("cannot make a temporary folder");
@@ -409,10 +417,110 @@ std::string Slash(const fs::path& dir) {
   return dir.string() + "/";
 }
 
+// Text as one word of a shell command line.
+std::string ShellWord(std::string_view text) {
+  std::string word = "'";
+  for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
+
+// The server program beside this one: installed side by side, or one folder up in the build
+// tree.
+std::string ServerProgram() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    for (const fs::path& candidate : {self.parent_path() / "vexmsg-server",
+                                      self.parent_path().parent_path() / "vexmsg-server"}) {
+      if (fs::is_regular_file(candidate, ec)) return candidate.string();
+    }
+  }
+  return "vexmsg-server";
+}
+
+// The demo's steps as commands of commands.sh: `vx` is vexcomm with the demo's folders and
+// server.
+std::string RerunSteps(const std::string& today) {
+  return "start_server scenario-1.json\n"
+         "vx user set --datei-nr 0  # every message again\n"
+         "vx get-new\n"
+         "vx tagesgeld\n"
+         "vx festgeld\n"
+         "vx quotes --stocks stocks.csv --write-db\n"
+         "start_server scenario-2.json  # a corrected and a newer quote of each stock\n"
+         "vx new-quotes\n"
+         "vx send-log --log-file support-log.txt --datum " +
+         today +
+         " --text 'Protokoll der Demo'\n"
+         "vx db show\n";
+}
+
+// What a person needs to rerun the demo's steps in its folder: the server's two scenarios, the
+// stocks file, the support log, and commands.sh.
+void WriteRerunFiles(const DemoFolders& folders, const std::string& today,
+                     const std::string& protocol) {
+  std::ofstream(folders.root / "scenario-1.json") << ScenarioDocument(1, today).dump(2) << "\n";
+  std::ofstream(folders.root / "scenario-2.json") << ScenarioDocument(2, today).dump(2) << "\n";
+  const auto days = TradingDays();
+  std::ofstream stocks(folders.root / "stocks.csv");
+  stocks << "WKN,ISIN,Name,VonDatum,BisDatum\n";
+  for (const auto& s : Stocks()) {
+    stocks << s.wkn << "," << s.isin << ",\"" << s.name << "\"," << days.front() << "," << days[3]
+           << "\n";
+  }
+  std::ofstream(folders.root / "support-log.txt", std::ios::binary) << protocol;
+  std::ofstream script(folders.root / kCommandsFile);
+  script
+      << "#!/usr/bin/env bash\n"
+         "# The steps of `vexcomm demo`, to run again by hand: the reference server on loopback\n"
+         "# with the demo's data and certificates, and vexcomm with the demo's folders.\n"
+         "set -euo pipefail\n"
+         "cd \"$(dirname \"$0\")\"\n"
+         "VEXCOMM=${VEXCOMM:-"
+      << ShellWord(fs::read_symlink("/proc/self/exe").string())
+      << "}\n"
+         "VEXMSG_SERVER=${VEXMSG_SERVER:-"
+      << ShellWord(ServerProgram())
+      << "}\n"
+         "# The server is on loopback: no proxy from the environment or the config file.\n"
+         "unset https_proxy HTTPS_PROXY\n"
+         "server_pid=\n"
+         "stop_server() {\n"
+         "  if [[ -n $server_pid ]]; then kill \"$server_pid\" 2>/dev/null || true; "
+         "wait \"$server_pid\" 2>/dev/null || true; fi\n"
+         "  server_pid=\n"
+         "}\n"
+         "trap stop_server EXIT\n"
+         "# Starts the server with a scenario on a free port; it answers as "
+      << kHost
+      << ".\n"
+         "start_server() {\n"
+         "  stop_server\n"
+         "  rm -f server.port && mkfifo server.port\n"
+         "  \"$VEXMSG_SERVER\" --cert pki/server.pem --key pki/server.key --scenario \"$1\" \\\n"
+         "    --listen 127.0.0.1:0 --print-port --quiet >server.port &\n"
+         "  server_pid=$!\n"
+         "  read -r -t 30 port <server.port\n"
+         "  rm -f server.port\n"
+         "}\n"
+         "vx() {\n"
+         "  echo \"+ vexcomm $*\"\n"
+         "  \"$VEXCOMM\" --noproxy '*' --ini-dir ini --data-dir data --registry-dir registry \\\n"
+         "    --ca-file pki/ca.pem --connect-to \""
+      << kHost
+      << ":443:127.0.0.1:$port\" --out files \"$@\"\n"
+         "}\n\n"
+      << RerunSteps(today);
+  script.close();
+  fs::permissions(folders.root / kCommandsFile, fs::perms::owner_exec | fs::perms::group_exec,
+                  fs::perm_options::add);
+}
+
 int Demo(Output& output, const DemoFolders& folders) {
   const HostServices host = DefaultHostServices();
   const std::string today = host.date_to_text(host.today());
-  vexmsg::WriteThrowawayPki(folders.pki(), {kHost}, "VexComm Demo");
+  // Long enough for the folder to be used again by hand, as commands.sh does.
+  vexmsg::WriteThrowawayPki(folders.pki(), {kHost}, "VexComm Demo", std::chrono::days(31));
   std::ofstream(folders.ini() / "MorvaZedi.ini") << "[Comm]\r\nIP=" << kHost << "\r\n";
   if (!fs::exists(folders.ini() / "Kurse.dat") &&
       !CreateTemplateDatabase(folders.ini() / "Kurse.dat")) {
@@ -605,6 +713,11 @@ int Demo(Output& output, const DemoFolders& folders) {
       output.Note(step.title + ": " + why);
     }
   }
+  if (!folders.temporary) {
+    WriteRerunFiles(folders, today, protocol);
+    output.Result("\nEverything to rerun the steps by hand is in " + folders.root.string() + "; " +
+                  (folders.root / kCommandsFile).string() + " runs them:\n" + RerunSteps(today));
+  }
   if (failed == 0) {
     output.Result("\nAll " + std::to_string(steps.size()) + " runs ended as expected.");
     colAktien stored;
@@ -628,7 +741,7 @@ int Demo(Output& output, const DemoFolders& folders) {
 }  // namespace
 
 int RunDemo(const CommandLine& line, Output& output) {
-  const DemoFolders folders = MakeFolders(line);
+  const DemoFolders folders = MakeFolders(line, output);
   int status = kExitRunFailed;
   try {
     status = Demo(output, folders);

@@ -35,7 +35,12 @@ HostSession::HostSession(SessionConfig config, Output& output)
   host.registry_dir = config_.registry_dir;
   host.trace = config_.trace;
   host.trace_unmasked = config_.trace_unmasked;
+  // The spinner turns while the run waits (connecting, a slow answer); without a bar the wait
+  // blocks without wake-ups.
+  if (output_.progress_bar()) host.process_host_events = [this] { output_.Tick(); };
   module_ = std::make_unique<Module>(std::move(host));
+  module_->OnReplyProgress(
+      [this](const Module::ReplyProgress& p) { output_.ReplyProgress(p.received, p.expected); });
   vc_ = VexComm::Create(*module_);
   socket_ = module_->CreateSocket(config_.socket);
   vc_->SetSocket(socket_);
@@ -58,6 +63,7 @@ RunResult HostSession::Run(int32_t modus) {
   current_ = RunResult{};
   output_.ClearLog();
   vc_->SetModus(static_cast<vexCommModus>(modus));
+  output_.StartProgress();
   SignalCancel* signals = CurrentSignalCancel();
   if (signals) {
     // Called on the signal thread; PostCancelSend is the component's one thread-safe entry.
@@ -72,11 +78,11 @@ RunResult HostSession::Run(int32_t modus) {
   }
   // A cancel posted as the run ended runs here, outside a run, where it does nothing.
   module_->PumpMessages();
-  output_.EndProgress();
   current_.code = vc_->Fehler()->Code;
   current_.text = vc_->Fehler()->Text;
   current_.modus = vc_->Modus();
   current_.no_more_messages = IsFetch(modus) && current_.code == kNoFurtherFile;
+  output_.EndProgress(current_.ok() && !current_.cancelled);
   return current_;
 }
 

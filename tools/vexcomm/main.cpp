@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
     std::cout << HelpText(line);
     return kExitOk;
   }
+  if (line.version) {
+    std::cout << VersionText(line.global.json);
+    return kExitOk;
+  }
   Output output(line.global.json, line.global.verbose, Output::StderrIsTerminal(), std::cout,
                 std::cerr);
   output.SetCommand(line.command->name);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <ostream>
 
 #include <vexcomm/text.h>
@@ -40,6 +42,20 @@ std::string_view KeptPrefix(std::string_view line) {
     if (line.starts_with(prefix)) return prefix;
   }
   return {};
+}
+
+// 1536 -> "1.5 kB", as curl counts: powers of 1024.
+std::string FormatBytes(std::size_t bytes) {
+  static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB"};
+  double value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, kUnits[unit]);
+  return text;
 }
 
 std::string WithoutFinalBlank(const std::string& line) {
@@ -86,7 +102,8 @@ Output::~Output() {
 }
 
 bool Output::StderrIsTerminal() {
-  return isatty(STDERR_FILENO) == 1;
+  const char* term = std::getenv("TERM");
+  return isatty(STDERR_FILENO) == 1 && !(term != nullptr && std::string_view(term) == "dumb");
 }
 
 void Output::Callback(int kind, const std::string& text) {
@@ -161,8 +178,43 @@ void Output::Note(std::string_view line) {
   Draw();
 }
 
-void Output::EndProgress() {
+void Output::ReplyProgress(std::size_t received, std::size_t expected) {
+  if (received < received_ || received_ == 0) reply_start_ = std::chrono::steady_clock::now();
+  received_ = received;
+  // The size shows at once when it becomes known; then a few times a second.
+  const bool news = expected != expected_;
+  expected_ = expected;
+  if (news) {
+    Draw();
+  } else {
+    DrawThrottled();
+  }
+}
+
+void Output::Tick() {
+  ++spinner_;
+  DrawThrottled();
+}
+
+void Output::DrawThrottled() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_draw_ < std::chrono::milliseconds(100)) return;
+  Draw();
+}
+
+void Output::EndProgress(bool completed) {
+  if (completed && bar_shown_) {
+    percent_ = 100;
+    received_ = expected_;
+    running_ = false;
+    Draw();
+    err_ << "\n";
+    err_.flush();
+    bar_shown_ = false;
+  }
   ClearBar();
+  running_ = false;
+  received_ = expected_ = 0;
   name_.clear();
   status_.clear();
   percent_ = 0;
@@ -209,16 +261,35 @@ bool Output::LoggedStartingWith(std::string_view prefix) const {
 }
 
 void Output::Draw() {
-  if (!progress_bar_ || (name_.empty() && status_.empty())) return;
+  if (!progress_bar_ || (name_.empty() && status_.empty() && !running_)) return;
+  last_draw_ = std::chrono::steady_clock::now();
   const int width = TerminalWidth();
   constexpr int kBar = 20;
-  const int filled = static_cast<int>(std::lround(percent_ / 100.0 * kBar));
-  std::string line = name_.empty() ? std::string() : name_ + " ";
+  // While a large reply arrives its bytes move the bar; the run's steps move it otherwise.
+  const bool bytes = expected_ > 0 && received_ < expected_;
+  const double percent =
+      bytes ? 100.0 * static_cast<double>(received_) / static_cast<double>(expected_) : percent_;
+  const int filled = static_cast<int>(std::lround(percent / 100.0 * kBar));
+  static constexpr char kSpinner[] = {'|', '/', '-', '\\'};
+  std::string line = running_ ? std::string(1, kSpinner[spinner_ % 4]) + " " : std::string();
+  if (!name_.empty()) line += name_ + " ";
   line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
           std::string(static_cast<std::size_t>(kBar - filled), '.') + "] ";
-  const std::string percent = std::to_string(static_cast<int>(percent_));
-  line += std::string(3 - std::min<std::size_t>(3, percent.size()), ' ') + percent + "%";
-  if (!status_.empty() && status_ != name_) line += "  " + status_;
+  const std::string shown = std::to_string(static_cast<int>(percent));
+  line += std::string(3 - std::min<std::size_t>(3, shown.size()), ' ') + shown + "%";
+  if (bytes) {
+    line += "  " + FormatBytes(received_) + " of " + FormatBytes(expected_);
+    const double seconds = std::chrono::duration<double>(last_draw_ - reply_start_).count();
+    if (seconds >= 0.5 && received_ > 0) {
+      const double rate = static_cast<double>(received_) / seconds;
+      const auto left = static_cast<long long>(static_cast<double>(expected_ - received_) / rate);
+      char eta[32];
+      std::snprintf(eta, sizeof eta, "%lld:%02lld left", left / 60, left % 60);
+      line += "  " + FormatBytes(static_cast<std::size_t>(rate)) + "/s  " + eta;
+    }
+  } else if (!status_.empty() && status_ != name_) {
+    line += "  " + status_;
+  }
   err_ << "\r\x1b[K" << CodePointPrefix(EscapeControls(line), static_cast<std::size_t>(width - 1));
   err_.flush();
   bar_shown_ = true;

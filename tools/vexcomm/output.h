@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <iosfwd>
 #include <nlohmann/json.hpp>
@@ -32,9 +33,11 @@ class Output {
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
+  // A terminal that obeys escape sequences (not TERM=dumb).
   static bool StderrIsTerminal();
 
   bool json() const { return json_; }
+  bool progress_bar() const { return progress_bar_; }
   // One report of the component's callback: kind 0 log line, 2 progress, 3 status, 4 name.
   void Callback(int kind, const std::string& text);
   void MessageBox(const std::string& title, const std::string& text);
@@ -46,7 +49,14 @@ class Output {
   void Result(std::string_view line);
   // A remark or failure on standard error, in both modes.
   void Note(std::string_view line);
-  void EndProgress();
+  // How much of the current reply has arrived (`expected` 0: unknown). Drawn at most a few
+  // times a second, with the rate and the time left.
+  void ReplyProgress(std::size_t received, std::size_t expected);
+  // Turns the spinner of a run that is waiting; a few times a second at most.
+  void Tick();
+  void StartProgress() { running_ = true; }
+  // A run that ended well leaves its bar at 100 %; otherwise the bar goes.
+  void EndProgress(bool completed = false);
   int message_boxes() const { return message_boxes_; }
   // Whether a message box came from the quote database or the registry store.
   bool store_failed() const { return store_failed_; }
@@ -67,6 +77,7 @@ class Output {
  private:
   void KeepLogLine(const std::string& text);
   void Draw();
+  void DrawThrottled();
   void ClearBar();
 
   bool json_;
@@ -79,6 +90,12 @@ class Output {
   std::string command_;
   bool bar_shown_ = false;
   double percent_ = 0;
+  bool running_ = false;
+  unsigned spinner_ = 0;
+  std::size_t received_ = 0;
+  std::size_t expected_ = 0;
+  std::chrono::steady_clock::time_point reply_start_;
+  std::chrono::steady_clock::time_point last_draw_;
   std::string name_;
   std::string status_;
   std::vector<std::string> last_lines_;  // at most one per kept prefix

@@ -43,7 +43,8 @@ void Extend(X509* cert, X509* issuer, int nid, const char* value) {
 
 // Valid from an hour back, for clocks that differ a little.
 Owned<X509> NewCertificate(EVP_PKEY* key, const std::string& organization,
-                           const std::string& common_name, X509* issuer) {
+                           const std::string& common_name, X509* issuer,
+                           std::chrono::days valid_for) {
   Owned<X509> cert(X509_new());
   Require(cert != nullptr && X509_set_version(cert.get(), 2) == 1, "certificate");
   unsigned char serial[16];
@@ -53,7 +54,8 @@ Owned<X509> NewCertificate(EVP_PKEY* key, const std::string& organization,
   Require(number && BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(cert.get())),
           "serial number");
   X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()),
+                  static_cast<long>(std::chrono::seconds(valid_for).count()));
   Require(X509_set_pubkey(cert.get(), key) == 1, "public key");
   X509_NAME* name = X509_get_subject_name(cert.get());
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
@@ -82,7 +84,7 @@ bool IsIpAddress(const std::string& name) {
 
 void WriteThrowawayPki(const std::filesystem::path& dir,
                        const std::vector<std::string>& server_names,
-                       const std::string& organization) {
+                       const std::string& organization, std::chrono::days valid_for) {
   Require(!server_names.empty(), "naming the server");
   std::string alt_names;
   for (const auto& name : server_names) {
@@ -90,14 +92,15 @@ void WriteThrowawayPki(const std::filesystem::path& dir,
     alt_names += (IsIpAddress(name) ? "IP:" : "DNS:") + name;
   }
   auto ca_key = NewKey();
-  auto ca = NewCertificate(ca_key.get(), organization, organization + " CA", nullptr);
+  auto ca = NewCertificate(ca_key.get(), organization, organization + " CA", nullptr, valid_for);
   Extend(ca.get(), ca.get(), NID_basic_constraints, "critical,CA:TRUE");
   Extend(ca.get(), ca.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
   Extend(ca.get(), ca.get(), NID_subject_key_identifier, "hash");
   Require(X509_sign(ca.get(), ca_key.get(), EVP_sha256()) > 0, "signing the CA");
 
   auto server_key = NewKey();
-  auto server = NewCertificate(server_key.get(), organization, server_names.front(), ca.get());
+  auto server =
+      NewCertificate(server_key.get(), organization, server_names.front(), ca.get(), valid_for);
   Extend(server.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE");
   Extend(server.get(), ca.get(), NID_key_usage, "critical,digitalSignature");
   Extend(server.get(), ca.get(), NID_ext_key_usage, "serverAuth");

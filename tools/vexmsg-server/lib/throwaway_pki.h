@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -8,11 +9,12 @@ namespace vexmsg {
 
 // A throwaway certificate authority and a server certificate it signed for `server_names`
 // (DNS names or IP addresses; the first is also the common name), with fresh P-256 keys,
-// valid from an hour back (for clocks that differ a little) for a day. Writes ca.pem,
+// valid from an hour back (for clocks that differ a little) for `valid_for`. Writes ca.pem,
 // server.pem and server.key (owner only) into `dir`, replacing them. For tests and
 // demonstrations, never for a real server. Throws std::runtime_error.
 void WriteThrowawayPki(const std::filesystem::path& dir,
                        const std::vector<std::string>& server_names,
-                       const std::string& organization);
+                       const std::string& organization,
+                       std::chrono::days valid_for = std::chrono::days(1));
 
 }  // namespace vexmsg

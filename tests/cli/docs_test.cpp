@@ -1,0 +1,75 @@
+#include "docs.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "command_line.h"
+#include "support/temp_dir.h"
+
+namespace vexcomm::test {
+namespace {
+
+// What the completion offers for the last of `words`, asked of a real bash.
+std::vector<std::string> Complete(const std::filesystem::path& script,
+                                  const std::vector<std::string>& words) {
+  std::string line = "source '" + script.string() + "'; COMP_WORDS=(vexcomm";
+  for (const auto& w : words) line += " '" + w + "'";
+  line += "); COMP_CWORD=" + std::to_string(words.size()) +
+          "; _vexcomm; printf '%s\\n' \"${COMPREPLY[@]}\"";
+  std::string escaped;
+  for (char c : line) {
+    if (c == '"' || c == '\\' || c == '$') escaped += '\\';
+    escaped += c;
+  }
+  FILE* pipe = ::popen(("bash -c \"" + escaped + "\"").c_str(), "r");
+  std::vector<std::string> offered;
+  if (pipe == nullptr) return offered;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    std::string word(buffer);
+    if (!word.empty() && word.back() == '\n') word.pop_back();
+    offered.push_back(word);
+  }
+  ::pclose(pipe);
+  return offered;
+}
+
+TEST(Docs, ManPageAndCompletionKnowEveryCommandAndOption) {
+  using ::testing::Contains;
+  using ::testing::HasSubstr;
+  TempDir tmp;
+  const auto script = tmp.WriteFile("vexcomm.bash", cli::BashCompletion());
+  const std::string man = cli::ManPage("9.9.9");
+  EXPECT_THAT(man, HasSubstr("\"vexcomm 9.9.9\""));
+  for (const auto& c : cli::Commands()) {
+    const auto roff = [](std::string_view text) {
+      std::string escaped;
+      for (char ch : text) escaped += ch == '-' ? std::string("\\-") : std::string(1, ch);
+      return escaped;
+    };
+    EXPECT_NE(man.find(c.arguments.empty() ? "\n.B " + roff(c.name) + "\n"
+                                           : "\n.BI \"" + roff(c.name) + " \""),
+              std::string::npos)
+        << c.name;
+    std::vector<std::string> words;
+    std::istringstream name{std::string(c.name)};
+    for (std::string w; name >> w;) words.push_back(w);
+    // The last word from its first letter, after the group and a global option with its value.
+    std::vector<std::string> typed = {"--out", "x"};
+    typed.insert(typed.end(), words.begin(), words.end() - 1);
+    typed.push_back(words.back().substr(0, 1));
+    EXPECT_THAT(Complete(script, typed), Contains(words.back())) << c.name;
+    for (const auto& o : c.options) {
+      EXPECT_NE(man.find(roff(o.name)), std::string::npos) << c.name << " " << o.name;
+      std::vector<std::string> asked = words;
+      asked.push_back("--");
+      EXPECT_THAT(Complete(script, asked), Contains(std::string(o.name))) << c.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vexcomm::test

@@ -1,0 +1,120 @@
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "support/temp_dir.h"
+
+namespace vexcomm::test {
+namespace {
+
+using cli::SettingSource;
+using Env = std::map<std::string, std::string>;
+
+cli::Environment FromMap(const Env& env) {
+  return [&env](const char* name) -> const char* {
+    auto it = env.find(name);
+    return it == env.end() ? nullptr : it->second.c_str();
+  };
+}
+
+TEST(Settings, CommandLineBeatsEnvironmentBeatsConfigFileBeatsDefault) {
+  TempDir tmp;
+  tmp.WriteFile("vexcomm/config",
+                "[Connection]\nca-file = ~/file.pem\nPROXY = \"file:1\"\nconnect-timeout=3\n"
+                "idle-timeout = 4\n[output]\nout = /file/out\n");
+  cli::GlobalOptions given;
+  given.ca_file = "/cli.pem";
+  given.connect_timeout = "1";
+  const Env env = {{"XDG_CONFIG_HOME", tmp.path().string()}, {"HOME", "/home/u"},
+                   {"VEXCOMM_CA_FILE", "/env.pem"},          {"HTTPS_PROXY", "http://env:2/"},
+                   {"VEXCOMM_CONNECT_TIMEOUT", "2"},         {"VEXCOMM_IDLE_TIMEOUT", ""}};
+  const struct {
+    std::string_view key;
+    std::optional<std::string> value;
+    SettingSource source;
+  } kExpected[] = {
+      {"ca-file", "/cli.pem", SettingSource::kCommandLine},
+      {"proxy", "http://env:2/", SettingSource::kEnvironment},
+      {"proxy-user", std::nullopt, SettingSource::kDefault},
+      {"connect-timeout", "1", SettingSource::kCommandLine},
+      {"idle-timeout", "4", SettingSource::kConfigFile},  // an empty variable is unset
+      {"out", "/file/out", SettingSource::kConfigFile},
+  };
+  const auto settings = cli::ResolveSettings(given, FromMap(env), true);
+  for (const auto& want : kExpected) {
+    auto it = std::find_if(settings.begin(), settings.end(),
+                           [&](const auto& s) { return s.key == want.key; });
+    ASSERT_NE(it, settings.end()) << want.key;
+    EXPECT_EQ(it->value, want.value) << want.key;
+    EXPECT_EQ(it->source, want.source) << want.key;
+  }
+  // One level down each: what the command line left open comes from the next source.
+  const auto filled = cli::WithSettings({}, FromMap(env), true);
+  EXPECT_EQ(filled.ca_file, "/env.pem");
+  EXPECT_EQ(filled.connect_timeout, "2");
+  EXPECT_EQ(cli::WithSettings(
+                {}, FromMap({{"XDG_CONFIG_HOME", tmp.path().string()}, {"HOME", "/home/u"}}), true)
+                .ca_file,
+            "/home/u/file.pem");
+  // A bad value names where it came from.
+  EXPECT_THROW(
+      {
+        try {
+          cli::WithSettings({}, FromMap({{"VEXCOMM_IDLE_TIMEOUT", "soon"}}), true);
+        } catch (const cli::UsageError& e) {
+          EXPECT_NE(std::string(e.what()).find("VEXCOMM_IDLE_TIMEOUT"), std::string::npos);
+          throw;
+        }
+      },
+      cli::UsageError);
+}
+
+TEST(Settings, ProxyFromTheEnvironmentAsCurlReadsIt) {
+  const struct {
+    Env env;
+    std::optional<std::string> host;  // none: refused
+    std::optional<std::string> user, password;
+  } kCases[] = {
+      {{{"https_proxy", "http://p.lan:3128"}}, "p.lan", {}, {}},
+      {{{"https_proxy", "p.lan:3128"}, {"HTTPS_PROXY", "other:1"}}, "p.lan", {}, {}},
+      {{{"HTTPS_PROXY", "HTTP://q.lan:8080/"}}, "q.lan", {}, {}},
+      {{{"https_proxy", "http://ann:s3:cr%40t@p.lan:1"}}, "p.lan", "ann", "s3:cr@t"},
+      {{{"https_proxy", "socks5://p.lan:1080"}}, std::nullopt, {}, {}},
+      {{{"https_proxy", "http://p.lan"}}, std::nullopt, {}, {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.env.begin()->second);
+    if (!c.host) {
+      EXPECT_THROW(cli::WithSettings({}, FromMap(c.env), true), cli::UsageError);
+      continue;
+    }
+    const auto global = cli::WithSettings({}, FromMap(c.env), true);
+    ASSERT_TRUE(global.proxy);
+    EXPECT_EQ(cli::ParseProxy(*global.proxy, "proxy", true).host, *c.host);
+    EXPECT_EQ(global.proxy_user, c.user);
+    EXPECT_EQ(global.proxy_password, c.password);
+  }
+  // Credentials never come from the command line or the config file.
+  EXPECT_THROW(cli::ParseProxy("http://ann:pw@p.lan:1", "--proxy", false), cli::UsageError);
+
+  const struct {
+    std::string_view no_proxy, host;
+    bool direct;
+  } kNoProxy[] = {
+      {"*", "vexmsg.example.de", true},
+      {"example.de", "vexmsg.example.de", true},
+      {".example.de", "EXAMPLE.DE", true},
+      {"localhost, example.de", "vexmsg.example.de", true},
+      {"ample.de", "vexmsg.example.de", false},
+      {"vexmsg.example.de.evil", "vexmsg.example.de", false},
+      {"", "vexmsg.example.de", false},
+  };
+  for (const auto& c : kNoProxy) {
+    EXPECT_EQ(cli::NoProxyMatches(c.no_proxy, c.host), c.direct) << c.no_proxy;
+  }
+}
+
+}  // namespace
+}  // namespace vexcomm::test

@@ -1,0 +1,173 @@
+#include "docs.h"
+
+#include <map>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "command_line.h"
+#include "settings.h"
+
+namespace vexcomm::cli {
+namespace {
+
+// Text as roff shows it: a backslash written out, a line never starting as a request.
+std::string Roff(std::string_view text) {
+  std::string out;
+  bool line_start = true;
+  for (char c : text) {
+    if (line_start && (c == '.' || c == '\'')) out += "\\&";
+    if (c == '\\') {
+      out += "\\e";
+    } else if (c == '-') {
+      out += "\\-";
+    } else {
+      out += c;
+    }
+    line_start = c == '\n';
+  }
+  return out;
+}
+
+// A name in bold, followed by what it takes in italics.
+std::string Bold(std::string_view name, std::string_view value) {
+  if (value.empty()) return ".B " + Roff(name);
+  return ".BI \"" + Roff(name) + " \" \"" + Roff(value) + "\"";
+}
+
+void Options(std::ostringstream& out, const std::vector<OptionDef>& options) {
+  for (const auto& o : options) {
+    out << ".TP\n" << Bold(o.name, o.value_name) << "\n" << Roff(o.help) << "\n";
+  }
+}
+
+std::string Words(const std::set<std::string>& words) {
+  std::string joined;
+  for (const auto& w : words) joined += (joined.empty() ? "" : " ") + w;
+  return joined;
+}
+
+// The option words of `options`; those taking a value into `valued`, by the kind of value.
+std::string OptionWords(const std::vector<OptionDef>& options) {
+  std::set<std::string> words;
+  for (const auto& o : options) words.insert(std::string(o.name));
+  return Words(words);
+}
+
+}  // namespace
+
+std::string ManPage(std::string_view version) {
+  std::ostringstream out;
+  out << ".TH VEXCOMM 1 \"\" \"vexcomm " << Roff(version) << "\" \"User Commands\"\n"
+      << ".SH NAME\nvexcomm \\- run the operations of the VexComm5 component against a VEXMSG "
+         "server\n"
+      << ".SH SYNOPSIS\n.B vexcomm\n[\\fIGLOBAL OPTIONS\\fR] \\fICOMMAND\\fR [\\fIOPTIONS\\fR] "
+         "[\\fIARGUMENTS\\fR]\n.br\n.B vexcomm \\-\\-version\n.br\n.B vexcomm\n[\\fICOMMAND\\fR] "
+         "\\-\\-help\n"
+      << ".SH DESCRIPTION\nRuns the operations of the VexComm5 component against a VEXMSG server, "
+         "as the home\\-banking application does, and keeps the installation's identity record "
+         "and quote database.\n"
+      << ".SH COMMANDS\n";
+  for (const auto& c : Commands()) {
+    out << ".TP\n" << Bold(c.name, c.arguments) << "\n" << Roff(c.summary);
+    if (c.modus != 0) out << " (operation " << c.modus << ")";
+    out << ".\n";
+    if (!c.details.empty()) out << Roff(c.details) << "\n";
+    if (!c.options.empty()) {
+      out << ".RS\n";
+      Options(out, c.options);
+      out << ".RE\n";
+    }
+  }
+  out << ".SH GLOBAL OPTIONS\nThey may stand anywhere on the line.\n";
+  Options(out, GlobalOptionList());
+  out << ".SH ENVIRONMENT\n";
+  for (const auto& v : EnvironmentVariables()) {
+    out << ".TP\n.B " << Roff(v.names) << "\n" << Roff(v.help) << "\n";
+  }
+  out << ".SH FILES\n.TP\n.I $XDG_CONFIG_HOME/vexcomm/config\n"
+         "(else \\fI~/.config/vexcomm/config\\fR) Settings below the command line and the "
+         "environment, in INI form: section \\fB[connection]\\fR with the keys ca\\-file, "
+         "proxy, proxy\\-user, no\\-proxy, connect\\-to, connect\\-timeout and idle\\-timeout, "
+         "section \\fB[output]\\fR with the key out. \\fBvexcomm config show\\fR prints the "
+         "settings in effect and where each comes from.\n"
+      << ".SH EXIT STATUS\n"
+      << Roff(ExitStatusHelp()) << ".SH SEE ALSO\n.BR vexmsg\\-server (1),\n.BR curl (1)\n";
+  return out.str();
+}
+
+std::string BashCompletion() {
+  std::set<std::string> top{"help"};
+  std::set<std::string> dirs, files, values;
+  std::ostringstream cases;
+  std::map<std::string, std::set<std::string>> groups;
+  auto classify = [&](const OptionDef& o) {
+    if (o.value_name.empty()) return;
+    (o.value_name == "DIR"    ? dirs
+     : o.value_name == "FILE" ? files
+                              : values)
+        .insert(std::string(o.name));
+  };
+  for (const auto& o : GlobalOptionList()) classify(o);
+  for (const auto& c : Commands()) {
+    const std::string name(c.name);
+    const auto space = name.find(' ');
+    top.insert(name.substr(0, space));
+    if (space != std::string::npos) groups[name.substr(0, space)].insert(name.substr(space + 1));
+    for (const auto& o : c.options) classify(o);
+    cases << "    \"" << name << "\") opts=\"" << OptionWords(c.options) << "\" ;;\n";
+  }
+  std::set<std::string> valued = dirs;
+  valued.insert(files.begin(), files.end());
+  valued.insert(values.begin(), values.end());
+  auto alternatives = [](const std::set<std::string>& words) {
+    std::string joined;
+    for (const auto& w : words) joined += (joined.empty() ? "" : "|") + w;
+    return joined;
+  };
+
+  std::ostringstream out;
+  out << "# bash completion for vexcomm; made from its command table.\n"
+      << "_vexcomm() {\n"
+      << "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+      << "  COMPREPLY=()\n"
+      << "  case $prev in\n"
+      << "    " << alternatives(dirs) << ") COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
+      << "    " << alternatives(files) << ") COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
+      << "    " << alternatives(values) << ") return ;;\n"
+      << "  esac\n"
+      << "  local cmd= i word\n"
+      << "  for ((i = 1; i < COMP_CWORD; i++)); do\n"
+      << "    word=${COMP_WORDS[i]}\n"
+      << "    case $word in\n"
+      << "      " << alternatives(valued) << ") ((i++)); continue ;;\n"
+      << "      -*) continue ;;\n"
+      << "    esac\n"
+      << "    if [[ -z $cmd ]]; then cmd=$word\n";
+  for (const auto& [group, subs] : groups) {
+    out << "    elif [[ $cmd == " << group << " ]]; then cmd=\"" << group << " $word\"\n";
+  }
+  out << "    fi\n"
+      << "  done\n"
+      << "  local opts=\n"
+      << "  case $cmd in\n"
+      << cases.str() << "  esac\n"
+      << "  if [[ $cur == -* ]]; then\n"
+      << "    COMPREPLY=($(compgen -W \"$opts " << OptionWords(GlobalOptionList())
+      << " --help\" -- \"$cur\"))\n"
+      << "    return\n"
+      << "  fi\n"
+      << "  case $cmd in\n"
+      << "    \"\" | help) COMPREPLY=($(compgen -W \"" << Words(top) << "\" -- \"$cur\")) ;;\n";
+  for (const auto& [group, subs] : groups) {
+    out << "    " << group << ") COMPREPLY=($(compgen -W \"" << Words(subs)
+        << "\" -- \"$cur\")) ;;\n";
+  }
+  out << "    *) COMPREPLY=($(compgen -f -- \"$cur\")) ;;\n"
+      << "  esac\n"
+      << "}\n"
+      << "complete -F _vexcomm vexcomm\n";
+  return out.str();
+}
+
+}  // namespace vexcomm::cli
