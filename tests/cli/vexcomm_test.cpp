@@ -763,7 +763,11 @@ TEST_F(CliTest, ALargeFileShowsItsBytesArrivingAndTheBarEndsAtAHundred) {
   StartServer(scenario);
   std::ostringstream shown_out, shown_err;
   cli::Output output(false, false, true, shown_out, shown_err);
-  cli::SessionConfig config{ini.string() + "/", data.string() + "/", registry, {}, out};
+  cli::SessionConfig config;
+  config.ini_dir = ini.string() + "/";
+  config.data_dir = data.string() + "/";
+  config.registry_dir = registry;
+  config.out_dir = out;
   config.socket.ca_file = pki->ca_file().string();
   config.socket.connect_to_host = "vexmsg.test";
   config.socket.connect_to_address = "127.0.0.1";
