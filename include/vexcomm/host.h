@@ -35,8 +35,9 @@ struct VEXCOMM_EXPORT HostServices {
   // set Modus; a nested Send is refused. Default: none, and the wait blocks without wake-ups.
   std::function<void()> process_host_events;
   static constexpr std::chrono::milliseconds kHostEventsInterval{20};
-  // Told of every connection, TLS session, frame and run end of the module's runs (see
-  // <vexcomm/trace.h>). Default: none, and no record is ever built.
+  // Told of every frame and run end of the module's runs, and of each connection and TLS session
+  // of the sockets made by Module::CreateSocket (see <vexcomm/trace.h>). Default: none, and no
+  // record is ever built.
   std::shared_ptr<TraceSink> trace;
   // Frames go to the trace as they went over the wire, identity and texts included: for the
   // user's own debugging only. Default: identity fields, support and password texts and large

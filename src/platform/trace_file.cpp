@@ -3,7 +3,9 @@
 #include <openssl/evp.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <memory>
 #include <system_error>
 
 namespace vexcomm {
@@ -49,20 +51,24 @@ void Trace(TraceSink& sink, const TraceRecord& record) noexcept {
 }
 
 std::string Sha256Hex(std::string_view octets) {
+  // Fetched and made once per thread: OpenSSL 3 would otherwise look the algorithm up and make a
+  // context on every call, which costs more than hashing a small file.
+  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(
+      EVP_MD_CTX_new(), &EVP_MD_CTX_free);
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   std::string hex;
-  // Fetched once: OpenSSL 3 looks the algorithm up on every call otherwise, which costs more
-  // than hashing a small file.
-  static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  if (!sha256 || EVP_Digest(octets.data(), octets.size(), md, &size, sha256, nullptr) != 1) {
+  if (!sha256 || !context || EVP_DigestInit_ex(context.get(), sha256, nullptr) != 1 ||
+      EVP_DigestUpdate(context.get(), octets.data(), octets.size()) != 1 ||
+      EVP_DigestFinal_ex(context.get(), md, &size) != 1) {
     return hex;
   }
   static constexpr char kHex[] = "0123456789abcdef";
-  hex.reserve(2 * size);
+  hex.resize(2 * size);
   for (unsigned int i = 0; i < size; ++i) {
-    hex += kHex[md[i] >> 4];
-    hex += kHex[md[i] & 15];
+    hex[2 * i] = kHex[md[i] >> 4];
+    hex[2 * i + 1] = kHex[md[i] & 15];
   }
   return hex;
 }
@@ -128,8 +134,8 @@ class TraceFile final : public TraceSink {
     line_ += "\"type\":\"";
     line_ += TraceTypeName(r.type);
     line_ += "\",\"t_us\":";
-    line_ += std::to_string(
-        std::chrono::duration_cast<std::chrono::microseconds>(r.time.time_since_epoch()).count());
+    AppendNumber(static_cast<std::size_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(r.time.time_since_epoch()).count()));
     for (const auto& f : r.fields) {
       line_ += ',';
       AppendJsonString(line_, f.name);
@@ -150,11 +156,19 @@ class TraceFile final : public TraceSink {
   }
 
  private:
+  void AppendNumber(std::size_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    line_.append(digits, end);
+  }
+
   void AppendMask(const TraceMask& m, bool comma) {
-    if (comma) line_ += ',';
-    line_ += "{\"element\":" + std::to_string(m.element) + ",\"kind\":\"";
+    line_ += comma ? ",{\"element\":" : "{\"element\":";
+    AppendNumber(static_cast<std::size_t>(m.element));
+    line_ += ",\"kind\":\"";
     line_ += TraceMaskKindName(m.kind);
-    line_ += "\",\"length\":" + std::to_string(m.length);
+    line_ += "\",\"length\":";
+    AppendNumber(m.length);
     if (m.kind == TraceMask::Kind::kFile) {
       line_ += ",\"sha256\":";
       AppendJsonString(line_, m.sha256);

@@ -85,9 +85,15 @@ class MaskedRequest {
 std::string_view Head(std::string_view text, std::size_t count) {
   return platform::CodePointPrefix(text, count);
 }
-std::string_view Tail(std::string_view text, std::size_t count) {
-  const std::size_t total = platform::CodePointCount(text);
-  return total <= count ? text : text.substr(platform::CodePointOffset(text, total - count));
+// Walks back from the end: a large content is not read again for its last characters.
+std::string_view Tail(std::string_view text, std::size_t count, std::size_t total) {
+  if (total <= count) return text;
+  std::size_t from = text.size();
+  while (count > 0 && from > 0) {
+    --from;
+    if ((static_cast<unsigned char>(text[from]) & 0xC0) != 0x80) --count;
+  }
+  return text.substr(from);
 }
 
 // Start and length of element `number` (from 1) of a frame, as the element reader cuts it.
@@ -174,7 +180,7 @@ void TraceReceived(const RunState& state, std::string_view frame) {
   const std::string sha256 = platform::Sha256Hex(content);
   const TraceMask mask{
       kContentElement, TraceMask::Kind::kFile,        characters,
-      sha256,          Head(content, kTraceFileEnds), Tail(content, kTraceFileEnds)};
+      sha256,          Head(content, kTraceFileEnds), Tail(content, kTraceFileEnds, characters)};
   RecordFrame(state, TraceRecord::Type::kReceived, masked, {&mask, 1});
 }
 

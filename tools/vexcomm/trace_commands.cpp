@@ -9,6 +9,8 @@ namespace vexcomm::cli {
 namespace {
 
 constexpr std::size_t kShownElement = 60;  // characters of an element before it is shortened
+// Further lines of a record start under its first line's details.
+const std::string kMore = "\n" + std::string(21, ' ');
 
 // A long element as its start and how much was left out; the rest stays whole.
 std::string ShortenElements(const std::string& frame) {
@@ -51,11 +53,10 @@ std::string Describe(const Json& r) {
     return line;
   }
   if (type == "tls") {
-    std::string line = "tls      " + Text(r, "protocol") + " " + Text(r, "cipher") + "\n" +
-                       "           subject " + Text(r, "subject") + "\n" + "           issuer  " +
-                       Text(r, "issuer") + "\n" + "           valid   " + Text(r, "not_before") +
-                       " to " + Text(r, "not_after") + "\n" + "           sha256  " +
-                       Text(r, "sha256") + "\n           ";
+    std::string line = "tls      " + Text(r, "protocol") + " " + Text(r, "cipher");
+    line += kMore + "subject " + Text(r, "subject") + kMore + "issuer  " + Text(r, "issuer");
+    line += kMore + "valid   " + Text(r, "not_before") + " to " + Text(r, "not_after");
+    line += kMore + "sha256  " + Text(r, "sha256") + kMore;
     line += Text(r, "verified") == "true" ? "verified" : "NOT verified: " + Text(r, "verify_error");
     line += Text(r, "accepted") == "true" ? ", accepted" : ", refused";
     return line;
@@ -65,7 +66,7 @@ std::string Describe(const Json& r) {
         (type == "sent" ? "->       " : "<-       ") + ShortenElements(Text(r, "frame"));
     for (const auto& m : r.value("masks", Json::array())) {
       if (m.value("kind", "") != "file") continue;
-      line += "\n           element " + std::to_string(m.value("element", 0)) + ": " +
+      line += kMore + "element " + std::to_string(m.value("element", 0)) + ": " +
               std::to_string(m.value("length", 0)) + " chars, sha256 " + m.value("sha256", "") +
               ", from \"" + EscapeControls(m.value("first", "")) + "\" to \"" +
               EscapeControls(m.value("last", "")) + "\"";
@@ -119,6 +120,10 @@ int TraceShow(const CommandLine& line, Output& output) {
       }
       if (record.value("masked", true) == false) output.Result("(unmasked trace)");
       start = record.value("t_us", 0LL);
+    }
+    if (output.json()) {
+      output.Emit(record);
+      continue;
     }
     const double seconds = static_cast<double>(record.value("t_us", 0LL) - start) / 1e6;
     char stamp[32];
