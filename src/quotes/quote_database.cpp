@@ -20,7 +20,7 @@
 #include "platform/private_folders.h"
 #include "platform/utf8.h"
 #include "quotes/date_sort_key.h"
-#include "quotes/sqlite_handle.h"
+#include "quotes/sqlite.h"
 #include "quotes/stored_value.h"
 
 namespace vexcomm {
