@@ -10,7 +10,7 @@ namespace {
 
 // Every handler runs with the state held: a host's code inside may release the last instance.
 template <class Fn>
-void WithState(const std::weak_ptr<Module::State>& weak, Fn&& fn) noexcept {
+void WithState(const std::weak_ptr<detail::ModuleState>& weak, Fn&& fn) noexcept {
   auto state = weak.lock();
   if (!state) return;
   try {
@@ -31,7 +31,7 @@ void clsEvent::set_sock(std::shared_ptr<ProxySocket> sock) {
 void clsEvent::OnConnect() {}
 
 void clsEvent::OnSSLReady() {
-  WithState(state_, [](Module::State& s) {
+  WithState(state_, [](detail::ModuleState& s) {
     s.receive_buffer.Reset();
     Dispatch(s);
   });
@@ -46,7 +46,7 @@ void clsEvent::OnValidateCertificate(const std::shared_ptr<Certificate>& cert, b
 }
 
 void clsEvent::OnReceive(const std::string& text) {
-  WithState(state_, [this, &text](Module::State& s) {
+  WithState(state_, [this, &text](detail::ModuleState& s) {
     if (text.empty()) return;
     // The last reply has been handled: its elements (a notice of megabytes, say) need not stay
     // while the next one arrives.
@@ -67,7 +67,7 @@ void clsEvent::OnReceive(const std::string& text) {
   });
 }
 
-void clsEvent::RefuseOversizedReply(Module::State& s, std::size_t limit) {
+void clsEvent::RefuseOversizedReply(detail::ModuleState& s, std::size_t limit) {
   // A server that never ends its reply must not exhaust the host's memory.
   std::string text = "Die Antwort des Servers ist größer als " + std::to_string(limit) + " Bytes";
   services::Log(s.run, "Socket Fehler: " + text, {});
@@ -82,7 +82,7 @@ void clsEvent::RefuseOversizedReply(Module::State& s, std::size_t limit) {
 }
 
 void clsEvent::OnDisconnect() {
-  WithState(state_, [this](Module::State& s) {
+  WithState(state_, [this](detail::ModuleState& s) {
     services::Log(s.run, "Verbindung wurde geschlossen", {});
     try {
       if (sock_) sock_->Close();
@@ -95,7 +95,7 @@ void clsEvent::OnDisconnect() {
 }
 
 void clsEvent::OnError(const std::string& text, const std::string& code) {
-  WithState(state_, [&](Module::State& s) {
+  WithState(state_, [&](detail::ModuleState& s) {
     // The first two attempts after a valid reply fail quietly; every error ends the run, whatever
     // its code, so a failure is never taken for success and nothing waits for a second event.
     if (s.run.attempts > 2) {
@@ -109,7 +109,7 @@ void clsEvent::OnError(const std::string& text, const std::string& code) {
 }
 
 void clsEvent::OnProxyError(const std::string& text, const std::string& code) {
-  WithState(state_, [&](Module::State& s) {
+  WithState(state_, [&](detail::ModuleState& s) {
     if (code == "9023") {
       services::Log(s.run, "Proxy Authentifizierung fehlgeschlagen", {});
     } else if (code == "9024") {

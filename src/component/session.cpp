@@ -6,7 +6,7 @@
 
 namespace vexcomm::component {
 
-bool LoadPersistentValues(Module::State& state) {
+bool LoadPersistentValues(detail::ModuleState& state) {
   auto& run = state.run;
   const auto loaded = config::ReadPersistentValues(
       run.host.registry_dir,
@@ -18,7 +18,7 @@ bool LoadPersistentValues(Module::State& state) {
   return true;
 }
 
-void StorePersistentValues(Module::State& state) noexcept {
+void StorePersistentValues(detail::ModuleState& state) noexcept {
   auto& run = state.run;
   try {
     config::PersistentRecord now{run.user, run.attempts};
@@ -34,7 +34,7 @@ namespace {
 // Blocks in the kernel until a handler has run; the socket's events end the wait. A host with an
 // event loop of its own gets it run whenever its interval has passed, so its user interface lives
 // through a long run; without one, nothing wakes the thread but the socket.
-void Wait(Module::State& state) {
+void Wait(detail::ModuleState& state) {
   auto& run = state.run;
   if (!run.host.process_host_events) {
     while (!run.session_done) state.loop.RunOne();
@@ -57,7 +57,7 @@ void Wait(Module::State& state) {
 
 }  // namespace
 
-void OpenAndWait(Module::State& state) {
+void OpenAndWait(detail::ModuleState& state) {
   auto& run = state.run;
   try {
     run.attempts += 1;

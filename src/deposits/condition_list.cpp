@@ -7,6 +7,7 @@
 
 #include <vexcomm/error.h>
 
+#include "deposits/deposit_internals.h"
 #include "transport/reply_number.h"
 
 namespace vexcomm::deposits {
@@ -51,13 +52,13 @@ class ConditionParser {
   void Parse(std::string_view list, colTGAnbieter& anbieter) {
     Parts entries(list, '#');
     std::string_view entry;
-    anbieter.Reserve(Occurrences(list, '#') + 1);
+    detail::DepositInternals::Reserve(anbieter, Occurrences(list, '#') + 1);
     while (entries.Next(entry)) {
       if (entry.empty()) continue;
       // Added only when complete: a failure below drops the provider with its products.
       anbieter.Add(ParseProvider(entry));
     }
-    anbieter.ShrinkToFit();  // empty entries were counted
+    detail::DepositInternals::ShrinkToFit(anbieter);  // empty entries were counted
   }
 
  private:
@@ -73,7 +74,7 @@ class ConditionParser {
     // Lists are made, and made to measure, only for the items the entry brings.
     if (const std::size_t products = Occurrences(entry, '*')) {
       auto& produkte = *provider->Produkte();
-      produkte.Reserve(products);
+      detail::DepositInternals::Reserve(produkte, products);
       std::string_view product_entry;
       while (parts.Next(product_entry)) produkte.Add(ParseProduct(product_entry));
     }
@@ -102,14 +103,14 @@ class ConditionParser {
     std::string_view rate;
     if (kind_ == ConditionKind::Tagesgeld) {
       auto& zinsen = *product->Zinsen();
-      zinsen.Reserve(rates);
+      detail::DepositInternals::Reserve(zinsen, rates);
       while (parts.Next(rate)) {
         SplitFields(rate);
         zinsen.Add(TagesgeldRate());
       }
     } else {
       auto& zinsen = *product->ZinsenFestgeld();
-      zinsen.Reserve(rates);
+      detail::DepositInternals::Reserve(zinsen, rates);
       while (parts.Next(rate)) {
         SplitFields(rate);
         zinsen.Add(FestgeldRate());
