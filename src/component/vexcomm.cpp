@@ -1,5 +1,6 @@
 #include <limits>
 #include <mutex>
+#include <utility>
 
 #include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
@@ -254,11 +255,12 @@ void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event) {
   args.emplace_back(event.Titel);
   args.emplace_back(event.URL);
   args.emplace_back(std::move(event.Datei));
-  state.neue_datei = &event;
-  struct Done {
+  // A handler that lets messages run may see the next file's event raised inside its own.
+  struct Raising {
     detail::ModuleState& state;
-    ~Done() { state.neue_datei = nullptr; }
-  } done{state};
+    NeueDateiEvent* outer;
+    ~Raising() { state.neue_datei = outer; }
+  } raising{state, std::exchange(state.neue_datei, &event)};
   state.events_owner->Events().Raise(VexComm::kEventNeueDatei, args);
   // The next large file is received into this one's memory.
   if (auto* content = args[9].get_if<std::string>()) {
