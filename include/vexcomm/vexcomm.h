@@ -161,7 +161,7 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
 
  private:
   friend struct detail::ModuleAccess;
-  explicit VexComm(std::shared_ptr<detail::ModuleState> state);
+  VEXCOMM_NO_EXPORT explicit VexComm(std::shared_ptr<detail::ModuleState> state);
 
   std::shared_ptr<detail::ModuleState> state_;
   automation::EventSource events_;
