@@ -160,7 +160,6 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
       std::function<void(int32_t nummer, const std::string& name)> fn);
 
  private:
-  friend struct detail::ModuleAccess;
   VEXCOMM_NO_EXPORT explicit VexComm(std::shared_ptr<detail::ModuleState> state);
 
   std::shared_ptr<detail::ModuleState> state_;
