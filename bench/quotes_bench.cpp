@@ -13,7 +13,8 @@
 #include <vexcomm/quotes.h>
 
 #include "quotes/quote_database.h"
-#include "quotes/sqlite_handle.h"
+#include "quotes/quote_internals.h"
+#include "quotes/sqlite.h"
 #include "quotes/stored_value.h"
 
 namespace {
@@ -123,7 +124,7 @@ void BM_WriteToDB(benchmark::State& state) {
       }
     }
     state.ResumeTiming();
-    aktien.WriteToDB();
+    MergeIntoDatabase(aktien);
   }
   state.SetItemsProcessed(state.iterations() * kStocks * kNewDays);
 }
@@ -168,7 +169,7 @@ void BM_ReadDB(benchmark::State& state) {
   files.Restore();
   colAktien aktien;
   aktien.SetDatabaseContext(files.Context());
-  aktien.SetLastDateOnly(state.range(0) == 1);
+  vexcomm::detail::QuoteInternals::SetLastDateOnly(aktien, state.range(0) == 1);
   for (auto _ : state) {
     if (!aktien.ReadDB() || aktien.Count() != kStocks) state.SkipWithError("ReadDB failed");
   }

@@ -26,6 +26,10 @@
 
 namespace vexcomm {
 
+namespace detail {
+struct DepositInternals;  // the list members only the component calls
+}  // namespace detail
+
 class clsTGZins;
 class clsFGZins;
 class clsTGProdukt;
@@ -47,15 +51,18 @@ class DepositList {
     }
     return items_[static_cast<std::size_t>(Index) - 1];
   }
-  // Internal: not on the late-bound surface. From the last item to the first, each emptied
-  // before it is let go (where it has lists of its own): no node leaves the tree filled.
+
+ protected:
+  friend struct detail::DepositInternals;
+  // From the last item to the first, each emptied before it is let go (where it has lists of
+  // its own): no node leaves the tree filled. On the late-bound surface of the provider list only.
   void Clear() noexcept {
     while (!items_.empty()) {
       if constexpr (requires(ItemT & item) { item.Clear(); }) items_.back()->Clear();
       items_.pop_back();
     }
   }
-  // Internal: room for the items a reply is known to bring, and no more once it is built.
+  // Room for the items a reply is known to bring, and no more once it is built.
   void Reserve(std::size_t count) { items_.reserve(items_.size() + count); }
   void ShrinkToFit() { items_.shrink_to_fit(); }
 
@@ -197,6 +204,8 @@ class VEXCOMM_EXPORT colTGAnbieter : public automation::DispatchObject<colTGAnbi
   static const std::vector<automation::Member<colTGAnbieter>>& Members();
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<colTGAnbieter> Create();
+
+  using DepositList<clsTGAnbieter>::Clear;
 };
 
 // The root of one tree: the date of the conditions and the provider list.

@@ -14,6 +14,10 @@
 
 namespace vexcomm {
 
+namespace detail {
+struct QuoteInternals;  // the members only the component calls
+}  // namespace detail
+
 // Where the quote database lives and how its operations report. Empty members fall back to
 // the platform defaults: the directories of the host settings, a message line on standard
 // error, no log lines and no progress.
@@ -69,11 +73,8 @@ class VEXCOMM_EXPORT clsAktie : public automation::DispatchObject<clsAktie> {
   // The quote at a one-based position; empty outside 1..KursCount, never an error.
   std::shared_ptr<clsKurs> Kurs(int32_t index) const noexcept;
 
-  // Internal: the row identifier DeleteFromDB uses, set only when loaded from the database.
-  void SetDBID(int32_t id) noexcept { dbid_ = id; }
-  int32_t DBID() const noexcept { return dbid_; }
-
  private:
+  friend struct detail::QuoteInternals;
   std::shared_ptr<const QuoteDbContext> context_;
   std::vector<std::shared_ptr<clsKurs>> quotes_;
   int32_t dbid_ = 0;
@@ -100,26 +101,23 @@ class VEXCOMM_EXPORT colAktien : public automation::DispatchObject<colAktien> {
   // Replaces the content with the stored stocks; true when the load completed.
   bool ReadDB();
 
-  // Internal members, not on the late-bound surface.
-  int32_t CurrentIndex() noexcept;  // a stored value below 1 becomes 1 on reading
-  void SetCurrentIndex(int32_t index) noexcept { current_index_ = index; }
-  void SetLastDateOnly(bool value) noexcept { last_date_only_ = value; }
-  bool LastDateOnly() const noexcept { return last_date_only_; }
-  std::shared_ptr<clsAktie> AddFromDB(int32_t ID, std::string WKN, std::string ISIN,
-                                      std::string Name);
-  // Merges every stock and its quotes into the database in one transaction.
-  void WriteToDB();
-
   // Stocks made by this collection share the context, so a later change reaches them too.
   void SetDatabaseContext(QuoteDbContext context);
   const QuoteDbContext& DatabaseContext() const noexcept { return *context_; }
 
  private:
+  friend struct detail::QuoteInternals;
   std::shared_ptr<QuoteDbContext> context_;
   std::vector<std::shared_ptr<clsAktie>> stocks_;
   int32_t current_index_ = 0;
   bool last_date_only_ = false;
 };
+
+// Merges every stock of `aktien` and its quotes into Kurse.dat of its database context, in one
+// transaction, as a quote run with WriteDB does at its end (for hosts that fill a collection
+// themselves, an import say). A failure goes to the context's message box; the stocks written
+// before it stay.
+VEXCOMM_EXPORT void MergeIntoDatabase(colAktien& aktien);
 
 // Registers "VexComm5.colAktien" and "VexComm5.clsAktie" for CreateObject.
 VEXCOMM_EXPORT void RegisterQuoteClasses();

@@ -16,6 +16,11 @@ namespace vexcomm {
 class colAktien;
 class clsTagesgeld;
 
+namespace detail {
+struct ModuleState;   // the component's own: not for hosts
+struct ModuleAccess;  // how the component reaches it
+}  // namespace detail
+
 // The first argument of the host callback's `callback(kind, text)`: what the text is.
 enum CallbackKind : int16_t {
   kLogLine = 0,        // a log line
@@ -90,11 +95,9 @@ class VEXCOMM_EXPORT Module {
   // Empty removes it.
   void OnReplyProgress(std::function<void(const ReplyProgress&)> fn);
 
-  struct State;
-  const std::shared_ptr<State>& state() const { return state_; }
-
  private:
-  std::shared_ptr<State> state_;
+  friend struct detail::ModuleAccess;
+  std::shared_ptr<detail::ModuleState> state_;
 };
 
 // Values of the NeueDatei event.
@@ -169,16 +172,10 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
   automation::EventSource::Cookie OnSkippedFile(
       std::function<void(int32_t nummer, const std::string& name)> fn);
 
-  // The relays of the event sink's notifications (internal).
-  void RelayNeueDatei();
-  void RelayDelete();
-  void RelayNochAufServer();
-  void RelaySkippedFile(int32_t nummer, const std::string& name);
-
-  explicit VexComm(std::shared_ptr<Module::State> state);
-
  private:
-  std::shared_ptr<Module::State> state_;
+  VEXCOMM_NO_EXPORT explicit VexComm(std::shared_ptr<detail::ModuleState> state);
+
+  std::shared_ptr<detail::ModuleState> state_;
   automation::EventSource events_;
 };
 

@@ -7,6 +7,20 @@
 
 namespace vexcomm::automation {
 
+namespace {
+
+[[noreturn]] void InvalidUseOfNull() {
+  throw Error(94, "Invalid use of Null");
+}
+
+// An object converts through its default member.
+Variant DefaultValue(const std::shared_ptr<Dispatch>& object) {
+  if (!object) Raise(errnum::kObjectNotSet);
+  return object->Invoke(kDispIdValue, InvokeKind::PropertyGet, {});
+}
+
+}  // namespace
+
 Variant::Variant(VariantArray array) : value_(std::make_unique<VariantArray>(std::move(array))) {}
 
 Variant::Variant(const Variant& other) {
@@ -73,14 +87,10 @@ std::string Variant::ToString() const {
       return platform::FormatGeneralNumber(std::get<double>(value_));
     case VarType::String:
       return std::get<std::string>(value_);
-    case VarType::Null:  // Null has no text: invalid use of Null
-      throw Error(94, "Invalid use of Null");
-    case VarType::Object: {
-      // An object converts through its default member.
-      const auto& obj = std::get<std::shared_ptr<Dispatch>>(value_);
-      if (!obj) Raise(errnum::kObjectNotSet);
-      return obj->Invoke(kDispIdValue, InvokeKind::PropertyGet, {}).ToString();
-    }
+    case VarType::Null:  // Null has no text
+      InvalidUseOfNull();
+    case VarType::Object:
+      return DefaultValue(std::get<std::shared_ptr<Dispatch>>(value_)).ToString();
     case VarType::Array:
       Raise(errnum::kTypeMismatch);
   }
@@ -102,12 +112,9 @@ double Variant::ToDouble() const {
     case VarType::String:
       return platform::ParseLocaleNumber(std::get<std::string>(value_));
     case VarType::Null:
-      throw Error(94, "Invalid use of Null");
-    case VarType::Object: {
-      const auto& obj = std::get<std::shared_ptr<Dispatch>>(value_);
-      if (!obj) Raise(errnum::kObjectNotSet);
-      return obj->Invoke(kDispIdValue, InvokeKind::PropertyGet, {}).ToDouble();
-    }
+      InvalidUseOfNull();
+    case VarType::Object:
+      return DefaultValue(std::get<std::shared_ptr<Dispatch>>(value_)).ToDouble();
     case VarType::Array:
       Raise(errnum::kTypeMismatch);
   }

@@ -10,7 +10,7 @@ namespace vexcomm::component {
 // The event sink: holds the host's socket and handles its events for the run.
 class clsEvent : public SocketEvents, public std::enable_shared_from_this<clsEvent> {
  public:
-  explicit clsEvent(std::weak_ptr<Module::State> state) : state_(std::move(state)) {}
+  explicit clsEvent(std::weak_ptr<detail::ModuleState> state) : state_(std::move(state)) {}
 
   const std::shared_ptr<ProxySocket>& sock() const { return sock_; }
   void set_sock(std::shared_ptr<ProxySocket> sock);
@@ -24,9 +24,9 @@ class clsEvent : public SocketEvents, public std::enable_shared_from_this<clsEve
   void OnProxyError(const std::string& text, const std::string& code) override;
 
  private:
-  void RefuseOversizedReply(Module::State& s, std::size_t limit);
+  void RefuseOversizedReply(detail::ModuleState& s, std::size_t limit);
 
-  std::weak_ptr<Module::State> state_;
+  std::weak_ptr<detail::ModuleState> state_;
   std::shared_ptr<ProxySocket> sock_;
 };
 

@@ -15,10 +15,10 @@ namespace vexcomm::component {
 class clsEvent;
 }
 
-namespace vexcomm {
+namespace vexcomm::detail {
 
 // The shared component state behind every VexComm instance of a module.
-struct Module::State {
+struct ModuleState {
   platform::MessageLoop loop;
   services::RunState run;
   int32_t instance_count = 0;
@@ -28,6 +28,8 @@ struct Module::State {
   bool sending = false;
   transport::FrameAssembler receive_buffer;
   std::function<void(const Module::ReplyProgress&)> on_reply_progress;
+  // The file event being raised: typed handlers read it as it was built, not from Variants.
+  NeueDateiEvent* neue_datei = nullptr;
   std::size_t max_frame_bytes = Module::kDefaultMaxFrameBytes;
   std::size_t max_non_file_frame_bytes = Module::kDefaultMaxNonFileFrameBytes;
   // Where the last request was sent from, and how many times in a row from there.
@@ -39,31 +41,42 @@ struct Module::State {
   int32_t sends_at_position = 0;
 };
 
-}  // namespace vexcomm
+// What the library and its tests reach behind the public classes.
+struct ModuleAccess {
+  static const std::shared_ptr<ModuleState>& State(const Module& module) { return module.state_; }
+};
+
+}  // namespace vexcomm::detail
 
 namespace vexcomm::component {
 
 // The operation run: builds the list, walks it and ends it.
-void Run(Module::State& state);
-void Dispatch(Module::State& state);
-void Advance(Module::State& state);
-void Close(Module::State& state) noexcept;
-void ReportOperationName(Module::State& state);
+void Run(detail::ModuleState& state);
+void Dispatch(detail::ModuleState& state);
+void Advance(detail::ModuleState& state);
+void Close(detail::ModuleState& state) noexcept;
+void ReportOperationName(detail::ModuleState& state);
 
 // The reply handlers by reply code, assembled here for the dispatcher.
 std::span<const services::ReplyHandlerEntry> ReplyHandlers();
 
 // The session: opens the connection and waits until the run is over.
-void OpenAndWait(Module::State& state);
+void OpenAndWait(detail::ModuleState& state);
 // Reads the identity record and counter afresh (another process may have changed them); false
 // when the store cannot be read, which the host has been told of.
-bool LoadPersistentValues(Module::State& state);
+bool LoadPersistentValues(detail::ModuleState& state);
 // Writes back what the run changed of them.
-void StorePersistentValues(Module::State& state) noexcept;
+void StorePersistentValues(detail::ModuleState& state) noexcept;
 
 // Creation and release of the shared objects with the first and last instance.
-void CreateSharedObjects(const std::shared_ptr<Module::State>& state, VexComm& first);
-void CancelSend(Module::State& state) noexcept;
-void ReleaseSharedObjects(Module::State& state);
+void CreateSharedObjects(const std::shared_ptr<detail::ModuleState>& state, VexComm& first);
+void CancelSend(detail::ModuleState& state) noexcept;
+void ReleaseSharedObjects(detail::ModuleState& state);
+
+// The relays of the sink's notifications: they raise the public events on the first instance.
+void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event);
+void RelayDelete(detail::ModuleState& state);
+void RelayNochAufServer(detail::ModuleState& state);
+void RelaySkippedFile(detail::ModuleState& state, int32_t nummer, const std::string& name);
 
 }  // namespace vexcomm::component

@@ -3,6 +3,7 @@
 #include "component/cls_event.h"
 #include "component/module_state.h"
 #include "deposits/deposit_requests.h"
+#include "quotes/quote_internals.h"
 #include "quotes/quote_requests.h"
 #include "services/messages.h"
 #include "services/support_requests.h"
@@ -47,13 +48,13 @@ constexpr services::ReplyHandlerEntry kReplyHandlers[] = {
     {"AIWDT", quotes::VerarbeiteAIWDT},   {"AIWPK", quotes::VerarbeiteWIWPK},
 };
 
-Module::State::RunPosition PositionOf(const Module::State& state) {
+detail::ModuleState::RunPosition PositionOf(const detail::ModuleState& state) {
   const auto& run = state.run;
   const bool in_list = run.step >= 0 && run.step < static_cast<int32_t>(run.operations.size());
   return {run.modus,
           run.step,
           in_list ? run.operations[static_cast<std::size_t>(run.step)] : 0,
-          run.aktien ? run.aktien->CurrentIndex() : 0,
+          run.aktien ? detail::QuoteInternals::CurrentIndex(*run.aktien) : 0,
           run.user.DateiNr,
           run.remaining_files};
 }
@@ -64,7 +65,7 @@ constexpr int32_t kMostSendsFromOnePosition = 2;
 constexpr std::string_view kRunDoesNotMove =
     "Die Antworten des Servers bringen den Lauf nicht weiter";
 
-void DispatchUnlessStuck(Module::State& state) {
+void DispatchUnlessStuck(detail::ModuleState& state) {
   if (state.sent_at == PositionOf(state) && state.sends_at_position >= kMostSendsFromOnePosition) {
     services::Log(state.run, kRunDoesNotMove, {});
     if (state.run.fehler) {
@@ -83,7 +84,7 @@ std::span<const services::ReplyHandlerEntry> ReplyHandlers() {
   return kReplyHandlers;
 }
 
-void Run(Module::State& state) {
+void Run(detail::ModuleState& state) {
   auto& run = state.run;
   run.fehler->Code = vcerrNoError;
   run.file_refused.reset();
@@ -102,14 +103,14 @@ void Run(Module::State& state) {
   OpenAndWait(state);
 }
 
-void ReportOperationName(Module::State& state) {
+void ReportOperationName(detail::ModuleState& state) {
   const Operation* op = FindOperation(services::CurrentEntry(state.run));
   if (!op || op->name.empty()) return;
   services::Callback(state.run, kOperationName, op->name);
   services::Callback(state.run, kStatusText, op->name);
 }
 
-void Dispatch(Module::State& state) {
+void Dispatch(detail::ModuleState& state) {
   const auto position = PositionOf(state);
   if (state.sent_at == position) {
     state.sends_at_position += 1;
@@ -126,7 +127,7 @@ void Dispatch(Module::State& state) {
   }
 }
 
-void Advance(Module::State& state) {
+void Advance(detail::ModuleState& state) {
   auto& run = state.run;
   if (run.file_refused) {
     Close(state);  // fetching on would move the server past the refused file
@@ -141,7 +142,7 @@ void Advance(Module::State& state) {
       Close(state);
     }
   } else if (entry == vexCommWPK || entry == vexCommGetAllWPK) {
-    if (run.aktien->CurrentIndex() > run.aktien->Count()) {
+    if (detail::QuoteInternals::CurrentIndex(*run.aktien) > run.aktien->Count()) {
       quotes::FinishQuoteRun(run);
       // The write ends in a commit and the close in a store, each waiting for the disk: the
       // host's user interface gets its turn between them. Its code may have closed the run.
@@ -160,7 +161,7 @@ void Advance(Module::State& state) {
   }
 }
 
-void Close(Module::State& state) noexcept {
+void Close(detail::ModuleState& state) noexcept {
   auto& run = state.run;
   try {
     if (state.sink && state.sink->sock()) state.sink->sock()->Close();
@@ -168,7 +169,7 @@ void Close(Module::State& state) noexcept {
   }
   StorePersistentValues(state);
   try {
-    if (state.events_owner) state.events_owner->RelayNochAufServer();
+    RelayNochAufServer(state);
   } catch (...) {
   }
   run.session_done = true;

@@ -3,138 +3,11 @@
 #include "config/ini_reader.h"
 #include "config/persistent_values.h"
 #include "services/frame_trace.h"
-#include "services/reply_dispatcher.h"
 #include "services/run_state.h"
 
 namespace vexcomm::component {
 
-namespace {
-
-// Every handler runs with the state held: a host's code inside may release the last instance.
-template <class Fn>
-void WithState(const std::weak_ptr<Module::State>& weak, Fn&& fn) noexcept {
-  auto state = weak.lock();
-  if (!state) return;
-  try {
-    fn(*state);
-  } catch (...) {
-    // Socket event handlers ignore their errors: nothing escapes into the socket.
-  }
-}
-
-}  // namespace
-
-void clsEvent::set_sock(std::shared_ptr<ProxySocket> sock) {
-  if (sock_) sock_->SetEvents({});
-  sock_ = std::move(sock);
-  if (sock_) sock_->SetEvents(weak_from_this());
-}
-
-void clsEvent::OnConnect() {}
-
-void clsEvent::OnSSLReady() {
-  WithState(state_, [](Module::State& s) {
-    s.receive_buffer.Reset();
-    Dispatch(s);
-  });
-}
-
-void clsEvent::OnValidateCertificate(const std::shared_ptr<Certificate>& cert, bool& accept) {
-  // Only a certificate that passes the socket's check is accepted; a failing check leaves the
-  // flag unset, so the socket ends the attempt with an error the run reports.
-  auto sock = sock_;
-  if (!sock || !cert) return;
-  accept = sock->CheckCertificate(*cert);
-}
-
-void clsEvent::OnReceive(const std::string& text) {
-  WithState(state_, [this, &text](Module::State& s) {
-    if (text.empty()) return;
-    // The last reply has been handled: its elements (a notice of megabytes, say) need not stay
-    // while the next one arrives.
-    if (s.receive_buffer.size() == 0 && s.run.elements) s.run.elements->Clear();
-    const bool complete = s.receive_buffer.Append(text);
-    if (s.on_reply_progress) {
-      // Held: the host's code may remove its handler from inside it.
-      const auto progress = s.on_reply_progress;
-      try {
-        progress({s.receive_buffer.octets(), s.receive_buffer.ExpectedOctets()});
-      } catch (...) {
-        // A host callback's failure is ignored.
-      }
-    }
-    if (!complete) {
-      // Only a file may be large; every other reply gets a much smaller limit once its head
-      // is in. Until then the text is too short to matter.
-      const std::size_t limit =
-          s.receive_buffer.IsFileReply() ? s.max_frame_bytes : s.max_non_file_frame_bytes;
-      if (s.receive_buffer.octets() > limit) RefuseOversizedReply(s, limit);
-      return;
-    }
-    std::string frame = s.receive_buffer.Take();
-    services::TraceReceived(s.run, frame);
-    services::DispatchReceivedFrame(s.run, std::move(frame), ReplyHandlers());
-    s.loop.Poll();
-    services::ProcessHostEvents(s.run);
-    // A run cancelled or ended while the reply was handled sends nothing more.
-    if (!s.run.session_done) Advance(s);
-  });
-}
-
-void clsEvent::RefuseOversizedReply(Module::State& s, std::size_t limit) {
-  // A server that never ends its reply must not exhaust the host's memory.
-  std::string text = "Die Antwort des Servers ist größer als " + std::to_string(limit) + " Bytes";
-  services::Log(s.run, "Socket Fehler: " + text, {});
-  s.receive_buffer.Take();  // gives the memory back
-  try {
-    if (sock_) sock_->Close();
-  } catch (...) {
-  }
-  s.run.fehler->Code = vcerrNoConnection;
-  s.run.fehler->Text = text;
-  s.run.session_done = true;
-}
-
-void clsEvent::OnDisconnect() {
-  WithState(state_, [this](Module::State& s) {
-    services::Log(s.run, "Verbindung wurde geschlossen", {});
-    try {
-      if (sock_) sock_->Close();
-    } catch (...) {
-    }
-    s.run.fehler->Code = vcerrDisconnect;
-    s.run.fehler->Text = "Der Server hat die Verbindung geschlossen!";
-    s.run.session_done = true;
-  });
-}
-
-void clsEvent::OnError(const std::string& text, const std::string& code) {
-  WithState(state_, [&](Module::State& s) {
-    // The first two attempts after a valid reply fail quietly; every error ends the run, whatever
-    // its code, so a failure is never taken for success and nothing waits for a second event.
-    if (s.run.attempts > 2) {
-      services::Log(s.run, code == "10060" ? "Timeout" : "Socket Fehler: " + code + " " + text, {});
-    }
-    s.run.session_done = true;
-    if (!s.run.fehler) return;
-    s.run.fehler->Code = vcerrNoConnection;
-    s.run.fehler->Text = text;
-  });
-}
-
-void clsEvent::OnProxyError(const std::string& text, const std::string& code) {
-  WithState(state_, [&](Module::State& s) {
-    if (code == "9023") {
-      services::Log(s.run, "Proxy Authentifizierung fehlgeschlagen", {});
-    } else if (code == "9024") {
-      services::Log(s.run, "Proxy Server benötigt Authentifizierung", {});
-    } else {
-      services::Log(s.run, "Socket Fehler: " + code + " " + text, {});
-    }
-  });
-}
-
-bool LoadPersistentValues(Module::State& state) {
+bool LoadPersistentValues(detail::ModuleState& state) {
   auto& run = state.run;
   const auto loaded = config::ReadPersistentValues(
       run.host.registry_dir,
@@ -146,7 +19,7 @@ bool LoadPersistentValues(Module::State& state) {
   return true;
 }
 
-void StorePersistentValues(Module::State& state) noexcept {
+void StorePersistentValues(detail::ModuleState& state) noexcept {
   auto& run = state.run;
   try {
     config::PersistentRecord now{run.user, run.attempts};
@@ -162,7 +35,7 @@ namespace {
 // Blocks in the kernel until a handler has run; the socket's events end the wait. A host with an
 // event loop of its own gets it run whenever its interval has passed, so its user interface lives
 // through a long run; without one, nothing wakes the thread but the socket.
-void Wait(Module::State& state) {
+void Wait(detail::ModuleState& state) {
   auto& run = state.run;
   if (!run.host.process_host_events) {
     while (!run.session_done) state.loop.RunOne();
@@ -185,7 +58,7 @@ void Wait(Module::State& state) {
 
 }  // namespace
 
-void OpenAndWait(Module::State& state) {
+void OpenAndWait(detail::ModuleState& state) {
   auto& run = state.run;
   try {
     run.attempts += 1;

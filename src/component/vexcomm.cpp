@@ -1,10 +1,12 @@
 #include <limits>
 #include <mutex>
+#include <utility>
 
 #include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
 #include <vexcomm/vexcomm.h>
 
+#include "automation/member_table.h"
 #include "component/cls_event.h"
 #include "component/module_state.h"
 #include "config/persistent_values.h"
@@ -15,14 +17,13 @@
 namespace vexcomm {
 
 using automation::Args;
-using automation::InvokeKind;
 using automation::Member;
 using automation::Variant;
 using automation::VariantArray;
 
 // ---- Module ---------------------------------------------------------------------------------
 
-Module::Module(HostServices host) : state_(std::make_shared<State>()) {
+Module::Module(HostServices host) : state_(std::make_shared<detail::ModuleState>()) {
   auto& run = state_->run;
   run.host = platform::ResolveHostServices(std::move(host));
   component::LoadPersistentValues(*state_);
@@ -69,7 +70,7 @@ void Module::OnReplyProgress(std::function<void(const ReplyProgress&)> fn) {
 
 namespace component {
 
-void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& first) {
+void CreateSharedObjects(const std::shared_ptr<detail::ModuleState>& shared, VexComm& first) {
   auto& state = *shared;
   auto& run = state.run;
   run.aktien = std::make_shared<colAktien>();
@@ -82,19 +83,15 @@ void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& 
   run.ini_dir = run.host.text_setting(3);
   run.data_dir = run.host.text_setting(5);
 
-  Module::State* raw = shared.get();  // the hooks live inside the state they point to
+  detail::ModuleState* raw = shared.get();  // the hooks live inside the state they point to
   run.send_frame = [raw](const std::string& frame) {
     if (!raw->sink || !raw->sink->sock()) Raise(errnum::kObjectNotSet);
     raw->sink->sock()->Send(frame);
   };
-  run.raise_neue_datei = [raw] {
-    if (raw->events_owner) raw->events_owner->RelayNeueDatei();
-  };
-  run.raise_delete = [raw] {
-    if (raw->events_owner) raw->events_owner->RelayDelete();
-  };
+  run.raise_neue_datei = [raw](NeueDateiEvent& event) { RelayNeueDatei(*raw, event); };
+  run.raise_delete = [raw] { RelayDelete(*raw); };
   run.raise_skipped_file = [raw](int32_t nummer, const std::string& name) {
-    if (raw->events_owner) raw->events_owner->RelaySkippedFile(nummer, name);
+    RelaySkippedFile(*raw, nummer, name);
   };
   // A run with nothing to request ends at once and leaves no connection open.
   run.end_session = [raw] {
@@ -115,7 +112,7 @@ void CreateSharedObjects(const std::shared_ptr<Module::State>& shared, VexComm& 
                      }});
 }
 
-void CancelSend(Module::State& state) noexcept {
+void CancelSend(detail::ModuleState& state) noexcept {
   try {
     auto& run = state.run;
     if (!run.session_done && run.fehler && run.fehler->Code == vcerrNoError) {
@@ -127,7 +124,7 @@ void CancelSend(Module::State& state) noexcept {
   Close(state);
 }
 
-void ReleaseSharedObjects(Module::State& state) {
+void ReleaseSharedObjects(detail::ModuleState& state) {
   auto& run = state.run;
   run.aktien.reset();
   if (state.sink) state.sink->set_sock(nullptr);
@@ -144,11 +141,12 @@ void ReleaseSharedObjects(Module::State& state) {
 
 // ---- VexComm --------------------------------------------------------------------------------
 
-VexComm::VexComm(std::shared_ptr<Module::State> state) : state_(std::move(state)) {}
+VexComm::VexComm(std::shared_ptr<detail::ModuleState> state) : state_(std::move(state)) {}
 
 std::shared_ptr<VexComm> VexComm::Create(Module& module) {
-  const auto& state = module.state();
-  auto self = std::make_shared<VexComm>(state);
+  const auto& state = detail::ModuleAccess::State(module);
+  // The constructor is the component's own: hosts create through here.
+  std::shared_ptr<VexComm> self(new VexComm(state));
   try {
     if (state->instance_count == std::numeric_limits<int32_t>::max()) Raise(errnum::kOverflow);
     state->instance_count += 1;
@@ -234,7 +232,7 @@ void VexComm::CancelSend() noexcept {
 }
 
 void VexComm::PostCancelSend() {
-  std::weak_ptr<Module::State> weak = state_;
+  std::weak_ptr<detail::ModuleState> weak = state_;
   state_->loop.Post([weak] {
     auto state = weak.lock();
     if (state && state->sending) component::CancelSend(*state);
@@ -248,65 +246,77 @@ void VexComm::RefuseFile(std::string reason) {
 
 // ---- relays and events ----------------------------------------------------------------------
 
-void VexComm::RelayNeueDatei() {
-  auto values = services::TakeNeueDatei(*state_->run.elements);
-  if (!values) return;
-  // Built by moving: an initializer list would copy every value, the file's content included.
+namespace component {
+
+void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event) {
+  if (!state.events_owner) return;
+  // Late-bound sinks take Variants; the content is moved in, not copied, and lent to the typed
+  // handlers, which read the rest from the event as it was built.
   std::vector<Variant> args;
   args.reserve(10);
-  args.emplace_back(values->DateiNummer);
-  args.emplace_back(std::move(values->DateiName));
-  args.emplace_back(std::move(values->Typ));
-  args.emplace_back(std::move(values->VonDatum));
-  args.emplace_back(std::move(values->BisDatum));
-  args.emplace_back(values->AnzeigeDauer);
-  args.emplace_back(values->Wichtigkeit);
-  args.emplace_back(std::move(values->Titel));
-  args.emplace_back(std::move(values->URL));
-  args.emplace_back(std::move(values->Datei));
-  events_.Raise(kEventNeueDatei, args);
+  args.emplace_back(event.DateiNummer);
+  args.emplace_back(event.DateiName);
+  args.emplace_back(event.Typ);
+  args.emplace_back(event.VonDatum);
+  args.emplace_back(event.BisDatum);
+  args.emplace_back(event.AnzeigeDauer);
+  args.emplace_back(event.Wichtigkeit);
+  args.emplace_back(event.Titel);
+  args.emplace_back(event.URL);
+  args.emplace_back(std::move(event.Datei));
+  // A handler that lets messages run may see the next file's event raised inside its own.
+  struct Raising {
+    detail::ModuleState& state;
+    NeueDateiEvent* outer;
+    ~Raising() { state.neue_datei = outer; }
+  } raising{state, std::exchange(state.neue_datei, &event)};
+  state.events_owner->Events().Raise(VexComm::kEventNeueDatei, args);
   // The next large file is received into this one's memory.
   if (auto* content = args[9].get_if<std::string>()) {
-    state_->receive_buffer.Recycle(std::move(*content));
+    state.receive_buffer.Recycle(std::move(*content));
   }
 }
 
-void VexComm::RelayDelete() {
-  VariantArray array{Variant(), Variant(state_->run.elements->Item(14))};
+void RelayDelete(detail::ModuleState& state) {
+  if (!state.events_owner) return;
+  VariantArray array{Variant(), Variant(state.run.elements->Item(14))};
   std::vector<Variant> args{Variant(std::move(array))};
-  events_.Raise(kEventDelete, args);
+  state.events_owner->Events().Raise(VexComm::kEventDelete, args);
 }
 
-void VexComm::RelayNochAufServer() {
-  std::vector<Variant> args{Variant(state_->run.remaining_files)};
-  events_.Raise(kEventNochAufServer, args);
+void RelayNochAufServer(detail::ModuleState& state) {
+  if (!state.events_owner) return;
+  std::vector<Variant> args{Variant(state.run.remaining_files)};
+  state.events_owner->Events().Raise(VexComm::kEventNochAufServer, args);
 }
 
-void VexComm::RelaySkippedFile(int32_t nummer, const std::string& name) {
+void RelaySkippedFile(detail::ModuleState& state, int32_t nummer, const std::string& name) {
+  if (!state.events_owner) return;
   std::vector<Variant> args{Variant(nummer), Variant(name)};
-  events_.RaiseToHandlers(kEventSkippedFile, args);
+  state.events_owner->Events().RaiseToHandlers(VexComm::kEventSkippedFile, args);
 }
+
+}  // namespace component
 
 automation::EventSource::Cookie VexComm::OnNeueDatei(
     std::function<void(const NeueDateiEvent&)> fn) {
-  return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
-    if (id != kEventNeueDatei || a.size() != 10) return;
-    // The content is lent to the handler, not copied, and given back for the other sinks:
-    // a copy of a large file would cost as much as receiving it.
+  std::weak_ptr<detail::ModuleState> weak = state_;
+  return events_.Advise([fn = std::move(fn), weak](automation::DispId id, Args a) {
+    const auto state = weak.lock();
+    if (id != kEventNeueDatei || a.size() != 10 || !state || !state->neue_datei) return;
+    // The content is lent to the handler and given back for the other sinks: a copy of a large
+    // file would cost as much as receiving it.
+    NeueDateiEvent& event = *state->neue_datei;
     std::string* content = a[9].get_if<std::string>();
-    NeueDateiEvent e{a[0].ToInt32(),  a[1].ToString(),
-                     a[2].ToString(), a[3].ToString(),
-                     a[4].ToString(), a[5].ToInt32(),
-                     a[6].ToInt32(),  a[7].ToString(),
-                     a[8].ToString(), content ? std::move(*content) : a[9].ToString()};
+    if (content) event.Datei = std::move(*content);
     struct GiveBack {
       std::string* content;
       std::string& lent;
       ~GiveBack() {
         if (content) *content = std::move(lent);
       }
-    } give_back{content, e.Datei};
-    fn(e);
+    } give_back{content, event.Datei};
+    fn(event);
   });
 }
 
@@ -332,65 +342,32 @@ automation::EventSource::Cookie VexComm::OnSkippedFile(
 // ---- late-bound surface ---------------------------------------------------------------------
 
 const std::vector<Member<VexComm>>& VexComm::Members() {
-  static const std::vector<Member<VexComm>> members = {
-      {"Aktien", 0x6803000A, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) {
-         return Variant(std::static_pointer_cast<automation::Dispatch>(v.Aktien()));
-       }},
-      {"Fehler", 0x68030007, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) {
-         return Variant(std::static_pointer_cast<automation::Dispatch>(v.Fehler()));
-       }},
-      {"Modus", 0x68030006, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) { return Variant(v.Modus()); }},
-      {"Modus", 0x68030006, InvokeKind::PropertyPut, 1,
-       [](VexComm& v, Args a) {
-         v.SetModus(static_cast<vexCommModus>(a[0].ToInt32()));
-         return Variant();
-       }},
-      {"Tagesgeld", 0x68030002, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) {
-         return Variant(std::static_pointer_cast<automation::Dispatch>(v.Tagesgeld()));
-       }},
-      {"CancelSend", 0x6003000D, InvokeKind::Method, 0,
-       [](VexComm& v, Args) {
-         v.CancelSend();
-         return Variant();
-       }},
-      {"Send", 0x6003000E, InvokeKind::Method, 0,
-       [](VexComm& v, Args) { return Variant(v.Send()); }},
-      {"SetCallback", 0x6003000F, InvokeKind::Method, 1,
-       [](VexComm& v, Args a) {
-         v.SetCallback(a[0].ToObject());
-         return Variant();
-       }},
-      {"SetSocket", 0x60030010, InvokeKind::Method, 1,
-       [](VexComm& v, Args a) {
-         v.SetSocket(a[0].ToObject());
-         return Variant();
-       }},
-      {"Festgeld", 0x68030015, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) {
-         return Variant(std::static_pointer_cast<automation::Dispatch>(v.Festgeld()));
-       }},
-      {"LogSupport", 0x6803001D, InvokeKind::PropertyGet, 0,
-       [](VexComm& v, Args) { return Variant(v.LogSupport()); }},
-      {"LogSupport", 0x6803001D, InvokeKind::PropertyPut, 1,
-       [](VexComm& v, Args a) {
-         v.SetLogSupport(a[0].ToString());
-         return Variant();
-       }},
-      {"LogDatum", 0x6803001E, InvokeKind::PropertyPut, 1,
-       [](VexComm& v, Args a) {
-         v.SetLogDatum(a[0].ToString());
-         return Variant();
-       }},
-      {"LogText", 0x6803001F, InvokeKind::PropertyPut, 1,
-       [](VexComm& v, Args a) {
-         v.SetLogText(a[0].ToString());
-         return Variant();
-       }},
-  };
+  static const std::vector<Member<VexComm>> members =
+      automation::MemberTable<VexComm>()
+          .Get("Aktien", 0x6803000A, [](VexComm& self) { return self.Aktien(); })
+          .Get("Fehler", 0x68030007, [](VexComm& self) { return self.Fehler(); })
+          .Get("Modus", 0x68030006, [](VexComm& self) { return self.Modus(); })
+          // Any number is stored: the late-bound setter does not check the code.
+          .Put("Modus", 0x68030006,
+               [](VexComm& self, const Variant& v) {
+                 self.SetModus(static_cast<vexCommModus>(v.ToInt32()));
+               })
+          .Get("Tagesgeld", 0x68030002, [](VexComm& self) { return self.Tagesgeld(); })
+          .Method("CancelSend", 0x6003000D, 0, [](VexComm& self, Args) { self.CancelSend(); })
+          .Method("Send", 0x6003000E, 0, [](VexComm& self, Args) { return self.Send(); })
+          .Method("SetCallback", 0x6003000F, 1,
+                  [](VexComm& self, Args a) { self.SetCallback(a[0].ToObject()); })
+          .Method("SetSocket", 0x60030010, 1,
+                  [](VexComm& self, Args a) { self.SetSocket(a[0].ToObject()); })
+          .Get("Festgeld", 0x68030015, [](VexComm& self) { return self.Festgeld(); })
+          .Get("LogSupport", 0x6803001D, [](VexComm& self) { return self.LogSupport(); })
+          .Put("LogSupport", 0x6803001D,
+               [](VexComm& self, const Variant& v) { self.SetLogSupport(v.ToString()); })
+          .Put("LogDatum", 0x6803001E,
+               [](VexComm& self, const Variant& v) { self.SetLogDatum(v.ToString()); })
+          .Put("LogText", 0x6803001F,
+               [](VexComm& self, const Variant& v) { self.SetLogText(v.ToString()); })
+          .Build();
   return members;
 }
 

@@ -21,26 +21,20 @@ bool clsRegistry::CreateKey() {
 automation::Variant clsRegistry::Value() const {
   const auto stored = store_.QueryValue(ClassKey, SectionKey, ValueKey);
   if (!stored) return {};
-  const std::string& data = stored->data;
-  switch (stored->type) {
-    case REG_SZ:
-    case REG_MULTI_SZ:
-      // The size counts the terminator; a multi-string keeps its inner separators.
-      return automation::Variant(data.empty() ? std::string() : data.substr(0, data.size() - 1));
-    case REG_DWORD: {
-      uint32_t n = 0;
-      for (std::size_t i = std::min<std::size_t>(data.size(), 4); i > 0; --i) {
-        n = (n << 8) | static_cast<unsigned char>(data[i - 1]);
-      }
-      return automation::Variant(static_cast<int32_t>(n));
-    }
-    default: {
-      automation::VariantArray bytes;
-      bytes.reserve(data.size());
-      for (char c : data) bytes.emplace_back(static_cast<int16_t>(static_cast<unsigned char>(c)));
-      return automation::Variant(std::move(bytes));
-    }
+  const DecodedValue decoded = Decode(*stored);
+  switch (decoded.kind) {
+    case DecodedValue::Kind::Text:
+      return automation::Variant(std::string(decoded.text));
+    case DecodedValue::Kind::Number:
+      return automation::Variant(decoded.number);
+    case DecodedValue::Kind::Bytes:
+      break;
   }
+  automation::VariantArray bytes;
+  bytes.reserve(decoded.text.size());
+  for (char c : decoded.text)
+    bytes.emplace_back(static_cast<int16_t>(static_cast<unsigned char>(c)));
+  return automation::Variant(std::move(bytes));
 }
 
 void clsRegistry::Value(const automation::Variant& value) {

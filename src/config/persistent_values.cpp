@@ -10,23 +10,18 @@ namespace {
 
 constexpr std::string_view kKey = "Software\\VexComm5";
 
-std::string TextOf(const std::optional<RegistryValue>& v) {
-  if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return {};
-  std::string_view data = v->data;
-  if (data.ends_with('\0')) data.remove_suffix(1);  // the stored terminator
-  return std::string(data);
+std::string TextOf(const RegistryValue& v) {
+  const DecodedValue decoded = Decode(v);
+  return decoded.kind == DecodedValue::Kind::Text ? std::string(decoded.text) : std::string();
 }
 
-int32_t NumberOf(const std::optional<RegistryValue>& v) {
-  if (!v) return 0;
-  if (v->type == REG_DWORD && v->data.size() == 4) {
-    uint32_t n = 0;
-    for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(v->data[i]);
-    return static_cast<int32_t>(n);
-  }
+int32_t NumberOf(const RegistryValue& v) {
+  const DecodedValue decoded = Decode(v);
+  if (decoded.kind == DecodedValue::Kind::Number) return decoded.number;
   // A number someone stored as text still counts: losing DateiNr would fetch files again.
-  const std::string text = TextOf(v);
+  if (decoded.kind != DecodedValue::Kind::Text) return 0;
   int32_t n = 0;
+  const std::string_view text = decoded.text;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
   return ec == std::errc{} && end == text.data() + text.size() ? n : 0;
 }
@@ -58,14 +53,13 @@ LoadedRecord ReadPersistentValues(const std::filesystem::path& registry_dir,
     auto& record = loaded.record;
     for (const auto& [name, value] : read->values) {
       const std::string folded = platform::ToUpper(name);
-      const std::optional<RegistryValue> v = value;
-      if (folded == "BLZ") record.user.BLZ = TextOf(v);
-      if (folded == "KUNDENNR") record.user.KundenNr = TextOf(v);
-      if (folded == "DATEINR") record.user.DateiNr = NumberOf(v);
-      if (folded == "VORNAME") record.user.Vorname = TextOf(v);
-      if (folded == "NACHNAME") record.user.Nachname = TextOf(v);
-      if (folded == "EMAIL") record.user.EMail = TextOf(v);
-      if (folded == "VERBINDUNGSVERSUCHE") record.attempts = NumberOf(v);
+      if (folded == "BLZ") record.user.BLZ = TextOf(value);
+      if (folded == "KUNDENNR") record.user.KundenNr = TextOf(value);
+      if (folded == "DATEINR") record.user.DateiNr = NumberOf(value);
+      if (folded == "VORNAME") record.user.Vorname = TextOf(value);
+      if (folded == "NACHNAME") record.user.Nachname = TextOf(value);
+      if (folded == "EMAIL") record.user.EMail = TextOf(value);
+      if (folded == "VERBINDUNGSVERSUCHE") record.attempts = NumberOf(value);
     }
   } catch (...) {
     // e.g. out of memory on a damaged file: start fresh rather than fail a run

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -644,6 +645,24 @@ bool RegistryStore::SetValues(int32_t root, std::string_view key_path,
     for (const auto& [name, value] : values) key.Set(name, value);
     return true;
   });
+}
+
+DecodedValue Decode(const RegistryValue& value) noexcept {
+  const std::string_view data = value.data;
+  switch (value.type) {
+    case REG_SZ:
+    case REG_MULTI_SZ:
+      return {DecodedValue::Kind::Text, data.substr(0, data.empty() ? 0 : data.size() - 1)};
+    case REG_DWORD: {
+      uint32_t n = 0;
+      for (std::size_t i = std::min<std::size_t>(data.size(), 4); i > 0; --i) {
+        n = (n << 8) | static_cast<unsigned char>(data[i - 1]);
+      }
+      return {DecodedValue::Kind::Number, {}, static_cast<int32_t>(n)};
+    }
+    default:
+      return {DecodedValue::Kind::Bytes, data};
+  }
 }
 
 }  // namespace vexcomm::config

@@ -35,6 +35,18 @@ struct RegistryValue {
   friend bool operator==(const RegistryValue&, const RegistryValue&) = default;
 };
 
+// A stored value as a program reads it: REG_SZ and REG_MULTI_SZ as text of (size - 1) bytes,
+// the terminator that the size counts dropped (a multi-string keeps its inner separators);
+// REG_DWORD as its number, little-endian (a shorter value gives the low bytes); any other type,
+// REG_EXPAND_SZ included (it is not expanded), as its bytes.
+struct DecodedValue {
+  enum class Kind : uint8_t { Text, Number, Bytes };
+  Kind kind = Kind::Bytes;
+  std::string_view text;  // Text and Bytes: a view into the value's data
+  int32_t number = 0;
+};
+DecodedValue Decode(const RegistryValue& value) noexcept;
+
 // The registry stand-in: one text file per root key in `dir` ("HKEY_CURRENT_USER.txt", ...).
 // Key paths are "\"-separated and compared case-insensitively (the case first written is kept);
 // value names likewise. Every call reads the file afresh, so other processes' writes are seen.

@@ -4,26 +4,13 @@
 
 #include <vexcomm/deposits.h>
 
-#include "platform/number_text.h"
+#include "deposits/condition_list.h"
 
 namespace vexcomm::services {
 struct RunState;
 }
 
 namespace vexcomm::deposits {
-
-// Which reply a condition list came in: it decides the product head's length and the class
-// of the rate entries.
-enum class ConditionKind { Tagesgeld, Festgeld };
-
-// Parses a condition list ("#" providers, "*" products, "~" rates, "|" fields) and appends the
-// providers to `anbieter`, each only when it is complete. Throws vexcomm::Error at the first
-// failure (9 for a missing item or field, 13/6 for a bad rate-tier integer); the providers
-// appended before it stay. Linear in the length of the list.
-void ParseConditionList(std::string_view list, ConditionKind kind, colTGAnbieter& anbieter,
-                        const platform::NumericSeparators& separators);
-// The same with the separators of the process locale.
-void ParseConditionList(std::string_view list, ConditionKind kind, colTGAnbieter& anbieter);
 
 // Request builders: "AKTGA" / "AKFGA" without fields. A failure to send propagates.
 void SendeAKTGA(services::RunState& state);

@@ -20,7 +20,8 @@
 #include "platform/private_folders.h"
 #include "platform/utf8.h"
 #include "quotes/date_sort_key.h"
-#include "quotes/sqlite_handle.h"
+#include "quotes/quote_internals.h"
+#include "quotes/sqlite.h"
 #include "quotes/stored_value.h"
 
 namespace vexcomm {
@@ -263,9 +264,10 @@ bool colAktien::ReadDB() {
                                                 "ORDER BY vx_datum_key(Datum), ID");
     while (stocks.Step()) {
       const int32_t id = quotes::ToLong(stocks.Int64(0));
-      auto stock = AddFromDB(id, quotes::decode(stocks.Text(1)), quotes::decode(stocks.Text(2)),
-                             quotes::decode(stocks.Text(3)));
-      stock->SetDBID(id);
+      auto stock = detail::QuoteInternals::AddFromDB(*this, id, quotes::decode(stocks.Text(1)),
+                                                     quotes::decode(stocks.Text(2)),
+                                                     quotes::decode(stocks.Text(3)));
+      detail::QuoteInternals::SetDBID(*stock, id);
       quotes.Bind(1, id);
       if (last_date_only_) {
         if (quotes.Step()) stock->VonDatum = quotes.Text(0);
@@ -286,8 +288,8 @@ bool colAktien::ReadDB() {
   }
 }
 
-void colAktien::WriteToDB() {
-  const auto context = quotes::Resolve(*context_);
+void MergeIntoDatabase(colAktien& aktien) {
+  const auto context = quotes::Resolve(aktien.DatabaseContext());
   try {
     quotes::RemoveStaleCopies(context.database);
     if (!std::filesystem::exists(context.database)) {
@@ -304,8 +306,8 @@ void colAktien::WriteToDB() {
     quotes::Transaction transaction(connection);
     try {
       // Count is read afresh: the host's log handler may change the collection.
-      for (int32_t i = 1; i <= Count(); ++i) {
-        auto stock = Item(i);
+      for (int32_t i = 1; i <= aktien.Count(); ++i) {
+        auto stock = aktien.Item(i);
         if (!stock) break;
         context.progress_step();
         if (stock->WKN.empty()) {

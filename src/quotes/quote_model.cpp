@@ -1,42 +1,22 @@
 #include <vexcomm/quotes.h>
 
+#include "automation/member_table.h"
+#include "quotes/quote_internals.h"
+
 namespace vexcomm {
 
 using automation::Args;
-using automation::Dispatch;
-using automation::InvokeKind;
 using automation::Member;
-using automation::Variant;
-
-namespace {
-
-Variant AsObject(std::shared_ptr<Dispatch> object) {
-  return Variant(std::move(object));
-}
-
-// A read-write text property: get before put, as in the slot order.
-template <class T>
-void AddTextProperty(std::vector<Member<T>>& members, std::string_view name, automation::DispId id,
-                     std::string T::*field) {
-  members.push_back({name, id, InvokeKind::PropertyGet, 0,
-                     [field](T& object, Args) { return Variant(object.*field); }});
-  members.push_back({name, id, InvokeKind::PropertyPut, 1, [field](T& object, Args a) {
-                       object.*field = a[0].ToString();
-                       return Variant();
-                     }});
-}
-
-}  // namespace
+using automation::MemberTable;
 
 // clsKurs
 
 const std::vector<Member<clsKurs>>& clsKurs::Members() {
-  static const std::vector<Member<clsKurs>> members = [] {
-    std::vector<Member<clsKurs>> m;
-    AddTextProperty(m, "Datum", 0x40030000, &clsKurs::Datum);
-    AddTextProperty(m, "Kurs", 0x40030001, &clsKurs::Kurs);
-    return m;
-  }();
+  static const std::vector<Member<clsKurs>> members =
+      MemberTable<clsKurs>()
+          .Property("Datum", 0x40030000, &clsKurs::Datum)
+          .Property("Kurs", 0x40030001, &clsKurs::Kurs)
+          .Build();
   return members;
 }
 
@@ -52,34 +32,24 @@ clsAktie::clsAktie() : context_(std::make_shared<const QuoteDbContext>()) {}
 clsAktie::clsAktie(std::shared_ptr<const QuoteDbContext> context) : context_(std::move(context)) {}
 
 const std::vector<Member<clsAktie>>& clsAktie::Members() {
-  static const std::vector<Member<clsAktie>> members = [] {
-    std::vector<Member<clsAktie>> m;
-    AddTextProperty(m, "WKN", 0x40030001, &clsAktie::WKN);
-    AddTextProperty(m, "ISIN", 0x40030002, &clsAktie::ISIN);
-    AddTextProperty(m, "Name", 0x40030003, &clsAktie::Name);
-    AddTextProperty(m, "VonDatum", 0x40030004, &clsAktie::VonDatum);
-    AddTextProperty(m, "BisDatum", 0x40030005, &clsAktie::BisDatum);
-    m.push_back({"Clear", 0x60030001, InvokeKind::Method, 0, [](clsAktie& s, Args) {
-                   s.Clear();
-                   return Variant();
-                 }});
-    m.push_back({"KursCount", 0x60030002, InvokeKind::Method, 0,
-                 [](clsAktie& s, Args) { return Variant(s.KursCount()); }});
-    m.push_back({"DeleteFromDB", 0x60030003, InvokeKind::Method, 0,
-                 [](clsAktie& s, Args) { return Variant(s.DeleteFromDB()); }});
-    m.push_back({"KursAdd", 0x60030004, InvokeKind::Method, 2, [](clsAktie& s, Args a) {
-                   return AsObject(s.KursAdd(a[0].ToString(), a[1].ToString()));
-                 }});
-    m.push_back({"Kurs", 0x60030005, InvokeKind::Method, 1,
-                 [](clsAktie& s, Args a) { return AsObject(s.Kurs(a[0].ToInt32())); }});
-    m.push_back({"ID", 0x40030007, InvokeKind::PropertyGet, 0,
-                 [](clsAktie& s, Args) { return Variant(s.ID); }});
-    m.push_back({"ID", 0x40030007, InvokeKind::PropertyPut, 1, [](clsAktie& s, Args a) {
-                   s.ID = a[0].ToInt32();
-                   return Variant();
-                 }});
-    return m;
-  }();
+  static const std::vector<Member<clsAktie>> members =
+      MemberTable<clsAktie>()
+          .Property("WKN", 0x40030001, &clsAktie::WKN)
+          .Property("ISIN", 0x40030002, &clsAktie::ISIN)
+          .Property("Name", 0x40030003, &clsAktie::Name)
+          .Property("VonDatum", 0x40030004, &clsAktie::VonDatum)
+          .Property("BisDatum", 0x40030005, &clsAktie::BisDatum)
+          .Method("Clear", 0x60030001, 0, [](clsAktie& self, Args) { self.Clear(); })
+          .Method("KursCount", 0x60030002, 0, [](clsAktie& self, Args) { return self.KursCount(); })
+          .Method("DeleteFromDB", 0x60030003, 0,
+                  [](clsAktie& self, Args) { return self.DeleteFromDB(); })
+          .Method(
+              "KursAdd", 0x60030004, 2,
+              [](clsAktie& self, Args a) { return self.KursAdd(a[0].ToString(), a[1].ToString()); })
+          .Method("Kurs", 0x60030005, 1,
+                  [](clsAktie& self, Args a) { return self.Kurs(a[0].ToInt32()); })
+          .Property("ID", 0x40030007, &clsAktie::ID)
+          .Build();
   return members;
 }
 
@@ -114,30 +84,19 @@ std::shared_ptr<clsKurs> clsAktie::Kurs(int32_t index) const noexcept {
 colAktien::colAktien() : context_(std::make_shared<QuoteDbContext>()) {}
 
 const std::vector<Member<colAktien>>& colAktien::Members() {
-  static const std::vector<Member<colAktien>> members = {
-      {"WriteDB", 0x40030003, InvokeKind::PropertyGet, 0,
-       [](colAktien& c, Args) { return Variant(c.WriteDB); }},
-      {"WriteDB", 0x40030003, InvokeKind::PropertyPut, 1,
-       [](colAktien& c, Args a) {
-         c.WriteDB = a[0].ToBool();
-         return Variant();
-       }},
-      {"Clear", 0x60030002, InvokeKind::Method, 0,
-       [](colAktien& c, Args) {
-         c.Clear();
-         return Variant();
-       }},
-      {"Count", 0x60030003, InvokeKind::Method, 0,
-       [](colAktien& c, Args) { return Variant(c.Count()); }},
-      {"Add", 0x60030004, InvokeKind::Method, 3,
-       [](colAktien& c, Args a) {
-         return AsObject(c.Add(a[0].ToString(), a[1].ToString(), a[2].ToString()));
-       }},
-      {"Item", 0x60030005, InvokeKind::Method, 1,
-       [](colAktien& c, Args a) { return AsObject(c.Item(a[0].ToInt32())); }},
-      {"ReadDB", 0x60030009, InvokeKind::Method, 0,
-       [](colAktien& c, Args) { return Variant(c.ReadDB()); }},
-  };
+  static const std::vector<Member<colAktien>> members =
+      MemberTable<colAktien>()
+          .Property("WriteDB", 0x40030003, &colAktien::WriteDB)
+          .Method("Clear", 0x60030002, 0, [](colAktien& self, Args) { self.Clear(); })
+          .Method("Count", 0x60030003, 0, [](colAktien& self, Args) { return self.Count(); })
+          .Method("Add", 0x60030004, 3,
+                  [](colAktien& self, Args a) {
+                    return self.Add(a[0].ToString(), a[1].ToString(), a[2].ToString());
+                  })
+          .Method("Item", 0x60030005, 1,
+                  [](colAktien& self, Args a) { return self.Item(a[0].ToInt32()); })
+          .Method("ReadDB", 0x60030009, 0, [](colAktien& self, Args) { return self.ReadDB(); })
+          .Build();
   return members;
 }
 
@@ -174,14 +133,10 @@ std::shared_ptr<clsAktie> colAktien::Item(int32_t index) const noexcept {
   return stocks_[static_cast<std::size_t>(index - 1)];
 }
 
-int32_t colAktien::CurrentIndex() noexcept {
-  if (current_index_ < 1) current_index_ = 1;
-  return current_index_;
-}
-
-std::shared_ptr<clsAktie> colAktien::AddFromDB(int32_t ID, std::string WKN, std::string ISIN,
-                                               std::string Name) {
-  auto stock = Add(std::move(WKN), std::move(ISIN), std::move(Name));
+std::shared_ptr<clsAktie> detail::QuoteInternals::AddFromDB(colAktien& aktien, int32_t ID,
+                                                            std::string WKN, std::string ISIN,
+                                                            std::string Name) {
+  auto stock = aktien.Add(std::move(WKN), std::move(ISIN), std::move(Name));
   stock->ID = ID;
   return stock;
 }

@@ -8,6 +8,7 @@
 #include <vexcomm/quotes.h>
 #include <vexcomm/vexcomm.h>
 
+#include "quotes/quote_internals.h"
 #include "transport/frame.h"
 
 namespace vexcomm::quotes {
@@ -43,7 +44,7 @@ void EndWithoutRequest(RunState& state) {
 std::shared_ptr<clsAktie> StockToRequest(RunState& state) {
   if (!state.aktien) Raise(errnum::kObjectNotSet);
   state.progress_total = 2 * state.aktien->Count();
-  return state.aktien->Item(state.aktien->CurrentIndex());
+  return state.aktien->Item(detail::QuoteInternals::CurrentIndex(*state.aktien));
 }
 
 std::string NameForRequest(std::string name) {
@@ -83,10 +84,10 @@ void SendeAKWPKAlle(RunState& state) {
 void SendeNeueWPK(RunState& state) {
   if (!state.aktien) Raise(errnum::kObjectNotSet);
   auto aktien = state.aktien;  // the host may drop the component's reference meanwhile
-  aktien->SetLastDateOnly(true);
+  detail::QuoteInternals::SetLastDateOnly(*aktien, true);
   aktien->WriteDB = true;
   aktien->ReadDB();
-  aktien->SetLastDateOnly(false);
+  detail::QuoteInternals::SetLastDateOnly(*aktien, false);
   if (aktien->Count() == 0) return EndWithoutRequest(state);
   state.operations[1] = kQuoteRun;
   state.operations[2] = VexCommNone;
@@ -106,7 +107,7 @@ void VerarbeiteWIWPK(RunState& state) {
   try {
     auto aktien = state.aktien;
     if (!aktien) Raise(errnum::kObjectNotSet);
-    auto stock = aktien->Item(aktien->CurrentIndex());
+    auto stock = aktien->Item(detail::QuoteInternals::CurrentIndex(*aktien));
     if (!stock) Raise(errnum::kObjectNotSet);
     stock->WKN = elements->Item(4);
     stock->ISIN = elements->Item(5);
@@ -114,15 +115,17 @@ void VerarbeiteWIWPK(RunState& state) {
     ForEachQuote(elements->Item(7), [&stock](std::string_view date, std::string_view price) {
       stock->KursAdd(std::string(date), std::string(price));
     });
-    aktien->SetCurrentIndex(aktien->CurrentIndex() + 1);
+    detail::QuoteInternals::SetCurrentIndex(*aktien,
+                                            detail::QuoteInternals::CurrentIndex(*aktien) + 1);
     advanced = true;
-    state.progress_counter = aktien->CurrentIndex();
+    state.progress_counter = detail::QuoteInternals::CurrentIndex(*aktien);
     services::ReportProgress(state);
   } catch (...) {
     services::ShowMessageBox(state, "VerarbeiteWIWPK", services::DescribeCurrentException());
     // Skipped as after a server error, so the run cannot ask for the same stock forever.
     if (!advanced && state.aktien && InQuoteRun(state)) {
-      state.aktien->SetCurrentIndex(state.aktien->CurrentIndex() + 1);
+      detail::QuoteInternals::SetCurrentIndex(
+          *state.aktien, detail::QuoteInternals::CurrentIndex(*state.aktien) + 1);
     }
   }
 }
@@ -133,7 +136,7 @@ void FinishQuoteRun(RunState& state) {
   // Saving is the second half of the total, one unit per stock: it starts where the fetch's
   // last report stands at most and ends at 100.
   state.progress_counter = std::max(0, state.progress_total - aktien->Count());
-  aktien->WriteToDB();
+  MergeIntoDatabase(*aktien);
 }
 
 }  // namespace vexcomm::quotes

@@ -84,8 +84,9 @@ void VerarbeiteDatei(RunState& state) {
     });
   } else {
     TrapStep(state, [&] {
-      if (transport::FileContentOffset(e.Item(13)) != std::string::npos) {
-        if (state.raise_neue_datei) state.raise_neue_datei();
+      // Built once, here, and handed through to the host's handlers.
+      if (auto event = TakeNeueDatei(*state.elements)) {
+        if (state.raise_neue_datei) state.raise_neue_datei(*event);
         return;
       }
       // Counted but never delivered: the host must be able to tell.

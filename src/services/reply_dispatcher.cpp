@@ -3,6 +3,7 @@
 #include <vexcomm/quotes.h>
 #include <vexcomm/vexcomm.h>
 
+#include "quotes/quote_internals.h"
 #include "transport/frame.h"
 #include "transport/reply_number.h"
 
@@ -67,7 +68,8 @@ void VerarbeiteAIERR(RunState& state) {
   int32_t entry = CurrentEntry(state);
   if ((entry == vexCommWPK || entry == vexCommGetAllWPK) && state.aktien) {
     // The failed stock is skipped: the next request goes to the next one.
-    state.aktien->SetCurrentIndex(state.aktien->CurrentIndex() + 1);
+    detail::QuoteInternals::SetCurrentIndex(
+        *state.aktien, detail::QuoteInternals::CurrentIndex(*state.aktien) + 1);
   }
 }
 

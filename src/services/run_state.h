@@ -18,6 +18,7 @@
 namespace vexcomm {
 class colAktien;
 class clsTagesgeld;
+struct NeueDateiEvent;
 }  // namespace vexcomm
 
 namespace vexcomm::services {
@@ -63,7 +64,7 @@ struct RunState {
   // the two relays of a file reply and tells of a file without content, and ends the wait without a
   // request (operation 15).
   std::function<void(const std::string& frame)> send_frame;
-  std::function<void()> raise_neue_datei;
+  std::function<void(NeueDateiEvent& event)> raise_neue_datei;
   std::function<void()> raise_delete;
   std::function<void(int32_t nummer, const std::string& name)> raise_skipped_file;
   std::function<void()> end_session;

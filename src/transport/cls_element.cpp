@@ -1,6 +1,6 @@
 #include "transport/cls_element.h"
 
-#include <array>
+#include "automation/member_table.h"
 
 namespace vexcomm::transport {
 
@@ -11,25 +11,22 @@ const std::string& EmptyText() {
   return empty;
 }
 
-constexpr std::array<std::string_view, 1> kInterfaceIds = {clsElement::kIid};
-
 }  // namespace
 
 const std::vector<automation::Member<clsElement>>& clsElement::Members() {
   using automation::Args;
-  using automation::InvokeKind;
-  using automation::Variant;
-  static const std::vector<automation::Member<clsElement>> members = {
-      {"Item", automation::kDispIdValue, InvokeKind::PropertyGet, 1,
-       [](clsElement& self, Args args) -> Variant { return self.Item(args[0].ToInt32()); }},
-      {"Count", 0x68030000, InvokeKind::PropertyGet, 0,
-       [](clsElement& self, Args) -> Variant { return self.Count(); }},
-  };
+  static const std::vector<automation::Member<clsElement>> members =
+      automation::MemberTable<clsElement>()
+          .Add(automation::InvokeKind::PropertyGet, "Item", automation::kDispIdValue, 1,
+               [](clsElement& self, Args args) { return self.Item(args[0].ToInt32()); })
+          .Get("Count", 0x68030000, [](clsElement& self) { return self.Count(); })
+          .Build();
   return members;
 }
 
 std::span<const std::string_view> clsElement::InterfaceIds() {
-  return kInterfaceIds;
+  static constexpr std::string_view ids[] = {kIid};
+  return ids;
 }
 
 std::string clsElement::Take(int32_t index) noexcept {

@@ -13,7 +13,7 @@
 #include "host_session.h"
 #include "platform/utf8.h"
 #include "quotes/quote_database.h"
-#include "quotes/sqlite_handle.h"
+#include "quotes/sqlite.h"
 #include "support/tinyproxy.h"
 #include "text_table.h"
 

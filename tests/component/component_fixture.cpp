@@ -28,7 +28,7 @@ HostServices ComponentTest::Host() {
 void ComponentTest::MakeModule() {
   module = std::make_unique<Module>(Host());
   vc = VexComm::Create(*module);
-  sock = std::make_shared<ScriptedSocket>(module->state()->loop);
+  sock = std::make_shared<ScriptedSocket>(detail::ModuleAccess::State(*module)->loop);
   vc->SetSocket(sock);
   vc->SetCallback(automation::MakeCallback(
       [this](int16_t kind, const std::string& text) { reports.emplace_back(kind, text); }));

@@ -31,8 +31,8 @@ class ComponentTest : public ::testing::Test {
   void WriteIni(const std::string& content);
   // Stores run().user and run().attempts: a run reads them from the store when it starts.
   void SaveRecord();
-  Module::State& state() { return *module->state(); }
-  services::RunState& run() { return module->state()->run; }
+  detail::ModuleState& state() { return *detail::ModuleAccess::State(*module); }
+  services::RunState& run() { return detail::ModuleAccess::State(*module)->run; }
   // The callback reports of one kind, in order.
   std::vector<std::string> Reports(int kind) const;
   std::vector<std::string> LogLines() const { return Reports(0); }

@@ -114,7 +114,8 @@ TEST_F(RunTest, TwoHostsTakeTurnsAndKeepEachOthersChanges) {
   // A second host on the same installation, made before the first one runs.
   Module other_module(Host());
   auto other = VexComm::Create(other_module);
-  auto other_sock = std::make_shared<ScriptedSocket>(other_module.state()->loop);
+  auto other_sock =
+      std::make_shared<ScriptedSocket>(detail::ModuleAccess::State(other_module)->loop);
   other->SetSocket(other_sock);
   int other_files = 0;
   other->OnNeueDatei([&](const NeueDateiEvent&) { ++other_files; });

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "quote_db_fixture.h"
+#include "quotes/quote_internals.h"
 
 namespace vexcomm::quotes {
 namespace {
@@ -32,7 +33,7 @@ TEST_F(QuoteDatabaseTest, WithoutFileOrTemplate) {
   EXPECT_TRUE(boxes.empty());
 
   aktien->Add("710000", "DE0007100000", "Daimler")->KursAdd("02.01.2024", "50");
-  aktien->WriteToDB();
+  MergeIntoDatabase(*aktien);
   EXPECT_EQ(boxes,
             (std::vector<Box>{{"VexComm5", "Template-Datenbank Kurse.dat nicht vorhanden"}}));
   EXPECT_FALSE(std::filesystem::exists(Database()));
@@ -48,7 +49,7 @@ TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
   a->KursAdd("02.01.2024", "50,10");
   a->KursAdd("03.01.2024", "51,20");
   aktien->Add("519000", "DE0005190003", "BMW")->KursAdd("02.01.2024", "90");
-  aktien->WriteToDB();
+  MergeIntoDatabase(*aktien);
 
   EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(FileBytes(ini.path() / "Kurse.dat"), template_bytes);  // only ever copied
@@ -87,7 +88,7 @@ TEST_F(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
         aktien.SetDatabaseContext(own);
         aktien.Add(wkn, "", wkn)->KursAdd("01.01.2024", wkn);
         start.arrive_and_wait();
-        aktien.WriteToDB();
+        MergeIntoDatabase(aktien);
       });
     }
     for (auto& run : runs) run.join();
@@ -122,7 +123,7 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
   };
   auto aktien = NewCollection();
   aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
-  aktien->WriteToDB();  // a database there already: the copies go all the same
+  MergeIntoDatabase(*aktien);  // a database there already: the copies go all the same
   for (const auto& c : cases) {
     const auto file = data.path() / c.name;
     std::ofstream(file) << "copy";
@@ -131,7 +132,7 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
           file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
     }
   }
-  aktien->WriteToDB();
+  MergeIntoDatabase(*aktien);
   EXPECT_TRUE(boxes.empty());
   for (const auto& c : cases) {
     EXPECT_EQ(std::filesystem::exists(data.path() / c.name), c.kept) << c.name;
@@ -145,7 +146,7 @@ TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
     auto s = first->Add("710000", "DE0007100000", "Daimler");
     s->KursAdd("02.01.2024", "50");
     s->KursAdd("03.01.2024", "51");
-    first->WriteToDB();
+    MergeIntoDatabase(*first);
   }
   auto second = NewCollection();
   // Same WKN, other ISIN and name: the stored ones stay.
@@ -154,7 +155,7 @@ TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
   s->KursAdd("04.01.2024", "70");
   s->KursAdd("04.01.2024", "71");  // two quotes of one date: the later wins
   s->KursAdd("it's", "1");         // a quote in the date is data, not SQL
-  second->WriteToDB();
+  MergeIntoDatabase(*second);
 
   EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "710000", "DE0007100000", "Daimler"}}));
@@ -170,7 +171,7 @@ TEST_F(QuoteDatabaseTest, StoredNameIsCutToSixtyCharacters) {
   // Umlauts take two bytes: the cut counts characters.
   const std::string name = std::string(50, 'a') + "ÄÖÜäöüßéèê" + std::string(10, 'z');
   aktien->Add("1", "", name)->KursAdd("01.01.2024", "1");
-  aktien->WriteToDB();
+  MergeIntoDatabase(*aktien);
   ASSERT_EQ(StockRows().size(), 1u);
   EXPECT_EQ(StockRows()[0].name, std::string(50, 'a') + "ÄÖÜäöüßéèê");
   EXPECT_EQ(StockRows()[0].isin, "");
@@ -183,7 +184,7 @@ TEST_F(QuoteDatabaseTest, StocksWithoutWknOrQuotesAreLoggedAndCounted) {
   aktien->Add("", "DE1", "Ohne WKN")->KursAdd("01.01.2024", "1");
   aktien->Add("2", "DE2", "Ohne Kurse");
   aktien->Add("3", "DE3", "Mit Kursen")->KursAdd("01.01.2024", "3");
-  aktien->WriteToDB();
+  MergeIntoDatabase(*aktien);
   EXPECT_EQ(log, (std::vector<std::string>{"Ohne WKN: Aktie hat keine WKN",
                                            "Ohne Kurse: keine Kurse vorhanden ",
                                            "Mit Kursen: 1 Kurse speichern"}));
@@ -207,7 +208,7 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
     auto b = run->Add("519000", "DE0005190003", "BMW");
     for (auto [d, p] : {std::pair{"2024-01-10", "y"}, {"2023-12-01", "x"}}) b->KursAdd(d, p);
     run->Add("ohne", "", "Ohne Kurse");
-    run->WriteToDB();
+    MergeIntoDatabase(*run);
   }
   // A stock row without quotes, as another writer may leave it.
   ExecuteSql("INSERT INTO Aktien (ID, WKN, ISIN, Name) VALUES (7, '', '', '')");
@@ -221,7 +222,7 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
   EXPECT_EQ(a->ISIN, "DE0007100000");
   EXPECT_EQ(a->Name, "Daimler: Aktie");
   EXPECT_EQ(a->ID, 1);
-  EXPECT_EQ(a->DBID(), 1);
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*a), 1);
   std::string order;
   for (int32_t i = 1; i <= a->KursCount(); ++i)
     order += a->Kurs(i)->Datum + "=" + a->Kurs(i)->Kurs + " ";
@@ -232,13 +233,13 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
   EXPECT_EQ(b->Kurs(1)->Datum, "2023-12-01");
   EXPECT_EQ(b->BisDatum, "2024-01-10");
   auto empty = aktien->Item(3);
-  EXPECT_EQ(empty->DBID(), 7);
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*empty), 7);
   EXPECT_EQ(empty->KursCount(), 0);
   EXPECT_EQ(empty->VonDatum, "");
   EXPECT_EQ(empty->BisDatum, "");
-  EXPECT_EQ(aktien->CurrentIndex(), 1);
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*aktien), 1);
 
-  aktien->SetLastDateOnly(true);
+  vexcomm::detail::QuoteInternals::SetLastDateOnly(*aktien, true);
   EXPECT_TRUE(aktien->ReadDB());
   ASSERT_EQ(aktien->Count(), 3);
   EXPECT_EQ(aktien->Item(1)->KursCount(), 0);
@@ -273,10 +274,10 @@ TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
 
     auto aktien = NewCollection();
     aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
-    aktien->WriteToDB();
+    MergeIntoDatabase(*aktien);
     EXPECT_FALSE(aktien->ReadDB());
-    auto stock = aktien->AddFromDB(1, "1", "", "A");
-    stock->SetDBID(1);
+    auto stock = vexcomm::detail::QuoteInternals::AddFromDB(*aktien, 1, "1", "", "A");
+    vexcomm::detail::QuoteInternals::SetDBID(*stock, 1);
     EXPECT_FALSE(stock->DeleteFromDB());
 
     ASSERT_EQ(boxes.size(), 3u);
@@ -309,11 +310,12 @@ TEST_F(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
   boxes.clear();
 
   auto loaded = NewCollection();
-  loaded->AddFromDB(1, "1", "", "S1")->SetDBID(1);
+  vexcomm::detail::QuoteInternals::SetDBID(
+      *vexcomm::detail::QuoteInternals::AddFromDB(*loaded, 1, "1", "", "S1"), 1);
   EXPECT_FALSE(loaded->Item(1)->DeleteFromDB());  // no file: nothing to delete, no message
   EXPECT_TRUE(boxes.empty());
 
-  run->WriteToDB();
+  MergeIntoDatabase(*run);
   ASSERT_TRUE(loaded->ReadDB());
   ASSERT_EQ(loaded->Count(), 2);
 
@@ -335,14 +337,14 @@ TEST_F(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
   // Only the file changes.
   EXPECT_EQ(loaded->Count(), 2);
   EXPECT_EQ(first->KursCount(), 2);
-  EXPECT_EQ(first->DBID(), 1);
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*first), 1);
 }
 
 TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
   MakeTemplate();
   auto run = NewCollection();
   run->Add("1", "", "A")->KursAdd("01.01.2024", "a");
-  run->WriteToDB();
+  MergeIntoDatabase(*run);
   ExecuteSql(
       "CREATE TRIGGER boom BEFORE INSERT ON Kurse WHEN NEW.Datum = 'boom' "
       "BEGIN SELECT RAISE(ABORT, 'kaputt'); END");
@@ -354,7 +356,7 @@ TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
   b->KursAdd("boom", "x");
   next->Add("3", "", "C")->KursAdd("01.01.2024", "c");
   steps = 0;
-  next->WriteToDB();
+  MergeIntoDatabase(*next);
 
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");
@@ -370,7 +372,7 @@ TEST_F(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
   MakeTemplate();
   auto first = NewCollection();
   first->Add("1", "", "A")->KursAdd("01.01.2024", "a");
-  first->WriteToDB();
+  MergeIntoDatabase(*first);
   const auto report = data.path() / "report.txt";
   // In a child: the file size limit makes every write past it fail, as on a full disk.
   const pid_t child = ::fork();
@@ -386,7 +388,7 @@ TEST_F(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
     QuoteDbContext own = context;
     own.message_box = [&](const std::string&, const std::string& t) { text += t; };
     aktien->SetDatabaseContext(own);
-    aktien->WriteToDB();
+    MergeIntoDatabase(*aktien);
     std::ofstream(report) << text;
     std::_Exit(0);
   }

@@ -14,7 +14,7 @@
 #include <vexcomm/quotes.h>
 
 #include "quotes/quote_database.h"
-#include "quotes/sqlite_handle.h"
+#include "quotes/sqlite.h"
 #include "quotes/stored_value.h"
 #include "support/temp_dir.h"
 

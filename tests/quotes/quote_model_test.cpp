@@ -6,6 +6,7 @@
 #include <vexcomm/error.h>
 #include <vexcomm/quotes.h>
 
+#include "quotes/quote_internals.h"
 #include "support/error_of.h"
 
 namespace vexcomm {
@@ -36,31 +37,32 @@ TEST(QuoteModelTest, OutOfRangeGivesNoObjectWithoutError) {
 
 TEST(QuoteModelTest, CurrentIndexNeverReadsBelowOneAndIsResetByFilling) {
   colAktien aktien;
-  EXPECT_EQ(aktien.CurrentIndex(), 1);  // a fresh collection starts at the first stock
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien),
+            1);  // a fresh collection starts at the first stock
   struct Step {
     const char* what;
     std::function<void()> change;
   };
   const Step resets[] = {
       {"Add", [&] { aktien.Add("2", "", ""); }},
-      {"AddFromDB", [&] { aktien.AddFromDB(7, "3", "", ""); }},
+      {"AddFromDB", [&] { vexcomm::detail::QuoteInternals::AddFromDB(aktien, 7, "3", "", ""); }},
       {"Clear", [&] { aktien.Clear(); }},
   };
   for (const auto& step : resets) {
-    aktien.SetCurrentIndex(5);
+    vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, 5);
     step.change();
-    EXPECT_EQ(aktien.CurrentIndex(), 1) << step.what;
+    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 1) << step.what;
   }
   for (int32_t stored : {0, -3}) {
-    aktien.SetCurrentIndex(stored);
-    EXPECT_EQ(aktien.CurrentIndex(), 1);
+    vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, stored);
+    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 1);
   }
   // Nothing else moves it: reading, Item and Count leave a later position alone.
   aktien.Add("a", "", "");
-  aktien.SetCurrentIndex(3);
+  vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, 3);
   aktien.Item(1);
   aktien.Count();
-  EXPECT_EQ(aktien.CurrentIndex(), 3);
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 3);
 }
 
 TEST(QuoteModelTest, ClearingKeepsWhatTheHostHolds) {
@@ -86,11 +88,12 @@ TEST(QuoteModelTest, AddAndAddFromDBFillInOrder) {
   colAktien aktien;
   auto made = aktien.Add("W", "I", "N");
   EXPECT_EQ(made->ID, 0);
-  EXPECT_EQ(made->DBID(), 0);
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*made), 0);
   EXPECT_TRUE(made->VonDatum.empty());
-  auto loaded = aktien.AddFromDB(42, "W2", "I2", "N2");
+  auto loaded = vexcomm::detail::QuoteInternals::AddFromDB(aktien, 42, "W2", "I2", "N2");
   EXPECT_EQ(loaded->ID, 42);
-  EXPECT_EQ(loaded->DBID(), 0);  // only ReadDB sets the row that DeleteFromDB uses
+  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*loaded),
+            0);  // only ReadDB sets the row that DeleteFromDB uses
   EXPECT_EQ(loaded->Name, "N2");
   EXPECT_EQ(aktien.Item(2), loaded);
 }

@@ -12,7 +12,8 @@
 #include <vexcomm/quotes.h>
 
 #include "platform/number_text.h"
-#include "quotes/sqlite_handle.h"
+#include "quotes/quote_internals.h"
+#include "quotes/sqlite.h"
 #include "services/reply_dispatcher.h"
 #include "services/run_state_fixture.h"
 #include "support/temp_dir.h"
@@ -57,7 +58,7 @@ class QuoteRun : public testing::RecordingRunState {
                  const std::function<std::string(int32_t index)>& reply, bool first_sent = false) {
     if (!first_sent) request(state);
     while (!state.session_done) {
-      const int32_t index = state.aktien->CurrentIndex();
+      const int32_t index = vexcomm::detail::QuoteInternals::CurrentIndex(*state.aktien);
       const std::string frame = reply(index);
       Receive(frame);
       if (state.elements->Item(3) == "AIWPK") {
@@ -65,7 +66,7 @@ class QuoteRun : public testing::RecordingRunState {
       } else {
         services::VerarbeiteAIERR(state);
       }
-      if (state.aktien->CurrentIndex() > state.aktien->Count()) {
+      if (vexcomm::detail::QuoteInternals::CurrentIndex(*state.aktien) > state.aktien->Count()) {
         FinishQuoteRun(state);
         state.session_done = true;
       } else {
@@ -107,7 +108,7 @@ TEST(QuoteRequestsTest, RequestTextsByteForByte) {
     auto stock = run.state.aktien->Add(c.wkn, c.isin, c.name);
     stock->VonDatum = c.von;
     stock->BisDatum = c.bis;
-    run.state.aktien->SetCurrentIndex(2);
+    vexcomm::detail::QuoteInternals::SetCurrentIndex(*run.state.aktien, 2);
     c.request(run.state);
     EXPECT_EQ(run.sent, std::vector<std::string>{c.frame});
     EXPECT_EQ(run.Lines(), std::vector<std::string>{c.log});
@@ -147,7 +148,7 @@ TEST(QuoteRequestsTest, QuoteListGrammar) {
     EXPECT_EQ(got, c.quotes);
     EXPECT_EQ(stock->Kurs(1)->Datum, "old");  // appended, never replaced
     EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "W2I2N2");
-    EXPECT_EQ(run.state.aktien->CurrentIndex(), 2);
+    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), 2);
   }
 }
 
@@ -182,7 +183,7 @@ TEST(QuoteRequestsTest, RunOverThreeStocksSavesAndReportsProgress) {
                                       QuoteRun::Percent(4, 6), QuoteRun::Percent(4, 6),
                                       QuoteRun::Percent(5, 6), QuoteRun::Percent(6, 6)}));
   // Saved once more by the host after the run: still no more than 100.
-  run.state.aktien->WriteToDB();
+  MergeIntoDatabase(*run.state.aktien);
   EXPECT_EQ(run.Lines(2).back(), QuoteRun::Percent(6, 6));
   EXPECT_TRUE(run.boxes.empty());
   auto saved = std::make_shared<colAktien>();
@@ -227,7 +228,7 @@ TEST(QuoteRequestsTest, NoStockToRequestEndsAtOnce) {
     SCOPED_TRACE(c.what);
     QuoteRun run;
     for (int i = 0; i < c.stocks; ++i) run.state.aktien->Add(std::to_string(i), "", "");
-    run.state.aktien->SetCurrentIndex(c.position);
+    vexcomm::detail::QuoteInternals::SetCurrentIndex(*run.state.aktien, c.position);
     c.request(run.state);
     EXPECT_TRUE(run.sent.empty());
     EXPECT_TRUE(run.state.session_done);
@@ -245,12 +246,12 @@ TEST(QuoteRequestsTest, HandlerFailureSkipsTheStockInAQuoteRun) {
     QuoteRun run;
     run.Start(c.operation);
     run.state.aktien->Add("1", "", "");
-    run.state.aktien->SetCurrentIndex(2);  // no stock there
+    vexcomm::detail::QuoteInternals::SetCurrentIndex(*run.state.aktien, 2);  // no stock there
     run.Receive("VEXMSG:2:AIWPK:1:::d*p:MSGEND");
     VerarbeiteWIWPK(run.state);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].first, "VerarbeiteWIWPK");
-    EXPECT_EQ(run.state.aktien->CurrentIndex(), c.position_after);
+    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), c.position_after);
     EXPECT_TRUE(run.Lines(2).empty());
     EXPECT_EQ(run.state.aktien->Item(1)->KursCount(), 0);
   }

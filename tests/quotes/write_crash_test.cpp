@@ -38,7 +38,7 @@ TEST_F(WriteCrashTest, KilledWriterLeavesEachStockOldOrNew) {
   {
     auto old_run = NewCollection();
     Fill(*old_run, "old", 20);
-    old_run->WriteToDB();
+    MergeIntoDatabase(*old_run);
   }
   const auto baseline = Database().string() + ".baseline";
   std::filesystem::copy_file(Database(), baseline);
@@ -60,7 +60,7 @@ TEST_F(WriteCrashTest, KilledWriterLeavesEachStockOldOrNew) {
       };
       run->SetDatabaseContext(crashing);
       Fill(*run, "new", 25);
-      run->WriteToDB();
+      MergeIntoDatabase(*run);
       _exit(0);
     }
     int status = 0;

@@ -1,5 +1,6 @@
 #include "services/reply_dispatcher.h"
 
+#include "quotes/quote_internals.h"
 #include "services/messages.h"
 #include "services/run_state_fixture.h"
 
@@ -74,10 +75,10 @@ TEST(ReplyDispatcherTest, ServerErrorSkipsTheStockOnlyInAQuoteRun) {
   for (auto [entry, index_after] : {Case{14, 3}, Case{18, 3}, Case{2, 2}, Case{13, 2}}) {
     RecordingRunState r;
     for (int i = 0; i < 3; ++i) r.state.aktien->Add("W" + std::to_string(i), "", "");
-    r.state.aktien->SetCurrentIndex(2);
+    vexcomm::detail::QuoteInternals::SetCurrentIndex(*r.state.aktien, 2);
     r.state.operations[1] = entry;
     services::VerarbeiteNachricht(r.state, "VEXMSG:2:AIERR:1:x:MSGEND", kHandlers);
-    EXPECT_EQ(r.state.aktien->CurrentIndex(), index_after) << entry;
+    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*r.state.aktien), index_after) << entry;
   }
 }
 
@@ -132,8 +133,9 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
       {"VEXMSG:2:AIGET:19:a:Delete:::0:0::::17:MSGEND", 19, 0, 1, 0, ""},
       {"VEXMSG:2:AIGET:20:a:txt:::0:0::::0:MSGEND", 20, 0, 0, 0, "20 a"},
       {"VEXMSG:2:AIGET:21:b.txt:txt:::0:0:::abcdefghi@x:31:MSGEND", 21, 0, 0, 0, "31 b.txt"},
-      // A number out of range: the box, then the remaining steps still run.
-      {"VEXMSG:2:AIGET:99999999999:a:txt:::0:0:::@1@x:0:MSGEND", 5, 1, 0, 1, ""},
+      // A number out of range: a box for the cursor and one for the event, which is not raised;
+      // the remaining steps still run.
+      {"VEXMSG:2:AIGET:99999999999:a:txt:::0:0:::@1@x:0:MSGEND", 5, 0, 0, 2, ""},
   };
   for (const auto& c : cases) {
     RecordingRunState r;

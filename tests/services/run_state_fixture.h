@@ -40,7 +40,7 @@ struct RecordingRunState {
       sent.push_back(frame);
       events.push_back("send");
     };
-    state.raise_neue_datei = [this] { ++neue_datei; };
+    state.raise_neue_datei = [this](NeueDateiEvent&) { ++neue_datei; };
     state.raise_delete = [this] { ++deletes; };
     state.raise_skipped_file = [this](int32_t nummer, const std::string& name) {
       skipped.push_back(std::to_string(nummer) + " " + name);

@@ -468,7 +468,7 @@ int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& cont
     quotes += row.quotes.size();
   }
   const int boxes = output.message_boxes();
-  merge.WriteToDB();
+  MergeIntoDatabase(merge);
   if (output.message_boxes() != boxes) return kExitLocalStore;
   if (output.json()) {
     output.EmitResult(

@@ -1,4 +1,4 @@
-#include "quotes/sqlite_handle.h"
+#include "quotes/sqlite.h"
 
 #define SQLITE_HAS_CODEC 1
 #include <sqlite3.h>

@@ -8,6 +8,8 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+// The quote database's access to SQLite (SQLCipher), one RAII class per handle: a prepared
+// statement, an encrypted connection, a transaction and a savepoint inside one.
 namespace vexcomm::quotes {
 
 // The error number a host sees for a failed database call (the provider's "unspecified error").
