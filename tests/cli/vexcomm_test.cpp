@@ -1,7 +1,7 @@
 // The vexcomm program, run as a child process against the reference server.
 #include <signal.h>
 
-#include <fstream>
+#include <algorithm>
 #include <set>
 #include <sstream>
 
@@ -20,11 +20,6 @@ namespace {
 using nlohmann::json;
 using ::testing::HasSubstr;
 using Strings = std::vector<std::string>;
-
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::set<std::string> FolderEntries(const std::filesystem::path& dir) {
   std::set<std::string> names;
@@ -49,7 +44,8 @@ std::string Shape(const OrderedJson& v) {
 // Every line is one of the documented kinds, and the result comes last and only there.
 void ExpectJsonLines(const CliRun& run, const std::string& label) {
   ASSERT_FALSE(run.lines.empty()) << label << "\n" << run.out << run.err;
-  EXPECT_EQ(run.lines.size(), std::count(run.out.begin(), run.out.end(), '\n'))
+  EXPECT_EQ(run.lines.size(),
+            static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\n')))
       << label << ": a line that is not JSON\n"
       << run.out;
   const std::set<std::string> kinds = {
@@ -82,9 +78,7 @@ TEST_F(CliTest, EveryOperationSendsItsRequestAndPrintsTheDocumentedShapes) {
                                     "WKN,ISIN,Name,VonDatum,BisDatum\r\n716460,DE0007164600,"
                                     "\"SAP SE, Walldorf\",01.12.2026,05.12.2026\r\n");
   // A log written on Windows, and a text typed there: Windows-1252, not UTF-8.
-  const auto log = tmp.WriteFile("support.log",
-                                 "Zeile 1: 5 \x80\r\nZeile 2: 25 \xB0"
-                                 "C\r\n");
+  const auto log = tmp.WriteFile("support.log", "Zeile 1: 5 \x80\r\nZeile 2: 25 \xB0\x43\r\n");
   struct Case {
     Strings args;
     std::string request;  // the code the server must have received
@@ -483,7 +477,6 @@ TEST_F(CliTest, ServerTextReachesTheTerminalDisarmed) {
 // The parsers' own tests hold their messages; here each kind of input fails the same way.
 TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   StartServer(StandardScenario());
-  const auto open_quote = tmp.WriteFile("quote.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n\"1,2,3\n");
   const auto header_only = tmp.WriteFile("empty.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n");
   const std::string missing = (tmp.path() / "missing").string();
   struct Case {
@@ -493,7 +486,6 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   const std::vector<Case> cases = {
       {{"quotes", "--stocks", missing}, "cannot read stocks file"},
       {{"quotes", "--stocks", tmp.path().string()}, "not a regular file"},
-      {{"quotes", "--stocks", open_quote.string()}, "unterminated quote"},
       {{"all-quotes", "--stocks", header_only.string()}, "lists no stock"},
       {{"quotes"}, "needs --stocks FILE or --from-db"},
       {{"quotes", "--from-db"}, "there is no"},
@@ -501,12 +493,8 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
       {{"--ini-dir", missing, "check-new"}, "--ini-dir: the folder " + missing},
       {{"--data-dir", missing, "tagesgeld"}, "--data-dir: the folder"},
       {{"--ca-file", missing, "get-new"}, "cannot read CA file"},
-      {{"--connect-to", "vexmsg.test:443", "get-new"}, "HOST:PORT:ADDRESS:PORT"},
-      {{"--proxy", "proxy.test", "get-new"}, "--proxy wants HOST:PORT"},
       {{"--proxy", "127.0.0.1:3128", "--proxy-user", "u", "get-new"}, "VEXCOMM_PROXY_PASSWORD"},
-      {{"--idle-timeout", "soon", "get-new"}, "number of seconds"},
       {{"run", "zwei"}, "whole number"},
-      {{"user", "set", "--datei-nr", "7x"}, "whole number"},
   };
   for (const auto& c : cases) {
     auto args = c.args;

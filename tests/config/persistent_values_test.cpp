@@ -20,13 +20,7 @@ using test::TempDir;
 
 TEST(PersistentValuesTest, RecordsRoundTrip) {
   std::vector<PersistentRecord> records(4);
-  records[1].user = {"11122233",
-                     "4711",
-                     17,
-                     "J\xC3\xBCrgen",
-                     "M\xC3\xBCller-L\xC3\xBC"
-                     "denscheid",
-                     "j@example.org"};
+  records[1].user = {"11122233", "4711", 17, "J\u00FCrgen", "M\u00FCller", "j@example.org"};
   records[1].attempts = 3;
   records[2].user = {"a\"b\\c", "line\nbreak", INT32_MAX, "", " ", ""};
   records[2].user.EMail = std::string("x\0y", 3);
@@ -47,13 +41,6 @@ TEST(PersistentValuesTest, RecordsRoundTrip) {
   }
   EXPECT_EQ(std::filesystem::status(RegistryStore(dir).FileOf(HKEY_CURRENT_USER)).permissions(),
             perms::owner_read | perms::owner_write);
-}
-
-TEST(PersistentValuesTest, AFreshStoreReadsAsAFreshRecord) {
-  TempDir tmp;
-  const PersistentRecord loaded = LoadPersistentValues(tmp.path() / "never-written");
-  EXPECT_EQ(loaded.user, clsUserDaten{});
-  EXPECT_EQ(loaded.attempts, 0);
 }
 
 TEST(PersistentValuesTest, StoresUnderTheComponentsKeyBesideOtherValues) {
@@ -89,8 +76,11 @@ TEST(PersistentValuesTest, NumbersWrittenAsTextStillCount) {
   }
 }
 
-TEST(PersistentValuesTest, AStoreThatCannotBeWrittenReportsFalse) {
+TEST(PersistentValuesTest, AStoreThatCannotBeWrittenReportsFalseAndNoneReadsAsFresh) {
   TempDir tmp;
+  const PersistentRecord fresh = LoadPersistentValues(tmp.path() / "never-written");
+  EXPECT_EQ(fresh.user, clsUserDaten{});
+  EXPECT_EQ(fresh.attempts, 0);
   const auto file = tmp.WriteFile("registry", "a file where the folder should be");
   PersistentRecord record;
   record.user.DateiNr = 5;
