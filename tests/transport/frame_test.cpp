@@ -316,6 +316,7 @@ TEST_P(FrameAssemblerSplits, EveryThreeWaySplit) {
       ASSERT_EQ(first, CompleteAsSplit(text.substr(0, i))) << i << "," << j;
       ASSERT_EQ(second, CompleteAsSplit(text.substr(0, j))) << i << "," << j;
       ASSERT_EQ(third, GetParam().complete) << i << "," << j;
+      ASSERT_EQ(assembler.text(), text) << i << "," << j;
     }
   }
 }
