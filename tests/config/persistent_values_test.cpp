@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <vexcomm/host.h>
 #include <vexcomm/identity.h>
 
 #include "config/cls_registry.h"
@@ -34,9 +35,11 @@ TEST(PersistentValuesTest, RecordsRoundTrip) {
     EXPECT_EQ(loaded.user, records[i].user) << i;
     EXPECT_EQ(loaded.attempts, records[i].attempts) << i;
   }
-  // The record is the user's alone, and so are the folders made for it.
+  // The record is the user's alone, and so are the folders made for it and for a host's own.
+  vexcomm::CreatePrivateFolders(tmp.path() / "host" / "own");
   using std::filesystem::perms;
-  for (const auto& path : {tmp.path() / "neu", dir}) {
+  for (const auto& path :
+       {tmp.path() / "neu", dir, tmp.path() / "host", tmp.path() / "host" / "own"}) {
     EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_all) << path;
   }
   EXPECT_EQ(std::filesystem::status(RegistryStore(dir).FileOf(HKEY_CURRENT_USER)).permissions(),

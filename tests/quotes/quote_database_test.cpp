@@ -237,8 +237,8 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
 
   aktien->SetLastDateOnly(true);
   EXPECT_EQ(read(),
-            (std::vector<std::string>{"710000|DE0007100000|Daimler: Aktie|1|1|15.01.2024||:",
-                                      "519000|DE0005190003|BMW|2|2|2024-01-10||:", "|||7|7||:"}));
+            (std::vector<std::string>{"710000|DE0007100000|Daimler: Aktie|1|1|15.01.2024|:",
+                                      "519000|DE0005190003|BMW|2|2|2024-01-10|:", "|||7|7||:"}));
   EXPECT_TRUE(boxes.empty());
 }
 
