@@ -56,16 +56,13 @@ class Account : public DispatchObject<Account> {
 TEST(DispatchObject, LooksUpNamesCaseInsensitively) {
   const std::pair<std::string, std::optional<DispId>> cases[] = {
       {"Balance", kDispIdValue},
-      {"balance", kDispIdValue},
       {"BALANCE", kDispIdValue},
-      {"deposit", 1},
       {"DePoSiT", 1},
       {"owner", 2},
       {"Swap", 3},
       {"Balanc", std::nullopt},
       {"Balance ", std::nullopt},
       {"", std::nullopt},
-      {"Withdraw", std::nullopt},
       {"Ownér", std::nullopt},
   };
   Account account;
@@ -115,25 +112,23 @@ TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
   }
 }
 
-TEST(DispatchObject, ByNameConveniencesAndReferenceArguments) {
-  auto account = std::make_shared<Account>();
-  Dispatch& object = *account;
+TEST(DispatchObject, ByNameConveniencesReferenceArgumentsAndInterfaces) {
+  auto account_ptr = std::make_shared<Account>();
+  Dispatch& object = *account_ptr;
   object.Put("balance", 7);
   EXPECT_EQ(object.Get("BALANCE"), Variant(int32_t{7}));
   EXPECT_EQ(object.Call("Deposit", {Variant(2), Variant(int16_t{4})}), Variant(int32_t{15}));
 
   std::vector<Variant> args = {Variant(100)};
   object.Invoke(object.IdOf("swap"), InvokeKind::Method, args);
-  EXPECT_EQ(account->balance, 100);
+  EXPECT_EQ(account_ptr->balance, 100);
   EXPECT_EQ(args[0], Variant(int32_t{15}));
 
   for (const char* name : {"Withdraw", ""}) {
     EXPECT_EQ(test::ErrorOf([&] { object.Call(name); }), errnum::kMemberNotFound) << name;
   }
-}
 
-TEST(DispatchObject, AnswersItsInterfaces) {
-  Account account;
+  Account& account = *account_ptr;
   EXPECT_TRUE(account.Supports(Account::kIid));
   EXPECT_TRUE(account.Supports("{0a1b2c3d-0000-4000-8000-00000000abcd}"));
   EXPECT_TRUE(account.Supports(kIidDispatch));
@@ -196,6 +191,9 @@ TEST(EventSource, FailingSinksAreSwallowed) {
   source.Advise([&](DispId, Args) { ++reached; });
   EXPECT_NO_THROW(source.Raise(1, {}));
   EXPECT_EQ(reached, 1);
+  // No object is refused.
+  EXPECT_EQ(test::ErrorOf([&] { source.Advise(std::shared_ptr<Dispatch>()); }),
+            errnum::kObjectNotSet);
 }
 
 TEST(EventSource, SinksChangingDuringRaise) {
@@ -264,13 +262,6 @@ TEST(EventSource, SinkObjectReleasedByItsOwnHandlerStaysAliveForTheCall) {
   source.Raise(1, {});
   source.Raise(1, {});
   EXPECT_EQ(calls, 1);
-  EXPECT_FALSE(source.HasSinks());
-}
-
-TEST(EventSource, NoObjectIsRefused) {
-  EventSource source;
-  EXPECT_EQ(test::ErrorOf([&] { source.Advise(std::shared_ptr<Dispatch>()); }),
-            errnum::kObjectNotSet);
   EXPECT_FALSE(source.HasSinks());
 }
 

@@ -17,21 +17,14 @@ TEST_F(LateBindingTest, HostDrivesARunByNameAndById) {
   std::shared_ptr<Dispatch> obj = vc;
   std::vector<std::pair<automation::DispId, std::vector<Variant>>> sink_calls;
   // A host sink bound by dispatch id: 1 NochAufServer, 2 Delete, 3 NeueDatei.
-  vc->Events().Advise(
-      automation::MakeDynamicObject("Sink", {{"NochAufServer",
-                                              [&](automation::Args a) {
-                                                sink_calls.push_back({1, {a.begin(), a.end()}});
-                                                return Variant();
-                                              }},
-                                             {"Delete",
-                                              [&](automation::Args a) {
-                                                sink_calls.push_back({2, {a.begin(), a.end()}});
-                                                return Variant();
-                                              }},
-                                             {"NeueDatei", [&](automation::Args a) {
-                                                sink_calls.push_back({3, {a.begin(), a.end()}});
-                                                return Variant();
-                                              }}}));
+  auto record = [&](automation::DispId id) {
+    return [&, id](automation::Args a) {
+      sink_calls.push_back({id, {a.begin(), a.end()}});
+      return Variant();
+    };
+  };
+  vc->Events().Advise(automation::MakeDynamicObject(
+      "Sink", {{"NochAufServer", record(1)}, {"Delete", record(2)}, {"NeueDatei", record(3)}}));
   std::vector<std::string> lines;
   obj->Call("SETCALLBACK",
             {Variant(automation::MakeCallback([&](int16_t kind, const std::string& t) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <vexcomm/host.h>
 #include <vexcomm/identity.h>
 
 #include "config/cls_registry.h"
@@ -20,13 +21,7 @@ using test::TempDir;
 
 TEST(PersistentValuesTest, RecordsRoundTrip) {
   std::vector<PersistentRecord> records(4);
-  records[1].user = {"11122233",
-                     "4711",
-                     17,
-                     "J\xC3\xBCrgen",
-                     "M\xC3\xBCller-L\xC3\xBC"
-                     "denscheid",
-                     "j@example.org"};
+  records[1].user = {"11122233", "4711", 17, "J\u00FCrgen", "M\u00FCller", "j@example.org"};
   records[1].attempts = 3;
   records[2].user = {"a\"b\\c", "line\nbreak", INT32_MAX, "", " ", ""};
   records[2].user.EMail = std::string("x\0y", 3);
@@ -40,20 +35,15 @@ TEST(PersistentValuesTest, RecordsRoundTrip) {
     EXPECT_EQ(loaded.user, records[i].user) << i;
     EXPECT_EQ(loaded.attempts, records[i].attempts) << i;
   }
-  // The record is the user's alone, and so are the folders made for it.
+  // The record is the user's alone, and so are the folders made for it and for a host's own.
+  vexcomm::CreatePrivateFolders(tmp.path() / "host" / "own");
   using std::filesystem::perms;
-  for (const auto& path : {tmp.path() / "neu", dir}) {
+  for (const auto& path :
+       {tmp.path() / "neu", dir, tmp.path() / "host", tmp.path() / "host" / "own"}) {
     EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_all) << path;
   }
   EXPECT_EQ(std::filesystem::status(RegistryStore(dir).FileOf(HKEY_CURRENT_USER)).permissions(),
             perms::owner_read | perms::owner_write);
-}
-
-TEST(PersistentValuesTest, AFreshStoreReadsAsAFreshRecord) {
-  TempDir tmp;
-  const PersistentRecord loaded = LoadPersistentValues(tmp.path() / "never-written");
-  EXPECT_EQ(loaded.user, clsUserDaten{});
-  EXPECT_EQ(loaded.attempts, 0);
 }
 
 TEST(PersistentValuesTest, StoresUnderTheComponentsKeyBesideOtherValues) {
@@ -89,8 +79,11 @@ TEST(PersistentValuesTest, NumbersWrittenAsTextStillCount) {
   }
 }
 
-TEST(PersistentValuesTest, AStoreThatCannotBeWrittenReportsFalse) {
+TEST(PersistentValuesTest, AStoreThatCannotBeWrittenReportsFalseAndNoneReadsAsFresh) {
   TempDir tmp;
+  const PersistentRecord fresh = LoadPersistentValues(tmp.path() / "never-written");
+  EXPECT_EQ(fresh.user, clsUserDaten{});
+  EXPECT_EQ(fresh.attempts, 0);
   const auto file = tmp.WriteFile("registry", "a file where the folder should be");
   PersistentRecord record;
   record.user.DateiNr = 5;

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,17 +16,11 @@
 namespace vexcomm::config {
 namespace {
 
+using test::ReadFile;
 using test::TempDir;
 using NamedValue = RegistryStore::NamedValue;
 
 constexpr std::string_view kKey = "Software\\VexComm5";
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 std::string AllBytes() {
   std::string s;
@@ -236,23 +229,11 @@ TEST(RegistryStoreTest, GarbageLinesAreSkippedAndTheFileIsKeptAsideBeforeAWrite)
                               "\"I\"=dword:0000002a\n" + garbage + "\n";
   std::filesystem::create_directories(tmp.path());
   std::ofstream(store.FileOf(HKEY_CURRENT_USER), std::ios::binary) << content;
-  struct Case {
-    std::string name;
-    std::optional<RegistryValue> value;
-  };
-  const std::vector<Case> cases = {
-      {"A", RegistryValue{REG_SZ, "ok"}},
-      {"B", std::nullopt},
-      {"C", std::nullopt},
-      {"D", std::nullopt},
-      {"E", std::nullopt},
-      {"F", std::nullopt},
-      {"G", std::nullopt},
-      {"H", std::nullopt},
-      {"I", RegistryValue{REG_DWORD, std::string("\x2A\0\0\0", 4)}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, c.name), c.value) << c.name;
+  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "A"), (RegistryValue{REG_SZ, "ok"}));
+  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "I"),
+            (RegistryValue{REG_DWORD, std::string("\x2A\0\0\0", 4)}));
+  for (const char* damaged : {"B", "C", "D", "E", "F", "G", "H"}) {
+    EXPECT_FALSE(store.QueryValue(HKEY_CURRENT_USER, kKey, damaged)) << damaged;
   }
   EXPECT_TRUE(notices.empty());
   // The next write keeps what was readable; the damaged file is kept aside and named.

@@ -172,15 +172,17 @@ TEST(ConditionGrammar, ParsesAppendingToWhatTheListHolds) {
 // The reply handlers and the request builders, on a run state as the component holds it. How
 // a reply replaces a tree, and a failing list, are DepositsTlsTest's.
 
-TEST(VerarbeiteAITGA, ReplyWithoutListLeavesTheTreeEmptyWithItsDate) {
+TEST(VerarbeiteAITGA, ReplyWithoutUsableListLeavesTheTreeEmptyWithItsDate) {
   struct Case {
     const char* frame;
     const char* datum;
+    std::size_t boxes = 0;  // a list that fails is shown to the host
   };
   const Case cases[] = {
       {"VEXMSG:2:AITGA:06.12.2026:MSGEND", "06.12.2026"},  // element 7 missing
       {"VEXMSG:2:AITGA:07.12.2026:x:y::MSGEND", "07.12.2026"},
       {"VEXMSG:2:AITGA", ""},  // not even element 4
+      {"VEXMSG:2:AITGA:08.12.2026:::*P:MSGEND", "08.12.2026", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.frame);
@@ -189,7 +191,11 @@ TEST(VerarbeiteAITGA, ReplyWithoutListLeavesTheTreeEmptyWithItsDate) {
     run.state.tagesgeld->Datum = "alt";
     run.Receive(c.frame);
     VerarbeiteAITGA(run.state);
-    EXPECT_TRUE(run.boxes.empty());
+    ASSERT_EQ(run.boxes.size(), c.boxes);
+    if (c.boxes) {
+      EXPECT_EQ(run.boxes[0], std::make_pair(std::string("VerarbeiteAITGA"),
+                                             std::string("Subscript out of range")));
+    }
     EXPECT_EQ(run.state.tagesgeld->Anbieter()->Count(), 0);
     EXPECT_EQ(run.state.tagesgeld->Datum, c.datum);
   }

@@ -6,24 +6,9 @@
 #include <vector>
 
 #include "integration/tls_fixture.h"
-#include "vexmsg-server/lib/request_handlers.h"
 
 namespace vexcomm::test {
 namespace {
-
-TEST(LogHandlersTest, AnythingButEightFieldsIsRefused) {
-  const auto scenario = vexmsg::Scenario::Parse("{}");
-  const std::string refused = "VEXMSG:2:AIERR:9005:Anfrage fehlerhaft:MSGEND";
-  // Eight fields are received: SupportLogTlsTest sends them.
-  const std::pair<std::string, std::string> cases[] = {
-      {"VEXMSG:2:AKLOG:1:2:V:N:E:D:T:a:b:MSGEND", refused},  // a log that was not prefixed
-      {"VEXMSG:2:AKLOG:1:2:V:N:E:D:T:MSGEND", refused},
-      {"VEXMSG:2:AKPWD:1:2:V:N:E:06.12.2026:T:x:D:MSGEND", refused},
-  };
-  for (const auto& [request, reply] : cases) {
-    EXPECT_EQ(Answer(scenario, vexmsg::ParseRequest(request)).ToString(), reply) << request;
-  }
-}
 
 class SupportLogTlsTest : public TlsComponentTest {
  protected:

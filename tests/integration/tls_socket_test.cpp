@@ -82,13 +82,6 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   RoundTrip("VEXMSG:2:AKGET:11122233:4711:17:5:MSGEND",
             "VEXMSG:2:AIGET:18:grüße.txt:TXT:01.01.2026:31.12.2026:10:2:Grüße:x.example/"
             ":@24@5 € für Müller:\r\n@MSGEND:0:MSGEND");
-  // A request goes out in Windows-1252; what that code page lacks becomes "?".
-  sink->socket->Send("VEXMSG:2:AKNEW:Äöüß€:中:17:5:MSGEND");
-  ASSERT_TRUE(RunUntil([&] { return server->Requests().size() == 3 || sink->Ended(); }));
-  const auto log = server->RequestLog();
-  EXPECT_EQ(log[0].wire, kAkNew);
-  EXPECT_EQ(log[2].wire, "VEXMSG:2:AKNEW:\xC4\xF6\xFC\xDF\x80:?:17:5:MSGEND");
-  EXPECT_EQ(log[2].text, "VEXMSG:2:AKNEW:Äöüß€:?:17:5:MSGEND");
   Settle();
   EXPECT_EQ(sink->Kinds(), "connect validate ready");
 }
@@ -251,7 +244,7 @@ TEST_F(TlsSocketTest, PlainConnectionConvertsBothWaysByteForByte) {
   std::thread server_side([&] {
     const int fd = ::accept(peer.fd(), nullptr, nullptr);
     char buffer[64];
-    while (seen.size() < 5) {
+    while (seen.size() < 6) {
       const ssize_t n = ::read(fd, buffer, sizeof buffer);
       if (n <= 0) break;
       seen.append(buffer, static_cast<std::size_t>(n));
@@ -278,9 +271,9 @@ TEST_F(TlsSocketTest, PlainConnectionConvertsBothWaysByteForByte) {
   int32_t port = peer.port();
   sink->socket->Connect("127.0.0.1", port);
   ASSERT_TRUE(RunUntil([&] { return sink->Has("connect") || sink->Ended(); }));
-  sink->socket->Send("Grüß€");
+  sink->socket->Send("Grüß€中");  // what Windows-1252 lacks becomes "?"
   ASSERT_TRUE(RunUntil([&] { return sink->Ended(); }));
-  EXPECT_EQ(seen, "Gr\xFC\xDF\x80");
+  EXPECT_EQ(seen, "Gr\xFC\xDF\x80?");
   EXPECT_EQ(sink->received, "€ä\xC2\x9D");
   EXPECT_EQ(sink->Kinds(), "connect disconnect");
 }

@@ -30,9 +30,12 @@ std::optional<std::string> IconvToUtf8(unsigned char byte) {
 
 TEST(Cp1252Test, EveryByteConvertsBothWays) {
   const std::vector<unsigned> undefined = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
+  std::string all_bytes, all_utf8;
   for (unsigned b = 0; b < 256; ++b) {
     const std::string byte(1, static_cast<char>(b));
     const std::string utf8 = Cp1252ToUtf8(byte);
+    all_bytes += byte;
+    all_utf8 += utf8;
     if (std::find(undefined.begin(), undefined.end(), b) != undefined.end()) {
       std::string c1;
       AppendUtf8(c1, b);  // the C1 control of the same number
@@ -44,16 +47,8 @@ TEST(Cp1252Test, EveryByteConvertsBothWays) {
     }
     EXPECT_EQ(Utf8ToCp1252(utf8), byte) << std::hex << b;
   }
-}
-
-TEST(Cp1252Test, AllBytesInOneTextRoundTrip) {
-  std::string all;
-  for (unsigned round = 0; round < 3; ++round) {
-    for (unsigned b = 0; b < 256; ++b) all += static_cast<char>(b);
-  }
-  const std::string utf8 = Cp1252ToUtf8(all);
-  EXPECT_EQ(CodePointCount(utf8), all.size());
-  EXPECT_EQ(Utf8ToCp1252(utf8), all);
+  EXPECT_EQ(Cp1252ToUtf8(all_bytes), all_utf8);
+  EXPECT_EQ(Utf8ToCp1252(all_utf8), all_bytes);
 }
 
 // ASCII runs are copied a word at a time: a high byte at any position of a word, and texts
@@ -79,10 +74,7 @@ TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
     std::string wire;
   };
   const std::vector<Case> cases = {
-      {"Auf neue Nachrichten pr\xC3\xBC"
-       "fen",
-       "Auf neue Nachrichten pr\xFC"
-       "fen"},
+      {"Gr\xC3\xBC\xC3\x9F", "Gr\xFC\xDF"},
       {"\xE2\x82\xAC 5", "\x80 5"},  // € is 0x80
       {"\xC5\xB8", "\x9F"},          // Ÿ
       {"\xC2\x80", "?"},             // U+0080 has no byte
@@ -90,9 +82,7 @@ TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
       {"\xC4\x80", "?"},             // Ā
       {"\xF0\x9F\x98\x80!", "?!"},   // one code point, one "?"
       {"a\xC3", "a?"},               // cut at the end
-      {"\xE2\x82"
-       "A",
-       "??A"},                       // cut inside
+      {"\xE2\x82Z", "??Z"},          // cut inside
       {"\xC0\xAF", "??"},            // overlong
       {"\xED\xA0\x80", "???"},       // surrogate
       {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF

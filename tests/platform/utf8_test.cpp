@@ -28,14 +28,12 @@ TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
       {"\xE2\x82\xAC", 1},              // €
       {"\xF0\x9F\x98\x80", 1},          // U+1F600
       {"a\xC3", 2},                     // cut at the end
-      {"\xE2\x82"
-       "A",
-       3},                      // cut inside the text
-      {"\xC0\x80", 2},          // overlong NUL
-      {"\xE0\x80\xAF", 3},      // overlong "/"
-      {"\xED\xA0\x80", 3},      // surrogate
-      {"\xF4\x90\x80\x80", 4},  // beyond U+10FFFF
-      {"\x80\xBF", 2},          // stray continuation bytes
+      {"\xE2\x82Z", 3},                 // cut inside the text
+      {"\xC0\x80", 2},                  // overlong NUL
+      {"\xE0\x80\xAF", 3},              // overlong "/"
+      {"\xED\xA0\x80", 3},              // surrogate
+      {"\xF4\x90\x80\x80", 4},          // beyond U+10FFFF
+      {"\x80\xBF", 2},                  // stray continuation bytes
       {"\xFF\xFE", 2},
   };
   for (const auto& c : cases) {
@@ -44,9 +42,7 @@ TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
 }
 
 TEST(Utf8Test, OffsetsAndPrefixesCountCodePoints) {
-  const std::string text =
-      "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"
-      "b";  // a ä € 😀 b
+  const std::string text = "a\u00E4\u20AC\U0001F600b";
   const std::vector<std::size_t> offsets = {0, 1, 3, 6, 10, 11, 11, 11};
   for (std::size_t n = 0; n < offsets.size(); ++n) {
     EXPECT_EQ(CodePointOffset(text, n), offsets[n]) << n;
@@ -69,16 +65,11 @@ TEST(Utf8Test, ToUpperCoversAsciiAndLatin1LettersOnly) {
     std::string in, out;
   };
   const std::vector<Case> cases = {
-      {"Stra\xC3\x9F"
-       "e",
-       "STRA\xC3\x9F"
-       "E"},                     // ß has no one-letter capital
-      {"\xC3\xBF", "\xC5\xB8"},  // ÿ -> Ÿ
+      {"Stra\u00DFe", "STRA\u00DFE"},  // ß has no one-letter capital
+      {"\xC3\xBF", "\xC5\xB8"},        // ÿ -> Ÿ
       {"\xC4\x85\xD1\x8F\xE2\x82\xAC", "\xC4\x85\xD1\x8F\xE2\x82\xAC"},  // ą я € stay
       {"x\xC3", "X\xC3"},                                                // cut sequence left alone
-      {"\xC3\xA4x\xC3\xBF"
-       "z",
-       "\xC3\x84X\xC5\xB8Z"},
+      {"\u00E4x\u00FFz", "\u00C4X\u0178Z"},
   };
   for (const auto& c : cases) EXPECT_EQ(ToUpper(c.in), c.out) << c.in;
 }

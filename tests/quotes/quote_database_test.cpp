@@ -43,7 +43,7 @@ TEST_F(QuoteDatabaseTest, WithoutFileOrTemplate) {
 
 TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
   MakeTemplate();
-  const std::string template_bytes = FileBytes(ini.path() / "Kurse.dat");
+  const std::string template_bytes = test::ReadFile(ini.path() / "Kurse.dat");
   auto aktien = NewCollection();
   auto a = aktien->Add("710000", "DE0007100000", "Daimler");
   a->KursAdd("02.01.2024", "50,10");
@@ -52,7 +52,7 @@ TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
   MergeIntoDatabase(*aktien);
 
   EXPECT_TRUE(boxes.empty());
-  EXPECT_EQ(FileBytes(ini.path() / "Kurse.dat"), template_bytes);  // only ever copied
+  EXPECT_EQ(test::ReadFile(ini.path() / "Kurse.dat"), template_bytes);  // only ever copied
   EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "710000", "DE0007100000", "Daimler"},
                                                 {2, "519000", "DE0005190003", "BMW"}}));
   EXPECT_EQ(QuoteRows(), (std::vector<QuoteRow>{{1, 1, "02.01.2024", "50,10"},
@@ -215,38 +215,32 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
 
   auto aktien = NewCollection();
   aktien->Add("stale", "", "")->KursAdd("1", "1");
-  EXPECT_TRUE(aktien->ReadDB());
-  ASSERT_EQ(aktien->Count(), 3);
-  auto a = aktien->Item(1);
-  EXPECT_EQ(a->WKN, "710000");
-  EXPECT_EQ(a->ISIN, "DE0007100000");
-  EXPECT_EQ(a->Name, "Daimler: Aktie");
-  EXPECT_EQ(a->ID, 1);
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*a), 1);
-  std::string order;
-  for (int32_t i = 1; i <= a->KursCount(); ++i)
-    order += a->Kurs(i)->Datum + "=" + a->Kurs(i)->Kurs + " ";
-  EXPECT_EQ(order, "2.2.2023=0 31.12.2023=a 01.01.2024=b 15.01.2024=c ");
-  EXPECT_EQ(a->VonDatum, "2.2.2023");
-  EXPECT_EQ(a->BisDatum, "15.01.2024");
-  auto b = aktien->Item(2);
-  EXPECT_EQ(b->Kurs(1)->Datum, "2023-12-01");
-  EXPECT_EQ(b->BisDatum, "2024-01-10");
-  auto empty = aktien->Item(3);
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*empty), 7);
-  EXPECT_EQ(empty->KursCount(), 0);
-  EXPECT_EQ(empty->VonDatum, "");
-  EXPECT_EQ(empty->BisDatum, "");
+  // Each stock as read: its fields, the row it came from, its range and its quotes.
+  auto read = [&] {
+    EXPECT_TRUE(aktien->ReadDB());
+    std::vector<std::string> out;
+    for (int32_t i = 1; i <= aktien->Count(); ++i) {
+      const auto a = aktien->Item(i);
+      out.push_back(a->WKN + "|" + a->ISIN + "|" + a->Name + "|" + std::to_string(a->ID) + "|" +
+                    std::to_string(vexcomm::detail::QuoteInternals::DBID(*a)) + "|" + a->VonDatum +
+                    "|" + a->BisDatum + ":");
+      for (int32_t k = 1; k <= a->KursCount(); ++k)
+        out.back() += " " + a->Kurs(k)->Datum + "=" + a->Kurs(k)->Kurs;
+    }
+    return out;
+  };
+  EXPECT_EQ(read(), (std::vector<std::string>{
+                        "710000|DE0007100000|Daimler: Aktie|1|1|2.2.2023|15.01.2024: 2.2.2023=0 "
+                        "31.12.2023=a 01.01.2024=b 15.01.2024=c",
+                        "519000|DE0005190003|BMW|2|2|2023-12-01|2024-01-10: 2023-12-01=x "
+                        "2024-01-10=y",
+                        "|||7|7||:"}));
   EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*aktien), 1);
 
   vexcomm::detail::QuoteInternals::SetLastDateOnly(*aktien, true);
-  EXPECT_TRUE(aktien->ReadDB());
-  ASSERT_EQ(aktien->Count(), 3);
-  EXPECT_EQ(aktien->Item(1)->KursCount(), 0);
-  EXPECT_EQ(aktien->Item(1)->VonDatum, "15.01.2024");
-  EXPECT_EQ(aktien->Item(1)->BisDatum, "");
-  EXPECT_EQ(aktien->Item(2)->VonDatum, "2024-01-10");
-  EXPECT_EQ(aktien->Item(3)->VonDatum, "");
+  EXPECT_EQ(read(),
+            (std::vector<std::string>{"710000|DE0007100000|Daimler: Aktie|1|1|15.01.2024|:",
+                                      "519000|DE0005190003|BMW|2|2|2024-01-10|:", "|||7|7||:"}));
   EXPECT_TRUE(boxes.empty());
 }
 
@@ -269,7 +263,7 @@ TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
     SCOPED_TRACE(c.what);
     std::filesystem::remove(Database());
     c.make();
-    const std::string before = FileBytes(Database());
+    const std::string before = test::ReadFile(Database());
     boxes.clear();
 
     auto aktien = NewCollection();
@@ -289,7 +283,7 @@ TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
                 std::string::npos)
           << box.second;
     }
-    EXPECT_EQ(FileBytes(Database()), before);
+    EXPECT_EQ(test::ReadFile(Database()), before);
     EXPECT_EQ(steps, 0);
   }
 }
@@ -394,8 +388,7 @@ TEST_F(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  std::ifstream in(report);
-  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  const std::string text = test::ReadFile(report);
   // The write fails as EFBIG, which the database reports as an I/O error.
   EXPECT_EQ(text, "disk I/O error");
   EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
@@ -423,10 +416,10 @@ TEST_F(QuoteDatabaseTest, FindLastID) {
 TEST_F(QuoteDatabaseTest, TemplateIsEncryptedAndNeverReplaced) {
   const auto file = ini.path() / "Kurse.dat";
   ASSERT_TRUE(CreateTemplateDatabase(file));
-  const std::string bytes = FileBytes(file);
+  const std::string bytes = test::ReadFile(file);
   EXPECT_NE(bytes.substr(0, 15), "SQLite format 3");
   EXPECT_FALSE(CreateTemplateDatabase(file));
-  EXPECT_EQ(FileBytes(file), bytes);
+  EXPECT_EQ(test::ReadFile(file), bytes);
   EXPECT_THROW(Connection(file, "falsch", Connection::Mode::ReadOnly), Error);
   Connection c(file, kDatabaseKey, Connection::Mode::ReadOnly);
   Statement s(c.handle(),

@@ -4,8 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -77,11 +75,6 @@ class QuoteDbFixture : public ::testing::Test {
   void ExecuteSql(std::string_view sql) const {
     Connection c(Database(), kDatabaseKey, Connection::Mode::ReadWrite);
     c.Execute(sql);
-  }
-
-  static std::string FileBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   test::TempDir data;

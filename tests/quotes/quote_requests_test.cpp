@@ -206,6 +206,7 @@ TEST(QuoteRequestsTest, ServerErrorSkipsTheStock) {
   EXPECT_EQ(run.sent[2], "VEXMSG:2:AKWPK:3:::2023/3/2:MSGEND");
   EXPECT_EQ(run.state.aktien->Item(2)->KursCount(), 0);
   EXPECT_EQ(run.state.aktien->Item(3)->KursCount(), 1);
+  EXPECT_EQ(run.state.fehler->Code, 9001) << "the skipped stock's error stays for the host";
   EXPECT_EQ(run.Lines(2),
             (std::vector<std::string>{QuoteRun::Percent(2, 6), QuoteRun::Percent(4, 6)}));
 }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -32,6 +33,11 @@ std::filesystem::path TempDir::WriteFile(const std::filesystem::path& relative,
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   if (!out.flush()) throw std::runtime_error("cannot write " + full.string());
   return full;
+}
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace vexcomm::test

@@ -24,4 +24,7 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& file);
+
 }  // namespace vexcomm::test

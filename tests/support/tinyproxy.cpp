@@ -3,16 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <vector>
 
 #include "support/loop_helpers.h"
 
@@ -24,33 +21,11 @@ namespace {
 constexpr auto kStartDeadline = std::chrono::seconds(20);
 constexpr int kAttempts = 5;
 
-std::filesystem::path FindProgram() {
-  std::vector<std::filesystem::path> dirs;
-  if (const char* path = std::getenv("PATH")) {
-    std::string all = path;
-    std::size_t start = 0;
-    while (start <= all.size()) {
-      const std::size_t end = std::min(all.find(':', start), all.size());
-      if (end > start) dirs.emplace_back(all.substr(start, end - start));
-      start = end + 1;
-    }
-  }
-  dirs.emplace_back("/usr/bin");
-  dirs.emplace_back("/usr/sbin");
-  for (const auto& dir : dirs) {
-    const auto candidate = dir / "tinyproxy";
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  throw std::runtime_error(
-      "tinyproxy is not installed (apt-get install tinyproxy): the proxy tests need it");
-}
-
 }  // namespace
 
 TinyProxy::TinyProxy(std::optional<Credentials> credentials) {
-  const auto program = FindProgram();
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (Start(program, credentials)) return;
+    if (Start(credentials)) return;
   }
   const std::string output = Output();
   Stop();
@@ -66,8 +41,7 @@ std::string TinyProxy::Output() const {
   return output_;
 }
 
-bool TinyProxy::Start(const std::filesystem::path& program,
-                      const std::optional<Credentials>& credentials) {
+bool TinyProxy::Start(const std::optional<Credentials>& credentials) {
   Stop();
   // A port the kernel just handed out; tinyproxy binds it a moment later, and a lost race is
   // retried with another port.
@@ -89,19 +63,20 @@ bool TinyProxy::Start(const std::filesystem::path& program,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
-  std::string program_text = program.string();
+  std::string program_text = "tinyproxy";  // found on the PATH
   std::string config_text = config.string();
   std::string foreground = "-d";
   std::string config_flag = "-c";
   char* argv[] = {program_text.data(), foreground.data(), config_flag.data(), config_text.data(),
                   nullptr};
-  const int spawned = ::posix_spawn(&pid_, program_text.c_str(), &actions, nullptr, argv, environ);
+  const int spawned = ::posix_spawnp(&pid_, program_text.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipe_fds[1]);
   if (spawned != 0) {
     ::close(pipe_fds[0]);
     pid_ = -1;
-    throw std::runtime_error("cannot start " + program_text);
+    throw std::runtime_error(
+        "tinyproxy cannot be started (apt-get install tinyproxy): the proxy tests need it");
   }
 
   {

@@ -35,7 +35,7 @@ class TinyProxy {
   std::string Output() const;
 
  private:
-  bool Start(const std::filesystem::path& program, const std::optional<Credentials>& credentials);
+  bool Start(const std::optional<Credentials>& credentials);
   void Stop();
 
   TempDir dir_;

@@ -58,17 +58,6 @@ INSTANTIATE_TEST_SUITE_P(Table, ClsElementItems,
                                                   {{1, ""}, {2, "a"}, {3, ""}, {4, ""}}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ClsElement, ClearEmptiesAndTheListIsReusable) {
-  clsElement list;
-  for (const char* text : {"a", "b", "c"}) list.Add(text);
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
-  EXPECT_EQ(list.Item(1), "");
-  list.Add("d");
-  EXPECT_EQ(list.Count(), 1);
-  EXPECT_EQ(list.Item(1), "d");
-}
-
 struct LateBoundCase {
   const char* name;
   const char* member;
