@@ -98,6 +98,13 @@ std::vector<OrderedJson> CliTest::ParseLines(const std::string& text) {
   return lines;
 }
 
+std::vector<std::string> CliTest::Keys(const OrderedJson& object) {
+  std::vector<std::string> keys;
+  if (!object.is_object()) return keys;
+  for (const auto& item : object.items()) keys.push_back(item.key());
+  return keys;
+}
+
 json StandardScenario() {
   return json::parse(R"({
     "installations": [{"blz": "11122233", "kundennr": "4711", "files": [

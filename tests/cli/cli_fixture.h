@@ -31,6 +31,7 @@ class CliTest : public ::testing::Test {
  public:
   static std::string Binary();
   static std::vector<OrderedJson> ParseLines(const std::string& out);
+  static std::vector<std::string> Keys(const OrderedJson& object);
 
  protected:
   void SetUp() override;
