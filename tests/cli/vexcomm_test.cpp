@@ -801,8 +801,8 @@ TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
 TEST_F(CliTest, EveryCommandHasHelpAndTheProgramItsVersions) {
   const CliRun version = Run({"--json", "--version"}, {}, false);
   ASSERT_EQ(version.lines.size(), 1u) << version.out << version.err;
-  EXPECT_THAT(version.lines[0]["version"]["openssl"].get<std::string>(), HasSubstr("OpenSSL 3"));
-  EXPECT_FALSE(version.lines[0]["version"]["sqlcipher"].get<std::string>().empty());
+  EXPECT_THAT(version.lines[0]["result"]["version"]["openssl"].get<std::string>(), HasSubstr("OpenSSL 3"));
+  EXPECT_FALSE(version.lines[0]["result"]["version"]["sqlcipher"].get<std::string>().empty());
 
   std::vector<Strings> lines = {{"--help"}, {"help"}, {"user", "--help"}, {"db", "-h"}};
   for (const auto& c : cli::Commands()) {

@@ -486,10 +486,13 @@ SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::strin
 std::string VersionText(bool json) {
   const RuntimeVersions v = LoadedVersions();
   if (json) {
-    return JsonLine(Json{{"version", Json{{"vexcomm", v.library},
-                                          {"openssl", v.openssl},
-                                          {"sqlcipher", v.sqlcipher},
-                                          {"sqlite", v.sqlite}}}}) +
+    const Json versions{{"vexcomm", v.library},
+                        {"openssl", v.openssl},
+                        {"sqlcipher", v.sqlcipher},
+                        {"sqlite", v.sqlite}};
+    return JsonLine(Json{{"schema", kJsonSchema},
+                         {"command", "--version"},
+                         {"result", Json{{"version", versions}}}}) +
            "\n";
   }
   return "vexcomm " + v.library + "\n" + v.openssl + "\nSQLCipher " +

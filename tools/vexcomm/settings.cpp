@@ -307,7 +307,7 @@ int ConfigShow(const CommandLine& line, Output& output) {
                                         {"source", SourceName(s.source)},
                                         {"origin", s.origin}};
     }
-    output.Emit(Json{
+    output.EmitResult(Json{
         {"config",
          Json{{"file", file.string()}, {"file_exists", exists}, {"settings", std::move(values)}}}});
     return kExitOk;

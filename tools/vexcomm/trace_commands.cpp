@@ -108,6 +108,7 @@ int TraceShow(const CommandLine& line, Output& output) {
   if (!in) throw UsageError("trace show: cannot read " + file);
   std::string text;
   long long start = 0;
+  std::size_t records = 0;
   for (int number = 1; std::getline(in, text); ++number) {
     if (text.empty()) continue;
     const Json record = Json::parse(text, nullptr, false);
@@ -121,6 +122,7 @@ int TraceShow(const CommandLine& line, Output& output) {
       if (record.value("masked", true) == false) output.Result("(unmasked trace)");
       start = record.value("t_us", 0LL);
     }
+    ++records;
     if (output.json()) {
       output.Emit(record);
       continue;
@@ -130,6 +132,8 @@ int TraceShow(const CommandLine& line, Output& output) {
     std::snprintf(stamp, sizeof stamp, "+%8.3fs  ", seconds);
     output.Result(stamp + Describe(record));
   }
+  if (records == 0) throw UsageError(file + ": empty, not a trace");
+  if (output.json()) output.EmitResult(Json{{"trace", Json{{"file", file}, {"records", records}}}});
   return kExitOk;
 }
 
