@@ -14,6 +14,7 @@
 #include <map>
 #include <system_error>
 
+#include "platform/escape.h"
 #include "platform/private_folders.h"
 #include "platform/utf8.h"
 
@@ -158,29 +159,10 @@ void AppendQuoted(std::string& out, std::string_view s) {
           return;
         }
         const auto b = static_cast<unsigned char>(piece[0]);
-        switch (b) {
-          case '"':
-            out += "\\\"";
-            break;
-          case '\\':
-            out += "\\\\";
-            break;
-          case '\n':
-            out += "\\n";
-            break;
-          case '\r':
-            out += "\\r";
-            break;
-          case '\t':
-            out += "\\t";
-            break;
-          case '\0':
-            out += "\\0";
-            break;
-          default:
-            out += "\\x";
-            out += kHex[b >> 4];
-            out += kHex[b & 0xF];
+        if (b == 0) {
+          out += "\\0";
+        } else {
+          platform::AppendEscapedByte(out, b, "\\x");
         }
       });
   out += '"';

@@ -8,6 +8,8 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/escape.h"
+
 namespace vexcomm {
 
 TraceSink::~TraceSink() = default;
@@ -74,7 +76,6 @@ std::string Sha256Hex(std::string_view octets) {
 }
 
 void AppendJsonString(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
   std::size_t plain = 0;  // start of the run of characters that need no escape
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -82,27 +83,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
     if (c >= 0x20 && c != '"' && c != '\\') continue;
     out.append(text.substr(plain, i - plain));
     plain = i + 1;
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
+    AppendEscapedByte(out, c, "\\u00");
   }
   out.append(text.substr(plain));
   out += '"';
