@@ -19,34 +19,6 @@
 namespace vexmsg {
 namespace {
 
-std::vector<std::string> Drain(RequestReader& reader) {
-  std::vector<std::string> frames;
-  while (auto frame = reader.Next()) frames.push_back(*frame);
-  return frames;
-}
-
-TEST(RequestReaderTest, FramesComeOutWholeWhereverTheStreamIsCut) {
-  const std::string log = "a:MSGEND\r\nb@c:d";  // a support log may hold the terminator
-  const std::vector<std::string> frames = {
-      "VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND",
-      "VEXMSG:2:AKLOG:1:2:@" + std::to_string(log.size()) + "@" + log + ":5:MSGEND",
-      "VEXMSG:2:AKTGA:MSGEND",
-      "VEXMSG:2:AKNEW:1:2::5:MSGEND",
-  };
-  std::string stream;
-  for (const auto& f : frames) stream += f;
-
-  for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
-    RequestReader reader;
-    reader.Append(stream.substr(0, cut));
-    auto got = Drain(reader);
-    reader.Append(stream.substr(cut));
-    for (auto& f : Drain(reader)) got.push_back(std::move(f));
-    ASSERT_EQ(got, frames) << "cut at " << cut;
-    ASSERT_FALSE(reader.bad());
-  }
-}
-
 // Read as the component reads a frame: a stated length is trusted, and a wrong one is the
 // client's fault, named.
 TEST(RequestReaderTest, ElementsAndFieldsOfARequest) {
