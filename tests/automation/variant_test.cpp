@@ -188,21 +188,19 @@ TEST(Variant, AssignFromItsOwnArray) {
 
 TEST(Variant, MovedFromIsUsable) {
   for (const Variant& value : {Variant(VariantArray{Variant(1)}), Variant("text"), Variant(3)}) {
-    Variant source = value;
-    Variant target = std::move(source);
-    EXPECT_EQ(target, value);
-    Variant copy = source;  // NOLINT(bugprone-use-after-move): a moved-from value stays valid
-    EXPECT_EQ(copy, source);
-    if (source.type() == VarType::Array) {
-      EXPECT_TRUE(source.ToArray().empty());
-    }
-
+    Variant constructed_from = value;
+    Variant assigned_from = value;
+    Variant constructed = std::move(constructed_from);
     Variant assigned;
-    Variant source2 = value;
-    assigned = std::move(source2);
+    assigned = std::move(assigned_from);
+    EXPECT_EQ(constructed, value);
     EXPECT_EQ(assigned, value);
-    Variant copy2 = source2;  // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(copy2, source2);
+    // A moved-from value stays valid: it copies and compares.
+    for (const Variant* moved : {&constructed_from, &assigned_from})
+      EXPECT_EQ(Variant(*moved), *moved);
+    if (constructed_from.type() == VarType::Array) {
+      EXPECT_TRUE(constructed_from.ToArray().empty());
+    }
   }
 }
 
