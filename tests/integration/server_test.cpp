@@ -139,8 +139,8 @@ TEST(RequestHandlersTest, RepliesFollowTheInstallationsSeries) {
 // The server answering the component's own socket.
 using ServerTest = vexcomm::test::TlsSocketTest;
 
-// Refusals, raw replies, pieces and closing after a request are proven by the component's and
-// the command line's runs over this server.
+// Refusals, raw replies, pieces, silence and closing instead of a reply are proven by the
+// component's and the command line's runs over this server.
 TEST_F(ServerTest, RulesReplaceRepliesAndFaultTheTransport) {
   const std::string aknew = "VEXMSG:2:AKNEW:11122233:4711:0:5:MSGEND";
   const std::string akget = "VEXMSG:2:AKGET:11122233:4711:0:5:MSGEND";
@@ -152,6 +152,7 @@ TEST_F(ServerTest, RulesReplaceRepliesAndFaultTheTransport) {
     std::string rules;
     std::vector<std::string> requests;
     std::string received;
+    std::string kinds = "connect validate ready";
   };
   const Case cases[] = {
       {"the second request of any code gets a notice",
@@ -166,6 +167,11 @@ TEST_F(ServerTest, RulesReplaceRepliesAndFaultTheTransport) {
        "[]",
        {"HALLO", aknew},
        "VEXMSG:2:AIERR:9001:Ungültige Nachricht:MSGEND" + ainew},
+      {"the end after the reply",
+       R"([{"code": "AKGET", "close_after_reply": "clean"}])",
+       {akget},
+       aiget,
+       "connect validate ready disconnect"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -181,12 +187,29 @@ TEST_F(ServerTest, RulesReplaceRepliesAndFaultTheTransport) {
     ASSERT_TRUE(RunUntil([&] {
       return sink->received.size() >= c.received.size() || sink->Ended();
     })) << sink->received;
+    if (c.kinds.ends_with("disconnect")) {
+      ASSERT_TRUE(RunUntil([&] { return sink->Ended(); }));
+    }
     Settle();
     EXPECT_EQ(sink->received, c.received);
-    EXPECT_EQ(sink->Kinds(), "connect validate ready");
+    EXPECT_EQ(sink->Kinds(), c.kinds);
     EXPECT_EQ(server->Requests(), c.requests);
     sink->socket->Close();
   }
+
+  // A frame the client never finishes is recorded, as its fault, when the connection ends.
+  sink = std::make_shared<vexcomm::test::Sink>();
+  Open(Options());
+  ASSERT_TRUE(RunUntilReady()) << sink->Kinds();
+  const std::size_t before = server->Requests().size();
+  sink->socket->Send("VEXMSG:2:AKLOG:1:2:V:N:E:D:T:@30@abc:MSGEND");
+  Settle();  // the write goes out before the close
+  sink->socket->Close();
+  ASSERT_TRUE(RunUntil([&] { return server->Requests().size() > before; }));
+  EXPECT_NE(server->RequestLog().back().fault.find("the connection ended inside the frame; "
+                                                   "element 11 states 30 characters"),
+            std::string::npos)
+      << server->RequestLog().back().fault;
 }
 
 }  // namespace
