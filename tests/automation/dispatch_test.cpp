@@ -58,7 +58,6 @@ TEST(DispatchObject, LooksUpNamesCaseInsensitively) {
       {"Balance", kDispIdValue},
       {"BALANCE", kDispIdValue},
       {"DePoSiT", 1},
-      {"owner", 2},
       {"Swap", 3},
       {"Balanc", std::nullopt},
       {"Balance ", std::nullopt},

@@ -278,7 +278,6 @@ const AssemblyCase kAssemblyCases[] = {
     {"DoubleMark", "VEXMSG:2:AIGET:@@3@abc:MSGEND", true},
     {"MarkInPlainElement", "VEXMSG:2:AIGET:x@3@:MSGEND:MSGEND", true},
     {"AbsurdLength", "VEXMSG:2:AIGET:@99999999999999999999@ab:MSGEND", false},
-    {"AbsurderLength", "VEXMSG:2:AIGET:@123456789012345678901234567890@:MSGEND", false},
     {"TwoContents", "VEXMSG:2:AIGET:@7@:MSGEND:@7@:MSGEND:MSGEND", true},
     {"TextAfterEnd", "VEXMSG:2:AINEW:0:MSGEND:x", false},
     {"TextAfterEndThenEnd", "A:MSGEND:B:MSGEND", true},
