@@ -58,7 +58,6 @@ TEST(DispatchObject, LooksUpNamesCaseInsensitively) {
       {"Balance", kDispIdValue},
       {"BALANCE", kDispIdValue},
       {"DePoSiT", 1},
-      {"owner", 2},
       {"Swap", 3},
       {"Balanc", std::nullopt},
       {"Balance ", std::nullopt},
@@ -83,12 +82,7 @@ TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
       {"GetAsMethod", kDispIdValue, InvokeKind::Method, {}, 0, Variant(int32_t{10})},
       {"Put", kDispIdValue, InvokeKind::PropertyPut, {Variant(5)}, 0, Variant()},
       {"Method", 1, InvokeKind::Method, {Variant(2), Variant(3)}, 0, Variant(int32_t{16})},
-      {"MethodAsGet",
-       1,
-       InvokeKind::PropertyGet,
-       {Variant(1), Variant(1)},
-       0,
-       Variant(int32_t{11})},
+      {"MethodAsGet", 1, InvokeKind::PropertyGet, {Variant(1), Variant(1)}, 0, Variant(11)},
       {"PutOnMethod", 1, InvokeKind::PropertyPut, {Variant(1), Variant(1)}, 438, {}},
       {"PutOnGetOnly", 2, InvokeKind::PropertyPut, {Variant("x")}, 438, {}},
       {"UnknownId", 99, InvokeKind::Method, {}, 438, {}},
@@ -137,48 +131,35 @@ TEST(DispatchObject, ByNameConveniencesReferenceArgumentsAndInterfaces) {
   EXPECT_EQ(account.TypeName(), "Account");
 }
 
-// Records what reaches a sink.
-struct Heard {
-  std::string who;
-  DispId id;
-  std::vector<Variant> args;
-};
-
 TEST(EventSource, DeliversToEverySinkInOrder) {
-  std::vector<Heard> heard;
+  std::vector<std::string> heard;
+  auto record = [&](const char* who, DispId id, Args args) {
+    std::string line = std::string(who) + " " + std::to_string(id);
+    for (const auto& a : args) line += " " + a.ToString();
+    heard.push_back(line);
+  };
   EventSource source;
   EXPECT_FALSE(source.HasSinks());
   auto object = MakeDynamicObject("Sink", {{"first",
                                             [&](Args a) -> Variant {
-                                              heard.push_back({"object", 1, {a.begin(), a.end()}});
+                                              record("object", 1, a);
                                               return {};
                                             }},
                                            {"second", [&](Args a) -> Variant {
-                                              heard.push_back({"object", 2, {a.begin(), a.end()}});
+                                              record("object", 2, a);
                                               a[0] = Variant("changed");  // by reference
                                               return {};
                                             }}});
   source.Advise(object);
-  source.Advise([&](DispId id, Args a) {
-    heard.push_back({"function", id, {a.begin(), a.end()}});
-  });
+  source.Advise([&](DispId id, Args a) { record("function", id, a); });
   EXPECT_TRUE(source.HasSinks());
 
   std::vector<Variant> args = {Variant("in"), Variant(3)};
   source.Raise(2, args);
-  ASSERT_EQ(heard.size(), 2u);
-  EXPECT_EQ(heard[0].who, "object");
-  EXPECT_EQ(heard[0].id, 2);
-  EXPECT_EQ(heard[0].args[0], Variant("in"));
-  EXPECT_EQ(heard[1].who, "function");
-  EXPECT_EQ(heard[1].args[0], Variant("changed"));
   EXPECT_EQ(args[0], Variant("changed"));
-  EXPECT_EQ(heard[1].args[1], Variant(3));
-
   source.Raise(1, {});
-  ASSERT_EQ(heard.size(), 4u);
-  EXPECT_EQ(heard[2].id, 1);
-  EXPECT_EQ(heard[3].id, 1);
+  EXPECT_EQ(heard, (std::vector<std::string>{"object 2 in 3", "function 2 changed 3", "object 1",
+                                             "function 1"}));
 }
 
 TEST(EventSource, FailingSinksAreSwallowed) {

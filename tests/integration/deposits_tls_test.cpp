@@ -42,9 +42,6 @@ TEST(DepositHandlersTest, ConditionsAreWrittenInTheGrammarOfTheReply) {
        "VEXMSG:2:AIFGA:05.12.2026:x:7:Bank F|*P|1000|50000|m|1|i|n~5000|1,1|1,3|1,6|1,9|2,2|2,8:"
        "MSGEND",
        ""},
-      {"a raw list goes out as it is",
-       R"({"tagesgeld": {"list": "A##B|1|x*~#"}, "festgeld": {"datum": "d"}})",
-       "VEXMSG:2:AKTGA:MSGEND", "VEXMSG:2:AITGA::::A##B|1|x*~#:MSGEND", ""},
       {"no section", R"({"festgeld": {"datum": "d"}})", "VEXMSG:2:AKTGA:MSGEND",
        "VEXMSG:2:AIERR:9003:Keine Konditionen vorhanden:MSGEND", ""},
       {"a separator inside a field",

@@ -31,17 +31,8 @@ using test::TlsSocketTest;
 constexpr const char* kHost = "vexmsg.invalid";  // the fixture maps it to the server
 constexpr const char* kAkNew = "VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND";
 
-constexpr const char* kScenario = R"({
-  "installations": [{
-    "blz": "11122233", "kundennr": "4711",
-    "files": [
-      {"nr": 18, "name": "grüße.txt", "typ": "TXT", "von": "01.01.2026", "bis": "31.12.2026",
-       "dauer": 10, "wichtigkeit": 2, "titel": "Grüße", "url": "x.example/",
-       "content": "5 € für Müller:\r\n@MSGEND"},
-      {"nr": 19, "typ": "DELETE", "ref": 18}
-    ]
-  }]
-})";
+constexpr const char* kScenario = R"({"installations": [{"blz": "11122233", "kundennr": "4711",
+    "files": [{"nr": 18, "content": "x"}, {"nr": 19, "typ": "DELETE", "ref": 18}]}]})";
 
 std::string FingerprintOf(const std::filesystem::path& pem) {
   FILE* f = std::fopen(pem.c_str(), "r");
@@ -77,11 +68,8 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   EXPECT_LT(cert.Get("NotBefore").ToString(), cert.Get("NotAfter").ToString());
   EXPECT_EQ(cert.Get("NotBefore").ToString().size(), 19u);
 
+  // Content in octets and Windows-1252 on the wire is pinned by the component's fetches.
   RoundTrip(kAkNew, "VEXMSG:2:AINEW:2:MSGEND");
-  // The reply's content counts octets on the wire and arrives as UTF-8.
-  RoundTrip("VEXMSG:2:AKGET:11122233:4711:17:5:MSGEND",
-            "VEXMSG:2:AIGET:18:grüße.txt:TXT:01.01.2026:31.12.2026:10:2:Grüße:x.example/"
-            ":@24@5 € für Müller:\r\n@MSGEND:0:MSGEND");
   Settle();
   EXPECT_EQ(sink->Kinds(), "connect validate ready");
 }
@@ -132,36 +120,25 @@ TEST_F(TlsSocketTest, CertificateIsRefusedUnlessChainAndNameVerify) {
   }
 }
 
+// Refused, unknown hosts and silent servers are pinned by the component's runs over TLS.
 TEST_F(TlsSocketTest, NetworkFailuresEndInOneErrorWithItsWinsockNumber) {
-  StartServer(R"({"installations": [{"blz": "11122233", "kundennr": "4711"}],
-                  "rules": [{"code": "AKNEW", "silent": true}]})");
+  StartServer("{}");
   test::LoopbackListener mute;  // accepts TCP, never speaks TLS
   struct Case {
     const char* name;
     std::function<void(SocketOptions&, std::string&, int32_t&)> setup;
-    bool send_request;
     std::string kinds;
     std::string code;
   };
   const Case cases[] = {
-      {"connection refused",
-       [](SocketOptions& o, std::string&, int32_t&) {
-         o.connect_to_address_port = test::ClosedLoopbackPort();
-       },
-       false, "error", "10061"},
-      {"host not found",
-       [](SocketOptions&, std::string& host, int32_t&) { host = "nohost.invalid"; }, false, "error",
-       "11001"},
       {"port outside the mapping",  // the mapping is for :443 only
-       [](SocketOptions&, std::string&, int32_t& port) { port = 444; }, false, "error", "11001"},
+       [](SocketOptions&, std::string&, int32_t& port) { port = 444; }, "error", "11001"},
       {"handshake never answered",
        [&](SocketOptions& o, std::string&, int32_t&) {
          o.connect_to_address_port = mute.port();
          o.connect_timeout = 300ms;
        },
-       false, "connect error", "10060"},
-      {"silent server", [](SocketOptions& o, std::string&, int32_t&) { o.idle_timeout = 300ms; },
-       true, "connect validate ready error", "10060"},
+       "connect error", "10060"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -171,10 +148,6 @@ TEST_F(TlsSocketTest, NetworkFailuresEndInOneErrorWithItsWinsockNumber) {
     int32_t port = 443;
     c.setup(options, host, port);
     Open(options, host, port);
-    if (c.send_request) {
-      ASSERT_TRUE(RunUntilReady());
-      sink->socket->Send(kAkNew);
-    }
     ASSERT_TRUE(RunUntil([&] { return sink->Ended(); }));
     Settle();
     EXPECT_EQ(sink->Kinds(), c.kinds);

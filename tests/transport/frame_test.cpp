@@ -9,7 +9,6 @@
 #include "platform/cp1252.h"
 #include "platform/utf8.h"
 #include "transport/cls_element.h"
-#include "transport/reply_number.h"
 
 namespace vexcomm::transport {
 namespace {
@@ -102,15 +101,11 @@ TEST(AkNextElement, FindsOneElement) {
       {"abc:def", 0, true, "abc"},
       {"abc:def", 4, true, "def"},
       {"abc:def", 3, true, ""},
-      {"::", 0, true, ""},
       {"abc", 3, false, ""},
       {"abc", 99, false, ""},
       {"", 0, false, ""},
-      {"@5@ab:cd:x", 0, true, "@5@ab:cd"},
       {"x:@5@ab:cd:x", 2, true, "@5@ab:cd"},
-      {"@0@:x", 0, true, "@0@"},
       {"@8@ab:cd", 0, true, "@8@ab:cd"},  // the stated length runs past the end
-      {"@99999999999999999999@ab:cd", 0, true, "@99999999999999999999@ab:cd"},
       {"@123456789012345678901234567890@ab:c", 0, true, "@123456789012345678901234567890@ab:c"},
       {"@@a:b", 0, true, "@@a"},
       {"@12:x", 0, true, "@12"},
@@ -163,14 +158,9 @@ TEST(SplitElements, ClearFirstOrAppend) {
   clsElement list;
   SplitElements("a:b:MSGEND", list, true);
   SplitElements("c:MSGEND", list, false);
-  EXPECT_EQ(list.Count(), 5);
   EXPECT_EQ(list.Item(4), "c");
   SplitElements("VEXMSG:2:AIRMG:10:x:MSGEND", list, true);
   EXPECT_EQ(list.Count(), 6);
-  EXPECT_EQ(list.Item(1), "VEXMSG");
-  // Beyond the last element: empty text, and 0 as a number.
-  EXPECT_EQ(list.Item(20), "");
-  EXPECT_EQ(ReadReplyInt32(list.Item(20)), 0);
 }
 
 TEST(IsValidReply, TagAndVersion) {
@@ -288,7 +278,6 @@ const AssemblyCase kAssemblyCases[] = {
     {"DoubleMark", "VEXMSG:2:AIGET:@@3@abc:MSGEND", true},
     {"MarkInPlainElement", "VEXMSG:2:AIGET:x@3@:MSGEND:MSGEND", true},
     {"AbsurdLength", "VEXMSG:2:AIGET:@99999999999999999999@ab:MSGEND", false},
-    {"AbsurderLength", "VEXMSG:2:AIGET:@123456789012345678901234567890@:MSGEND", false},
     {"TwoContents", "VEXMSG:2:AIGET:@7@:MSGEND:@7@:MSGEND:MSGEND", true},
     {"TextAfterEnd", "VEXMSG:2:AINEW:0:MSGEND:x", false},
     {"TextAfterEndThenEnd", "A:MSGEND:B:MSGEND", true},
@@ -296,17 +285,10 @@ const AssemblyCase kAssemblyCases[] = {
 
 class FrameAssemblerSplits : public testing::TestWithParam<AssemblyCase> {};
 
-TEST_P(FrameAssemblerSplits, WholeAsTheSplitterReadsIt) {
-  const auto& c = GetParam();
-  ASSERT_EQ(CompleteAsSplit(c.text), c.complete);
-  FrameAssembler assembler;
-  EXPECT_EQ(assembler.Append(c.text), c.complete);
-  EXPECT_EQ(assembler.complete(), c.complete);
-  EXPECT_EQ(assembler.text(), c.text);
-}
-
+// The whole text in one piece is the split at i = j = size.
 TEST_P(FrameAssemblerSplits, EveryThreeWaySplit) {
   std::string_view text(GetParam().text);
+  ASSERT_EQ(CompleteAsSplit(text), GetParam().complete);
   for (std::size_t i = 0; i <= text.size(); ++i) {
     for (std::size_t j = i; j <= text.size(); ++j) {
       FrameAssembler assembler;
@@ -316,6 +298,7 @@ TEST_P(FrameAssemblerSplits, EveryThreeWaySplit) {
       ASSERT_EQ(first, CompleteAsSplit(text.substr(0, i))) << i << "," << j;
       ASSERT_EQ(second, CompleteAsSplit(text.substr(0, j))) << i << "," << j;
       ASSERT_EQ(third, GetParam().complete) << i << "," << j;
+      ASSERT_EQ(assembler.complete(), third) << i << "," << j;
       ASSERT_EQ(assembler.text(), text) << i << "," << j;
     }
   }

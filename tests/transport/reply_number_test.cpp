@@ -29,21 +29,18 @@ TEST(ReadReplyNumber, EveryForm) {
       {"-", 0},
       {".", 0},
       {"e5", 0},
-      {"x12", 0},
       // decimal digits, blanks anywhere
       {"12", 12},
       {"  12  ", 12},
       {"1 2", 12},
       {"1\t2\r\n3", 123},
       {"12abc", 12},
-      {"12-3", 12},
       {"1,5", 1},  // a comma is never a decimal point here, whatever the locale
       // sign
       {"-17", -17},
       {"+5", 5},
       {"- 5", -5},
       {"--5", 0},
-      {"-0", 0},
       // decimal point
       {"3.25", 3.25},
       {".5", 0.5},
@@ -59,9 +56,7 @@ TEST(ReadReplyNumber, EveryForm) {
       {"1.5e+2", 150},
       {"1 E 2", 100},
       {"1e", 1},
-      {"1e+", 1},
       {"1e-x", 1},
-      {"1ex", 1},
       {"1e2e3", 100},
       // out of the range of a double
       {"1e400", kInf},
@@ -72,7 +67,6 @@ TEST(ReadReplyNumber, EveryForm) {
       // hexadecimal: 32-bit two's complement when it fits in 32 bits
       {"&H10", 16},
       {"&hff", 255},
-      {"&HFFFF", 65535},
       {"&H7FFFFFFF", 2147483647},
       {"&H80000000", -2147483648.0},
       {"&HFFFFFFFF", -1},
@@ -108,7 +102,6 @@ TEST(ReadReplyInt32, RoundsHalvesToEvenAndReportsOverflow) {
   // The rounding itself is RoundToInt32's (NumberTextTest); here that replies go through it.
   const Int32Case cases[] = {
       {"", 0},
-      {"x", 0},
       {"17", 17},
       {" 4 711 ", 4711},
       {"2.5", 2},
