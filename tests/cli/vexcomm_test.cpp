@@ -567,10 +567,7 @@ TEST_F(CliTest, ServerTextReachesTheTerminalDisarmed) {
 // The parsers' own tests hold their messages; here each kind of input fails the same way.
 TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   StartServer(StandardScenario());
-  const auto open_quote = tmp.WriteFile("quote.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n\"1,2,3\n");
   const auto header_only = tmp.WriteFile("empty.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n");
-  const auto bad_date =
-      tmp.WriteFile("date.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n1,2,3\n4,5,6,,31.11.2026\n");
   const std::string missing = (tmp.path() / "missing").string();
   struct Case {
     Strings args;
@@ -579,7 +576,6 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   const std::vector<Case> cases = {
       {{"quotes", "--stocks", missing}, "cannot read stocks file"},
       {{"quotes", "--stocks", tmp.path().string()}, "not a regular file"},
-      {{"quotes", "--stocks", open_quote.string()}, "unterminated quote"},
       {{"all-quotes", "--stocks", header_only.string()}, "lists no stock"},
       {{"quotes"}, "needs --stocks FILE or --from-db"},
       {{"quotes", "--from-db"}, "there is no"},
@@ -598,7 +594,6 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
       {{"user", "set", "--vorname", "A:B"}, "must not contain \":\""},
       {{"user", "set", "--kunden-nr", "47 11"}, "--kunden-nr wants digits only"},
       {{"send-log", "--datum", "2026-02-29"}, "--datum wants a date"},
-      {{"quotes", "--stocks", bad_date.string()}, "line 3: \"31.11.2026\" is no date"},
   };
   for (const auto& c : cases) {
     auto args = c.args;
