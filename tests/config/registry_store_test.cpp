@@ -74,32 +74,6 @@ TEST(RegistryStoreTest, EveryTypeAndKeyNameSurvivesAReloadFromDisk) {
   EXPECT_FALSE(reader.KeyExists(HKEY_CURRENT_USER, "Per%cent\\A"));
 }
 
-TEST(RegistryStoreTest, MissingIsNotEmpty) {
-  TempDir tmp;
-  RegistryStore store(tmp.path());
-  EXPECT_FALSE(store.QueryValue(HKEY_CURRENT_USER, kKey, "Empty").has_value());  // no file
-  ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, kKey, "Empty", {REG_BINARY, ""}));
-  ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "Software\\Other"));
-  struct Case {
-    std::string key, name;
-    bool present;
-  };
-  const std::vector<Case> cases = {
-      {std::string(kKey), "Empty", true},
-      {std::string(kKey), "Missing", false},
-      {"Software\\Other", "Empty", false},
-      {"Software\\Nowhere", "Empty", false},
-      {"", "Empty", false},
-  };
-  for (const auto& c : cases) {
-    const auto got = store.QueryValue(HKEY_CURRENT_USER, c.key, c.name);
-    EXPECT_EQ(got.has_value(), c.present) << c.key << "/" << c.name;
-    if (got) {
-      EXPECT_EQ(*got, (RegistryValue{REG_BINARY, ""}));
-    }
-  }
-}
-
 TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
   TempDir tmp;
   RegistryStore store(tmp.path());
