@@ -299,17 +299,6 @@ TEST_F(RunTest, EverySocketErrorEndsTheRunLoggedFromTheThirdAttempt) {
   }
 }
 
-TEST_F(RunTest, ServerErrorEndsTheFetch) {
-  sock->replies = {{"VEXMSG:2:AINEW:3:MSGEND"}, {"VEXMSG:2:AIERR:9056:Unbekannt:MSGEND"}};
-  vc->SetModus(VexCommGetNew);
-  vc->Send();
-  EXPECT_EQ(vc->Fehler()->Code, vcerrKundeNotFound);
-  EXPECT_EQ(vc->Fehler()->Text, "Unbekannt");
-  EXPECT_THAT(events.noch, ElementsAre(0));
-  EXPECT_EQ(sock->sent.size(), 2u);
-  EXPECT_THAT(LogLines(), ::testing::Contains("FEHLER:  Unbekannt"));
-}
-
 TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
   const std::string notice = "VEXMSG:2:AIRMG:77:Bitte warten:MSGEND";
   const std::string unknown = "VEXMSG:2:AIXYZ:1:MSGEND";
@@ -330,6 +319,8 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
       {vexCommGetAllWPK, {invalid}, 2, vcerrNoConnection},
       {VexCommGetNew, {count, notice}, 3, vcerrNoConnection},
       {VexCommGetNew, {count, invalid}, 3, vcerrNoConnection},
+      // A server error ends the fetch at once.
+      {VexCommGetNew, {count, "VEXMSG:2:AIERR:9056:Unbekannt:MSGEND"}, 2, vcerrKundeNotFound},
       // One answer that does not move the run is retried, and the run goes on.
       {vexCommWPK, {notice, quote}, 2, vcerrNoError},
       {VexCommGetNew, {count, unknown, file}, 3, vcerrNoError},
