@@ -150,12 +150,14 @@ TEST_F(LateBindingTest, CreateObjectByProgIdInTheProcessModule) {
   auto second = CreateObject("VexComm5.VexComm");
   EXPECT_EQ(second->Get("Fehler").ToObject(), fehler);  // one shared state per process
 
-  for (const char* prog_id : {"VexComm5.colAktien", "VexComm5.clsAktie", "VexComm5.clsTagesgeld",
-                              "VexComm5.colTGAnbieter", "VexComm5.clsFGZins"}) {
-    auto created = CreateObject(prog_id);
-    ASSERT_NE(created, nullptr) << prog_id;
-    EXPECT_EQ("VexComm5." + std::string(created->TypeName()), prog_id);
+  for (const char* name :
+       {"colAktien", "clsAktie", "clsTagesgeld", "colTGAnbieter", "clsTGAnbieter", "colTGProdukte",
+        "clsTGProdukt", "colTGZinsen", "clsTGZins", "colFGZinsen", "clsFGZins"}) {
+    auto created = CreateObject(std::string("VexComm5.") + name);
+    ASSERT_NE(created, nullptr) << name;
+    EXPECT_EQ(created->TypeName(), std::string_view(name));
   }
+  EXPECT_NE(CreateObject("VexComm5.clsTagesgeld"), CreateObject("VexComm5.clsTagesgeld"));
   for (const char* prog_id : {"VexComm5.clsKurs", "VexComm5.clsElement", "Nothing.Here"}) {
     EXPECT_EQ(test::ErrorOf([&] { CreateObject(prog_id); }), 429) << prog_id;
   }

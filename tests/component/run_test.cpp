@@ -299,17 +299,6 @@ TEST_F(RunTest, EverySocketErrorEndsTheRunLoggedFromTheThirdAttempt) {
   }
 }
 
-TEST_F(RunTest, ServerErrorEndsTheFetch) {
-  sock->replies = {{"VEXMSG:2:AINEW:3:MSGEND"}, {"VEXMSG:2:AIERR:9056:Unbekannt:MSGEND"}};
-  vc->SetModus(VexCommGetNew);
-  vc->Send();
-  EXPECT_EQ(vc->Fehler()->Code, vcerrKundeNotFound);
-  EXPECT_EQ(vc->Fehler()->Text, "Unbekannt");
-  EXPECT_THAT(events.noch, ElementsAre(0));
-  EXPECT_EQ(sock->sent.size(), 2u);
-  EXPECT_THAT(LogLines(), ::testing::Contains("FEHLER:  Unbekannt"));
-}
-
 TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
   const std::string notice = "VEXMSG:2:AIRMG:77:Bitte warten:MSGEND";
   const std::string unknown = "VEXMSG:2:AIXYZ:1:MSGEND";
@@ -330,6 +319,8 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
       {vexCommGetAllWPK, {invalid}, 2, vcerrNoConnection},
       {VexCommGetNew, {count, notice}, 3, vcerrNoConnection},
       {VexCommGetNew, {count, invalid}, 3, vcerrNoConnection},
+      // A server error ends the fetch at once.
+      {VexCommGetNew, {count, "VEXMSG:2:AIERR:9056:Unbekannt:MSGEND"}, 2, vcerrKundeNotFound},
       // One answer that does not move the run is retried, and the run goes on.
       {vexCommWPK, {notice, quote}, 2, vcerrNoError},
       {VexCommGetNew, {count, unknown, file}, 3, vcerrNoError},
@@ -416,18 +407,15 @@ TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
     vc->Send();
     return std::make_tuple(vc->Fehler()->Code, events.files.size(), sock->sent.size());
   };
-  auto normal = outcome(automation::MakeCallback([](int16_t, const std::string&) {}));
-  events = {};
-  auto throwing = outcome(automation::MakeCallback(
-      [](int16_t, const std::string&) { throw Error(5, "host failure"); }));
-  events = {};
-  auto none = outcome(nullptr);
-  events = {};
-  auto wrong_object = outcome(automation::MakeDynamicObject("NoCallback", {}));
-  EXPECT_EQ(normal, std::make_tuple(vcerrNoError, std::size_t{3}, std::size_t{4}));
-  EXPECT_EQ(throwing, normal);
-  EXPECT_EQ(none, normal);
-  EXPECT_EQ(wrong_object, normal);
+  const auto normal = std::make_tuple(vcerrNoError, std::size_t{3}, std::size_t{4});
+  for (auto callback :
+       {automation::MakeCallback([](int16_t, const std::string&) {}),
+        automation::MakeCallback(
+            [](int16_t, const std::string&) -> void { throw Error(5, "host failure"); }),
+        std::shared_ptr<automation::Dispatch>(), automation::MakeDynamicObject("NoCallback", {})}) {
+    events = {};
+    EXPECT_EQ(outcome(callback), normal) << (callback ? callback->TypeName() : "none");
+  }
 }
 
 TEST_F(RunTest, OpeningWithoutSocketOrIni) {

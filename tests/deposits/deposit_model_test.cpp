@@ -123,22 +123,6 @@ TEST(DepositModel, ClassesAnswerTheEarlierInterfaceIdsListedForThem) {
   EXPECT_FALSE(tier->Supports(clsTGProdukt::kIid));
 }
 
-TEST(DepositModel, AllNineClassesAreCreatableByProgId) {
-  RegisterDepositClasses();
-  for (const char* name :
-       {"clsTagesgeld", "colTGAnbieter", "clsTGAnbieter", "colTGProdukte", "clsTGProdukt",
-        "colTGZinsen", "clsTGZins", "colFGZinsen", "clsFGZins"}) {
-    auto object = automation::CreateRegisteredObject(std::string("VexComm5.") + name);
-    ASSERT_TRUE(object) << name;
-    EXPECT_EQ(object->TypeName(), name);
-  }
-  auto root = automation::CreateRegisteredObject("vexcomm5.clstagesgeld");
-  EXPECT_EQ(root->Get("Datum").ToString(), "");
-  EXPECT_EQ(root->Call("Anbieter").ToObject()->Call("Count").ToInt32(), 0);
-  EXPECT_NE(automation::CreateRegisteredObject("VexComm5.clsTagesgeld"), root)
-      << "each creation is a new root";
-}
-
 TEST(DepositModel, ChildListsAreTheSameObjectsForTheNodesLife) {
   Tree t;
   auto root = AsObject(t.root);

@@ -57,11 +57,6 @@ TEST(SupportRequests, FramesAreExact) {
        {"", "D", "T"},
        "VEXMSG:2:AKLOG:" + kIdentity + ":D:T::MSGEND"},
       {"all texts empty", SendeAKLOG, {"", "", ""}, "VEXMSG:2:AKLOG:" + kIdentity + "::::MSGEND"},
-      // The prefix counts characters: "ä" is one, "\r\n" two.
-      {"multi-line support log",
-       SendeAKLOG,
-       {"Zeile 1\r\nFehler: ä@x", "D", "T"},
-       "VEXMSG:2:AKLOG:" + kIdentity + ":D:T:@20@Zeile 1\r\nFehler: ä@x:MSGEND"},
       {"password",
        SendeAKPWD,
        {"ignored", "D", "T"},
