@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 #include "platform/trace_file.h"
 #include "services/messages.h"
 #include "services/run_state_fixture.h"
 #include "services/support_requests.h"
+#include "support/temp_dir.h"
 
 namespace vexcomm::services {
 namespace {
@@ -62,6 +66,28 @@ TEST(FrameTrace, MasksPrivateFieldsWithoutMovingAnyElement) {
     c.act(run);
     EXPECT_EQ(sink->records, std::vector<std::string>{c.record});
   }
+}
+
+// The file sink writes one JSON object per record, the schema on the first, and a masked file's
+// SHA-256.
+TEST(FrameTrace, TheFileHoldsOneJsonObjectPerRecord) {
+  test::TempDir dir;
+  const auto file = dir.path() / "run.trace";
+  testing::RecordingRunState run;
+  run.state.host.trace = OpenTraceFile(file);
+  TraceReceived(run.state,
+                "VEXMSG:2:AIGET:9:f:t:::::::@300@" + std::string(300, 'x') + ":0:MSGEND");
+  TraceReceived(run.state, "VEXMSG:2:AIERR:1:\"q\\\n\x01:MSGEND");
+  run.state.host.trace.reset();  // closes the file
+  std::istringstream in(test::ReadFile(file));
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["schema"], kTraceSchema);
+  EXPECT_EQ(lines[0]["masks"][0]["sha256"],
+            "0d4e2ca9e9cbced7a7a5380eb29e1a3783b9b6d0db72de36a1051038e1c1fbc7");
+  EXPECT_EQ(lines[1]["frame"], "VEXMSG:2:AIERR:1:\"q\\\n\x01:MSGEND");
+  EXPECT_FALSE(lines[1].contains("schema"));
 }
 
 }  // namespace
