@@ -118,9 +118,8 @@ TEST(DispatchObject, ByNameConveniencesReferenceArgumentsAndInterfaces) {
   EXPECT_EQ(account_ptr->balance, 100);
   EXPECT_EQ(args[0], Variant(int32_t{15}));
 
-  for (const char* name : {"Withdraw", ""}) {
+  for (const char* name : {"Withdraw", ""})
     EXPECT_EQ(test::ErrorOf([&] { object.Call(name); }), errnum::kMemberNotFound) << name;
-  }
 
   Account& account = *account_ptr;
   EXPECT_TRUE(account.Supports(Account::kIid));
@@ -298,9 +297,8 @@ TEST(RegisterClass, CreatesByProgIdAnyCaseAndRefusesOthers) {
   RegisterClass("VEXCOMMTEST.THING", [] { return MakeDynamicObject("Other", {}); });
   EXPECT_EQ(CreateRegisteredObject("VexCommTest.Thing")->TypeName(), "Other");
   EXPECT_EQ(created, 2);
-  for (const char* unknown : {"VexCommTest.Thing2", "VexCommTest.Thin", ""}) {
+  for (const char* unknown : {"VexCommTest.Thing2", "VexCommTest.Thin", ""})
     EXPECT_EQ(test::ErrorOf([&] { CreateRegisteredObject(unknown); }), 429) << unknown;
-  }
 }
 
 }  // namespace

@@ -67,9 +67,8 @@ std::string FileReply(const std::string& request) {
   transport::clsElement e;
   transport::SplitElements(request, e, true);
   int after = std::stoi(e.Item(6));
-  if (e.Item(3) == "AKNEW") {
+  if (e.Item(3) == "AKNEW")
     return "VEXMSG:2:AINEW:" + std::to_string(std::max(0, 3 - after)) + ":MSGEND";
-  }
   return FileFrame(after + 1, "f" + std::to_string(after + 1),
                    "Inhalt:MSGEND@" + std::to_string(after));
 }

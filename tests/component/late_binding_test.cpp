@@ -158,9 +158,8 @@ TEST_F(LateBindingTest, CreateObjectByProgIdInTheProcessModule) {
     EXPECT_EQ(created->TypeName(), std::string_view(name));
   }
   EXPECT_NE(CreateObject("VexComm5.clsTagesgeld"), CreateObject("VexComm5.clsTagesgeld"));
-  for (const char* prog_id : {"VexComm5.clsKurs", "VexComm5.clsElement", "Nothing.Here"}) {
+  for (const char* prog_id : {"VexComm5.clsKurs", "VexComm5.clsElement", "Nothing.Here"})
     EXPECT_EQ(test::ErrorOf([&] { CreateObject(prog_id); }), 429) << prog_id;
-  }
 }
 
 }  // namespace

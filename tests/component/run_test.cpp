@@ -89,24 +89,21 @@ TEST_F(RunTest, LargeFilesOneAfterAnother) {
                                              std::string((2u << 20) + 5, 'b') + "ä",
                                              std::string(4u << 20, 'c')};
   std::vector<std::string> frames;
-  for (std::size_t i = 0; i < contents.size(); ++i) {
+  for (std::size_t i = 0; i < contents.size(); ++i)
     frames.push_back(FileFrame(18 + static_cast<int>(i), "f.txt", contents[i]));
-  }
   std::size_t gets = 0;
   sock->on_send = [&](ScriptedSocket& s, const std::string& request) {
     if (request.find(":AKNEW:") != std::string::npos)
       return s.RaiseReceive("VEXMSG:2:AINEW:3:MSGEND");
     const std::string& frame = frames[gets++];
-    for (std::size_t pos = 0; pos < frame.size(); pos += 16384) {
+    for (std::size_t pos = 0; pos < frame.size(); pos += 16384)
       s.RaiseReceive(frame.substr(pos, 16384));
-    }
   };
   vc->SetModus(VexCommGetNew);
   EXPECT_FALSE(vc->Send());
   ASSERT_EQ(events.files.size(), contents.size());
-  for (std::size_t i = 0; i < contents.size(); ++i) {
+  for (std::size_t i = 0; i < contents.size(); ++i)
     EXPECT_TRUE(events.files[i].Datei == contents[i]) << i;
-  }
   EXPECT_EQ(run().user.DateiNr, 20);
 }
 

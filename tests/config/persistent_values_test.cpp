@@ -122,9 +122,8 @@ TEST(PersistentValuesTest, ReadIdentityRefusesAStoreItCannotTrust) {
     }
     // Kept aside; what could be read carries on.
     int aside = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) {
+    for (const auto& entry : std::filesystem::directory_iterator(tmp.path()))
       aside += entry.path().filename().string().find(".corrupt-") != std::string::npos;
-    }
     EXPECT_EQ(aside, 1) << c.name;
     EXPECT_EQ(ReadIdentity(tmp.path()).DateiNr, 20) << c.name;
   }

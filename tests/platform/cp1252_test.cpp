@@ -100,9 +100,8 @@ TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
 TEST(Cp1252Test, StopsAtTheEndOfTheView) {
   const std::string euro = "x\xE2\x82\xAC";
   // The view ends inside the sequence: the bytes after it must not be looked at.
-  for (std::size_t cut = 2; cut < euro.size(); ++cut) {
+  for (std::size_t cut = 2; cut < euro.size(); ++cut)
     EXPECT_EQ(Utf8ToCp1252(std::string_view(euro).substr(0, cut)), "x" + std::string(cut - 1, '?'));
-  }
 }
 
 }  // namespace

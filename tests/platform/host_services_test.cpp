@@ -111,9 +111,7 @@ TEST(HostServicesTest, HiddenFilesAndDirectoriesCountAsMissing) {
       {"Link.ini", true},        {"Dangling.ini", false},   {"Missing.ini", false},
       {"MorvaZedi.ini/", false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(VisibleFileExists(tmp.dir() + c.name), c.exists) << c.name;
-  }
+  for (const auto& c : cases) EXPECT_EQ(VisibleFileExists(tmp.dir() + c.name), c.exists) << c.name;
 }
 
 }  // namespace

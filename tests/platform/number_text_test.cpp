@@ -43,9 +43,7 @@ TEST(NumberTextTest, GeneralFormHasFifteenSignificantDigits) {
       {1.25e-7, &kGerman, "1,25E-07"},
       {0.5, &kArabic, "0\u066B5"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(FormatGeneralNumber(c.value, *c.seps), c.text) << c.value;
-  }
+  for (const auto& c : cases) EXPECT_EQ(FormatGeneralNumber(c.value, *c.seps), c.text) << c.value;
 }
 
 TEST(NumberTextTest, ParsesByTheSeparatorsGiven) {
@@ -63,9 +61,8 @@ TEST(NumberTextTest, ParsesByTheSeparatorsGiven) {
       {"1E3", &kEnglish, 1000},      {"1,5e-2", &kGerman, 0.015},
       {"2D2", &kEnglish, 200},       {"1e-400", &kEnglish, 0},  // underflow is zero, not an error
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_DOUBLE_EQ(ParseLocaleNumber(c.text, *c.seps), c.value) << c.text;
-  }
 }
 
 TEST(NumberTextTest, RejectsWhatIsNoNumber) {
@@ -75,9 +72,8 @@ TEST(NumberTextTest, RejectsWhatIsNoNumber) {
     EXPECT_EQ(ErrorOf([&] { ParseLocaleNumber(text, kEnglish); }), errnum::kTypeMismatch) << text;
   }
   EXPECT_EQ(ErrorOf([&] { ParseLocaleNumber("1.5", kNoGrouping); }), errnum::kTypeMismatch);
-  for (const char* text : {"1e400", "-1e400"}) {
+  for (const char* text : {"1e400", "-1e400"})
     EXPECT_EQ(ErrorOf([&] { ParseLocaleNumber(text, kEnglish); }), errnum::kOverflow) << text;
-  }
 }
 
 TEST(NumberTextTest, Int32RoundsHalvesToEvenAndGuardsTheRange) {

@@ -31,9 +31,8 @@ TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
       {"\x80\xBF", 2},                  // stray continuation bytes
       {"\xFF\xFE", 2},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(CodePointCount(c.text), c.count) << testing::PrintToString(c.text);
-  }
 }
 
 TEST(Utf8Test, OffsetsAndPrefixesCountCodePoints) {

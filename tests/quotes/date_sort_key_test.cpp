@@ -41,9 +41,8 @@ TEST(DateSortKeyTest, OneKeyPerDayInBothForms) {
       {"05.01.2024 ", "05.01.2024", false},  // no trimming: the text is not a date
       {"05.01.2024.1", "05.01.2024", false},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(DateSortKey(c.a) == DateSortKey(c.b), c.same) << c.a << " / " << c.b;
-  }
 }
 
 }  // namespace

@@ -100,9 +100,8 @@ TEST_F(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
     EXPECT_EQ(mode(top), 0700u);
     EXPECT_EQ(mode(top / "daten"), 0700u);
     EXPECT_EQ(mode(top / "daten" / "Kurse.dat"), 0600u);
-    for (const auto& entry : std::filesystem::directory_iterator(top / "daten")) {
+    for (const auto& entry : std::filesystem::directory_iterator(top / "daten"))
       EXPECT_EQ(entry.path().filename(), "Kurse.dat");
-    }
   }
 }
 
@@ -134,9 +133,8 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
   }
   MergeIntoDatabase(*aktien);
   EXPECT_TRUE(boxes.empty());
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(std::filesystem::exists(data.path() / c.name), c.kept) << c.name;
-  }
 }
 
 TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {

@@ -175,9 +175,8 @@ TEST(QuoteModelTest, LateBoundCallsReachTheTypedMembers) {
   EXPECT_FALSE(aktien->GetIdOfName("_NewEnum"));
   EXPECT_THROW(aktien->Invoke(automation::kDispIdValue, Method, {}), Error);
   // Internal members stay off the late-bound surface.
-  for (std::string_view internal : {"CurrentIndex", "LastDateOnly", "AddFromDB", "WriteToDB"}) {
+  for (std::string_view internal : {"CurrentIndex", "LastDateOnly", "AddFromDB", "WriteToDB"})
     EXPECT_FALSE(aktien->GetIdOfName(internal)) << internal;
-  }
   EXPECT_FALSE(stock->GetIdOfName("DBID"));
   EXPECT_EQ(test::ErrorOf([&] { aktien->Call("Item", {}); }), errnum::kWrongArgumentCount);
 }

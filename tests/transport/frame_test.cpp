@@ -34,9 +34,8 @@ bool CompleteAsSplit(std::string_view text) {
     std::size_t length = 0;
     if (!akNextElement(text, start, length)) break;
     std::size_t offset = LengthPrefixedContentOffset(text.substr(start, length));
-    if (offset != npos && offset < length && start + length > text.size() - kEnd.size()) {
+    if (offset != npos && offset < length && start + length > text.size() - kEnd.size())
       return false;
-    }
     std::uint64_t separator = 1;
     position = platform::SkipCodePoints(text, start + length, separator);
   }
@@ -57,9 +56,8 @@ TEST(BuildRequest, Frames) {
       {"AKGET", {"a", "", "b"}, "VEXMSG:2:AKGET:a::b:MSGEND"},
       {"AKLOG", {"x", LengthPrefixed("a:b")}, "VEXMSG:2:AKLOG:x:@3@a:b:MSGEND"},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(BuildRequest(c.code, std::span<const std::string>(c.fields)), c.expected);
-  }
 }
 
 // The stated length is what the socket writes for the content: one octet per character, and
@@ -413,9 +411,8 @@ TEST(FrameAssembler, ReceivesIntoARecycledBuffer) {
     const char* old_data = old.data();
     assembler.Recycle(std::move(old));
     bool complete = false;
-    for (std::size_t pos = 0; pos < frame.size(); pos += 65536) {
+    for (std::size_t pos = 0; pos < frame.size(); pos += 65536)
       complete = assembler.Append(std::string_view(frame).substr(pos, 65536));
-    }
     ASSERT_TRUE(complete) << c.what;
     EXPECT_TRUE(assembler.text() == frame) << c.what;
     // A buffer let go may be handed out again at the same address: only reuse is checked.
