@@ -63,19 +63,16 @@ TEST(PersistentValuesTest, StoresUnderTheComponentsKeyBesideOtherValues) {
 }
 
 TEST(PersistentValuesTest, NumbersWrittenAsTextStillCount) {
-  struct Case {
-    std::string text;
-    int32_t value;
-  };
-  const std::vector<Case> cases = {{"17", 17}, {"-3", -3}, {"", 0}, {"12x", 0}, {"x", 0}};
+  const std::pair<std::string, int32_t> cases[] = {
+      {"17", 17}, {"-3", -3}, {"", 0}, {"12x", 0}, {"x", 0}};
   TempDir tmp;
-  for (const auto& c : cases) {
+  for (const auto& [text, value] : cases) {
     clsRegistry reg(tmp.path());
     reg.ClassKey = HKEY_CURRENT_USER;
     reg.SectionKey = "Software\\VexComm5";
     reg.ValueKey = "DateiNr";
-    reg.Value(automation::Variant(c.text));
-    EXPECT_EQ(LoadPersistentValues(tmp.path()).user.DateiNr, c.value) << c.text;
+    reg.Value(automation::Variant(text));
+    EXPECT_EQ(LoadPersistentValues(tmp.path()).user.DateiNr, value) << text;
   }
 }
 

@@ -81,11 +81,7 @@ TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
   ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, "Software\\VexComm5", "blz", {REG_SZ, "2"}));
   ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "\xC3\xA4rger"));
 
-  struct Case {
-    std::string key;
-    bool exists;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, bool> cases[] = {
       {"", true},  // the root itself
       {"Software", true},
       {"software\\VEXCOMM5", true},
@@ -96,8 +92,8 @@ TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
       {"\\Software", false},
       {"Software\\\\VexComm5", false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(store.KeyExists(HKEY_CURRENT_USER, c.key), c.exists) << c.key;
+  for (const auto& [key, exists] : cases)
+    EXPECT_EQ(store.KeyExists(HKEY_CURRENT_USER, key), exists) << key;
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, "SOFTWARE\\VexComm5", "Blz"),
             (RegistryValue{REG_SZ, "2"}));
   const std::string file = ReadFile(store.FileOf(HKEY_CURRENT_USER));

@@ -143,20 +143,15 @@ INSTANTIATE_TEST_SUITE_P(Lists, ConditionGrammar, ::testing::ValuesIn(GrammarCas
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConditionGrammar, NeukundeIsTrueExactlyForTheLeadingNumberOne) {
-  struct Case {
-    const char* field;
-    bool neukunde;
-  };
-  const Case cases[] = {{"1", true},  {"1.0", true},  {"01", true},  {" 1", true},
-                        {"1x", true}, {"0", false},   {"", false},   {"-1", false},
-                        {"2", false}, {"1.5", false}, {"ja", false}, {"0.999", false}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, bool> cases[] = {
+      {"1", true}, {"1.0", true}, {"01", true}, {" 1", true},   {"1x", true},  {"0", false},
+      {"", false}, {"-1", false}, {"2", false}, {"1.5", false}, {"ja", false}, {"0.999", false}};
+  for (const auto& [field, neukunde] : cases) {
     auto providers = colTGAnbieter::Create();
     // The German locale must not matter here: "1.5" stays one and a half.
-    ParseConditionList(std::string("A*P|1|2|G|") + c.field + "|i|n", FG, *providers, kGerman);
+    ParseConditionList(std::string("A*P|1|2|G|") + field + "|i|n", FG, *providers, kGerman);
     ASSERT_EQ(providers->Count(), 1);
-    EXPECT_EQ(providers->Item(1)->Produkte()->Item(1)->Neukunde, c.neukunde)
-        << "field '" << c.field << "'";
+    EXPECT_EQ(providers->Item(1)->Produkte()->Item(1)->Neukunde, neukunde) << "'" << field << "'";
   }
 }
 
