@@ -76,8 +76,7 @@ TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
     std::vector<Variant> args;
     int32_t error;  // 0: the call succeeds
     Variant result;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"Get", kDispIdValue, InvokeKind::PropertyGet, {}, 0, Variant(int32_t{10})},
       {"GetAsMethod", kDispIdValue, InvokeKind::Method, {}, 0, Variant(int32_t{10})},
       {"Put", kDispIdValue, InvokeKind::PropertyPut, {Variant(5)}, 0, Variant()},
@@ -185,8 +184,7 @@ TEST(EventSource, SinksChangingDuringRaise) {
         action;
     std::vector<std::string> first_event;
     std::vector<std::string> second_event;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"UnadviseLater",
        [](EventSource& s, auto, auto second, auto&, auto&) { s.Unadvise(second); },
        {"first"},
@@ -253,8 +251,7 @@ TEST(MakeCallback, CallsTheFunctionByName) {
     int32_t error;
     int16_t kind;
     std::string text;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"Plain", "callback", {Variant(int16_t{0}), Variant("Log")}, 0, 0, "Log"},
       {"AnyCase", "CallBack", {Variant(int16_t{3}), Variant("Status")}, 0, 3, "Status"},
       {"LongKind", "callback", {Variant(int32_t{4}), Variant("Name")}, 0, 4, "Name"},

@@ -195,8 +195,7 @@ TEST(Variant, Equality) {
     Variant left;
     Variant right;
     bool equal;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"EmptyEmpty", Variant(), Variant(), true},
       {"EmptyNull", Variant(), Variant::Null(), false},
       {"NullNull", Variant::Null(), Variant::Null(), true},

@@ -254,8 +254,7 @@ TEST_F(RunTest, EverySocketErrorEndsTheRunLoggedFromTheThirdAttempt) {
     std::string code;
     int attempt;
     std::string log;  // empty: none
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"10061", 1, ""},
       {"10053", 2, ""},
       {"10060", 1, ""},
@@ -309,8 +308,7 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
     std::vector<std::string> answers;  // the last one answers every later request
     std::size_t sent;
     int32_t fehler;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {vexCommWPK, {notice}, 2, vcerrNoConnection},
       {vexCommWPK, {unknown}, 2, vcerrNoConnection},
       {vexCommGetAllWPK, {invalid}, 2, vcerrNoConnection},

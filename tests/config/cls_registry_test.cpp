@@ -40,8 +40,7 @@ TEST(ClsRegistryTest, ValueGetByStoredType) {
     std::string name;
     RegistryValue stored;
     Variant expected;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"sz", {REG_SZ, "abc\0"s}, Variant("abc")},
       {"sz without terminator", {REG_SZ, "abc"}, Variant("ab")},  // size - 1, as stored
       {"sz of no bytes", {REG_SZ, ""}, Variant("")},
@@ -88,8 +87,7 @@ TEST(ClsRegistryTest, ValuePutStoresTextThatReadsBack) {
     Variant written;
     std::string stored;  // REG_SZ bytes
     Variant read;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {Variant(""), " ", Variant("")},
       {Variant(), " ", Variant("")},
       {Variant(int32_t{42}), "42\0"s, Variant("42")},
@@ -101,7 +99,7 @@ TEST(ClsRegistryTest, ValuePutStoresTextThatReadsBack) {
   };
   TempDir tmp;
   const RegistryStore store(tmp.path());
-  for (std::size_t i = 0; i < cases.size(); ++i) {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     clsRegistry reg = MakeRegistry(tmp, "V" + std::to_string(i));
     reg.Value(c.written);

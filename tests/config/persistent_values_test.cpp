@@ -93,8 +93,7 @@ TEST(PersistentValuesTest, ReadIdentityRefusesAStoreItCannotTrust) {
     std::string name;
     std::string content;  // empty: a folder where the file belongs
     bool throws;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"clean", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n", false},
       {"garbage", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n\x01\xff junk\n", true},
       {"cut", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n\"BLZ\"=sz:\"11", true},

@@ -172,8 +172,7 @@ TEST(VerarbeiteAITGA, ReplyWithoutUsableListLeavesTheTreeEmptyWithItsDate) {
     const char* frame;
     const char* datum;
     std::size_t boxes = 0;  // a list that fails is shown to the host
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"VEXMSG:2:AITGA:06.12.2026:MSGEND", "06.12.2026"},  // element 7 missing
       {"VEXMSG:2:AITGA:07.12.2026:x:y::MSGEND", "07.12.2026"},
       {"VEXMSG:2:AITGA", ""},  // not even element 4
@@ -201,8 +200,7 @@ TEST(SendeAKTGA, FramesLogsThenSends) {
     void (*builder)(services::RunState&);
     const char* frame;
     const char* log;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {SendeAKTGA, "VEXMSG:2:AKTGA:MSGEND", "Tagesgeld-Konditionen abrufen "},
       {SendeAKFGA, "VEXMSG:2:AKFGA:MSGEND", "Festgeld-Konditionen abrufen "},
   };

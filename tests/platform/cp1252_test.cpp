@@ -72,8 +72,7 @@ TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
   struct Case {
     std::string utf8;
     std::string wire;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"Gr\xC3\xBC\xC3\x9F", "Gr\xFC\xDF"},
       {"\xE2\x82\xAC 5", "\x80 5"},  // € is 0x80
       {"\xC5\xB8", "\x9F"},          // Ÿ

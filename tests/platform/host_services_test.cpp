@@ -25,8 +25,7 @@ TEST(HostServicesTest, FormatDateIsDayMonthYear) {
   struct Case {
     year_month_day date;
     std::string text;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {year{2024} / 2 / 29, "29.02.2024"},
       {year{1999} / 12 / 31, "31.12.1999"},
       {year{2000} / 1 / 1, "01.01.2000"},
@@ -39,8 +38,7 @@ TEST(HostServicesTest, DirectorySettingsFollowTheEnvironment) {
   struct Case {
     std::optional<std::string> ini, data, registry, xdg_config, xdg_data, home;
     std::string want_ini, want_data, want_registry;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"/x/ini", "/x/data/", "/x/reg", "/cfg", "/dat", "/home/u", "/x/ini/", "/x/data/", "/x/reg/"},
       {std::nullopt, std::nullopt, std::nullopt, "/cfg", "/dat", "/home/u", "/cfg/vexcomm/",
        "/dat/vexcomm/", "/cfg/vexcomm/registry/"},
@@ -105,8 +103,7 @@ TEST(HostServicesTest, HiddenFilesAndDirectoriesCountAsMissing) {
   struct Case {
     std::string name;
     bool exists;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"MorvaZedi.ini", true},   {".MorvaZedi.ini", false}, {"Folder.ini", false},
       {"Link.ini", true},        {"Dangling.ini", false},   {"Missing.ini", false},
       {"MorvaZedi.ini/", false},

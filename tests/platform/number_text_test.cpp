@@ -26,8 +26,7 @@ TEST(NumberTextTest, GeneralFormHasFifteenSignificantDigits) {
     double value;
     const NumericSeparators* seps;
     std::string text;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {1.0 / 3 * 100, &kEnglish, "33.3333333333333"},
       {1.0 / 3 * 100, &kGerman, "33,3333333333333"},
       {2.0 / 2 * 100, &kGerman, "100"},
@@ -51,8 +50,7 @@ TEST(NumberTextTest, ParsesByTheSeparatorsGiven) {
     std::string text;
     const NumericSeparators* seps;
     double value;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"42", &kEnglish, 42},         {"  1,234.5\t", &kEnglish, 1234.5},
       {"1.234,5", &kGerman, 1234.5}, {"1.5", &kGerman, 15},  // "." groups in German
       {"1,5", &kEnglish, 15},        {"1\u2019000.25", &kSwiss, 1000.25},

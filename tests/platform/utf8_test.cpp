@@ -22,8 +22,7 @@ TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
   struct Case {
     std::string text;
     std::size_t count;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"", 0},
       {"abc", 3},
       {"\xC3\xA4\xC3\xB6\xC3\xBC", 3},  // äöü
@@ -57,8 +56,7 @@ TEST(Utf8Test, ToUpperCoversAsciiAndLatin1LettersOnly) {
 
   struct Case {
     std::string in, out;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"Stra\u00DFe", "STRA\u00DFE"},  // ß has no one-letter capital
       {"\xC3\xBF", "\xC5\xB8"},        // ÿ -> Ÿ
       {"\xC4\x85\xD1\x8F\xE2\x82\xAC", "\xC4\x85\xD1\x8F\xE2\x82\xAC"},  // ą я € stay

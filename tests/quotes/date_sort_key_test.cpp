@@ -31,8 +31,7 @@ TEST(DateSortKeyTest, OneKeyPerDayInBothForms) {
   struct Case {
     std::string a, b;
     bool same;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"05.01.2024", "2024-01-05", true},
       {"5.1.2024", "05.01.2024", true},
       {"05.01.2024", "2024-05-01", false},

@@ -112,8 +112,7 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
     std::string name;
     bool old;
     bool kept;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"Kurse.dat.part-999999999-aaaaaa", false, false},  // its writer is gone
       {own + "-bbbbbb", false, true},                     // under way
       {own + "-cccccc", true, false},                     // older than any copy takes
@@ -236,8 +235,7 @@ TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
   struct Case {
     const char* what;
     std::function<void()> make;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"text file",
        [this] { std::ofstream(Database(), std::ios::binary) << std::string(4096, 'x'); }},
       {"other password",

@@ -89,8 +89,7 @@ TEST(QuoteRequestsTest, RequestTextsByteForByte) {
     void (*request)(services::RunState&);
     std::string wkn, isin, name, von, bis;
     std::string frame, log, von_after;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"14: colons in the name become blanks, only there", SendeAKWPK, "710:000", "DE:1", "A:B:C",
        "01.01.2024", "31.01.2024", "VEXMSG:2:AKWPK:710:000:DE:1:A B C:01.01.2024:31.01.2024:MSGEND",
        "WP-Kurs abrufen WKN=710:000 ISIN=DE:1 Name=A:B:C ", "01.01.2024"},
@@ -122,8 +121,7 @@ TEST(QuoteRequestsTest, QuoteListGrammar) {
   struct Case {
     std::string list;
     std::vector<std::pair<std::string, std::string>> quotes;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"d1*p1#d2#d3*p3*x#", {{"d1", "p1"}, {"d3", "p3"}}},
       {"", {}},
       {"#", {}},
@@ -217,8 +215,7 @@ TEST(QuoteRequestsTest, NoStockToRequestEndsAtOnce) {
     void (*request)(services::RunState&);
     int stocks;
     int32_t position;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"14 on an empty collection", SendeAKWPK, 0, 0},
       {"18 on an empty collection", SendeAKWPKAlle, 0, 0},
       {"14 past the end", SendeAKWPK, 2, 3},

@@ -123,8 +123,7 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
     int deletes;
     std::size_t boxes;
     std::string skipped;  // number and name told of a file without content; empty: none
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"VEXMSG:2:AIGET:18:a:txt:::0:0:::@5@ab:cd:0:MSGEND", 18, 1, 0, 0, ""},
       {"VEXMSG:2:AIGET:19:a:Delete:::0:0::::17:MSGEND", 19, 0, 1, 0, ""},
       {"VEXMSG:2:AIGET:20:a:txt:::0:0::::0:MSGEND", 20, 0, 0, 0, "20 a"},

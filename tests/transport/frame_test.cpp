@@ -47,8 +47,7 @@ TEST(BuildRequest, Frames) {
     std::string code;
     std::vector<std::string> fields;
     std::string expected;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"AKFGA", {}, "VEXMSG:2:AKFGA:MSGEND"},
       {"AKNEW", {"11122233", "4711", "17", "5"}, "VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND"},
       {"AKLOG", {"a", ""}, "VEXMSG:2:AKLOG:a::MSGEND"},
@@ -94,8 +93,7 @@ TEST(AkNextElement, FindsOneElement) {
     std::size_t start;
     bool found;
     std::string element;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"abc:def", 0, true, "abc"},
       {"abc:def", 4, true, "def"},
       {"abc:def", 3, true, ""},
@@ -124,8 +122,7 @@ TEST(SplitElements, NumbersElementsAsTheFrameHasThem) {
   struct Case {
     std::string text;
     std::vector<std::string> elements;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"VEXMSG:2:AINEW:3:MSGEND", {"VEXMSG", "2", "AINEW", "3", "MSGEND"}},
       {"VEXMSG:2:AIGET:12:info.txt::x:MSGEND",
        {"VEXMSG", "2", "AIGET", "12", "info.txt", "", "x", "MSGEND"}},
@@ -218,8 +215,7 @@ TEST(LengthPrefixedContentOffset, FindsTheSecondMarkWhateverTheDigitsAndTheFileC
     std::string element;
     std::size_t head;
     std::size_t file;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"@5@ab:cd", 3, 3},
       {"@12@abcdefghijkl", 4, 4},
       {"@1234567@x", 9, 9},
@@ -365,8 +361,7 @@ TEST(FrameAssembler, LargeContentIsReceivedInPlace) {
   struct Case {
     const char* what;
     std::string unit;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"ASCII", "0123456789abcdef"},
       {"umlauts", "ä"},
       {"some umlauts", std::string(49, 'x') + "ü"},
@@ -399,8 +394,7 @@ TEST(FrameAssembler, ReceivesIntoARecycledBuffer) {
     const char* what;
     std::size_t recycled;
     bool reused;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"large enough", 8u << 20, true},
       {"too small for the content", 2u << 20, false},
       {"too small to keep", 4096, false},
