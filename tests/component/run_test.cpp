@@ -35,6 +35,13 @@ class RunTest : public ComponentTest {
     v.OnDelete([this](const automation::VariantArray& a) { events.deletes.push_back(a); });
     v.OnNochAufServer([this](int32_t n) { events.noch.push_back(n); });
   }
+  // A new module on the stored record, with the cursor at `datei_nr`.
+  void Reopen(int32_t datei_nr = 17) {
+    Restart();
+    Attach(*vc);
+    run().user.DateiNr = datei_nr;
+    SaveRecord();
+  }
   std::vector<std::string> ThreeFiles() {
     return {FileFrame(18, "a.txt", "eins"), FileFrame(19, "b.txt", "zwei:@\r\nä"),
             FileFrame(20, "c.txt", "drei")};
@@ -179,10 +186,7 @@ TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {
     std::size_t requests;
   };
   for (const Case c : {Case{0, vexCommCheckNew, 1}, Case{2, VexCommGetNew, 3}}) {
-    Restart();
-    Attach(*vc);
-    run().user.DateiNr = 0;
-    SaveRecord();
+    Reopen(0);
     auto files = ThreeFiles();
     files.resize(static_cast<std::size_t>(c.files));
     ServeFiles(files, 18);
@@ -217,10 +221,7 @@ TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
     std::size_t requests;
   };
   for (const Case c : {Case{0, 17, 3, 2}, Case{1, 18, 2, 3}, Case{-1, 20, 0, 4}}) {
-    Restart();
-    Attach(*vc);
-    run().user.DateiNr = 17;
-    SaveRecord();
+    Reopen();
     int seen = 0;
     auto refuse = [&] {
       if (seen++ == c.refuse_at) vc->RefuseFile("kein Platz");
@@ -321,10 +322,8 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
       {VexCommGetNew, {count, unknown, file}, 3, vcerrNoError},
   };
   for (const auto& c : cases) {
-    Restart();
-    Attach(*vc);
+    Reopen();
     reports.clear();
-    run().user.DateiNr = 17;
     vc->Aktien()->Add("100", "", "A");
     std::size_t sends = 0;
     sock->on_send = [&](ScriptedSocket& s, const std::string&) {
@@ -392,10 +391,7 @@ TEST_F(RunTest, EventsReachOnlyTheFirstInstance) {
 
 TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
   auto outcome = [this](std::shared_ptr<automation::Dispatch> callback) {
-    Restart();
-    Attach(*vc);
-    run().user.DateiNr = 17;
-    SaveRecord();
+    Reopen();
     vc->SetCallback(std::move(callback));
     ServeFiles(ThreeFiles(), 18);
     vc->SetModus(VexCommGetNew);

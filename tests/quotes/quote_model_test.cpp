@@ -12,6 +12,8 @@
 namespace vexcomm {
 namespace {
 
+using vexcomm::detail::QuoteInternals;
+
 using automation::DispId;
 using automation::InvokeKind;
 using automation::Variant;
@@ -37,32 +39,31 @@ TEST(QuoteModelTest, OutOfRangeGivesNoObjectWithoutError) {
 
 TEST(QuoteModelTest, CurrentIndexNeverReadsBelowOneAndIsResetByFilling) {
   colAktien aktien;
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien),
-            1);  // a fresh collection starts at the first stock
+  EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1);  // a fresh one starts at the first stock
   struct Step {
     const char* what;
     std::function<void()> change;
   };
   const Step resets[] = {
       {"Add", [&] { aktien.Add("2", "", ""); }},
-      {"AddFromDB", [&] { vexcomm::detail::QuoteInternals::AddFromDB(aktien, 7, "3", "", ""); }},
+      {"AddFromDB", [&] { QuoteInternals::AddFromDB(aktien, 7, "3", "", ""); }},
       {"Clear", [&] { aktien.Clear(); }},
   };
   for (const auto& step : resets) {
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, 5);
+    QuoteInternals::SetCurrentIndex(aktien, 5);
     step.change();
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 1) << step.what;
+    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1) << step.what;
   }
   for (int32_t stored : {0, -3}) {
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, stored);
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 1);
+    QuoteInternals::SetCurrentIndex(aktien, stored);
+    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1);
   }
   // Nothing else moves it: reading, Item and Count leave a later position alone.
   aktien.Add("a", "", "");
-  vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, 3);
+  QuoteInternals::SetCurrentIndex(aktien, 3);
   aktien.Item(1);
   aktien.Count();
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 3);
+  EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 3);
 }
 
 TEST(QuoteModelTest, ClearingKeepsWhatTheHostHolds) {
@@ -88,12 +89,11 @@ TEST(QuoteModelTest, AddAndAddFromDBFillInOrder) {
   colAktien aktien;
   auto made = aktien.Add("W", "I", "N");
   EXPECT_EQ(made->ID, 0);
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*made), 0);
+  EXPECT_EQ(QuoteInternals::DBID(*made), 0);
   EXPECT_TRUE(made->VonDatum.empty());
-  auto loaded = vexcomm::detail::QuoteInternals::AddFromDB(aktien, 42, "W2", "I2", "N2");
+  auto loaded = QuoteInternals::AddFromDB(aktien, 42, "W2", "I2", "N2");
   EXPECT_EQ(loaded->ID, 42);
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*loaded),
-            0);  // only ReadDB sets the row that DeleteFromDB uses
+  EXPECT_EQ(QuoteInternals::DBID(*loaded), 0);  // only ReadDB sets the row DeleteFromDB uses
   EXPECT_EQ(loaded->Name, "N2");
   EXPECT_EQ(aktien.Item(2), loaded);
 }
@@ -104,6 +104,7 @@ struct Slot {
   DispId id;
   InvokeKind kind;
   std::size_t args;
+  friend bool operator==(const Slot&, const Slot&) = default;
 };
 
 template <class T>
@@ -111,10 +112,6 @@ std::vector<Slot> SlotsOf() {
   std::vector<Slot> slots;
   for (const auto& m : T::Members()) slots.push_back({m.name, m.id, m.kind, m.arg_count});
   return slots;
-}
-
-bool operator==(const Slot& a, const Slot& b) {
-  return a.name == b.name && a.id == b.id && a.kind == b.kind && a.args == b.args;
 }
 
 void PrintTo(const Slot& s, std::ostream* os) {
