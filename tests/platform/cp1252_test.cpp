@@ -69,10 +69,7 @@ TEST(Cp1252Test, HighBytesAtEveryPositionOfAWord) {
 }
 
 TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
-  struct Case {
-    std::string utf8;
-    std::string wire;
-  } const cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"Gr\xC3\xBC\xC3\x9F", "Gr\xFC\xDF"},
       {"\xE2\x82\xAC 5", "\x80 5"},  // € is 0x80
       {"\xC5\xB8", "\x9F"},          // Ÿ
@@ -88,11 +85,11 @@ TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
       {"\xFF", "?"},
       {std::string("a\0b", 3), std::string("a\0b", 3)},
   };
-  for (const auto& c : cases) {
-    const std::string wire = Utf8ToCp1252(c.utf8);
-    EXPECT_EQ(wire, c.wire) << testing::PrintToString(c.utf8);
+  for (const auto& [utf8, expected] : cases) {
+    const std::string wire = Utf8ToCp1252(utf8);
+    EXPECT_EQ(wire, expected) << testing::PrintToString(utf8);
     // Length prefixes count characters: they must equal the octets on the wire.
-    EXPECT_EQ(CodePointCount(c.utf8), wire.size()) << testing::PrintToString(c.utf8);
+    EXPECT_EQ(CodePointCount(utf8), wire.size()) << testing::PrintToString(utf8);
   }
 }
 

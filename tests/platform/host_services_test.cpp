@@ -22,16 +22,13 @@ using test::ScopedEnv;
 using test::TempDir;
 
 TEST(HostServicesTest, FormatDateIsDayMonthYear) {
-  struct Case {
-    year_month_day date;
-    std::string text;
-  } const cases[] = {
+  const std::pair<year_month_day, std::string> cases[] = {
       {year{2024} / 2 / 29, "29.02.2024"},
       {year{1999} / 12 / 31, "31.12.1999"},
       {year{2000} / 1 / 1, "01.01.2000"},
       {year{987} / 7 / 4, "04.07.0987"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatDate(sys_days{c.date}), c.text);
+  for (const auto& [date, text] : cases) EXPECT_EQ(FormatDate(sys_days{date}), text);
 }
 
 TEST(HostServicesTest, DirectorySettingsFollowTheEnvironment) {
@@ -100,15 +97,13 @@ TEST(HostServicesTest, HiddenFilesAndDirectoriesCountAsMissing) {
   std::filesystem::create_directory(tmp.path() / "Folder.ini");
   std::filesystem::create_symlink(tmp.path() / "MorvaZedi.ini", tmp.path() / "Link.ini");
   std::filesystem::create_symlink(tmp.path() / "gone", tmp.path() / "Dangling.ini");
-  struct Case {
-    std::string name;
-    bool exists;
-  } const cases[] = {
+  const std::pair<std::string, bool> cases[] = {
       {"MorvaZedi.ini", true},   {".MorvaZedi.ini", false}, {"Folder.ini", false},
       {"Link.ini", true},        {"Dangling.ini", false},   {"Missing.ini", false},
       {"MorvaZedi.ini/", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(VisibleFileExists(tmp.dir() + c.name), c.exists) << c.name;
+  for (const auto& [name, exists] : cases)
+    EXPECT_EQ(VisibleFileExists(tmp.dir() + name), exists) << name;
 }
 
 }  // namespace

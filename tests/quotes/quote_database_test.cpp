@@ -232,10 +232,7 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
 }
 
 TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) {
-  struct Case {
-    const char* what;
-    std::function<void()> make;
-  } const cases[] = {
+  const std::pair<const char*, std::function<void()>> cases[] = {
       {"text file",
        [this] { std::ofstream(Database(), std::ios::binary) << std::string(4096, 'x'); }},
       {"other password",
@@ -245,10 +242,10 @@ TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
        }},
   };
   MakeTemplate();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, make] : cases) {
+    SCOPED_TRACE(what);
     std::filesystem::remove(Database());
-    c.make();
+    make();
     const std::string before = test::ReadFile(Database());
     boxes.clear();
 

@@ -64,11 +64,8 @@ TEST(ReplyDispatcherTest, GeneralRepliesAndInvalidFrames) {
 }
 
 TEST(ReplyDispatcherTest, ServerErrorSkipsTheStockOnlyInAQuoteRun) {
-  struct Case {
-    int32_t entry;
-    int32_t index_after;
-  };
-  for (auto [entry, index_after] : {Case{14, 3}, Case{18, 3}, Case{2, 2}, Case{13, 2}}) {
+  const std::pair<int32_t, int32_t> cases[] = {{14, 3}, {18, 3}, {2, 2}, {13, 2}};
+  for (const auto& [entry, index_after] : cases) {
     RecordingRunState r;
     for (int i = 0; i < 3; ++i) r.state.aktien->Add("W" + std::to_string(i), "", "");
     vexcomm::detail::QuoteInternals::SetCurrentIndex(*r.state.aktien, 2);

@@ -119,10 +119,7 @@ TEST(AkNextElement, FindsOneElement) {
 }
 
 TEST(SplitElements, NumbersElementsAsTheFrameHasThem) {
-  struct Case {
-    std::string text;
-    std::vector<std::string> elements;
-  } const cases[] = {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"VEXMSG:2:AINEW:3:MSGEND", {"VEXMSG", "2", "AINEW", "3", "MSGEND"}},
       {"VEXMSG:2:AIGET:12:info.txt::x:MSGEND",
        {"VEXMSG", "2", "AIGET", "12", "info.txt", "", "x", "MSGEND"}},
@@ -146,7 +143,7 @@ TEST(SplitElements, NumbersElementsAsTheFrameHasThem) {
       {"x:@abc:y", {"x", "@abc", "y"}},
       {"x:@99999999999999999999@ab:cd", {"x", "@99999999999999999999@ab:cd"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(Split(c.text), c.elements) << c.text;
+  for (const auto& [text, elements] : cases) EXPECT_EQ(Split(text), elements) << text;
 }
 
 TEST(SplitElements, ClearFirstOrAppend) {
@@ -358,17 +355,14 @@ TEST(FrameAssembler, LargeFileInChunksEndingInsideContent) {
 // A large content gets its room once: the buffer must not move again before the frame ends,
 // neither for the elements after the content nor for characters of more than one byte.
 TEST(FrameAssembler, LargeContentIsReceivedInPlace) {
-  struct Case {
-    const char* what;
-    std::string unit;
-  } const cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"ASCII", "0123456789abcdef"},
       {"umlauts", "ä"},
       {"some umlauts", std::string(49, 'x') + "ü"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [what, unit] : cases) {
     std::string content;
-    while (content.size() < (6u << 20)) content += c.unit;
+    while (content.size() < (6u << 20)) content += unit;
     const std::string frame =
         "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + LengthPrefixed(content) + ":123456789:MSGEND";
     FrameAssembler assembler;
@@ -378,9 +372,9 @@ TEST(FrameAssembler, LargeContentIsReceivedInPlace) {
       complete = assembler.Append(std::string_view(frame).substr(pos, 16384));
       if (settled == nullptr && assembler.size() >= (2u << 20)) settled = assembler.text().data();
     }
-    ASSERT_TRUE(complete) << c.what;
-    EXPECT_TRUE(assembler.text() == frame) << c.what;
-    EXPECT_EQ(assembler.text().data(), settled) << c.what;
+    ASSERT_TRUE(complete) << what;
+    EXPECT_TRUE(assembler.text() == frame) << what;
+    EXPECT_EQ(assembler.text().data(), settled) << what;
   }
 }
 
