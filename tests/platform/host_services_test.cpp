@@ -57,10 +57,9 @@ TEST(HostServicesTest, DirectorySettingsFollowTheEnvironment) {
     ScopedEnv xdg_data("XDG_DATA_HOME", c.xdg_data);
     ScopedEnv home("HOME", c.home);
     const HostServices host = ResolveHostServices({});
-    EXPECT_EQ(host.text_setting(3), c.want_ini);
-    EXPECT_EQ(host.text_setting(5), c.want_data);
-    EXPECT_EQ(host.text_setting(4), "");
-    EXPECT_EQ(host.registry_dir.string(), c.want_registry);
+    EXPECT_EQ((std::vector{host.text_setting(3), host.text_setting(5), host.text_setting(4),
+                           host.registry_dir.string()}),
+              (std::vector<std::string>{c.want_ini, c.want_data, "", c.want_registry}));
   }
 }
 

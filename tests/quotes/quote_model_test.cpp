@@ -40,19 +40,15 @@ TEST(QuoteModelTest, OutOfRangeGivesNoObjectWithoutError) {
 TEST(QuoteModelTest, CurrentIndexNeverReadsBelowOneAndIsResetByFilling) {
   colAktien aktien;
   EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1);  // a fresh one starts at the first stock
-  struct Step {
-    const char* what;
-    std::function<void()> change;
-  };
-  const Step resets[] = {
+  const std::pair<const char*, std::function<void()>> resets[] = {
       {"Add", [&] { aktien.Add("2", "", ""); }},
       {"AddFromDB", [&] { QuoteInternals::AddFromDB(aktien, 7, "3", "", ""); }},
       {"Clear", [&] { aktien.Clear(); }},
   };
-  for (const auto& step : resets) {
+  for (const auto& [what, change] : resets) {
     QuoteInternals::SetCurrentIndex(aktien, 5);
-    step.change();
-    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1) << step.what;
+    change();
+    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1) << what;
   }
   for (int32_t stored : {0, -3}) {
     QuoteInternals::SetCurrentIndex(aktien, stored);
