@@ -76,8 +76,7 @@ TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
     std::vector<Variant> args;
     int32_t error;  // 0: the call succeeds
     Variant result;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"Get", kDispIdValue, InvokeKind::PropertyGet, {}, 0, Variant(int32_t{10})},
       {"GetAsMethod", kDispIdValue, InvokeKind::Method, {}, 0, Variant(int32_t{10})},
       {"Put", kDispIdValue, InvokeKind::PropertyPut, {Variant(5)}, 0, Variant()},
@@ -118,9 +117,8 @@ TEST(DispatchObject, ByNameConveniencesReferenceArgumentsAndInterfaces) {
   EXPECT_EQ(account_ptr->balance, 100);
   EXPECT_EQ(args[0], Variant(int32_t{15}));
 
-  for (const char* name : {"Withdraw", ""}) {
+  for (const char* name : {"Withdraw", ""})
     EXPECT_EQ(test::ErrorOf([&] { object.Call(name); }), errnum::kMemberNotFound) << name;
-  }
 
   Account& account = *account_ptr;
   EXPECT_TRUE(account.Supports(Account::kIid));
@@ -186,8 +184,7 @@ TEST(EventSource, SinksChangingDuringRaise) {
         action;
     std::vector<std::string> first_event;
     std::vector<std::string> second_event;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"UnadviseLater",
        [](EventSource& s, auto, auto second, auto&, auto&) { s.Unadvise(second); },
        {"first"},
@@ -254,8 +251,7 @@ TEST(MakeCallback, CallsTheFunctionByName) {
     int32_t error;
     int16_t kind;
     std::string text;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"Plain", "callback", {Variant(int16_t{0}), Variant("Log")}, 0, 0, "Log"},
       {"AnyCase", "CallBack", {Variant(int16_t{3}), Variant("Status")}, 0, 3, "Status"},
       {"LongKind", "callback", {Variant(int32_t{4}), Variant("Name")}, 0, 4, "Name"},
@@ -298,9 +294,8 @@ TEST(RegisterClass, CreatesByProgIdAnyCaseAndRefusesOthers) {
   RegisterClass("VEXCOMMTEST.THING", [] { return MakeDynamicObject("Other", {}); });
   EXPECT_EQ(CreateRegisteredObject("VexCommTest.Thing")->TypeName(), "Other");
   EXPECT_EQ(created, 2);
-  for (const char* unknown : {"VexCommTest.Thing2", "VexCommTest.Thin", ""}) {
+  for (const char* unknown : {"VexCommTest.Thing2", "VexCommTest.Thin", ""})
     EXPECT_EQ(test::ErrorOf([&] { CreateRegisteredObject(unknown); }), 429) << unknown;
-  }
 }
 
 }  // namespace

@@ -130,12 +130,10 @@ TEST(Variant, ObjectsAndArraysByKind) {
   auto object = ObjectWithValue(Variant(1));
   EXPECT_EQ(Variant().ToObject(), nullptr);
   EXPECT_EQ(Variant(object).ToObject(), object);
-  for (const Variant& v : {Variant(1), Variant("x"), Variant::Null(), Variant(VariantArray{})}) {
+  for (const Variant& v : {Variant(1), Variant("x"), Variant::Null(), Variant(VariantArray{})})
     EXPECT_EQ(test::ErrorOf([&] { v.ToObject(); }), errnum::kTypeMismatch) << VarTypeName(v.type());
-  }
-  for (const Variant& v : {Variant(), Variant(1), Variant("x"), Variant(object)}) {
+  for (const Variant& v : {Variant(), Variant(1), Variant("x"), Variant(object)})
     EXPECT_EQ(test::ErrorOf([&] { v.ToArray(); }), errnum::kTypeMismatch) << VarTypeName(v.type());
-  }
 }
 
 TEST(Variant, ArrayCopiesAreIndependent) {
@@ -197,8 +195,7 @@ TEST(Variant, Equality) {
     Variant left;
     Variant right;
     bool equal;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"EmptyEmpty", Variant(), Variant(), true},
       {"EmptyNull", Variant(), Variant::Null(), false},
       {"NullNull", Variant::Null(), Variant::Null(), true},

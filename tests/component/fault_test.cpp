@@ -67,9 +67,8 @@ std::string FileReply(const std::string& request) {
   transport::clsElement e;
   transport::SplitElements(request, e, true);
   int after = std::stoi(e.Item(6));
-  if (e.Item(3) == "AKNEW") {
+  if (e.Item(3) == "AKNEW")
     return "VEXMSG:2:AINEW:" + std::to_string(std::max(0, 3 - after)) + ":MSGEND";
-  }
   return FileFrame(after + 1, "f" + std::to_string(after + 1),
                    "Inhalt:MSGEND@" + std::to_string(after));
 }
@@ -146,8 +145,7 @@ TEST_F(FaultTest, HostileRepliesChangeNothingOutsideThemselves) {
     std::vector<std::string> replies;
     int32_t datei_nr;
     std::size_t files;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       // What the socket makes of NUL and the bytes Windows-1252 leaves undefined.
       {"NUL bytes and stray bytes in a file",
        {"VEXMSG:2:AINEW:1:MSGEND", FileFrame(18, "a", std::string("x\0y\xc2\x81\xc3\xbf", 7))},
@@ -199,8 +197,7 @@ TEST_F(FaultTest, OnlyAFileReplyMayBeLarge) {
     std::string head;
     std::string piece;  // sent 15 times
     bool refused;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"a notice over the small limit", "VEXMSG:2:AIRMG:", std::string(100, '7'), true},
       {"a deposit list over the small limit", "VEXMSG:2:AITGA:", std::string(100, '7'), true},
       {"a file under its limit", "VEXMSG:2:AIGET:", std::string(100, '7'), false},

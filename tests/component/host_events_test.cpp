@@ -53,8 +53,7 @@ TEST_F(HostEventsTest, HostCodeCallsIntoTheComponent) {
     std::function<void()> act;  // on the host's second call, while a reply waits
     int32_t fehler;
     std::size_t requests;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"cancel", [this] { vc->CancelSend(); }, vcerrOther, 1},
       // The rule of Modus 2 applies at the next reply: the file still waiting is fetched.
       {"modus", [this] { vc->SetModus(VexCommGetNew); }, vcerrNoError, 2},

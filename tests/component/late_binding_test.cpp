@@ -86,18 +86,12 @@ TEST_F(LateBindingTest, EverySinkSeesTheContentAfterATypedHandler) {
 
 TEST_F(LateBindingTest, MembersAndFailures) {
   std::shared_ptr<Dispatch> obj = vc;
-  struct Named {
-    const char* name;
-    automation::DispId id;
-  };
-  for (auto [name, id] :
-       {Named{"Aktien", 0x6803000A}, Named{"Fehler", 0x68030007}, Named{"Modus", 0x68030006},
-        Named{"Tagesgeld", 0x68030002}, Named{"CancelSend", 0x6003000D}, Named{"Send", 0x6003000E},
-        Named{"SetCallback", 0x6003000F}, Named{"SetSocket", 0x60030010},
-        Named{"Festgeld", 0x68030015}, Named{"LogSupport", 0x6803001D},
-        Named{"LogDatum", 0x6803001E}, Named{"LogText", 0x6803001F}}) {
-    EXPECT_EQ(obj->GetIdOfName(name), id) << name;
-  }
+  const std::pair<const char*, automation::DispId> members[] = {
+      {"Aktien", 0x6803000A},      {"Fehler", 0x68030007},     {"Modus", 0x68030006},
+      {"Tagesgeld", 0x68030002},   {"CancelSend", 0x6003000D}, {"Send", 0x6003000E},
+      {"SetCallback", 0x6003000F}, {"SetSocket", 0x60030010},  {"Festgeld", 0x68030015},
+      {"LogSupport", 0x6803001D},  {"LogDatum", 0x6803001E},   {"LogText", 0x6803001F}};
+  for (auto [name, id] : members) EXPECT_EQ(obj->GetIdOfName(name), id) << name;
   EXPECT_EQ(obj->Get("Aktien").ToObject(), std::static_pointer_cast<Dispatch>(vc->Aktien()));
   EXPECT_EQ(obj->Get("Festgeld").ToObject()->TypeName(), "clsTagesgeld");
   obj->Put("LogSupport", Variant("log"));
@@ -111,10 +105,8 @@ TEST_F(LateBindingTest, MembersAndFailures) {
   EXPECT_EQ(test::ErrorOf([&] { obj->Call("Nothing"); }), errnum::kMemberNotFound);
   EXPECT_EQ(test::ErrorOf([&] { obj->Call("SetSocket"); }), errnum::kWrongArgumentCount);
   auto previous = state().sink->sock();
-  EXPECT_EQ(test::ErrorOf([&] { obj->Call("SetSocket", {Variant(vc->Fehler())}); }),
-            errnum::kTypeMismatch);
-  EXPECT_EQ(test::ErrorOf([&] { obj->Call("SetSocket", {Variant("text")}); }),
-            errnum::kTypeMismatch);
+  for (const Variant& wrong : {Variant(vc->Fehler()), Variant("text")})
+    EXPECT_EQ(test::ErrorOf([&] { obj->Call("SetSocket", {wrong}); }), errnum::kTypeMismatch);
   EXPECT_EQ(state().sink->sock(), previous);
   obj->Call("SetSocket", {Variant()});
   EXPECT_EQ(state().sink->sock(), nullptr);
@@ -158,9 +150,8 @@ TEST_F(LateBindingTest, CreateObjectByProgIdInTheProcessModule) {
     EXPECT_EQ(created->TypeName(), std::string_view(name));
   }
   EXPECT_NE(CreateObject("VexComm5.clsTagesgeld"), CreateObject("VexComm5.clsTagesgeld"));
-  for (const char* prog_id : {"VexComm5.clsKurs", "VexComm5.clsElement", "Nothing.Here"}) {
+  for (const char* prog_id : {"VexComm5.clsKurs", "VexComm5.clsElement", "Nothing.Here"})
     EXPECT_EQ(test::ErrorOf([&] { CreateObject(prog_id); }), 429) << prog_id;
-  }
 }
 
 }  // namespace

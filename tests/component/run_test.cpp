@@ -35,6 +35,13 @@ class RunTest : public ComponentTest {
     v.OnDelete([this](const automation::VariantArray& a) { events.deletes.push_back(a); });
     v.OnNochAufServer([this](int32_t n) { events.noch.push_back(n); });
   }
+  // A new module on the stored record, with the cursor at `datei_nr`.
+  void Reopen(int32_t datei_nr = 17) {
+    Restart();
+    Attach(*vc);
+    run().user.DateiNr = datei_nr;
+    SaveRecord();
+  }
   std::vector<std::string> ThreeFiles() {
     return {FileFrame(18, "a.txt", "eins"), FileFrame(19, "b.txt", "zwei:@\r\nä"),
             FileFrame(20, "c.txt", "drei")};
@@ -89,24 +96,21 @@ TEST_F(RunTest, LargeFilesOneAfterAnother) {
                                              std::string((2u << 20) + 5, 'b') + "ä",
                                              std::string(4u << 20, 'c')};
   std::vector<std::string> frames;
-  for (std::size_t i = 0; i < contents.size(); ++i) {
+  for (std::size_t i = 0; i < contents.size(); ++i)
     frames.push_back(FileFrame(18 + static_cast<int>(i), "f.txt", contents[i]));
-  }
   std::size_t gets = 0;
   sock->on_send = [&](ScriptedSocket& s, const std::string& request) {
     if (request.find(":AKNEW:") != std::string::npos)
       return s.RaiseReceive("VEXMSG:2:AINEW:3:MSGEND");
     const std::string& frame = frames[gets++];
-    for (std::size_t pos = 0; pos < frame.size(); pos += 16384) {
+    for (std::size_t pos = 0; pos < frame.size(); pos += 16384)
       s.RaiseReceive(frame.substr(pos, 16384));
-    }
   };
   vc->SetModus(VexCommGetNew);
   EXPECT_FALSE(vc->Send());
   ASSERT_EQ(events.files.size(), contents.size());
-  for (std::size_t i = 0; i < contents.size(); ++i) {
+  for (std::size_t i = 0; i < contents.size(); ++i)
     EXPECT_TRUE(events.files[i].Datei == contents[i]) << i;
-  }
   EXPECT_EQ(run().user.DateiNr, 20);
 }
 
@@ -182,10 +186,7 @@ TEST_F(RunTest, CheckNewBecomesGetNewOnlyWhenFilesWait) {
     std::size_t requests;
   };
   for (const Case c : {Case{0, vexCommCheckNew, 1}, Case{2, VexCommGetNew, 3}}) {
-    Restart();
-    Attach(*vc);
-    run().user.DateiNr = 0;
-    SaveRecord();
+    Reopen(0);
     auto files = ThreeFiles();
     files.resize(static_cast<std::size_t>(c.files));
     ServeFiles(files, 18);
@@ -220,10 +221,7 @@ TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
     std::size_t requests;
   };
   for (const Case c : {Case{0, 17, 3, 2}, Case{1, 18, 2, 3}, Case{-1, 20, 0, 4}}) {
-    Restart();
-    Attach(*vc);
-    run().user.DateiNr = 17;
-    SaveRecord();
+    Reopen();
     int seen = 0;
     auto refuse = [&] {
       if (seen++ == c.refuse_at) vc->RefuseFile("kein Platz");
@@ -257,8 +255,7 @@ TEST_F(RunTest, EverySocketErrorEndsTheRunLoggedFromTheThirdAttempt) {
     std::string code;
     int attempt;
     std::string log;  // empty: none
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"10061", 1, ""},
       {"10053", 2, ""},
       {"10060", 1, ""},
@@ -312,8 +309,7 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
     std::vector<std::string> answers;  // the last one answers every later request
     std::size_t sent;
     int32_t fehler;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {vexCommWPK, {notice}, 2, vcerrNoConnection},
       {vexCommWPK, {unknown}, 2, vcerrNoConnection},
       {vexCommGetAllWPK, {invalid}, 2, vcerrNoConnection},
@@ -326,10 +322,8 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
       {VexCommGetNew, {count, unknown, file}, 3, vcerrNoError},
   };
   for (const auto& c : cases) {
-    Restart();
-    Attach(*vc);
+    Reopen();
     reports.clear();
-    run().user.DateiNr = 17;
     vc->Aktien()->Add("100", "", "A");
     std::size_t sends = 0;
     sock->on_send = [&](ScriptedSocket& s, const std::string&) {
@@ -397,10 +391,7 @@ TEST_F(RunTest, EventsReachOnlyTheFirstInstance) {
 
 TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
   auto outcome = [this](std::shared_ptr<automation::Dispatch> callback) {
-    Restart();
-    Attach(*vc);
-    run().user.DateiNr = 17;
-    SaveRecord();
+    Reopen();
     vc->SetCallback(std::move(callback));
     ServeFiles(ThreeFiles(), 18);
     vc->SetModus(VexCommGetNew);

@@ -20,10 +20,11 @@ using namespace std::string_literals;
 
 constexpr const char* kKey = "Software\\VexComm5\\Test";
 
-clsRegistry MakeRegistry(const TempDir& tmp, std::string value_key) {
+clsRegistry MakeRegistry(const TempDir& tmp, std::string value_key, std::string section = kKey,
+                         int32_t root = HKEY_CURRENT_USER) {
   clsRegistry reg(tmp.path());
-  reg.ClassKey = HKEY_CURRENT_USER;
-  reg.SectionKey = kKey;
+  reg.ClassKey = root;
+  reg.SectionKey = std::move(section);
   reg.ValueKey = std::move(value_key);
   return reg;
 }
@@ -39,8 +40,7 @@ TEST(ClsRegistryTest, ValueGetByStoredType) {
     std::string name;
     RegistryValue stored;
     Variant expected;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"sz", {REG_SZ, "abc\0"s}, Variant("abc")},
       {"sz without terminator", {REG_SZ, "abc"}, Variant("ab")},  // size - 1, as stored
       {"sz of no bytes", {REG_SZ, ""}, Variant("")},
@@ -69,19 +69,15 @@ TEST(ClsRegistryTest, MissingReadsAsEmptyNotEmptyText) {
   struct Case {
     int32_t root;
     std::string section, value;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {HKEY_CURRENT_USER, kKey, "Missing"},
       {HKEY_CURRENT_USER, "Software\\Nowhere", "There"},
       {HKEY_LOCAL_MACHINE, kKey, "There"},
       {0, kKey, "There"},
   };
   for (const auto& c : cases) {
-    clsRegistry reg(tmp.path());
-    reg.ClassKey = c.root;
-    reg.SectionKey = c.section;
-    reg.ValueKey = c.value;
-    EXPECT_TRUE(reg.Value().is_empty()) << c.section << "/" << c.value;
+    EXPECT_TRUE(MakeRegistry(tmp, c.value, c.section, c.root).Value().is_empty())
+        << c.section << "/" << c.value;
   }
   EXPECT_EQ(MakeRegistry(tmp, "There").Value(), Variant("x"));
 }
@@ -91,8 +87,7 @@ TEST(ClsRegistryTest, ValuePutStoresTextThatReadsBack) {
     Variant written;
     std::string stored;  // REG_SZ bytes
     Variant read;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {Variant(""), " ", Variant("")},
       {Variant(), " ", Variant("")},
       {Variant(int32_t{42}), "42\0"s, Variant("42")},
@@ -104,7 +99,7 @@ TEST(ClsRegistryTest, ValuePutStoresTextThatReadsBack) {
   };
   TempDir tmp;
   const RegistryStore store(tmp.path());
-  for (std::size_t i = 0; i < cases.size(); ++i) {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     clsRegistry reg = MakeRegistry(tmp, "V" + std::to_string(i));
     reg.Value(c.written);
@@ -132,26 +127,19 @@ TEST(ClsRegistryTest, KeysAreCreatedWithTheirParents) {
 
 TEST(ClsRegistryTest, CreateKeyFailureRaises26001AndPutStaysQuiet) {
   TempDir tmp;
-  struct Case {
-    int32_t root;
-    std::string section;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<int32_t, std::string> cases[] = {
       {HKEY_CURRENT_USER, "\\Leading"},
       {HKEY_CURRENT_USER, "Double\\\\Separator"},
       {static_cast<int32_t>(0x80000004u), "Software"},
   };
-  for (const auto& c : cases) {
-    clsRegistry reg(tmp.path());
-    reg.ClassKey = c.root;
-    reg.SectionKey = c.section;
-    reg.ValueKey = "x";
+  for (const auto& [root, section] : cases) {
+    clsRegistry reg = MakeRegistry(tmp, "x", section, root);
     try {
       reg.CreateKey();
-      ADD_FAILURE() << "no error for " << c.section;
+      ADD_FAILURE() << "no error for " << section;
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), errnum::kRegistry);
-      EXPECT_EQ(e.description(), "Failed to create registry Key: '" + c.section);
+      EXPECT_EQ(e.description(), "Failed to create registry Key: '" + section);
       EXPECT_EQ(e.source(), "VexComm5.cRegistry");
     }
     EXPECT_NO_THROW(reg.Value(Variant("ignored")));

@@ -115,8 +115,7 @@ TEST(IniReaderTest, ServerHostComesFromTheIniFileWhenItExists) {
     std::string content;
     std::string ini_dir;  // appended to the temporary folder's path
     ServerHost expected;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"no file", "", "", "/", {"std.example", false}},
       {"with key", "MorvaZedi.ini", "[Comm]\nIP=10.0.0.1\n", "/", {"10.0.0.1", true}},
       {"without key", "MorvaZedi.ini", "[Comm]\n", "/", {"std.example", true}},

@@ -63,19 +63,16 @@ TEST(PersistentValuesTest, StoresUnderTheComponentsKeyBesideOtherValues) {
 }
 
 TEST(PersistentValuesTest, NumbersWrittenAsTextStillCount) {
-  struct Case {
-    std::string text;
-    int32_t value;
-  };
-  const std::vector<Case> cases = {{"17", 17}, {"-3", -3}, {"", 0}, {"12x", 0}, {"x", 0}};
+  const std::pair<std::string, int32_t> cases[] = {
+      {"17", 17}, {"-3", -3}, {"", 0}, {"12x", 0}, {"x", 0}};
   TempDir tmp;
-  for (const auto& c : cases) {
+  for (const auto& [text, value] : cases) {
     clsRegistry reg(tmp.path());
     reg.ClassKey = HKEY_CURRENT_USER;
     reg.SectionKey = "Software\\VexComm5";
     reg.ValueKey = "DateiNr";
-    reg.Value(automation::Variant(c.text));
-    EXPECT_EQ(LoadPersistentValues(tmp.path()).user.DateiNr, c.value) << c.text;
+    reg.Value(automation::Variant(text));
+    EXPECT_EQ(LoadPersistentValues(tmp.path()).user.DateiNr, value) << text;
   }
 }
 
@@ -96,8 +93,7 @@ TEST(PersistentValuesTest, ReadIdentityRefusesAStoreItCannotTrust) {
     std::string name;
     std::string content;  // empty: a folder where the file belongs
     bool throws;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"clean", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n", false},
       {"garbage", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n\x01\xff junk\n", true},
       {"cut", "[Software\\VexComm5]\n\"DateiNr\"=dword:00000014\n\"BLZ\"=sz:\"11", true},
@@ -122,9 +118,8 @@ TEST(PersistentValuesTest, ReadIdentityRefusesAStoreItCannotTrust) {
     }
     // Kept aside; what could be read carries on.
     int aside = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) {
+    for (const auto& entry : std::filesystem::directory_iterator(tmp.path()))
       aside += entry.path().filename().string().find(".corrupt-") != std::string::npos;
-    }
     EXPECT_EQ(aside, 1) << c.name;
     EXPECT_EQ(ReadIdentity(tmp.path()).DateiNr, 20) << c.name;
   }

@@ -61,15 +61,13 @@ TEST(RegistryStoreTest, EveryTypeAndKeyNameSurvivesAReloadFromDisk) {
                                          "New\nLine\\Tab\tX", "\xFF\xC3\\\xE2\x82\xAC"};
   {
     RegistryStore writer(tmp.path());
-    for (const auto& key : keys) {
+    for (const auto& key : keys)
       ASSERT_TRUE(writer.SetValues(HKEY_CURRENT_USER, key, values)) << key;
-    }
   }
   const RegistryStore reader(tmp.path());
   for (const auto& key : keys) {
-    for (const auto& [name, value] : values) {
+    for (const auto& [name, value] : values)
       EXPECT_EQ(reader.QueryValue(HKEY_CURRENT_USER, key, name), value) << key << "/" << name;
-    }
   }
   EXPECT_FALSE(reader.KeyExists(HKEY_CURRENT_USER, "Per%cent\\A"));
 }
@@ -83,11 +81,7 @@ TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
   ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, "Software\\VexComm5", "blz", {REG_SZ, "2"}));
   ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "\xC3\xA4rger"));
 
-  struct Case {
-    std::string key;
-    bool exists;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, bool> cases[] = {
       {"", true},  // the root itself
       {"Software", true},
       {"software\\VEXCOMM5", true},
@@ -98,9 +92,8 @@ TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
       {"\\Software", false},
       {"Software\\\\VexComm5", false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(store.KeyExists(HKEY_CURRENT_USER, c.key), c.exists) << c.key;
-  }
+  for (const auto& [key, exists] : cases)
+    EXPECT_EQ(store.KeyExists(HKEY_CURRENT_USER, key), exists) << key;
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, "SOFTWARE\\VexComm5", "Blz"),
             (RegistryValue{REG_SZ, "2"}));
   const std::string file = ReadFile(store.FileOf(HKEY_CURRENT_USER));
@@ -114,9 +107,8 @@ TEST(RegistryStoreTest, RootsAreSeparateAndOnlyPredefinedOnesExist) {
   RegistryStore store(tmp.path());
   const std::vector<int32_t> roots = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
                                       HKEY_USERS, HKEY_CURRENT_CONFIG};
-  for (std::size_t i = 0; i < roots.size(); ++i) {
+  for (std::size_t i = 0; i < roots.size(); ++i)
     ASSERT_TRUE(store.SetValue(roots[i], kKey, "Root", {REG_DWORD, std::string(4, char(i))}));
-  }
   for (std::size_t i = 0; i < roots.size(); ++i) {
     EXPECT_EQ(store.QueryValue(roots[i], kKey, "Root"),
               (RegistryValue{REG_DWORD, std::string(4, char(i))}));
@@ -127,9 +119,8 @@ TEST(RegistryStoreTest, RootsAreSeparateAndOnlyPredefinedOnesExist) {
     EXPECT_FALSE(store.SetValue(bad, kKey, "x", {REG_SZ, "x"}));
     EXPECT_FALSE(store.QueryValue(bad, kKey, "Root").has_value());
   }
-  for (std::string_view key : {"", "\\x", "a\\\\b", "\\"}) {
+  for (std::string_view key : {"", "\\x", "a\\\\b", "\\"})
     EXPECT_FALSE(store.CreateKey(HKEY_CURRENT_USER, key)) << key;
-  }
 }
 
 TEST(RegistryStoreTest, BatchSetsAllValuesAndKeepsOthers) {
@@ -194,18 +185,16 @@ TEST(RegistryStoreTest, GarbageLinesAreSkippedAndTheFileIsKeptAsideBeforeAWrite)
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "A"), (RegistryValue{REG_SZ, "ok"}));
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "I"),
             (RegistryValue{REG_DWORD, std::string("\x2A\0\0\0", 4)}));
-  for (const char* damaged : {"B", "C", "D", "E", "F", "G", "H"}) {
+  for (const char* damaged : {"B", "C", "D", "E", "F", "G", "H"})
     EXPECT_FALSE(store.QueryValue(HKEY_CURRENT_USER, kKey, damaged)) << damaged;
-  }
   EXPECT_TRUE(notices.empty());
   // The next write keeps what was readable; the damaged file is kept aside and named.
   ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, kKey, "J", {REG_SZ, "new"}));
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "A"), (RegistryValue{REG_SZ, "ok"}));
   std::vector<std::filesystem::path> aside;
   for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) {
-    if (entry.path().filename().string().starts_with("HKEY_CURRENT_USER.txt.corrupt-")) {
+    if (entry.path().filename().string().starts_with("HKEY_CURRENT_USER.txt.corrupt-"))
       aside.push_back(entry.path());
-    }
   }
   ASSERT_EQ(aside.size(), 1u);
   EXPECT_EQ(ReadFile(aside[0]), content);
@@ -296,9 +285,8 @@ TEST(RegistryStoreTest, ReadersNeverSeeAHalfWrittenFileEvenWhenTheWriterIsKilled
   const auto first = store.QueryValue(HKEY_CURRENT_USER, kKey, "First");
   ASSERT_TRUE(first.has_value());
   const int gen = std::stoi(first->data);
-  for (const auto& [name, value] : Generation(gen)) {
+  for (const auto& [name, value] : Generation(gen))
     EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, name), value) << name << " gen " << gen;
-  }
   // The lock died with the child, and its leftover temporary file is no obstacle.
   EXPECT_TRUE(store.SetValues(HKEY_CURRENT_USER, kKey, Generation(7)));
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "Last"), (RegistryValue{REG_SZ, "7"}));
@@ -314,9 +302,7 @@ TEST(RegistryStoreTest, ConcurrentWritersLoseNoUpdate) {
     if (child == 0) {
       RegistryStore store(tmp.path());
       for (int i = 1; i <= kWrites; ++i) {
-        if (!store.SetValue(HKEY_CURRENT_USER, kKey, name, {REG_SZ, std::to_string(i)})) {
-          ::_exit(2);
-        }
+        if (!store.SetValue(HKEY_CURRENT_USER, kKey, name, {REG_SZ, std::to_string(i)})) ::_exit(2);
       }
       ::_exit(0);
     }

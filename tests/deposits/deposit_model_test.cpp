@@ -69,8 +69,7 @@ TEST(DepositModel, ItemOutsideOneToCountFailsWithSubscriptOutOfRange) {
     std::shared_ptr<Dispatch> object;
     std::function<std::shared_ptr<Dispatch>(int32_t)> item;
     std::shared_ptr<Dispatch> first;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"colTGAnbieter", t.root->Anbieter(),
        [&](int32_t i) { return AsObject(t.root->Anbieter()->Item(i)); }, t.first},
       {"colTGProdukte", products, [&](int32_t i) { return AsObject(products->Item(i)); },

@@ -143,20 +143,15 @@ INSTANTIATE_TEST_SUITE_P(Lists, ConditionGrammar, ::testing::ValuesIn(GrammarCas
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConditionGrammar, NeukundeIsTrueExactlyForTheLeadingNumberOne) {
-  struct Case {
-    const char* field;
-    bool neukunde;
-  };
-  const Case cases[] = {{"1", true},  {"1.0", true},  {"01", true},  {" 1", true},
-                        {"1x", true}, {"0", false},   {"", false},   {"-1", false},
-                        {"2", false}, {"1.5", false}, {"ja", false}, {"0.999", false}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, bool> cases[] = {
+      {"1", true}, {"1.0", true}, {"01", true}, {" 1", true},   {"1x", true},  {"0", false},
+      {"", false}, {"-1", false}, {"2", false}, {"1.5", false}, {"ja", false}, {"0.999", false}};
+  for (const auto& [field, neukunde] : cases) {
     auto providers = colTGAnbieter::Create();
     // The German locale must not matter here: "1.5" stays one and a half.
-    ParseConditionList(std::string("A*P|1|2|G|") + c.field + "|i|n", FG, *providers, kGerman);
+    ParseConditionList(std::string("A*P|1|2|G|") + field + "|i|n", FG, *providers, kGerman);
     ASSERT_EQ(providers->Count(), 1);
-    EXPECT_EQ(providers->Item(1)->Produkte()->Item(1)->Neukunde, c.neukunde)
-        << "field '" << c.field << "'";
+    EXPECT_EQ(providers->Item(1)->Produkte()->Item(1)->Neukunde, neukunde) << "'" << field << "'";
   }
 }
 
@@ -177,8 +172,7 @@ TEST(VerarbeiteAITGA, ReplyWithoutUsableListLeavesTheTreeEmptyWithItsDate) {
     const char* frame;
     const char* datum;
     std::size_t boxes = 0;  // a list that fails is shown to the host
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"VEXMSG:2:AITGA:06.12.2026:MSGEND", "06.12.2026"},  // element 7 missing
       {"VEXMSG:2:AITGA:07.12.2026:x:y::MSGEND", "07.12.2026"},
       {"VEXMSG:2:AITGA", ""},  // not even element 4
@@ -206,8 +200,7 @@ TEST(SendeAKTGA, FramesLogsThenSends) {
     void (*builder)(services::RunState&);
     const char* frame;
     const char* log;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {SendeAKTGA, "VEXMSG:2:AKTGA:MSGEND", "Tagesgeld-Konditionen abrufen "},
       {SendeAKFGA, "VEXMSG:2:AKFGA:MSGEND", "Festgeld-Konditionen abrufen "},
   };

@@ -69,11 +69,7 @@ TEST(Cp1252Test, HighBytesAtEveryPositionOfAWord) {
 }
 
 TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
-  struct Case {
-    std::string utf8;
-    std::string wire;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, std::string> cases[] = {
       {"Gr\xC3\xBC\xC3\x9F", "Gr\xFC\xDF"},
       {"\xE2\x82\xAC 5", "\x80 5"},  // € is 0x80
       {"\xC5\xB8", "\x9F"},          // Ÿ
@@ -89,20 +85,19 @@ TEST(Cp1252Test, UnmappableAndInvalidInputBecomesQuestionMarks) {
       {"\xFF", "?"},
       {std::string("a\0b", 3), std::string("a\0b", 3)},
   };
-  for (const auto& c : cases) {
-    const std::string wire = Utf8ToCp1252(c.utf8);
-    EXPECT_EQ(wire, c.wire) << testing::PrintToString(c.utf8);
+  for (const auto& [utf8, expected] : cases) {
+    const std::string wire = Utf8ToCp1252(utf8);
+    EXPECT_EQ(wire, expected) << testing::PrintToString(utf8);
     // Length prefixes count characters: they must equal the octets on the wire.
-    EXPECT_EQ(CodePointCount(c.utf8), wire.size()) << testing::PrintToString(c.utf8);
+    EXPECT_EQ(CodePointCount(utf8), wire.size()) << testing::PrintToString(utf8);
   }
 }
 
 TEST(Cp1252Test, StopsAtTheEndOfTheView) {
   const std::string euro = "x\xE2\x82\xAC";
   // The view ends inside the sequence: the bytes after it must not be looked at.
-  for (std::size_t cut = 2; cut < euro.size(); ++cut) {
+  for (std::size_t cut = 2; cut < euro.size(); ++cut)
     EXPECT_EQ(Utf8ToCp1252(std::string_view(euro).substr(0, cut)), "x" + std::string(cut - 1, '?'));
-  }
 }
 
 }  // namespace

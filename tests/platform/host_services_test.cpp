@@ -22,25 +22,20 @@ using test::ScopedEnv;
 using test::TempDir;
 
 TEST(HostServicesTest, FormatDateIsDayMonthYear) {
-  struct Case {
-    year_month_day date;
-    std::string text;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<year_month_day, std::string> cases[] = {
       {year{2024} / 2 / 29, "29.02.2024"},
       {year{1999} / 12 / 31, "31.12.1999"},
       {year{2000} / 1 / 1, "01.01.2000"},
       {year{987} / 7 / 4, "04.07.0987"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatDate(sys_days{c.date}), c.text);
+  for (const auto& [date, text] : cases) EXPECT_EQ(FormatDate(sys_days{date}), text);
 }
 
 TEST(HostServicesTest, DirectorySettingsFollowTheEnvironment) {
   struct Case {
     std::optional<std::string> ini, data, registry, xdg_config, xdg_data, home;
     std::string want_ini, want_data, want_registry;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"/x/ini", "/x/data/", "/x/reg", "/cfg", "/dat", "/home/u", "/x/ini/", "/x/data/", "/x/reg/"},
       {std::nullopt, std::nullopt, std::nullopt, "/cfg", "/dat", "/home/u", "/cfg/vexcomm/",
        "/dat/vexcomm/", "/cfg/vexcomm/registry/"},
@@ -62,10 +57,9 @@ TEST(HostServicesTest, DirectorySettingsFollowTheEnvironment) {
     ScopedEnv xdg_data("XDG_DATA_HOME", c.xdg_data);
     ScopedEnv home("HOME", c.home);
     const HostServices host = ResolveHostServices({});
-    EXPECT_EQ(host.text_setting(3), c.want_ini);
-    EXPECT_EQ(host.text_setting(5), c.want_data);
-    EXPECT_EQ(host.text_setting(4), "");
-    EXPECT_EQ(host.registry_dir.string(), c.want_registry);
+    EXPECT_EQ((std::vector{host.text_setting(3), host.text_setting(5), host.text_setting(4),
+                           host.registry_dir.string()}),
+              (std::vector<std::string>{c.want_ini, c.want_data, "", c.want_registry}));
   }
 }
 
@@ -102,18 +96,13 @@ TEST(HostServicesTest, HiddenFilesAndDirectoriesCountAsMissing) {
   std::filesystem::create_directory(tmp.path() / "Folder.ini");
   std::filesystem::create_symlink(tmp.path() / "MorvaZedi.ini", tmp.path() / "Link.ini");
   std::filesystem::create_symlink(tmp.path() / "gone", tmp.path() / "Dangling.ini");
-  struct Case {
-    std::string name;
-    bool exists;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, bool> cases[] = {
       {"MorvaZedi.ini", true},   {".MorvaZedi.ini", false}, {"Folder.ini", false},
       {"Link.ini", true},        {"Dangling.ini", false},   {"Missing.ini", false},
       {"MorvaZedi.ini/", false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(VisibleFileExists(tmp.dir() + c.name), c.exists) << c.name;
-  }
+  for (const auto& [name, exists] : cases)
+    EXPECT_EQ(VisibleFileExists(tmp.dir() + name), exists) << name;
 }
 
 }  // namespace

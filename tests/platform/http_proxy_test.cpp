@@ -35,8 +35,7 @@ TEST(HttpProxyTest, ReplyStatusIsReadFromTheStatusLineOnly) {
     std::string head;
     int status;
     std::string reason;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"HTTP/1.1 200 Connection established\r\n\r\n", 200, "Connection established"},
       {"HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n\r\n", 407,
        "Proxy Authentication Required"},

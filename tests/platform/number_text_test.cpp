@@ -26,8 +26,7 @@ TEST(NumberTextTest, GeneralFormHasFifteenSignificantDigits) {
     double value;
     const NumericSeparators* seps;
     std::string text;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {1.0 / 3 * 100, &kEnglish, "33.3333333333333"},
       {1.0 / 3 * 100, &kGerman, "33,3333333333333"},
       {2.0 / 2 * 100, &kGerman, "100"},
@@ -43,9 +42,7 @@ TEST(NumberTextTest, GeneralFormHasFifteenSignificantDigits) {
       {1.25e-7, &kGerman, "1,25E-07"},
       {0.5, &kArabic, "0\u066B5"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(FormatGeneralNumber(c.value, *c.seps), c.text) << c.value;
-  }
+  for (const auto& c : cases) EXPECT_EQ(FormatGeneralNumber(c.value, *c.seps), c.text) << c.value;
 }
 
 TEST(NumberTextTest, ParsesByTheSeparatorsGiven) {
@@ -53,8 +50,7 @@ TEST(NumberTextTest, ParsesByTheSeparatorsGiven) {
     std::string text;
     const NumericSeparators* seps;
     double value;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"42", &kEnglish, 42},         {"  1,234.5\t", &kEnglish, 1234.5},
       {"1.234,5", &kGerman, 1234.5}, {"1.5", &kGerman, 15},  // "." groups in German
       {"1,5", &kEnglish, 15},        {"1\u2019000.25", &kSwiss, 1000.25},
@@ -63,9 +59,8 @@ TEST(NumberTextTest, ParsesByTheSeparatorsGiven) {
       {"1E3", &kEnglish, 1000},      {"1,5e-2", &kGerman, 0.015},
       {"2D2", &kEnglish, 200},       {"1e-400", &kEnglish, 0},  // underflow is zero, not an error
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_DOUBLE_EQ(ParseLocaleNumber(c.text, *c.seps), c.value) << c.text;
-  }
 }
 
 TEST(NumberTextTest, RejectsWhatIsNoNumber) {
@@ -75,9 +70,8 @@ TEST(NumberTextTest, RejectsWhatIsNoNumber) {
     EXPECT_EQ(ErrorOf([&] { ParseLocaleNumber(text, kEnglish); }), errnum::kTypeMismatch) << text;
   }
   EXPECT_EQ(ErrorOf([&] { ParseLocaleNumber("1.5", kNoGrouping); }), errnum::kTypeMismatch);
-  for (const char* text : {"1e400", "-1e400"}) {
+  for (const char* text : {"1e400", "-1e400"})
     EXPECT_EQ(ErrorOf([&] { ParseLocaleNumber(text, kEnglish); }), errnum::kOverflow) << text;
-  }
 }
 
 TEST(NumberTextTest, Int32RoundsHalvesToEvenAndGuardsTheRange) {

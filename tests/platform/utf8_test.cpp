@@ -19,11 +19,7 @@ std::string Utf8(char32_t cp) {
 // Cut, overlong, surrogate and out-of-range sequences are counted against the octets on the wire
 // in Cp1252Test.UnmappableAndInvalidInputBecomesQuestionMarks.
 TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
-  struct Case {
-    std::string text;
-    std::size_t count;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, std::size_t> cases[] = {
       {"", 0},
       {"abc", 3},
       {"\xC3\xA4\xC3\xB6\xC3\xBC", 3},  // äöü
@@ -31,9 +27,8 @@ TEST(Utf8Test, CountsCodePointsAndEachInvalidByteAsOne) {
       {"\x80\xBF", 2},                  // stray continuation bytes
       {"\xFF\xFE", 2},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(CodePointCount(c.text), c.count) << testing::PrintToString(c.text);
-  }
+  for (const auto& [text, count] : cases)
+    EXPECT_EQ(CodePointCount(text), count) << testing::PrintToString(text);
 }
 
 TEST(Utf8Test, OffsetsAndPrefixesCountCodePoints) {
@@ -56,17 +51,14 @@ TEST(Utf8Test, ToUpperCoversAsciiAndLatin1LettersOnly) {
   }
   freelocale(utf8);
 
-  struct Case {
-    std::string in, out;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, std::string> cases[] = {
       {"Stra\u00DFe", "STRA\u00DFE"},  // ß has no one-letter capital
       {"\xC3\xBF", "\xC5\xB8"},        // ÿ -> Ÿ
       {"\xC4\x85\xD1\x8F\xE2\x82\xAC", "\xC4\x85\xD1\x8F\xE2\x82\xAC"},  // ą я € stay
       {"x\xC3", "X\xC3"},                                                // cut sequence left alone
       {"\u00E4x\u00FFz", "\u00C4X\u0178Z"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ToUpper(c.in), c.out) << c.in;
+  for (const auto& [in, out] : cases) EXPECT_EQ(ToUpper(in), out) << in;
 }
 
 }  // namespace

@@ -31,8 +31,7 @@ TEST(DateSortKeyTest, OneKeyPerDayInBothForms) {
   struct Case {
     std::string a, b;
     bool same;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"05.01.2024", "2024-01-05", true},
       {"5.1.2024", "05.01.2024", true},
       {"05.01.2024", "2024-05-01", false},
@@ -41,9 +40,8 @@ TEST(DateSortKeyTest, OneKeyPerDayInBothForms) {
       {"05.01.2024 ", "05.01.2024", false},  // no trimming: the text is not a date
       {"05.01.2024.1", "05.01.2024", false},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(DateSortKey(c.a) == DateSortKey(c.b), c.same) << c.a << " / " << c.b;
-  }
 }
 
 }  // namespace

@@ -100,9 +100,8 @@ TEST_F(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
     EXPECT_EQ(mode(top), 0700u);
     EXPECT_EQ(mode(top / "daten"), 0700u);
     EXPECT_EQ(mode(top / "daten" / "Kurse.dat"), 0600u);
-    for (const auto& entry : std::filesystem::directory_iterator(top / "daten")) {
+    for (const auto& entry : std::filesystem::directory_iterator(top / "daten"))
       EXPECT_EQ(entry.path().filename(), "Kurse.dat");
-    }
   }
 }
 
@@ -113,8 +112,7 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
     std::string name;
     bool old;
     bool kept;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"Kurse.dat.part-999999999-aaaaaa", false, false},  // its writer is gone
       {own + "-bbbbbb", false, true},                     // under way
       {own + "-cccccc", true, false},                     // older than any copy takes
@@ -134,9 +132,8 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
   }
   MergeIntoDatabase(*aktien);
   EXPECT_TRUE(boxes.empty());
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(std::filesystem::exists(data.path() / c.name), c.kept) << c.name;
-  }
 }
 
 TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
@@ -235,11 +232,7 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
 }
 
 TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) {
-  struct Case {
-    const char* what;
-    std::function<void()> make;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::function<void()>> cases[] = {
       {"text file",
        [this] { std::ofstream(Database(), std::ios::binary) << std::string(4096, 'x'); }},
       {"other password",
@@ -249,10 +242,10 @@ TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
        }},
   };
   MakeTemplate();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, make] : cases) {
+    SCOPED_TRACE(what);
     std::filesystem::remove(Database());
-    c.make();
+    make();
     const std::string before = test::ReadFile(Database());
     boxes.clear();
 

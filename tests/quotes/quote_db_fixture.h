@@ -66,9 +66,8 @@ class QuoteDbFixture : public ::testing::Test {
     Connection c(Database(), kDatabaseKey, Connection::Mode::ReadOnly);
     Statement s(c.handle(), "SELECT ID, WKN, ISIN, Name FROM Aktien ORDER BY ID");
     std::vector<StockRow> rows;
-    while (s.Step()) {
+    while (s.Step())
       rows.push_back({s.Int64(0), decode(s.Text(1)), decode(s.Text(2)), decode(s.Text(3))});
-    }
     return rows;
   }
 

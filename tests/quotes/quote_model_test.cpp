@@ -12,6 +12,8 @@
 namespace vexcomm {
 namespace {
 
+using vexcomm::detail::QuoteInternals;
+
 using automation::DispId;
 using automation::InvokeKind;
 using automation::Variant;
@@ -37,32 +39,27 @@ TEST(QuoteModelTest, OutOfRangeGivesNoObjectWithoutError) {
 
 TEST(QuoteModelTest, CurrentIndexNeverReadsBelowOneAndIsResetByFilling) {
   colAktien aktien;
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien),
-            1);  // a fresh collection starts at the first stock
-  struct Step {
-    const char* what;
-    std::function<void()> change;
-  };
-  const Step resets[] = {
+  EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1);  // a fresh one starts at the first stock
+  const std::pair<const char*, std::function<void()>> resets[] = {
       {"Add", [&] { aktien.Add("2", "", ""); }},
-      {"AddFromDB", [&] { vexcomm::detail::QuoteInternals::AddFromDB(aktien, 7, "3", "", ""); }},
+      {"AddFromDB", [&] { QuoteInternals::AddFromDB(aktien, 7, "3", "", ""); }},
       {"Clear", [&] { aktien.Clear(); }},
   };
-  for (const auto& step : resets) {
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, 5);
-    step.change();
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 1) << step.what;
+  for (const auto& [what, change] : resets) {
+    QuoteInternals::SetCurrentIndex(aktien, 5);
+    change();
+    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1) << what;
   }
   for (int32_t stored : {0, -3}) {
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, stored);
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 1);
+    QuoteInternals::SetCurrentIndex(aktien, stored);
+    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1);
   }
   // Nothing else moves it: reading, Item and Count leave a later position alone.
   aktien.Add("a", "", "");
-  vexcomm::detail::QuoteInternals::SetCurrentIndex(aktien, 3);
+  QuoteInternals::SetCurrentIndex(aktien, 3);
   aktien.Item(1);
   aktien.Count();
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(aktien), 3);
+  EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 3);
 }
 
 TEST(QuoteModelTest, ClearingKeepsWhatTheHostHolds) {
@@ -88,12 +85,11 @@ TEST(QuoteModelTest, AddAndAddFromDBFillInOrder) {
   colAktien aktien;
   auto made = aktien.Add("W", "I", "N");
   EXPECT_EQ(made->ID, 0);
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*made), 0);
+  EXPECT_EQ(QuoteInternals::DBID(*made), 0);
   EXPECT_TRUE(made->VonDatum.empty());
-  auto loaded = vexcomm::detail::QuoteInternals::AddFromDB(aktien, 42, "W2", "I2", "N2");
+  auto loaded = QuoteInternals::AddFromDB(aktien, 42, "W2", "I2", "N2");
   EXPECT_EQ(loaded->ID, 42);
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*loaded),
-            0);  // only ReadDB sets the row that DeleteFromDB uses
+  EXPECT_EQ(QuoteInternals::DBID(*loaded), 0);  // only ReadDB sets the row DeleteFromDB uses
   EXPECT_EQ(loaded->Name, "N2");
   EXPECT_EQ(aktien.Item(2), loaded);
 }
@@ -104,6 +100,7 @@ struct Slot {
   DispId id;
   InvokeKind kind;
   std::size_t args;
+  friend bool operator==(const Slot&, const Slot&) = default;
 };
 
 template <class T>
@@ -111,10 +108,6 @@ std::vector<Slot> SlotsOf() {
   std::vector<Slot> slots;
   for (const auto& m : T::Members()) slots.push_back({m.name, m.id, m.kind, m.arg_count});
   return slots;
-}
-
-bool operator==(const Slot& a, const Slot& b) {
-  return a.name == b.name && a.id == b.id && a.kind == b.kind && a.args == b.args;
 }
 
 void PrintTo(const Slot& s, std::ostream* os) {
@@ -175,9 +168,8 @@ TEST(QuoteModelTest, LateBoundCallsReachTheTypedMembers) {
   EXPECT_FALSE(aktien->GetIdOfName("_NewEnum"));
   EXPECT_THROW(aktien->Invoke(automation::kDispIdValue, Method, {}), Error);
   // Internal members stay off the late-bound surface.
-  for (std::string_view internal : {"CurrentIndex", "LastDateOnly", "AddFromDB", "WriteToDB"}) {
+  for (std::string_view internal : {"CurrentIndex", "LastDateOnly", "AddFromDB", "WriteToDB"})
     EXPECT_FALSE(aktien->GetIdOfName(internal)) << internal;
-  }
   EXPECT_FALSE(stock->GetIdOfName("DBID"));
   EXPECT_EQ(test::ErrorOf([&] { aktien->Call("Item", {}); }), errnum::kWrongArgumentCount);
 }

@@ -89,8 +89,7 @@ TEST(QuoteRequestsTest, RequestTextsByteForByte) {
     void (*request)(services::RunState&);
     std::string wkn, isin, name, von, bis;
     std::string frame, log, von_after;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"14: colons in the name become blanks, only there", SendeAKWPK, "710:000", "DE:1", "A:B:C",
        "01.01.2024", "31.01.2024", "VEXMSG:2:AKWPK:710:000:DE:1:A B C:01.01.2024:31.01.2024:MSGEND",
        "WP-Kurs abrufen WKN=710:000 ISIN=DE:1 Name=A:B:C ", "01.01.2024"},
@@ -119,11 +118,7 @@ TEST(QuoteRequestsTest, RequestTextsByteForByte) {
 }
 
 TEST(QuoteRequestsTest, QuoteListGrammar) {
-  struct Case {
-    std::string list;
-    std::vector<std::pair<std::string, std::string>> quotes;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::vector<std::pair<std::string, std::string>>> cases[] = {
       {"d1*p1#d2#d3*p3*x#", {{"d1", "p1"}, {"d3", "p3"}}},
       {"", {}},
       {"#", {}},
@@ -134,18 +129,18 @@ TEST(QuoteRequestsTest, QuoteListGrammar) {
       {"02.01.2024*50,10#03.01.2024*51,20", {{"02.01.2024", "50,10"}, {"03.01.2024", "51,20"}}},
       {"d*p#d*q", {{"d", "p"}, {"d", "q"}}},  // no merging while receiving
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.list);
+  for (const auto& [list, quotes] : cases) {
+    SCOPED_TRACE(list);
     QuoteRun run;
     run.Start(14);
     auto stock = run.state.aktien->Add("w", "i", "n");
     stock->KursAdd("old", "0");
-    run.Receive("VEXMSG:2:AIWPK:W2:I2:N2:" + c.list + ":MSGEND");
+    run.Receive("VEXMSG:2:AIWPK:W2:I2:N2:" + list + ":MSGEND");
     VerarbeiteWIWPK(run.state);
     std::vector<std::pair<std::string, std::string>> got;
     for (int32_t i = 2; i <= stock->KursCount(); ++i)
       got.emplace_back(stock->Kurs(i)->Datum, stock->Kurs(i)->Kurs);
-    EXPECT_EQ(got, c.quotes);
+    EXPECT_EQ(got, quotes);
     EXPECT_EQ(stock->Kurs(1)->Datum, "old");  // appended, never replaced
     EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "W2I2N2");
     EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), 2);
@@ -217,8 +212,7 @@ TEST(QuoteRequestsTest, NoStockToRequestEndsAtOnce) {
     void (*request)(services::RunState&);
     int stocks;
     int32_t position;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"14 on an empty collection", SendeAKWPK, 0, 0},
       {"18 on an empty collection", SendeAKWPKAlle, 0, 0},
       {"14 past the end", SendeAKWPK, 2, 3},
@@ -238,21 +232,18 @@ TEST(QuoteRequestsTest, NoStockToRequestEndsAtOnce) {
 }
 
 TEST(QuoteRequestsTest, HandlerFailureSkipsTheStockInAQuoteRun) {
-  struct Case {
-    int32_t operation;
-    int32_t position_after;
-  };
-  for (const Case c : {Case{14, 3}, Case{18, 3}, Case{13, 2}}) {
-    SCOPED_TRACE(c.operation);
+  const std::pair<int32_t, int32_t> cases[] = {{14, 3}, {18, 3}, {13, 2}};
+  for (const auto& [operation, position_after] : cases) {
+    SCOPED_TRACE(operation);
     QuoteRun run;
-    run.Start(c.operation);
+    run.Start(operation);
     run.state.aktien->Add("1", "", "");
     vexcomm::detail::QuoteInternals::SetCurrentIndex(*run.state.aktien, 2);  // no stock there
     run.Receive("VEXMSG:2:AIWPK:1:::d*p:MSGEND");
     VerarbeiteWIWPK(run.state);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].first, "VerarbeiteWIWPK");
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), c.position_after);
+    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), position_after);
     EXPECT_TRUE(run.Lines(2).empty());
     EXPECT_EQ(run.state.aktien->Item(1)->KursCount(), 0);
   }

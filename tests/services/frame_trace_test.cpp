@@ -36,8 +36,7 @@ TEST(FrameTrace, MasksPrivateFieldsWithoutMovingAnyElement) {
     bool unmasked;
     std::function<void(testing::RecordingRunState&)> act;
     std::string record;
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"a ':' in a name is two elements on the wire, so two masks", false,
        [](auto& r) { SendeAKLOG(r.state); },
        "VEXMSG:2:AKLOG:***:**:*****:**:**:***:[5 chars]::[3 chars]:MSGEND 4:identity:3 "

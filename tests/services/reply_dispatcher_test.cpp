@@ -64,11 +64,8 @@ TEST(ReplyDispatcherTest, GeneralRepliesAndInvalidFrames) {
 }
 
 TEST(ReplyDispatcherTest, ServerErrorSkipsTheStockOnlyInAQuoteRun) {
-  struct Case {
-    int32_t entry;
-    int32_t index_after;
-  };
-  for (auto [entry, index_after] : {Case{14, 3}, Case{18, 3}, Case{2, 2}, Case{13, 2}}) {
+  const std::pair<int32_t, int32_t> cases[] = {{14, 3}, {18, 3}, {2, 2}, {13, 2}};
+  for (const auto& [entry, index_after] : cases) {
     RecordingRunState r;
     for (int i = 0; i < 3; ++i) r.state.aktien->Add("W" + std::to_string(i), "", "");
     vexcomm::detail::QuoteInternals::SetCurrentIndex(*r.state.aktien, 2);
@@ -123,8 +120,7 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
     int deletes;
     std::size_t boxes;
     std::string skipped;  // number and name told of a file without content; empty: none
-  };
-  const std::vector<Case> cases = {
+  } const cases[] = {
       {"VEXMSG:2:AIGET:18:a:txt:::0:0:::@5@ab:cd:0:MSGEND", 18, 1, 0, 0, ""},
       {"VEXMSG:2:AIGET:19:a:Delete:::0:0::::17:MSGEND", 19, 0, 1, 0, ""},
       {"VEXMSG:2:AIGET:20:a:txt:::0:0::::0:MSGEND", 20, 0, 0, 0, "20 a"},

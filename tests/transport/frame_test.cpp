@@ -34,9 +34,8 @@ bool CompleteAsSplit(std::string_view text) {
     std::size_t length = 0;
     if (!akNextElement(text, start, length)) break;
     std::size_t offset = LengthPrefixedContentOffset(text.substr(start, length));
-    if (offset != npos && offset < length && start + length > text.size() - kEnd.size()) {
+    if (offset != npos && offset < length && start + length > text.size() - kEnd.size())
       return false;
-    }
     std::uint64_t separator = 1;
     position = platform::SkipCodePoints(text, start + length, separator);
   }
@@ -48,8 +47,7 @@ TEST(BuildRequest, Frames) {
     std::string code;
     std::vector<std::string> fields;
     std::string expected;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"AKFGA", {}, "VEXMSG:2:AKFGA:MSGEND"},
       {"AKNEW", {"11122233", "4711", "17", "5"}, "VEXMSG:2:AKNEW:11122233:4711:17:5:MSGEND"},
       {"AKLOG", {"a", ""}, "VEXMSG:2:AKLOG:a::MSGEND"},
@@ -57,9 +55,8 @@ TEST(BuildRequest, Frames) {
       {"AKGET", {"a", "", "b"}, "VEXMSG:2:AKGET:a::b:MSGEND"},
       {"AKLOG", {"x", LengthPrefixed("a:b")}, "VEXMSG:2:AKLOG:x:@3@a:b:MSGEND"},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(BuildRequest(c.code, std::span<const std::string>(c.fields)), c.expected);
-  }
 }
 
 // The stated length is what the socket writes for the content: one octet per character, and
@@ -96,8 +93,7 @@ TEST(AkNextElement, FindsOneElement) {
     std::size_t start;
     bool found;
     std::string element;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"abc:def", 0, true, "abc"},
       {"abc:def", 4, true, "def"},
       {"abc:def", 3, true, ""},
@@ -123,11 +119,7 @@ TEST(AkNextElement, FindsOneElement) {
 }
 
 TEST(SplitElements, NumbersElementsAsTheFrameHasThem) {
-  struct Case {
-    std::string text;
-    std::vector<std::string> elements;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"VEXMSG:2:AINEW:3:MSGEND", {"VEXMSG", "2", "AINEW", "3", "MSGEND"}},
       {"VEXMSG:2:AIGET:12:info.txt::x:MSGEND",
        {"VEXMSG", "2", "AIGET", "12", "info.txt", "", "x", "MSGEND"}},
@@ -151,7 +143,7 @@ TEST(SplitElements, NumbersElementsAsTheFrameHasThem) {
       {"x:@abc:y", {"x", "@abc", "y"}},
       {"x:@99999999999999999999@ab:cd", {"x", "@99999999999999999999@ab:cd"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(Split(c.text), c.elements) << c.text;
+  for (const auto& [text, elements] : cases) EXPECT_EQ(Split(text), elements) << text;
 }
 
 TEST(SplitElements, ClearFirstOrAppend) {
@@ -220,8 +212,7 @@ TEST(LengthPrefixedContentOffset, FindsTheSecondMarkWhateverTheDigitsAndTheFileC
     std::string element;
     std::size_t head;
     std::size_t file;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"@5@ab:cd", 3, 3},
       {"@12@abcdefghijkl", 4, 4},
       {"@1234567@x", 9, 9},
@@ -364,18 +355,14 @@ TEST(FrameAssembler, LargeFileInChunksEndingInsideContent) {
 // A large content gets its room once: the buffer must not move again before the frame ends,
 // neither for the elements after the content nor for characters of more than one byte.
 TEST(FrameAssembler, LargeContentIsReceivedInPlace) {
-  struct Case {
-    const char* what;
-    std::string unit;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"ASCII", "0123456789abcdef"},
       {"umlauts", "ä"},
       {"some umlauts", std::string(49, 'x') + "ü"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [what, unit] : cases) {
     std::string content;
-    while (content.size() < (6u << 20)) content += c.unit;
+    while (content.size() < (6u << 20)) content += unit;
     const std::string frame =
         "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + LengthPrefixed(content) + ":123456789:MSGEND";
     FrameAssembler assembler;
@@ -385,9 +372,9 @@ TEST(FrameAssembler, LargeContentIsReceivedInPlace) {
       complete = assembler.Append(std::string_view(frame).substr(pos, 16384));
       if (settled == nullptr && assembler.size() >= (2u << 20)) settled = assembler.text().data();
     }
-    ASSERT_TRUE(complete) << c.what;
-    EXPECT_TRUE(assembler.text() == frame) << c.what;
-    EXPECT_EQ(assembler.text().data(), settled) << c.what;
+    ASSERT_TRUE(complete) << what;
+    EXPECT_TRUE(assembler.text() == frame) << what;
+    EXPECT_EQ(assembler.text().data(), settled) << what;
   }
 }
 
@@ -401,8 +388,7 @@ TEST(FrameAssembler, ReceivesIntoARecycledBuffer) {
     const char* what;
     std::size_t recycled;
     bool reused;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"large enough", 8u << 20, true},
       {"too small for the content", 2u << 20, false},
       {"too small to keep", 4096, false},
@@ -413,9 +399,8 @@ TEST(FrameAssembler, ReceivesIntoARecycledBuffer) {
     const char* old_data = old.data();
     assembler.Recycle(std::move(old));
     bool complete = false;
-    for (std::size_t pos = 0; pos < frame.size(); pos += 65536) {
+    for (std::size_t pos = 0; pos < frame.size(); pos += 65536)
       complete = assembler.Append(std::string_view(frame).substr(pos, 65536));
-    }
     ASSERT_TRUE(complete) << c.what;
     EXPECT_TRUE(assembler.text() == frame) << c.what;
     // A buffer let go may be handed out again at the same address: only reuse is checked.

@@ -87,9 +87,8 @@ TEST(ReadReplyNumber, EveryForm) {
       {"&9", 0},
       {"&", 0},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(ReadReplyNumber(c.text), c.expected) << '"' << c.text << '"';
-  }
 }
 
 struct Int32Case {
