@@ -45,9 +45,10 @@ std::set<std::string> FolderEntries(const std::filesystem::path& dir) {
 // comes last and only there.
 void ExpectJsonLines(const CliRun& run, const std::string& label) {
   ASSERT_FALSE(run.lines.empty()) << label << "\n" << run.out << run.err;
-  std::size_t line_count = 0;
-  for (char c : run.out) line_count += c == '\n' ? 1 : 0;
-  EXPECT_EQ(run.lines.size(), line_count) << label << ": a line that is not JSON\n" << run.out;
+  const auto line_count = std::count(run.out.begin(), run.out.end(), '\n');
+  EXPECT_EQ(static_cast<std::ptrdiff_t>(run.lines.size()), line_count)
+      << label << ": a line that is not JSON\n"
+      << run.out;
   for (std::size_t i = 0; i < run.lines.size(); ++i) {
     const auto& line = run.lines[i];
     ASSERT_FALSE(line.is_discarded()) << label << ": line " << i;

@@ -243,9 +243,7 @@ TEST_F(DepositsTlsTest, AFailingListKeepsTheProvidersBeforeItAndTheOtherTree) {
 }
 
 TEST_F(DepositsTlsTest, MessagesAreStillFetchedAlongside) {
-  Identity identity;
-  identity.DateiNr = 17;
-  SetIdentity(identity);
+  SetIdentity({"11122233", "4711", 17, "", "", ""});
   Start(kScenario);
 
   EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);
