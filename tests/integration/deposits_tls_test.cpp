@@ -186,13 +186,10 @@ TEST_F(DepositsTlsTest, BothTreesAreBuiltAsSentAndAHostWalksThemWithAndWithoutIt
   EXPECT_EQ(ErrorOf([&] { providers->Call("Item", {Variant(int32_t{0})}); }),
             errnum::kSubscriptOutOfRange);
   EXPECT_EQ(ErrorOf([&] { ItemOf(*providers, count + 1, false); }), errnum::kSubscriptOutOfRange);
-  const auto rows =
-      ItemOf(*ItemOf(*host_view.Get("Festgeld").ToObject()->Call("Anbieter").ToObject(), 1, true)
-                  ->Call("Produkte")
-                  .ToObject(),
-             1, true)
-          ->Call("ZinsenFestgeld")
-          .ToObject();
+  const auto fg =
+      ItemOf(*host_view.Get("Festgeld").ToObject()->Call("Anbieter").ToObject(), 1, true);
+  const auto product = ItemOf(*fg->Call("Produkte").ToObject(), 1, true);
+  const auto rows = product->Call("ZinsenFestgeld").ToObject();
   EXPECT_EQ(ErrorOf([&] { ItemOf(*rows, 1, false); }), errnum::kMemberNotFound);
 }
 
