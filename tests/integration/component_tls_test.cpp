@@ -98,13 +98,12 @@ TEST_F(ComponentTlsTest, FetchDeliversEveryFileAndDateiNrSurvivesARestart) {
                                               10, 2, std::string("Gebühren ändern sich"),
                                               std::string("www.vexmsg.invalid/info")));
   EXPECT_EQ(files[0].Datei, kLetter);
-  EXPECT_EQ(files[1].DateiNummer, 20);
-  EXPECT_EQ(files[1].DateiName, "gross.txt");
+  EXPECT_EQ(std::tie(files[1].DateiNummer, files[1].DateiName), std::make_tuple(20, "gross.txt"));
   std::string big;
   for (std::size_t i = 0; i < kBigLines; ++i) big += kBigLine;
   EXPECT_TRUE(files[1].Datei == big);
-  EXPECT_EQ(files[2].DateiNummer, 30);  // the reference replaces the entry's number
-  EXPECT_EQ(files[2].Datei, "x");
+  // The reference replaces the entry's number.
+  EXPECT_EQ(std::tie(files[2].DateiNummer, files[2].Datei), std::make_tuple(30, "x"));
   ASSERT_EQ(deletes.size(), 1u);
   ASSERT_EQ(deletes[0].size(), 2u);
   EXPECT_TRUE(deletes[0][0].is_empty() && deletes[0][1].ToString() == "18");
