@@ -567,8 +567,7 @@ TEST_F(CliTest, SignalsEndTheRunWithBenutzerAbbruchAndItHoldsTheInstallation) {
     EXPECT_EQ(lines[lines.size() - 2],
               OrderedJson::parse(R"({"event":"NochAufServer","Anzahl":0})"));
   }
-  const CliRun run = Run({"--json", "user", "show"});
-  EXPECT_EQ(run.lines.at(0)["result"]["user"]["Vorname"], "Erika");
+  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["Vorname"], "Erika");
 }
 
 // Each way a run can fail, once: a script tells them apart by the status alone, a person by the
@@ -660,9 +659,8 @@ TEST_F(CliTest, ALargeFileShowsItsBytesArrivingAndTheBarEndsAtAHundred) {
   ASSERT_TRUE(session.Run(VexCommGetNew).ok()) << shown_err.str();
   const std::string err = shown_err.str();
   EXPECT_THAT(err, HasSubstr(" of 3.0 MB"));
-  const std::string last = err.substr(err.rfind('\r'));
-  EXPECT_THAT(last, HasSubstr("100%"));
-  EXPECT_EQ(last.back(), '\n');
+  EXPECT_THAT(err.substr(err.rfind('\r')),
+              ::testing::AllOf(HasSubstr("100%"), ::testing::EndsWith("\n")));
 }
 
 TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {

@@ -57,8 +57,7 @@ TEST(DepositHandlersTest, ConditionsAreWrittenInTheGrammarOfTheReply) {
     if (c.error_start.empty()) {
       EXPECT_EQ(reply, c.reply);
     } else {
-      EXPECT_TRUE(reply.starts_with(c.error_start)) << reply;
-      EXPECT_TRUE(reply.ends_with(":MSGEND")) << reply;
+      EXPECT_TRUE(reply.starts_with(c.error_start) && reply.ends_with(":MSGEND")) << reply;
       EXPECT_EQ(std::count(reply.begin(), reply.end(), ':'), 5) << "the text shifts fields";
     }
   }
