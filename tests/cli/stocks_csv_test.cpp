@@ -36,9 +36,7 @@ TEST(StocksCsv, ReadsTheFieldsAsAHostWroteThem) {
       {std::string(kHeader) + "1,2,\"\",,", {{"1", "2", "", "", ""}}},
       {std::string(kHeader), {}},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Rows(c.text), c.rows) << c.text;
-  }
+  for (const auto& c : cases) EXPECT_EQ(Rows(c.text), c.rows) << c.text;
 }
 
 TEST(StocksCsv, NamesTheLineOfWhatItCannotRead) {

@@ -673,8 +673,7 @@ TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {
   EXPECT_EQ(run.lines[0]["result"], OrderedJson::parse(R"({"user":{"BLZ":"11122233",
       "KundenNr":"4711","DateiNr":2,"Vorname":"Erika","Nachname":"Müller",
       "EMail":"neu@example.test"}})"));
-  run = Run({"check-new"});
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Run({"check-new"}).status, 0);
   EXPECT_EQ(NewRequests().front(), "VEXMSG:2:AKNEW:11122233:4711:2:5:MSGEND");
   EXPECT_EQ(Run({"user", "set"}).status, 2);
 }
