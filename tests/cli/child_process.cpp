@@ -29,15 +29,13 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
   }
   // Everything the child needs is made before fork: after it only exec may run.
-  std::vector<std::string> env_text;
+  std::vector<std::string> env_text, argv_text{program};
   for (const auto& [key, value] : merged) env_text.push_back(key + "=" + value);
-  std::vector<char*> envp;
-  for (auto& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argv_text{program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
+  std::vector<char*> envp, argv;
+  for (auto& e : env_text) envp.push_back(e.data());
   for (auto& a : argv_text) argv.push_back(a.data());
+  envp.push_back(nullptr);
   argv.push_back(nullptr);
 
   int out_pipe[2];

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "support/temp_dir.h"
 #include "support/test_pki.h"
 #include "vexmsg-server/lib/server.h"
@@ -52,6 +53,17 @@ class CliTest : public ::testing::Test {
   std::unique_ptr<vexmsg::Server> server;
   std::size_t requests_seen = 0;
 };
+
+// The text of the UsageError a call raises; empty when it raises none.
+template <class F>
+std::string UsageErrorOf(F&& call) {
+  try {
+    call();
+  } catch (const cli::UsageError& e) {
+    return e.what();
+  }
+  return "";
+}
 
 // The scenario most tests use: installation 11122233/4711 with two files and a deletion notice
 // of the first, and a canned answer to every other request of the system.

@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sstream>
 
+#include "child_process.h"
 #include "command_line.h"
 #include "support/temp_dir.h"
 
@@ -19,21 +19,11 @@ std::vector<std::string> Complete(const std::filesystem::path& script,
   for (const auto& w : words) line += " '" + w + "'";
   line += "); COMP_CWORD=" + std::to_string(words.size()) +
           "; _vexcomm; printf '%s\\n' \"${COMPREPLY[@]}\"";
-  std::string escaped;
-  for (char c : line) {
-    if (c == '"' || c == '\\' || c == '$') escaped += '\\';
-    escaped += c;
-  }
-  FILE* pipe = ::popen(("bash -c \"" + escaped + "\"").c_str(), "r");
+  ChildProcess bash("/bin/bash", {"-c", line});
   std::vector<std::string> offered;
-  if (pipe == nullptr) return offered;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    std::string word(buffer);
-    if (!word.empty() && word.back() == '\n') word.pop_back();
-    offered.push_back(word);
-  }
-  ::pclose(pipe);
+  if (bash.Finish(std::chrono::seconds(30)) != 0) return offered;
+  std::istringstream out(bash.out());
+  for (std::string word; std::getline(out, word);) offered.push_back(word);
   return offered;
 }
 

@@ -39,9 +39,7 @@ TEST(SafeFileName, KeepsHarmlessNamesAndDisarmsHostileOnes) {
       // The cut never splits a character: 199 + 2 octets are cut back to 199.
       {15, std::string(199, 'x') + "ä", "15-" + std::string(199, 'x')},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(SafeFileName(c.number, c.name), c.expected) << c.number;
-  }
+  for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.number, c.name), c.expected) << c.number;
 }
 
 TEST(ReceivedFiles, ReplacesAndRemovesOnlyWhatItSaved) {

@@ -1,10 +1,6 @@
 #include "settings.h"
 
-#include <gtest/gtest.h>
-
-#include <map>
-
-#include "support/temp_dir.h"
+#include "cli_fixture.h"
 
 namespace vexcomm::test {
 namespace {
@@ -59,16 +55,10 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsConfigFileBeatsDefault) {
                 .ca_file,
             "/home/u/file.pem");
   // A bad value names where it came from.
-  EXPECT_THROW(
-      {
-        try {
-          cli::WithSettings({}, FromMap({{"VEXCOMM_IDLE_TIMEOUT", "soon"}}), true);
-        } catch (const cli::UsageError& e) {
-          EXPECT_NE(std::string(e.what()).find("VEXCOMM_IDLE_TIMEOUT"), std::string::npos);
-          throw;
-        }
-      },
-      cli::UsageError);
+  EXPECT_THAT(UsageErrorOf([] {
+                cli::WithSettings({}, FromMap({{"VEXCOMM_IDLE_TIMEOUT", "soon"}}), true);
+              }),
+              ::testing::HasSubstr("VEXCOMM_IDLE_TIMEOUT"));
 }
 
 TEST(Settings, ProxyFromTheEnvironmentAsCurlReadsIt) {

@@ -1,5 +1,4 @@
 // A traced run of each operation, replayed by the reference server from its trace.
-#include <fstream>
 
 #include "cli_fixture.h"
 #include "config/persistent_values.h"
@@ -87,8 +86,7 @@ TEST_F(TraceTest, EachOperationReplaysFromItsMaskedTraceToTheSameOutcome) {
     args.insert(args.begin(), {"--json", "--trace", trace.string()});
     const CliRun first = Run(args);
 
-    std::ifstream in(trace, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = ReadFile(trace);
     EXPECT_TRUE(bytes.starts_with(R"({"schema":"vexcomm-trace/1","masked":true,)")) << label;
     for (const auto& secret : kSecrets) EXPECT_EQ(bytes.find(secret), bytes.npos) << secret;
 

@@ -57,8 +57,7 @@ TEST(DepositHandlersTest, ConditionsAreWrittenInTheGrammarOfTheReply) {
     if (c.error_start.empty()) {
       EXPECT_EQ(reply, c.reply);
     } else {
-      EXPECT_TRUE(reply.starts_with(c.error_start)) << reply;
-      EXPECT_TRUE(reply.ends_with(":MSGEND")) << reply;
+      EXPECT_TRUE(reply.starts_with(c.error_start) && reply.ends_with(":MSGEND")) << reply;
       EXPECT_EQ(std::count(reply.begin(), reply.end(), ':'), 5) << "the text shifts fields";
     }
   }
@@ -186,13 +185,10 @@ TEST_F(DepositsTlsTest, BothTreesAreBuiltAsSentAndAHostWalksThemWithAndWithoutIt
   EXPECT_EQ(ErrorOf([&] { providers->Call("Item", {Variant(int32_t{0})}); }),
             errnum::kSubscriptOutOfRange);
   EXPECT_EQ(ErrorOf([&] { ItemOf(*providers, count + 1, false); }), errnum::kSubscriptOutOfRange);
-  const auto rows =
-      ItemOf(*ItemOf(*host_view.Get("Festgeld").ToObject()->Call("Anbieter").ToObject(), 1, true)
-                  ->Call("Produkte")
-                  .ToObject(),
-             1, true)
-          ->Call("ZinsenFestgeld")
-          .ToObject();
+  const auto fg =
+      ItemOf(*host_view.Get("Festgeld").ToObject()->Call("Anbieter").ToObject(), 1, true);
+  const auto product = ItemOf(*fg->Call("Produkte").ToObject(), 1, true);
+  const auto rows = product->Call("ZinsenFestgeld").ToObject();
   EXPECT_EQ(ErrorOf([&] { ItemOf(*rows, 1, false); }), errnum::kMemberNotFound);
 }
 
@@ -243,9 +239,7 @@ TEST_F(DepositsTlsTest, AFailingListKeepsTheProvidersBeforeItAndTheOtherTree) {
 }
 
 TEST_F(DepositsTlsTest, MessagesAreStillFetchedAlongside) {
-  Identity identity;
-  identity.DateiNr = 17;
-  SetIdentity(identity);
+  SetIdentity({"11122233", "4711", 17, "", "", ""});
   Start(kScenario);
 
   EXPECT_EQ(Run(VexCommGetNew), vcerrNoError);

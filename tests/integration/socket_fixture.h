@@ -67,9 +67,8 @@ class Sink : public SocketEvents {
     return kinds;
   }
   const SocketEvent* Find(const std::string& kind) const {
-    for (const auto& e : events) {
+    for (const auto& e : events)
       if (e.kind == kind) return &e;
-    }
     return nullptr;
   }
   bool Has(const std::string& kind) const { return Find(kind) != nullptr; }

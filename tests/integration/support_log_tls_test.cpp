@@ -13,11 +13,7 @@ namespace {
 class SupportLogTlsTest : public TlsComponentTest {
  protected:
   SupportLogTlsTest() {
-    Identity identity;
-    identity.Vorname = "Jürgen";
-    identity.Nachname = "Müller-Lüdenscheidt";
-    identity.EMail = "jm@example.test";
-    SetIdentity(identity);
+    SetIdentity({"11122233", "4711", 0, "Jürgen", "Müller-Lüdenscheidt", "jm@example.test"});
     // The server's form, to show that the request carries the converter's text.
     host.date_to_text = [](std::chrono::sys_days day) {
       const std::chrono::year_month_day d(day);

@@ -47,8 +47,7 @@ void TlsComponentTest::Start(const std::string& scenario) {
 
 void TlsComponentTest::SetIdentity(const Identity& identity, int32_t attempts) {
   config::PersistentRecord record;
-  record.user = {identity.BLZ,     identity.KundenNr, identity.DateiNr,
-                 identity.Vorname, identity.Nachname, identity.EMail};
+  record.user = identity;
   record.attempts = attempts;
   ASSERT_TRUE(config::StorePersistentValues(dir.path() / "registry", record));
 }

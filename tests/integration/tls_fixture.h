@@ -23,16 +23,6 @@
 
 namespace vexcomm::test {
 
-// The installation's identity as `vexcomm user set` stores it; read when a module is made.
-struct Identity {
-  std::string BLZ = "11122233";
-  std::string KundenNr = "4711";
-  int32_t DateiNr = 0;
-  std::string Vorname;
-  std::string Nachname;
-  std::string EMail;
-};
-
 // A component of its own (module, INI, data and registry folders under a temporary directory)
 // that reaches a reference server on loopback over real TLS. Runs go through the public API
 // only: the host's services, a socket from the module, SetSocket, SetCallback, Modus, Send.
