@@ -308,10 +308,13 @@ std::string GlobalOptionsBrief() {
   std::string names;
   for (const auto& g : kGlobals) {
     names += names.empty() ? "" : " ";
+    // An option and its value stay on one line: joined by a stand-in for the space until wrapped.
     names += "[" + std::string(g.name) +
-             (g.value_name.empty() ? "" : " " + std::string(g.value_name)) + "]";
+             (g.value_name.empty() ? "" : "\x01" + std::string(g.value_name)) + "]";
   }
-  return "Global options ('vexcomm --help' describes them):\n  " + Hanging(names, 2) + "\n";
+  std::string wrapped = Hanging(names, 2);
+  std::replace(wrapped.begin(), wrapped.end(), '\x01', ' ');
+  return "Global options ('vexcomm --help' describes them):\n  " + wrapped + "\n";
 }
 
 std::size_t EditDistance(std::string_view a, std::string_view b) {
