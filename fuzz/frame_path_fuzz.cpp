@@ -81,14 +81,17 @@ void Handle(Harness& h, const std::string& frame) {
   transport::clsElement reference;
   transport::SplitElements(frame, reference, true);
   // As the session hands a frame on: one of its elements may take over its buffer.
+  const int files_before = h.files;
   services::DispatchReceivedFrame(h.state, std::string(frame), component::ReplyHandlers());
+  // A file event takes the content out of element 13 (checked by the handler).
+  const bool content_taken = h.files != files_before;
   const auto& elements = *h.state.elements;
   FUZZ_CHECK(elements.Count() == reference.Count());
   for (int32_t i = 1; i <= reference.Count(); ++i) {
-    FUZZ_CHECK(elements.Item(i) == reference.Item(i));
+    FUZZ_CHECK(elements.Item(i) == reference.Item(i) || (content_taken && i == 13));
   }
   // Without length-prefixed elements the elements are the frame cut at every ":".
-  if (frame.find('@') == std::string::npos) {
+  if (frame.find('@') == std::string::npos && !content_taken) {
     FUZZ_CHECK(Join(elements) == frame);
   }
   FUZZ_CHECK(elements.Item(elements.Count() + 1).empty());
