@@ -106,12 +106,8 @@ void VerarbeiteDatei(RunState& state) {
   }
 }
 
-namespace {
-
-// Everything but the content; empty when element 13 has no content marks.
-std::optional<NeueDateiEvent> ReadNeueDateiHead(const transport::clsElement& e,
-                                                std::size_t& offset) {
-  offset = transport::FileContentOffset(e.Item(13));
+std::optional<NeueDateiEvent> TakeNeueDatei(transport::clsElement& e) {
+  const std::size_t offset = transport::FileContentOffset(e.Item(13));
   if (offset == std::string::npos) return std::nullopt;
   NeueDateiEvent v;
   v.DateiNummer = FileNumber(e);
@@ -123,25 +119,9 @@ std::optional<NeueDateiEvent> ReadNeueDateiHead(const transport::clsElement& e,
   v.Wichtigkeit = transport::ReadReplyInt32(e.Item(10));
   v.Titel = e.Item(11);
   v.URL = e.Item(12);
-  return v;
-}
-
-}  // namespace
-
-std::optional<NeueDateiEvent> ReadNeueDatei(const transport::clsElement& e) {
-  std::size_t offset = 0;
-  auto v = ReadNeueDateiHead(e, offset);
-  if (v) v->Datei = e.Item(13).substr(offset);
-  return v;
-}
-
-std::optional<NeueDateiEvent> TakeNeueDatei(transport::clsElement& e) {
-  std::size_t offset = 0;
-  auto v = ReadNeueDateiHead(e, offset);
-  if (!v) return v;
   // Last, once nothing can fail any more: the element gives up its content.
-  v->Datei = e.Take(13);
-  v->Datei.erase(0, offset);
+  v.Datei = e.Take(13);
+  v.Datei.erase(0, offset);
   return v;
 }
 

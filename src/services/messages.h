@@ -16,11 +16,9 @@ void SendeAKGET(RunState& state);
 void VerarbeiteAINEW(RunState& state);
 void VerarbeiteDatei(RunState& state);
 
-// The values of a NeueDatei event, read from an AIGET reply in the element list. Empty when
-// element 13 holds no length-prefixed content (no event for that file).
-std::optional<NeueDateiEvent> ReadNeueDatei(const transport::clsElement& elements);
-// The same, moving the content out of the element list instead of copying it (the relay's way:
-// a large file is not held twice).
+// The values of a NeueDatei event, read from an AIGET reply in the element list, the content
+// moved out of the list (a large file is not held twice). Empty when element 13 holds no
+// length-prefixed content (no event for that file).
 std::optional<NeueDateiEvent> TakeNeueDatei(transport::clsElement& elements);
 
 // "Hole Nachricht 1 von 3": numbers in the form with a leading blank for zero and positives.
