@@ -185,7 +185,8 @@ class Sampler:
         # The ci preset's tests in a Debug build of its own; no benchmarks (they have no tests),
         # and warnings stay warnings so that a mutant that only warns still counts.
         code, out, _ = self.run(["cmake", "--preset", "ci", "-B", str(self.build),
-                                 "-DCMAKE_BUILD_TYPE=Debug", "-DVEXCOMM_WARNINGS_AS_ERRORS=OFF",
+                                 "-DCMAKE_BUILD_TYPE=Debug", "-DVEXCOMM_BUILD_TESTS=ON",
+                                 "-DVEXCOMM_BUILD_TOOLS=ON", "-DVEXCOMM_WARNINGS_AS_ERRORS=OFF",
                                  "-DVEXCOMM_BUILD_BENCH=OFF", "-DVEXCOMM_BUILD_FUZZ=OFF",
                                  "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"], None)
         if code != 0:
