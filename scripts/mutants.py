@@ -257,8 +257,8 @@ class Sampler:
 
 
 def dirty():
-    out = subprocess.run(["git", "status", "--porcelain"], cwd=ROOT, capture_output=True,
-                         text=True, check=True).stdout
+    out = subprocess.run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=ROOT,
+                         capture_output=True, text=True, check=True).stdout
     return out.strip()
 
 
@@ -286,8 +286,8 @@ def main():
             print(describe(site))
         return 0
     if dirty():
-        print("the tree has uncommitted changes (git status); the sampler edits src/ in place "
-              "and runs only on a clean checkout nobody else edits", file=sys.stderr)
+        print("uncommitted changes: the sampler edits src/ in place and runs only on a clean "
+              "checkout nobody else edits\n" + dirty(), file=sys.stderr)
         return 2
 
     # A termination restores the mutated file like an interrupt does.
@@ -301,7 +301,7 @@ def main():
     started = time.monotonic()
     for index, site in enumerate(sample, 1):
         if dirty():
-            print("the tree changed while the sampler ran; stopping", file=sys.stderr)
+            print("the tree changed while the sampler ran; stopping\n" + dirty(), file=sys.stderr)
             return 2
         path, number, op_index, start, end = site
         original = path.read_bytes()
