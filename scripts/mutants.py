@@ -297,7 +297,7 @@ def main():
     sampler.configure()
     sampler.measure()
 
-    results = []  # (site, verdict, stage, seconds, mutated line)
+    results = []  # (site, verdict, stage, seconds, the line after and before)
     started = time.monotonic()
     for index, site in enumerate(sample, 1):
         if dirty():
@@ -306,7 +306,8 @@ def main():
         path, number, op_index, start, end = site
         original = path.read_bytes()
         lines = original.decode("utf-8").splitlines(keepends=True)
-        mutated = mutate(lines[number], op_index, start, end)
+        original_line = lines[number]
+        mutated = mutate(original_line, op_index, start, end)
         begun = time.monotonic()
         if mutated is None or mutated == lines[number]:
             verdict, stage, detail = "unviable", "", "no change"
@@ -318,8 +319,9 @@ def main():
             finally:
                 path.write_bytes(original)
         seconds = time.monotonic() - begun
-        results.append((site, verdict, stage, seconds, (mutated or "").strip()))
-        shown = f": {mutated.strip()}" if verdict == "SURVIVED" else f" ({detail})"
+        change = f"{lines[number].strip()}  (was {original_line.strip()})"
+        results.append((site, verdict, stage, seconds, change))
+        shown = f": {change}" if verdict == "SURVIVED" else f" ({detail})"
         print(f"[{index}/{len(sample)}] {verdict:<8} {stage:<5} {seconds:5.0f} s  "
               f"{describe(site)}{shown}", flush=True)
 
