@@ -128,6 +128,7 @@ class VEXCOMM_EXPORT EventSource {
     std::shared_ptr<Handler> handler;
     std::shared_ptr<bool> advised;  // cleared by Unadvise, seen by a raise in progress
   };
+  void RaiseTo(DispId id, Args args, bool objects);
   void RaiseTo(DispId id, Args args, bool objects, bool handlers);
 
   std::vector<Sink> sinks_;

@@ -74,6 +74,10 @@ void EventSource::RaiseToObjects(DispId id, Args args) {
   RaiseTo(id, args, true, false);
 }
 
+void EventSource::RaiseTo(DispId id, Args args, bool objects) {
+  RaiseTo(id, args, objects, true);
+}
+
 void EventSource::RaiseTo(DispId id, Args args, bool objects, bool handlers) {
   // A copy: a handler may attach or detach sinks while the event is delivered, or release
   // this source. A sink detached meanwhile hears no more of the event.

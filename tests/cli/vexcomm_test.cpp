@@ -597,6 +597,8 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
       {{"chek-new"}, 2, "did you mean 'check-new'?"},
       {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"}, 3, "no connection"},
       {{"--ca-file", stranger.ca_file().string(), "check-new"}, 4, "--ca-file FILE"},
+      // No authority can be read from it: no certificate passes the check.
+      {{"--ca-file", tmp.WriteFile("leer.pem", "-").string(), "check-new"}, 4, "nicht lesbar"},
       {via_proxy, 5, "the proxy refused", [] {}, {{"VEXCOMM_PROXY_PASSWORD", "falsch"}}},
       {via_proxy, 0, ""},
       // Proxies from the environment, as curl reads them.
@@ -619,7 +621,7 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
       // The files came, but the cursor cannot be stored: the next run would fetch them again.
       {{"get-new"},
        7,
-       "HKEY_CURRENT_USER.txt: Is a directory; what the run received is not recorded",
+       "HKEY_CURRENT_USER.txt: Is a directory; what the run received is not",
        [&] {
          WriteIdentity(0);
          std::filesystem::create_directories(registry / "HKEY_CURRENT_USER.txt.tmp");
