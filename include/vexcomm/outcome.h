@@ -22,7 +22,7 @@ enum class OutcomeKind : int32_t {
   kNetworkTimeout = 5,      // a connect, idle, reply or transfer-rate limit ran out
   kNetworkClosed = 6,       // the connection broke or the server ended it
   kCertificateRefused = 7,  // the server's certificate failed the check; detail: the reason
-  kProxyRefused = 8,        // the proxy refused the credentials or the tunnel
+  kProxyRefused = 8,        // the proxy refused the user name and password
   kProxyCredentials = 9,    // the proxy wants a user name and password
   kServerError = 10,        // the server refused a request (AIERR): server_number, server_text
   kStuckRun = 11,           // the server's answers did not move the run on
