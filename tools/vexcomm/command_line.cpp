@@ -30,7 +30,9 @@ const OptionDef kTo{"--to", "DATE", "only quotes up to this date"};
 
 constexpr std::string_view kReceives =
     "Received files are written to --out (default: the current folder) as "
-    "<DateiNummer>-<name>; a deletion notice removes the saved file of that number.";
+    "<DateiNummer>-<name>, each holding exactly the octets the server sent (text in "
+    "Windows-1252, as the Windows host saved it); --utf8-text saves text files as UTF-8. A "
+    "deletion notice removes the saved file of that number.";
 
 const std::vector<CommandDef> kCommands = {
     {"check-new",

@@ -11,16 +11,6 @@
 namespace vexcomm::cli {
 namespace {
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 bool IsContinuation(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
@@ -40,18 +30,28 @@ bool IsText(std::string_view content) {
 }
 
 bool WriteContent(int fd, std::string_view content, SaveAs as) {
-  if (as == SaveAs::kUtf8) return WriteAll(fd, content);
   constexpr std::size_t kPiece = std::size_t{256} << 10;
-  std::vector<char> octets(std::min(content.size(), kPiece));
-  while (!content.empty()) {
-    std::size_t cut = std::min(content.size(), kPiece);
-    // A piece ends before a character, never inside one.
-    for (int back = 0; back < 3 && cut < content.size() && IsContinuation(content[cut]); ++back) {
-      --cut;
+  std::vector<char> octets(as == SaveAs::kOctets ? std::min(content.size(), kPiece) : 0);
+  std::string_view pending;  // made, not yet written
+  while (!pending.empty() || !content.empty()) {
+    if (pending.empty()) {
+      std::size_t cut = content.size();
+      pending = content;
+      if (as == SaveAs::kOctets) {
+        cut = std::min(cut, kPiece);
+        // A piece ends before a character, never inside one.
+        for (int back = 0; back < 3 && cut < content.size() && IsContinuation(content[cut]);
+             ++back) {
+          --cut;
+        }
+        pending = {octets.data(), Utf8ToCp1252(content.substr(0, cut), octets.data())};
+      }
+      content.remove_prefix(cut);
     }
-    const std::size_t n = Utf8ToCp1252(content.substr(0, cut), octets.data());
-    if (!WriteAll(fd, std::string_view(octets.data(), n))) return false;
-    content.remove_prefix(cut);
+    const ssize_t n = ::write(fd, pending.data(), pending.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    pending.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
 }
