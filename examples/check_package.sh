@@ -43,7 +43,7 @@ version=$(pkg-config --modversion vexcomm5)
 # The programs of a tree outside the loader's folders (packages unpacked into a temporary root)
 # have no RUNPATH to find the library by.
 [[ $1 == --prefix ]] && export LD_LIBRARY_PATH=$libdir
-"$prefix/bin/vexcomm" --version | grep -q "$version" || { echo "vexcomm --version"; exit 1; }
+[[ $("$prefix/bin/vexcomm" --version) == *"$version"* ]] || { echo "vexcomm --version"; exit 1; }
 
 cmake -S "$source_dir/examples" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/build" >/dev/null

@@ -9,6 +9,7 @@ build_dir=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+trap 'echo "check-deb.sh: failed at line $LINENO" >&2' ERR
 
 cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work/out" >"$work/cpack.txt" 2>&1 ||
   { cat "$work/cpack.txt"; exit 1; }
@@ -38,10 +39,11 @@ for deb in "${debs[@]}"; do
     [[ -L $root/$file ]] && continue
     for needed in $(objdump -p "$root/$file" | awk '/NEEDED/ {print $2}'); do
       [[ $needed == libvexcomm5.so.* ]] && continue
-      path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib {print $NF; exit}')
+      # Each reader takes its whole input: a writer cut off early would fail the pipe.
+      path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && !path {path = $NF} END {print path}')
       # Merged /usr: a package may have registered the file under either name.
       owner=$({ dpkg -S "$path" || dpkg -S "/usr$path" || dpkg -S "${path#/usr}"; } 2>/dev/null |
-        head -1 | cut -d: -f1)
+        awk -F: 'NR == 1 {print $1}')
       [[ -n $owner ]] || { echo "$needed ($path) belongs to no package"; exit 1; }
       grep -qxF "$owner" <<<"$depended" ||
         { echo "$(dpkg-deb -f "$deb" Package): $file needs $needed ($owner), not in: $depends"; exit 1; }
@@ -50,6 +52,6 @@ for deb in "${debs[@]}"; do
 done
 
 usr=$root/usr
-LD_LIBRARY_PATH=$(dirname "$(find "$usr" -name 'libvexcomm5.so.*' | head -1)") \
+LD_LIBRARY_PATH=$(dirname "$(find "$usr" -name 'libvexcomm5.so.*' -print -quit)") \
   "$usr/bin/vexcomm" --version
 bash "$source_dir/examples/check_package.sh" --prefix "$usr"
