@@ -119,6 +119,10 @@ rows.append(("(extra) heap of a parsed overnight-money tree", f"{b['bytes_per_no
 c, p = run("BM_FrameAssembler"), run("BM_CopyFloor")
 rows.append(("(extra) frame assembly of a 50 MB frame in 16 KB chunks", f"{ms(c):,.1f} ms",
              f"{ms(p):,.1f} ms appending the chunks", f"{ms(c) / ms(p):.2f}", "", ""))
+c = run("BM_FileOctets")
+rows.append(("(extra) a 50 MB received file's octets from its text (`DateiOctets`, vexcomm saving)",
+             f"{ms(c):,.1f} ms", f"{ms(p):,.1f} ms appending a 50 MB frame's chunks",
+             f"{ms(c) / ms(p):.2f}", "", ""))
 
 head = ("what", "component (median)", "floor", "ratio", "goal", "met")
 lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]

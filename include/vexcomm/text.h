@@ -26,5 +26,8 @@ VEXCOMM_EXPORT std::string_view CodePointPrefix(std::string_view text, std::size
 // as "?", one per code point and one per byte of invalid UTF-8.
 VEXCOMM_EXPORT std::string Utf8ToCp1252(std::string_view utf8);
 VEXCOMM_EXPORT std::string Cp1252ToUtf8(std::string_view bytes);
+// Utf8ToCp1252 into a buffer of the caller's with room for utf8.size() octets (never more are
+// needed); returns the number written. For a large file written or handed on piece by piece.
+VEXCOMM_EXPORT std::size_t Utf8ToCp1252(std::string_view utf8, char* out) noexcept;
 
 }  // namespace vexcomm

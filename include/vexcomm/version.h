@@ -3,6 +3,7 @@
 #include <string>
 
 #include <vexcomm/export.h>
+#include <vexcomm/version_number.h>  // VEXCOMM_VERSION_MAJOR, ..., made from the project's version
 
 namespace vexcomm {
 

@@ -101,7 +101,8 @@ class VEXCOMM_EXPORT Module {
   std::shared_ptr<detail::ModuleState> state_;
 };
 
-// Values of the NeueDatei event.
+// Values of the NeueDatei event. Datei is the content as text: the wire's Windows-1252 decoded,
+// the five octets it leaves undefined as the C1 controls of the same number, so no octet is lost.
 struct NeueDateiEvent {
   int32_t DateiNummer = 0;
   std::string DateiName;
@@ -113,6 +114,12 @@ struct NeueDateiEvent {
   std::string Titel;
   std::string URL;
   std::string Datei;
+
+  // The content as the server sent it, one octet per character of Datei: what the Windows
+  // host's files hold, and what a binary file needs. Made on each call (a pass over Datei); to
+  // write a large file without a second copy, convert it piece by piece with Utf8ToCp1252
+  // (<vexcomm/text.h>), cut where a UTF-8 sequence starts.
+  VEXCOMM_EXPORT std::string DateiOctets() const;
 };
 
 // The component's one creatable class. Create it, SetSocket, SetCallback, set Modus, Send, then

@@ -10,6 +10,7 @@
 
 #include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
+#include <vexcomm/text.h>
 #include <vexcomm/vexcomm.h>
 
 namespace py = pybind11;
@@ -162,6 +163,18 @@ py::object ToPython(const Variant& v) {
     }
   }
   return py::none();
+}
+
+// NeueDatei's content as the server sent it: the text turned back into its octets, straight into
+// the bytes object (Python's cp1252 codec lacks five of them).
+py::object OctetsOf(const Variant& v) {
+  const std::string* text = v.get_if<std::string>();
+  if (text == nullptr) return ToPython(v);
+  PyObject* octets = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(text->size()));
+  if (octets == nullptr) throw py::error_already_set();
+  const std::size_t n = vexcomm::Utf8ToCp1252(*text, PyBytes_AS_STRING(octets));
+  if (_PyBytes_Resize(&octets, static_cast<Py_ssize_t>(n)) != 0) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(octets);
 }
 
 std::optional<DispId> PyDispatch::GetIdOfName(std::string_view name) const {
@@ -443,11 +456,14 @@ PYBIND11_MODULE(_vexcomm, m) {
                              [](const Object& o) { return std::string(o.dispatch->TypeName()); })
       .def(
           "on",
-          [](Object& o, const std::string& event, py::function fn) {
+          [](Object& o, const std::string& event, py::function fn, bool as_bytes) {
             auto* vc = dynamic_cast<vexcomm::VexComm*>(o.dispatch.get());
             if (vc == nullptr) throw py::type_error("only a VexComm raises events");
             CheckThread(o);
             const DispId wanted = EventId(event);
+            if (as_bytes && wanted != vexcomm::VexComm::kEventNeueDatei) {
+              throw py::value_error("as_bytes: only NeueDatei carries a file's content");
+            }
             // A file handler that raises has not taken its file: it is refused, as RefuseFile
             // does, and the server keeps it for the next run.
             const bool file_event = wanted == vexcomm::VexComm::kEventNeueDatei ||
@@ -462,12 +478,14 @@ PYBIND11_MODULE(_vexcomm, m) {
               held.reset();
             });
             return vc->Events().Advise(
-                [vc, wanted, file_event, held, release](DispId id, Args args) {
+                [vc, wanted, file_event, held, release, as_bytes](DispId id, Args args) {
                   if (id != wanted) return;
                   py::gil_scoped_acquire gil;
                   try {
                     py::tuple values(args.size());
-                    for (std::size_t i = 0; i < args.size(); ++i) values[i] = ToPython(args[i]);
+                    for (std::size_t i = 0; i < args.size(); ++i) {
+                      values[i] = as_bytes && i == 9 ? OctetsOf(args[i]) : ToPython(args[i]);
+                    }
                     (*held)(*values);
                   } catch (py::error_already_set& e) {
                     if (!file_event) return HandlerFailed(e, "vexcomm event handler");
@@ -477,7 +495,7 @@ PYBIND11_MODULE(_vexcomm, m) {
                   }
                 });
           },
-          py::arg("event"), py::arg("handler"))
+          py::arg("event"), py::arg("handler"), py::arg("as_bytes") = false)
       .def("off", [](Object& o, uint32_t cookie) {
         auto* vc = dynamic_cast<vexcomm::VexComm*>(o.dispatch.get());
         if (vc == nullptr) throw py::type_error("only a VexComm raises events");

@@ -11,11 +11,17 @@ from conftest import cli
 GET_NEW, WPK, TGA = 2, 14, 16
 CANCELLED = (2, "Benutzer-Abbruch")
 
+# Every octet value, and the text the socket makes of them: Windows-1252, the five octets it
+# leaves undefined as the C1 controls of the same number.
+OCTETS = bytes(range(256))
+OCTETS_TEXT = "".join(chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else bytes([b]).decode("cp1252")
+                      for b in OCTETS)
 FILES = {"installations": [{"blz": "11122233", "kundennr": "4711", "files": [
     {"nr": 1, "name": "grüße.txt", "typ": "TXT", "von": "01.01.2026", "bis": "31.12.2026",
      "dauer": 10, "wichtigkeit": 1, "titel": "Hallo", "url": "www.example.com/",
      "content": "Grüße: 5 €"},
-    {"nr": 2, "typ": "DELETE", "ref": 1}]}]}
+    {"nr": 2, "typ": "DELETE", "ref": 1},
+    {"nr": 3, "name": "octets.bin", "content": OCTETS_TEXT}]}]}
 SILENT = {"rules": [{"code": "AKNEW", "silent": True}]}
 
 
@@ -37,6 +43,8 @@ def test_fetch_raises_the_events_with_their_arguments(server):
     vc = server(FILES)
     seen = []
     vc.on("NeueDatei", lambda *args: seen.append(("NeueDatei", args)))
+    octets = []
+    vc.on("neuedatei", lambda *args: octets.append(args[9]), as_bytes=True)
     vc.on("delete", lambda *args: seen.append(("Delete", args)))
     vc.on("NochAufServer", lambda n: seen.append(("NochAufServer", n)))
     host = Host()
@@ -50,7 +58,10 @@ def test_fetch_raises_the_events_with_their_arguments(server):
         ("NeueDatei", (1, "grüße.txt", "TXT", "01.01.2026", "31.12.2026", 10, 1, "Hallo",
                        "www.example.com/", "Grüße: 5 €")),
         ("Delete", ([None, "1"],)),
+        ("NeueDatei", (3, "octets.bin", "", "", "", 0, 0, "", "", OCTETS_TEXT)),
         ("NochAufServer", 0)]
+    # The content as the server sent it, octet for octet.
+    assert octets == ["Grüße: 5 €".encode("cp1252"), OCTETS]
     assert all(isinstance(kind, int) and isinstance(text, str) for kind, text in host.lines)
     assert any(text.startswith("SSL-Connect") for kind, text in host.lines if kind == 0)
 

@@ -22,6 +22,11 @@ TEST(CommandLine, GlobalOptionsStandAnywhereAndCommandOptionsAfterTheCommand) {
   EXPECT_TRUE(line.Has("--write-db"));
   EXPECT_FALSE(line.Has("--from-db"));
 
+  // Each flag sets its own field and no other.
+  line = ParseCommandLine({"--json-content", "--utf8-text", "get-new"});
+  EXPECT_TRUE(line.global.json_content && line.global.utf8_text);
+  EXPECT_FALSE(line.global.no_wait || line.global.json || line.version);
+
   line = ParseCommandLine({"db", "delete", "--", "-716460"});
   EXPECT_EQ(line.command->name, "db delete");
   EXPECT_EQ(line.arguments, Strings{"-716460"});

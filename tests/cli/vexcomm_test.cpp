@@ -11,6 +11,7 @@
 #include "command_line.h"
 #include "config/persistent_values.h"
 #include "host_session.h"
+#include "platform/cp1252.h"
 #include "platform/utf8.h"
 #include "quotes/quote_database.h"
 #include "quotes/sqlite.h"
@@ -403,7 +404,12 @@ TEST_F(CliTest, DepositTablesFitTheTerminalUnlessWide) {
 
 TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   auto scenario = StandardScenario();
-  scenario["installations"][0]["files"].push_back({{"nr", 4}, {"name", "leer.txt"}});
+  std::string octets;  // every octet value: a binary file
+  for (int b = 0; b < 256; ++b) octets += static_cast<char>(b);
+  auto& files = scenario["installations"][0]["files"];
+  files.push_back({{"nr", 4}, {"name", "leer.txt"}});
+  files.push_back({{"nr", 5}, {"name", "alle.bin"}, {"content", platform::Cp1252ToUtf8(octets)}});
+  files.push_back({{"nr", 6}, {"name", "gruss.txt"}, {"content", "Grüße, 5 €\r\n"}});
   StartServer(scenario);
   // The user's own files, under the numbers (one even under the name) that the server sends.
   const std::set<std::string> own = {"1-brief.txt", "1-vertrag.pdf", "3-notizen.txt"};
@@ -416,7 +422,8 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   for (const auto& line : run.lines) {
     if (line.contains("event")) events.push_back(line), kinds += line["event"].dump();
   }
-  ASSERT_EQ(kinds, R"("NeueDatei""NeueDatei""Delete""Skipped""NochAufServer")");
+  ASSERT_EQ(kinds,
+            R"("NeueDatei""NeueDatei""Delete""Skipped""NeueDatei""NeueDatei""NochAufServer")");
   // A file without content is counted by the server: the host is told, not left to guess.
   EXPECT_EQ(events[3],
             OrderedJson::parse(R"({"event":"Skipped","DateiNummer":4,"DateiName":"leer.txt"})"));
@@ -432,19 +439,27 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
                                     {"removed", (out / "1-brief-2.txt").string()}}));
   // File 1 came and was withdrawn in the same run; file 2 stays with its exact content.
   auto expected = own;
-  expected.insert({"2-liste.csv", ".vexcomm-saved"});
+  expected.insert({"2-liste.csv", "5-alle.bin", "6-gruss.txt", ".vexcomm-saved"});
   EXPECT_EQ(FolderEntries(out), expected);
   EXPECT_EQ(ReadFile(out / "2-liste.csv"), "a;b\r\n1;2\r\n");
+  // Each file holds the octets the server sent, as the Windows host saved them.
+  EXPECT_EQ(ReadFile(out / "5-alle.bin"), octets);
+  EXPECT_EQ(ReadFile(out / "6-gruss.txt"),
+            "Gr\xFC\xDF"
+            "e, 5 \x80\r\n");
   for (const auto& name : own) EXPECT_EQ(ReadFile(out / name), "privat " + name);
 
-  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["DateiNr"], 4);
+  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["DateiNr"], 6);
 
   // The deletion notice again, now for a file that is not saved: nothing goes, and it says so.
+  // Text files are asked for as UTF-8 this time; a binary file keeps its octets all the same.
   ASSERT_EQ(Run({"user", "set", "--datei-nr", "2"}).status, 0);
-  const CliRun repeat = Run({"get-new"});
+  const CliRun repeat = Run({"--utf8-text", "get-new"});
   EXPECT_EQ(repeat.status, 1) << repeat.err;
   EXPECT_THAT(repeat.err, HasSubstr("no file saved here under number 1: none removed"));
   EXPECT_EQ(FolderEntries(out), expected);
+  EXPECT_EQ(ReadFile(out / "5-alle.bin"), octets);
+  EXPECT_EQ(ReadFile(out / "6-gruss.txt"), "Grüße, 5 €\r\n");
 }
 
 TEST_F(CliTest, AFileThatCannotBeSavedStaysOnTheServerForTheNextRun) {

@@ -30,7 +30,9 @@ const OptionDef kTo{"--to", "DATE", "only quotes up to this date"};
 
 constexpr std::string_view kReceives =
     "Received files are written to --out (default: the current folder) as "
-    "<DateiNummer>-<name>; a deletion notice removes the saved file of that number.";
+    "<DateiNummer>-<name>, each holding exactly the octets the server sent (text in "
+    "Windows-1252, as the Windows host saved it); --utf8-text saves text files as UTF-8. A "
+    "deletion notice removes the saved file of that number.";
 
 const std::vector<CommandDef> kCommands = {
     {"check-new",
@@ -223,7 +225,12 @@ const std::vector<GlobalDef> kGlobals = {
      &GlobalOptions::connect_timeout},
     {"--idle-timeout", "SECONDS", "end a connection silent for this long (default 120, 0: never)",
      &GlobalOptions::idle_timeout},
-    {"--out", "DIR", "where received files go (default: the current folder)", &GlobalOptions::out},
+    {"--out", "DIR",
+     "where received files go (default: the current folder), each as the octets the server sent",
+     &GlobalOptions::out},
+    {"--utf8-text", "",
+     "save received text files (no control characters but tab and line ends) as UTF-8 instead",
+     nullptr},
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
     {"--json-content", "", "with --json, each received file's content in its line as well",
      nullptr},
@@ -510,11 +517,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
          : g->name == "--json-content"   ? line.global.json_content
          : g->name == "--verbose"        ? line.global.verbose
          : g->name == "--trace-unmasked" ? line.global.trace_unmasked
+         : g->name == "--utf8-text"      ? line.global.utf8_text
+         : g->name == "--version"        ? line.version
                                          : line.global.no_wait) = true;
-        (g->name == "--json"      ? line.global.json
-         : g->name == "--verbose" ? line.global.verbose
-         : g->name == "--version" ? line.version
-                                  : line.global.no_wait) = true;
       } else {
         line.global.*(g->field) = take_value(g->value_name);
       }

@@ -34,6 +34,7 @@ struct GlobalOptions {
   std::optional<std::string> proxy_password;  // from a proxy URL in the environment only
   bool json = false;
   bool json_content = false;  // received files inlined in the JSON lines
+  bool utf8_text = false;     // received text files saved as UTF-8
   bool verbose = false;
   bool no_wait = false;
 };

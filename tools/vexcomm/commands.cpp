@@ -201,6 +201,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   config.registry_dir = folders.registry;
   config.out_dir = line.global.out.value_or(".");
   config.json_content = line.global.json_content;
+  config.utf8_text = line.global.utf8_text;
   if (IsFetch(modus)) {
     try {
       ReceivedFiles(config.out_dir).Prepare();

@@ -163,18 +163,12 @@ void ReceivedFiles::Prepare() {
   prepared_ = true;
 }
 
-std::string ReceivedFiles::WriteTemp(std::string_view content,
-                                     const std::filesystem::path& target) const {
+std::string ReceivedFiles::WriteTemp(std::string_view content, const std::filesystem::path& target,
+                                     SaveAs as) const {
   std::string temp = (dir_ / TempPrefix()).string() + "XXXXXX";
   const int fd = ::mkstemp(temp.data());  // 0600
   if (fd < 0) throw std::runtime_error(Errno("cannot write in", dir_));
-  bool ok = true;
-  for (std::size_t done = 0; ok && done < content.size();) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
+  bool ok = WriteContent(fd, content, as);
   // The server moves on past this file for good: it must be on disk before we say so.
   ok = ok && ::fsync(fd) == 0;
   const std::string failure = ok ? std::string() : Errno("cannot write", target);
@@ -187,13 +181,13 @@ std::string ReceivedFiles::WriteTemp(std::string_view content,
 }
 
 std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
-                                          std::string_view content) {
+                                          std::string_view content, SaveAs as) {
   Prepare();
   const std::string wanted = SafeFileName(number, name);
   const auto earlier = saved_.find(number);
   const std::optional<std::string> previous =
       earlier == saved_.end() ? std::nullopt : std::optional<std::string>(earlier->second);
-  const std::string temp = WriteTemp(content, dir_ / wanted);
+  const std::string temp = WriteTemp(content, dir_ / wanted, as);
   std::string placed;
   if (previous == wanted) {
     if (::rename(temp.c_str(), (dir_ / wanted).c_str()) == 0) placed = wanted;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "file_content.h"
+
 namespace vexcomm::cli {
 
 // "<number>-<name>" with the server's name made harmless: no "/", "\", "..", control
@@ -30,7 +32,8 @@ class ReceivedFiles {
   // Writes the content under its safe name (or, when a file of that name is not one of ours,
   // beside it), replacing the file saved earlier under the number, and returns the path. The
   // file appears whole or not at all (written aside, then renamed). Throws std::runtime_error.
-  std::filesystem::path Save(int32_t number, std::string_view name, std::string_view content);
+  std::filesystem::path Save(int32_t number, std::string_view name, std::string_view content,
+                             SaveAs as = SaveAs::kOctets);
   // Removes the file saved under the number and returns its path; nothing when none was saved.
   // Throws std::runtime_error when the file is there but cannot be removed.
   std::optional<std::filesystem::path> Remove(int32_t number);
@@ -38,7 +41,8 @@ class ReceivedFiles {
  private:
   void WriteRecord() const;
   // Writes the content to a new temp file, private to the user; returns its path.
-  std::string WriteTemp(std::string_view content, const std::filesystem::path& target) const;
+  std::string WriteTemp(std::string_view content, const std::filesystem::path& target,
+                        SaveAs as = SaveAs::kUtf8) const;
 
   std::filesystem::path dir_;
   std::map<int32_t, std::string> saved_;  // number -> file name in dir_
