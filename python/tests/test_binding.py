@@ -219,7 +219,7 @@ def test_edge_each_object_hears_its_own_run(server):
     second.on("NeueDatei", lambda *args: heard["second"].append(args[0]))
     second.Modus = GET_NEW
     second.Send()
-    assert heard == {"first": [], "second": [1]}
+    assert heard == {"first": [], "second": [1, 3]}
     assert second.Outcome.Name == "ok"
 
 
