@@ -117,33 +117,83 @@ TEST(QuoteRequestsTest, RequestTextsByteForByte) {
   }
 }
 
+// Only quotes are kept: a day of the calendar and a price; whatever else a row holds is left
+// out with a log line.
 TEST(QuoteRequestsTest, QuoteListGrammar) {
-  const std::pair<std::string, std::vector<std::pair<std::string, std::string>>> cases[] = {
-      {"d1*p1#d2#d3*p3*x#", {{"d1", "p1"}, {"d3", "p3"}}},
-      {"", {}},
-      {"#", {}},
-      {"##d*p##", {{"d", "p"}}},
-      {"*", {{"", ""}}},
-      {"d*", {{"d", ""}}},
-      {"*p*q*r", {{"", "p"}}},
-      {"02.01.2024*50,10#03.01.2024*51,20", {{"02.01.2024", "50,10"}, {"03.01.2024", "51,20"}}},
-      {"d*p#d*q", {{"d", "p"}, {"d", "q"}}},  // no merging while receiving
+  using Quotes = std::vector<std::pair<std::string, std::string>>;
+  const std::string d1 = "01.12.2026", d3 = "2026-12-03";
+  const struct {
+    std::string list;
+    Quotes quotes;
+    std::vector<std::string> left_out;
+  } cases[] = {
+      {d1 + "*1,5#d2#" + d3 + "*3*x#", {{d1, "1,5"}, {d3, "3"}}, {}},
+      {"", {}, {}},
+      {"#", {}, {}},
+      {"##" + d1 + "*2.25##", {{d1, "2.25"}}, {}},
+      {"*#" + d1 + "*#*7", {}, {"*", d1 + "*", "*7"}},
+      {"31.02.2026*5#29.02.2028*5#00.01.2026*5",
+       {{"29.02.2028", "5"}},
+       {"31.02.2026*5", "00.01.2026*5"}},
+      {d1 + "*nan#" + d1 + "*1e308#" + d1 + "*-5#" + d1 + "*1.234,5#" + d1 + "*inf",
+       {},
+       {d1 + "*nan", d1 + "*1e308", d1 + "*-5", d1 + "*1.234,5", d1 + "*inf"}},
+      {d1 + "*1#" + d1 + "*2", {{d1, "1"}, {d1, "2"}}, {}},  // no merging while receiving
   };
-  for (const auto& [list, quotes] : cases) {
-    SCOPED_TRACE(list);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
     QuoteRun run;
     run.Start(14);
     auto stock = run.state.aktien->Add("w", "i", "n");
     stock->KursAdd("old", "0");
-    run.Receive("VEXMSG:2:AIWPK:W2:I2:N2:" + list + ":MSGEND");
+    run.Receive("VEXMSG:2:AIWPK:w:I2:N2:" + c.list + ":MSGEND");
     VerarbeiteWIWPK(run.state);
-    std::vector<std::pair<std::string, std::string>> got;
+    Quotes got;
     for (int32_t i = 2; i <= stock->KursCount(); ++i)
       got.emplace_back(stock->Kurs(i)->Datum, stock->Kurs(i)->Kurs);
-    EXPECT_EQ(got, quotes);
+    EXPECT_EQ(got, c.quotes);
     EXPECT_EQ(stock->Kurs(1)->Datum, "old");  // appended, never replaced
-    EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "W2I2N2");
+    EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "wI2N2");
+    std::vector<std::string> lines{"WKN  :  w", "ISIN :  I2", "Name :  N2"};
+    for (const auto& entry : c.left_out) lines.push_back("Kein Kurs, übergangen: " + entry);
+    EXPECT_EQ(run.Lines(), lines);
     EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), 2);
+  }
+}
+
+// The reply is the asked stock's and may fill in or correct its identifiers; one that names
+// neither its WKN nor its ISIN is another stock's, and is stored neither under the asked one
+// nor as a stock of its own.
+TEST(QuoteRequestsTest, AReplyForAnotherStockIsNotTaken) {
+  const struct {
+    std::string asked_wkn, asked_isin, reply;
+    std::string identity_after;  // WKN/ISIN/Name
+    int quotes;
+  } cases[] = {
+      {"716460", "", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"", "DE0007164600", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"999999", "DE0007164600", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"", "", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"716460", "DE0007164600", "840400:DE0008404005:Allianz", "716460/DE0007164600/n", 0},
+      {"716460", "", "840400::Allianz", "716460//n", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    QuoteRun run;
+    ASSERT_TRUE(CreateTemplateDatabase(run.ini.path() / "Kurse.dat"));
+    run.Start(14);
+    run.state.aktien->Add(c.asked_wkn, c.asked_isin, "n");
+    run.state.aktien->WriteDB = true;
+    run.RunQuotes(SendeAKWPK, [&](int32_t) {
+      return "VEXMSG:2:AIWPK:" + c.reply + ":01.12.2026*140,10:MSGEND";
+    });
+    const auto stock = run.state.aktien->Item(1);
+    EXPECT_EQ(stock->WKN + "/" + stock->ISIN + "/" + stock->Name, c.identity_after);
+    EXPECT_EQ(stock->KursCount(), c.quotes);
+    auto saved = std::make_shared<colAktien>();
+    saved->SetDatabaseContext(run.state.aktien->DatabaseContext());
+    ASSERT_TRUE(saved->ReadDB());
+    EXPECT_EQ(saved->Count(), c.quotes);
   }
 }
 
@@ -195,7 +245,7 @@ TEST(QuoteRequestsTest, ServerErrorSkipsTheStock) {
   for (const char* wkn : {"1", "2", "3"}) run.state.aktien->Add(wkn, "", "");
   run.RunQuotes(SendeAKWPKAlle, [](int32_t i) -> std::string {
     if (i == 2) return "VEXMSG:2:AIERR:9001:unbekannt:MSGEND";
-    return "VEXMSG:2:AIWPK:" + std::to_string(i) + ":::d*p:MSGEND";
+    return "VEXMSG:2:AIWPK:" + std::to_string(i) + ":::01.01.2024*1:MSGEND";
   });
   EXPECT_EQ(run.sent.size(), 3u);
   EXPECT_EQ(run.sent[2], "VEXMSG:2:AKWPK:3:::2023/3/2:MSGEND");
