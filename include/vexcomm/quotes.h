@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -129,7 +130,13 @@ VEXCOMM_EXPORT bool CreateTemplateDatabase(const std::filesystem::path& file);
 
 // The order of quote dates in the database, for hosts that sort quotes themselves: keys compare
 // by their bytes. DD.MM.YYYY (day and month may have one digit) and YYYY-MM-DD sort by the date
-// they name and before any other text, which sorts by its bytes. Any thread.
+// they name and before any other text, which sorts by its bytes; a day that does not exist
+// (31.02.2026) is such other text. Any thread.
 VEXCOMM_EXPORT std::string QuoteDateSortKey(std::string_view datum);
+
+// A price as the quote runs store it, for hosts that check one: digits with at most one
+// decimal separator ("," or "."), digits on both sides of it, nothing else (no sign, grouping,
+// exponent or blank). Its value, or nothing for any other text. Any thread.
+VEXCOMM_EXPORT std::optional<double> QuotePriceValue(std::string_view kurs);
 
 }  // namespace vexcomm

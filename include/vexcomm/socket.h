@@ -1,10 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <vexcomm/dispatch.h>
 #include <vexcomm/export.h>
@@ -19,8 +21,11 @@ class VEXCOMM_EXPORT Certificate : public automation::Dispatch {
   std::string not_before;  // "YYYY-MM-DD HH:MM:SS" UTC
   std::string not_after;
   std::string fingerprint;   // SHA-256, upper-case hex pairs joined by ":"
-  bool verified = false;     // the verifier's verdict: chain and host name
+  bool verified = false;     // the verdict: chain, host name, and a pinned key if any
   std::string verify_error;  // why not, when not verified
+  // "sha256//" + the base64 of the SHA-256 of the public key (its SubjectPublicKeyInfo), the
+  // form curl's --pinnedpubkey takes.
+  std::string public_key_pin;
 
   std::string_view TypeName() const override { return "Certificate"; }
   std::optional<automation::DispId> GetIdOfName(std::string_view name) const override;
@@ -80,6 +85,15 @@ struct VEXCOMM_EXPORT SocketOptions {
   // From each request until the next: a server that drips or never ends its reply is cut off
   // even though data keeps arriving. 0: no limit.
   std::chrono::milliseconds reply_timeout{600000};
+  // As curl's --speed-limit and --speed-time: a reply arriving at fewer than `speed_limit`
+  // octets a second over `speed_time`, counted from its first octet, ends the connection as the
+  // idle time-out does (silence is the idle time-out's to judge). 0: no limit.
+  std::size_t speed_limit = 100;
+  std::chrono::milliseconds speed_time{60000};
+  // After the checks of chain and host name, the server's public key must be one of these:
+  // "sha256//" (may be left off) + the base64 of the SHA-256 of its SubjectPublicKeyInfo, as
+  // curl's --pinnedpubkey. A mismatch fails the certificate check. Empty: any key.
+  std::vector<std::string> pinned_public_keys;
 };
 
 }  // namespace vexcomm

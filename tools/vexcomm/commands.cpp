@@ -480,6 +480,12 @@ SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::strin
     options.idle_timeout =
         std::chrono::milliseconds(ParseSeconds(*global.idle_timeout, "--idle-timeout"));
   }
+  if (global.speed_limit) options.speed_limit = ParseSpeed(*global.speed_limit, "--speed-limit");
+  if (global.speed_time) {
+    options.speed_time =
+        std::chrono::milliseconds(ParseSeconds(*global.speed_time, "--speed-time"));
+  }
+  if (global.pin_sha256) options.pinned_public_keys = ParsePins(*global.pin_sha256, "--pin-sha256");
   return options;
 }
 
