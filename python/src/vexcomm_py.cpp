@@ -790,6 +790,7 @@ PYBIND11_MODULE(_vexcomm, m) {
         return py::len(Call(b.object, b.id, InvokeKind::Method, b.name, py::tuple()));
       });
 
+  if (Classes().size() != kClassCount) throw std::logic_error("kClassCount is out of date");
   py::class_<Object> object(m, "Object", "An object of the component, reached by name.");
   object.def("__getattr__", &GetAttr)
       .def("__setattr__", &SetAttr)
