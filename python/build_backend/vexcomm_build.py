@@ -86,7 +86,7 @@ def _build(build_dir):
           "-DVEXCOMM_BUILD_PYTHON=ON", "-DVEXCOMM_BUILD_TESTS=OFF", "-DVEXCOMM_BUILD_TOOLS=OFF",
           # The module finds the library beside it.
           "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON", "-DCMAKE_INSTALL_LIBDIR=lib",
-          "-DVEXCOMM_PYTHON_INSTALL_DIR=lib", f"-DPython3_EXECUTABLE={sys.executable}",
+          "-DVEXCOMM_PYTHON_INSTALL_DIR:STRING=lib", f"-DPython3_EXECUTABLE={sys.executable}",
           *(["-G", "Ninja"] if shutil.which("ninja") else []),
           *(["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else [])])
     _run(["cmake", "--build", str(build_dir), "--target", "vexcomm_python", "--parallel", jobs])

@@ -246,13 +246,21 @@ def test_failures_name_class_and_member(action, python_error, number, message):
         assert caught.value.description
 
 
+PROTOCOL = ("__len__", "__getitem__", "__iter__")  # a collection's
+
+
 def stub_classes():
-    """The classes of the package's stubs: their public names, enum values included."""
+    """The classes of the package's stubs: their public names (a private base's too), enum
+    values."""
     tree = ast.parse(Path(vexcomm.__file__).with_suffix(".pyi").read_text())
     classes = {}
     for node in tree.body:
         if isinstance(node, ast.ClassDef):
             names = {}
+            for base in node.bases:
+                base = base.value if isinstance(base, ast.Subscript) else base
+                if getattr(base, "id", "").startswith("_"):
+                    names.update(classes[base.id])
             for item in node.body:
                 if isinstance(item, ast.FunctionDef):
                     names[item.name] = None
@@ -260,7 +268,8 @@ def stub_classes():
                     names[item.target.id] = None
                 elif isinstance(item, ast.Assign):
                     names[item.targets[0].id] = ast.literal_eval(item.value)
-            classes[node.name] = {k: v for k, v in names.items() if not k.startswith("_")}
+            classes[node.name] = {k: v for k, v in names.items()
+                                  if not k.startswith("_") or k in PROTOCOL}
     return classes
 
 
@@ -278,10 +287,11 @@ def stub_classes():
 def test_classes_show_their_members_with_the_reference_texts(make):
     obj = make()
     cls = type(obj)
-    members = {name for name in vars(cls) if not name.startswith("_")}
+    members = {name for name in vars(cls)
+               if not name.startswith("_") or name in PROTOCOL}
     assert members == set(stub_classes()[cls.__name__]) and members <= set(dir(obj))
     assert cls.__doc__ and cls.__name__ == obj.type_name
-    for name in members:
+    for name in members - set(PROTOCOL):
         assert getattr(cls, name).__doc__, f"{cls.__name__}.{name} has no docstring"
 
 
