@@ -100,14 +100,14 @@ struct MemberInfo {
   bool get = false;
   bool put = false;
   bool method = false;
-  int args = -1;  // of the method; -1 when not known
+  int args = -1;    // of the method; -1 when not known
+  std::string doc;  // the reference's text, made once
 };
 
 struct ClassInfo {
   std::string name;       // the object's TypeName
   std::string doc_class;  // the C++ class whose comments document it
   std::vector<MemberInfo> members;
-  py::object type;  // the Python class, once made
 
   const MemberInfo* Find(std::string_view member) const {
     for (const auto& m : members) {
@@ -120,13 +120,16 @@ struct ClassInfo {
 
 template <class T>
 ClassInfo InfoOf() {
-  ClassInfo info{std::string(T::kTypeName), std::string(T::kTypeName), {}, {}};
+  ClassInfo info{std::string(T::kTypeName), std::string(T::kTypeName), {}};
   for (const auto& m : T::Members()) {
     MemberInfo* member = nullptr;
     for (auto& known : info.members) {
       if (known.name == m.name) member = &known;
     }
-    if (!member) member = &info.members.emplace_back(MemberInfo{std::string(m.name)});
+    if (!member) {
+      member =
+          &info.members.emplace_back(MemberInfo{std::string(m.name), false, false, false, -1, {}});
+    }
     const bool indexed_get = m.kind == InvokeKind::PropertyGet && m.arg_count > 0;
     if (m.kind == InvokeKind::Method || indexed_get) {
       member->method = true;
@@ -142,12 +145,14 @@ ClassInfo InfoOf() {
 
 // The socket has no member table: its operations, in the order of its interface.
 ClassInfo SocketInfo() {
-  ClassInfo info{"VexProxySocket5", "ProxySocket", {}, {}};
+  ClassInfo info{"VexProxySocket5", "ProxySocket", {}};
   for (const char* name : {"SetSecure", "Close", "Connect", "Send", "CheckCertificate"}) {
-    info.members.push_back(MemberInfo{name, false, false, true, -1});
+    info.members.push_back(MemberInfo{name, false, false, true, -1, {}});
   }
   return info;
 }
+
+std::string MemberDoc(const ClassInfo& cls, const MemberInfo& m);
 
 std::vector<ClassInfo>& Classes() {
   using namespace vexcomm;
@@ -159,6 +164,13 @@ std::vector<ClassInfo>& Classes() {
                                            InfoOf<clsTGProdukt>(),  InfoOf<colTGZinsen>(),
                                            InfoOf<clsTGZins>(),     InfoOf<colFGZinsen>(),
                                            InfoOf<clsFGZins>(),     SocketInfo()};
+  static const bool documented = [] {
+    for (auto& cls : classes) {
+      for (auto& m : cls.members) m.doc = MemberDoc(cls, m);
+    }
+    return true;
+  }();
+  (void)documented;
   return classes;
 }
 constexpr std::size_t kClassCount = 16;
@@ -501,7 +513,7 @@ struct BoundMethod {
   Object object;
   DispId id;
   std::string name;
-  std::string doc;
+  const std::string* doc;  // the member's, as long as the process
 };
 
 py::object GetAttr(Object& o, const std::string& name) {
@@ -512,10 +524,10 @@ py::object GetAttr(Object& o, const std::string& name) {
   // The one member another thread may reach: the name table itself is read only.
   auto* vc = dynamic_cast<vexcomm::VexComm*>(o.dispatch.get());
   if (vc != nullptr && EqualsNoCase(name, "CancelSend")) {
-    return py::cast(BoundMethod{o, vc->IdOf(name), m->name, MemberDoc(*cls, *m)});
+    return py::cast(BoundMethod{o, vc->IdOf(name), m->name, &m->doc});
   }
   const DispId id = IdOf(o, name);
-  if (m && m->method) return py::cast(BoundMethod{o, id, m->name, MemberDoc(*cls, *m)});
+  if (m && m->method) return py::cast(BoundMethod{o, id, m->name, &m->doc});
   if (m && !m->get) {
     RaisePython(vexcomm::Error(vexcomm::errnum::kMemberNotFound,
                                vexcomm::StandardErrorText(vexcomm::errnum::kMemberNotFound)),
@@ -621,20 +633,18 @@ uint32_t On(Object& o, const std::string& event, py::function fn, bool as_bytes)
 
 // Attaches each member to its class as a property with the reference's text: `help()` shows
 // them, `dir()` lists them, and reading one goes the way any name does.
-void AddMembers(py::class_<Object>& base, ClassInfo& cls, py::object type) {
+void AddMembers(const ClassInfo& cls, const py::object& type) {
   const py::object property = py::module_::import("builtins").attr("property");
   for (const auto& m : cls.members) {
     const std::string name = m.name;
     py::cpp_function get([name](Object& o) { return GetAttr(o, name); }, py::name(name.c_str()),
                          py::is_method(type));
-    type.attr(name.c_str()) = property(get, py::none(), py::none(), MemberDoc(cls, m));
+    type.attr(name.c_str()) = property(get, py::none(), py::none(), m.doc);
   }
-  (void)base;
-  cls.type = std::move(type);
 }
 
 template <std::size_t I>
-void AddClass(py::module_& m, py::class_<Object>& base) {
+void AddClass(py::module_& m) {
   ClassInfo& cls = Classes()[I];
   const reference::Doc* doc = FindDoc(cls.doc_class, "");
   py::class_<Typed<I>, Object> type(m, cls.name.c_str(), doc ? doc->text : "");
@@ -662,12 +672,12 @@ void AddClass(py::module_& m, py::class_<Object>& base) {
             },
             py::arg("cookie"), "Detaches the handler that on() returned this cookie for.");
   }
-  AddMembers(base, cls, type);
+  AddMembers(cls, type);
 }
 
 template <std::size_t... I>
-void AddClasses(py::module_& m, py::class_<Object>& base, std::index_sequence<I...>) {
-  (AddClass<I>(m, base), ...);
+void AddClasses(py::module_& m, std::index_sequence<I...>) {
+  (AddClass<I>(m), ...);
 }
 
 // The enumerations of the headers as IntEnums, each with its values' texts.
@@ -769,7 +779,7 @@ PYBIND11_MODULE(_vexcomm, m) {
              return Call(b.object, b.id, InvokeKind::Method, b.name, args);
            })
       .def("__repr__", [](const BoundMethod& b) { return "<vexcomm method " + b.name + ">"; })
-      .def_property_readonly("__doc__", [](const BoundMethod& b) { return b.doc; })
+      .def_property_readonly("__doc__", [](const BoundMethod& b) { return *b.doc; })
       // A method without arguments read as a value, as late binding allows (p.Zinsen[1]).
       .def("__getattr__",
            [](BoundMethod& b, const std::string& name) -> py::object {
@@ -801,7 +811,7 @@ PYBIND11_MODULE(_vexcomm, m) {
       .def("__hash__", [](const Object& o) { return std::hash<Dispatch*>()(o.dispatch.get()); })
       .def("__repr__", [](const Object& o) { return "<vexcomm " + TypeNameOf(o) + " object>"; })
       .def_property_readonly("type_name", &TypeNameOf, "The component's name of the class.");
-  AddClasses(m, object, std::make_index_sequence<kClassCount>());
+  AddClasses(m, std::make_index_sequence<kClassCount>());
   AddEnums(m);
   py::delattr(m, "__module__");
 
