@@ -1,5 +1,6 @@
 // AIWPK on a run state with three stocks: the stock at the position takes the reply's names
-// and exactly the quotes of the list, in order; no other stock changes.
+// and exactly the list's entries that are a calendar day with a price, in order, unless the
+// reply names another stock; no other stock changes.
 //
 // Input: flags (position, quote run or not), then WKN, ISIN and name as backslash-ended texts,
 // then the quote list.
@@ -15,7 +16,9 @@
 #include <vexcomm/quotes.h>
 
 #include "fuzz_check.h"
+#include "quotes/date_sort_key.h"
 #include "quotes/quote_internals.h"
+#include "quotes/quote_price.h"
 #include "quotes/quote_requests.h"
 #include "services/run_state.h"
 #include "transport/cls_element.h"
@@ -39,7 +42,11 @@ Quotes Expected(std::string_view list) {
     if (star != std::string_view::npos) {
       const std::size_t next = entry.find('*', star + 1);
       const std::size_t price_end = next == std::string_view::npos ? entry.size() : next;
-      quotes.emplace_back(entry.substr(0, star), entry.substr(star + 1, price_end - star - 1));
+      const std::string_view date = entry.substr(0, star);
+      const std::string_view price = entry.substr(star + 1, price_end - star - 1);
+      if (vexcomm::quotes::IsCalendarDate(date) && vexcomm::quotes::QuotePrice(price)) {
+        quotes.emplace_back(date, price);
+      }
     }
     start = end + 1;
   }
@@ -90,11 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quotes::VerarbeiteWIWPK(state);
 
   const Quotes before{{"01.01.2024", "1,0"}};
+  const auto stock_wkn = [](int32_t i) { return "W" + std::to_string(i); };
   for (int32_t i = 1; i <= kStocks; ++i) {
     const auto& stock = *state.aktien->Item(i);
     if (i != current) {
-      FUZZ_CHECK(stock.WKN == "W" + std::to_string(i));
+      FUZZ_CHECK(stock.WKN == stock_wkn(i));
       FUZZ_CHECK(QuotesOf(stock) == before);
+      continue;
+    }
+    // Asked with WKN "W<i>" and ISIN "I": a reply naming neither is another stock's.
+    const bool other = (!wkn.empty() || !isin.empty()) && wkn != stock_wkn(i) && isin != "I";
+    if (other) {
+      FUZZ_CHECK(stock.WKN == stock_wkn(i) && QuotesOf(stock) == before);
       continue;
     }
     FUZZ_CHECK(stock.WKN == wkn && stock.ISIN == isin && stock.Name == name);
