@@ -16,6 +16,8 @@
 #include <vexcomm/error.h>
 
 #include "integration/socket_fixture.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace vexcomm::platform {
 namespace {
@@ -110,6 +112,18 @@ TEST_F(TlsSocketTest, CertificateIsRefusedUnlessChainAndNameVerify) {
     }
     sink->socket->Close();
   }
+  // The system's authorities are found by hash in their folder (SSL_CERT_DIR here).
+  test::TempDir authorities;
+  std::filesystem::copy_file(pki.ca_file(), authorities.path() / "test-ca.pem");
+  ASSERT_EQ(std::system(("openssl rehash " + authorities.path().string()).c_str()), 0);
+  test::ScopedEnv dir("SSL_CERT_DIR", authorities.path().string());
+  test::ScopedEnv file("SSL_CERT_FILE", std::nullopt);
+  sink = std::make_shared<Sink>();
+  SocketOptions options = Options();
+  options.ca_file.clear();
+  Open(options);
+  ASSERT_TRUE(RunUntilReady());
+  EXPECT_EQ(sink->Kinds(), "connect validate ready");
 }
 
 // Refused, unknown hosts and silent servers are pinned by the component's runs over TLS.
