@@ -29,6 +29,12 @@ struct VEXCOMM_EXPORT HostServices {
   // Folder of the registry files. Default: $VEXCOMM_REGISTRY_DIR, else XDG config +
   // "vexcomm/registry/".
   std::filesystem::path registry_dir;
+  // Called on the module's thread before a run stores a DateiNr that passes files handed to
+  // the host since the last store (at the end of the run): the host makes what it saved of
+  // them durable, all together, so that a crash never leaves the stored cursor past a file that
+  // is not on disk. False (or an exception) keeps the stored DateiNr where it was: the next run
+  // fetches those files again. Default: none, and DateiNr is stored as it stands.
+  std::function<bool()> make_files_durable;
   // The host's own event processing (a GUI toolkit's "process pending events"), run inside Send
   // so the host's user interface stays alive: throughout the wait, at least every
   // kHostEventsInterval, and once after each whole reply. Code run by it may call CancelSend or

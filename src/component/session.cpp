@@ -19,10 +19,28 @@ bool LoadPersistentValues(detail::ModuleState& state) {
   return true;
 }
 
+namespace {
+
+// The host's files are on disk before the stored cursor passes them.
+bool HostMadeFilesDurable(services::RunState& run) noexcept {
+  if (!run.host.make_files_durable) return true;
+  try {
+    auto durable = run.host.make_files_durable;  // the host's code may replace it
+    return durable();
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
 void StorePersistentValues(detail::ModuleState& state) noexcept {
   auto& run = state.run;
   try {
     config::PersistentRecord now{run.user, run.attempts};
+    if (now.user.DateiNr != run.stored.user.DateiNr && !HostMadeFilesDurable(run)) {
+      now.user.DateiNr = run.stored.user.DateiNr;  // the next run fetches them again
+    }
     if (config::StoreChangedValues(run.host.registry_dir, run.stored, now)) {
       run.stored = std::move(now);
     }
