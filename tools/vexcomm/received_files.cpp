@@ -65,7 +65,8 @@ constexpr std::string_view kTempPrefix = ".vexcomm-";
 
 // ".vexcomm-<pid>-": a later run can tell whether the writer of a temp file still lives.
 std::string TempPrefix() {
-  return std::string(kTempPrefix) + std::to_string(::getpid()) + "-";
+  static const std::string prefix = std::string(kTempPrefix) + std::to_string(::getpid()) + "-";
+  return prefix;
 }
 
 // Temp files whose writer is gone (or, for those without a pid, older than an hour).
@@ -310,8 +311,7 @@ std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
       for (int n = 1; n <= 100 && placed.empty(); ++n) {
         const std::string candidate =
             n == 1 ? wanted : stem.string() + "-" + std::to_string(n) + extension;
-        struct stat st {};
-        if (::lstat((dir_ / candidate).c_str(), &st) == 0) continue;  // taken: no line for it
+        // A line for a name that turns out taken is harmless: the inode there is another.
         error = place(candidate, false);
         if (error == 0) {
           placed = candidate;
