@@ -17,8 +17,10 @@
 //
 // Ownership: every node and list is held by std::shared_ptr; a list holds one reference per
 // item, and a node the host keeps stays alive with its own properties after leaving its tree.
-// A node's child lists are the same objects for its whole life; each is made when it is first
-// asked for, since most products fill only one of their two lists.
+// A node's child lists are part of it: the same objects for its whole life.
+// A tree built from a reply keeps the reply's text and all its nodes in one block of memory;
+// the nodes' texts are read from that text as they are asked for, until the host sets one. A
+// node of such a tree that the host keeps keeps that block.
 // Values are stored as the server sent them; nothing is parsed or checked here.
 // Thread-safety: none; the objects are used on the host's thread only.
 // Errors: Item outside 1..Count throws vexcomm::Error 9 ("Subscript out of range"); late-bound
@@ -26,30 +28,82 @@
 
 namespace vexcomm {
 
-namespace detail {
-struct DepositInternals;  // the list members only the component calls
-}  // namespace detail
-
 class clsTGZins;
 class clsFGZins;
 class clsTGProdukt;
 class clsTGAnbieter;
 
-// What the four lists share: Count, Add and Item over the items, and Clear.
+namespace detail {
+struct DepositInternals;  // the members only the component calls
+class DepositArena;       // the block of memory that nodes live in
+
+// What keeps the nodes of an arena alive; empty for none.
+VEXCOMM_EXPORT std::shared_ptr<void> ArenaOwner(const DepositArena* arena) noexcept;
+
+// Only the component makes nodes with child lists other than by Create.
+class NodeKey {
+  NodeKey() = default;
+  friend struct DepositInternals;
+};
+
+// The text properties of one node, compactly: the fields of the node's entry in the reply
+// ("|" between them), read from the reply's text, until the host sets one; from then on the
+// node's own copy of every field.
+class VEXCOMM_EXPORT FieldTexts {
+ public:
+  FieldTexts() noexcept {}
+  ~FieldTexts();
+  FieldTexts(const FieldTexts&) = delete;
+  FieldTexts& operator=(const FieldTexts&) = delete;
+
+  // Field `index`; empty text when there is none.
+  std::string Get(std::size_t index) const;
+  // Sets field `index` of `count` fields.
+  void Set(std::size_t index, std::size_t count, std::string value);
+
+ private:
+  friend struct DepositInternals;
+  union {
+    const char* view_ = nullptr;  // the entry in the reply's text
+    std::string* own_;            // `size_` fields of the node's own
+  };
+  uint32_t size_ = 0;
+  bool owned_ = false;
+};
+}  // namespace detail
+
+// What the four lists share: Count, Add and Item over the items, and Clear. The items a reply
+// brought lie side by side in the tree's memory; the ones added later follow them.
 template <class ItemT>
 class DepositList {
  public:
-  int32_t Count() const noexcept { return static_cast<int32_t>(items_.size()); }
+  DepositList() = default;
+  DepositList(const DepositList&) = delete;
+  DepositList& operator=(const DepositList&) = delete;
+
+  int32_t Count() const noexcept {
+    return static_cast<int32_t>(built_count_ + (added_ ? added_->size() : 0));
+  }
   void Add(std::shared_ptr<ItemT> item) {
     // Every item is an object: Clear relies on it.
     if (!item) Raise(errnum::kObjectNotSet);
-    items_.push_back(std::move(item));
+    if (!added_) added_ = std::make_unique<std::vector<std::shared_ptr<ItemT>>>();
+    // A node of the memory that holds this list is listed without a reference to that memory,
+    // which would then keep itself alive.
+    if (const auto owner = detail::ArenaOwner(arena_);
+        owner && !item.owner_before(owner) && !owner.owner_before(item)) {
+      item = std::shared_ptr<ItemT>(std::shared_ptr<ItemT>(), item.get());
+    }
+    added_->push_back(std::move(item));
   }
   std::shared_ptr<ItemT> Item(int32_t Index) const {
-    if (Index < 1 || static_cast<std::size_t>(Index) > items_.size()) {
-      Raise(errnum::kSubscriptOutOfRange);
-    }
-    return items_[static_cast<std::size_t>(Index) - 1];
+    if (Index < 1 || Index > Count()) Raise(errnum::kSubscriptOutOfRange);
+    const auto i = static_cast<std::size_t>(Index) - 1;
+    if (i < built_count_) return std::shared_ptr<ItemT>(detail::ArenaOwner(arena_), built_ + i);
+    const std::shared_ptr<ItemT>& item = (*added_)[i - built_count_];
+    if (item.use_count() == 0)
+      return std::shared_ptr<ItemT>(detail::ArenaOwner(arena_), item.get());
+    return item;
   }
 
  protected:
@@ -57,17 +111,20 @@ class DepositList {
   // From the last item to the first, each emptied before it is let go (where it has lists of
   // its own): no node leaves the tree filled. On the late-bound surface of the provider list only.
   void Clear() noexcept {
-    while (!items_.empty()) {
-      if constexpr (requires(ItemT & item) { item.Clear(); }) items_.back()->Clear();
-      items_.pop_back();
+    while (added_ && !added_->empty()) {
+      if constexpr (requires(ItemT & item) { item.Clear(); }) added_->back()->Clear();
+      added_->pop_back();
+    }
+    for (; built_count_ > 0; --built_count_) {
+      if constexpr (requires(ItemT & item) { item.Clear(); }) built_[built_count_ - 1].Clear();
     }
   }
-  // Room for the items a reply is known to bring, and no more once it is built.
-  void Reserve(std::size_t count) { items_.reserve(items_.size() + count); }
-  void ShrinkToFit() { items_.shrink_to_fit(); }
 
  private:
-  std::vector<std::shared_ptr<ItemT>> items_;
+  ItemT* built_ = nullptr;  // built_count_ items side by side, in the memory of arena_
+  detail::DepositArena* arena_ = nullptr;  // the memory this list lies in, if any
+  std::unique_ptr<std::vector<std::shared_ptr<ItemT>>> added_;
+  uint32_t built_count_ = 0;
 };
 
 // One rate tier of an overnight-money product.
@@ -80,11 +137,23 @@ class VEXCOMM_EXPORT clsTGZins : public automation::DispatchObject<clsTGZins> {
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<clsTGZins> Create();
 
-  std::string AbBetrag;
-  std::string ZinsAnfang;
-  int32_t GueltigZinsAnfang = 0;
-  std::string ZinsDanach;
-  int32_t GueltigZinsDanach = 0;
+  std::string AbBetrag() const { return texts_.Get(0); }
+  void SetAbBetrag(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  std::string ZinsAnfang() const { return texts_.Get(1); }
+  void SetZinsAnfang(std::string value) { texts_.Set(1, kFields, std::move(value)); }
+  int32_t GueltigZinsAnfang() const noexcept { return gueltig_zins_anfang_; }
+  void SetGueltigZinsAnfang(int32_t value) noexcept { gueltig_zins_anfang_ = value; }
+  std::string ZinsDanach() const { return texts_.Get(3); }
+  void SetZinsDanach(std::string value) { texts_.Set(3, kFields, std::move(value)); }
+  int32_t GueltigZinsDanach() const noexcept { return gueltig_zins_danach_; }
+  void SetGueltigZinsDanach(int32_t value) noexcept { gueltig_zins_danach_ = value; }
+
+ private:
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 5;  // as in the entry; 2 and 4 are the numbers below
+  detail::FieldTexts texts_;
+  int32_t gueltig_zins_anfang_ = 0;
+  int32_t gueltig_zins_danach_ = 0;
 };
 
 // One rate row of a fixed-term product: the rate per term in months.
@@ -98,13 +167,25 @@ class VEXCOMM_EXPORT clsFGZins : public automation::DispatchObject<clsFGZins> {
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<clsFGZins> Create();
 
-  std::string AbBetrag;
-  std::string Zins_01;
-  std::string Zins_03;
-  std::string Zins_06;
-  std::string Zins_09;
-  std::string Zins_12;
-  std::string Zins_18;
+  std::string AbBetrag() const { return texts_.Get(0); }
+  void SetAbBetrag(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  std::string Zins_01() const { return texts_.Get(1); }
+  void SetZins_01(std::string value) { texts_.Set(1, kFields, std::move(value)); }
+  std::string Zins_03() const { return texts_.Get(2); }
+  void SetZins_03(std::string value) { texts_.Set(2, kFields, std::move(value)); }
+  std::string Zins_06() const { return texts_.Get(3); }
+  void SetZins_06(std::string value) { texts_.Set(3, kFields, std::move(value)); }
+  std::string Zins_09() const { return texts_.Get(4); }
+  void SetZins_09(std::string value) { texts_.Set(4, kFields, std::move(value)); }
+  std::string Zins_12() const { return texts_.Get(5); }
+  void SetZins_12(std::string value) { texts_.Set(5, kFields, std::move(value)); }
+  std::string Zins_18() const { return texts_.Get(6); }
+  void SetZins_18(std::string value) { texts_.Set(6, kFields, std::move(value)); }
+
+ private:
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 7;
+  detail::FieldTexts texts_;
 };
 
 // The rate tiers of one overnight-money product. Item is the default member.
@@ -144,22 +225,36 @@ class VEXCOMM_EXPORT clsTGProdukt : public automation::DispatchObject<clsTGProdu
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<clsTGProdukt> Create();
 
-  std::string Name;
-  std::string MindestAnlage;
-  std::string MaximalAnlage;
-  std::string Gutschrift;
-  bool Neukunde = false;
-  std::string URLInfo;
-  std::string URLNeu;
+  clsTGProdukt(detail::NodeKey, detail::DepositArena* arena);
+
+  std::string Name() const { return texts_.Get(0); }
+  void SetName(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  std::string MindestAnlage() const { return texts_.Get(1); }
+  void SetMindestAnlage(std::string value) { texts_.Set(1, kFields, std::move(value)); }
+  std::string MaximalAnlage() const { return texts_.Get(2); }
+  void SetMaximalAnlage(std::string value) { texts_.Set(2, kFields, std::move(value)); }
+  std::string Gutschrift() const { return texts_.Get(3); }
+  void SetGutschrift(std::string value) { texts_.Set(3, kFields, std::move(value)); }
+  bool Neukunde() const noexcept { return neukunde_; }
+  void SetNeukunde(bool value) noexcept { neukunde_ = value; }
+  std::string URLInfo() const { return texts_.Get(5); }
+  void SetURLInfo(std::string value) { texts_.Set(5, kFields, std::move(value)); }
+  std::string URLNeu() const { return texts_.Get(6); }
+  void SetURLNeu(std::string value) { texts_.Set(6, kFields, std::move(value)); }
   // Empties both rate lists; the product's own properties stay.
   void Clear() noexcept;
-  const std::shared_ptr<colTGZinsen>& Zinsen() const;
-  const std::shared_ptr<colFGZinsen>& ZinsenFestgeld() const;
-  std::string ZinsGueltigkeit;
+  std::shared_ptr<colTGZinsen> Zinsen() const;
+  std::shared_ptr<colFGZinsen> ZinsenFestgeld() const;
+  std::string ZinsGueltigkeit() const { return texts_.Get(7); }
+  void SetZinsGueltigkeit(std::string value) { texts_.Set(7, kFields, std::move(value)); }
 
  private:
-  mutable std::shared_ptr<colTGZinsen> zinsen_;
-  mutable std::shared_ptr<colFGZinsen> zinsen_festgeld_;
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 8;  // as in the entry's head; 4 is Neukunde
+  detail::FieldTexts texts_;
+  bool neukunde_ = false;
+  mutable colTGZinsen zinsen_;
+  mutable colFGZinsen zinsen_festgeld_;
 };
 
 // The products of one provider. Item is the default member.
@@ -184,14 +279,22 @@ class VEXCOMM_EXPORT clsTGAnbieter : public automation::DispatchObject<clsTGAnbi
   static std::span<const std::string_view> InterfaceIds();
   static std::shared_ptr<clsTGAnbieter> Create();
 
-  std::string Name;
-  std::string BLZ;  // empty when the reply gives none
+  clsTGAnbieter(detail::NodeKey, detail::DepositArena* arena);
+
+  std::string Name() const { return texts_.Get(0); }
+  void SetName(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  // Empty when the reply gives none.
+  std::string BLZ() const { return texts_.Get(1); }
+  void SetBLZ(std::string value) { texts_.Set(1, kFields, std::move(value)); }
   // Empties the product list; Name and BLZ stay.
   void Clear() noexcept;
-  const std::shared_ptr<colTGProdukte>& Produkte() const;
+  std::shared_ptr<colTGProdukte> Produkte() const;
 
  private:
-  mutable std::shared_ptr<colTGProdukte> produkte_;
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 2;
+  detail::FieldTexts texts_;
+  mutable colTGProdukte produkte_;
 };
 
 // The providers of one tree. Item is the default member.
