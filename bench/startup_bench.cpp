@@ -67,19 +67,29 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// The median of both programs over the same minutes: they take turns, after a warm-up each.
-bool MedianOfTurns(const std::vector<std::string>& a, const std::vector<std::string>& b,
-                   const std::map<std::string, std::string>& env, double& a_ms, double& b_ms) {
-  std::vector<double> as, bs;
-  for (int i = 0; i < kWarmUp + kSamples; ++i) {
-    const double ta = TimeProcess(a, env);
-    const double tb = TimeProcess(b, env);
-    if (ta < 0 || tb < 0) return false;
-    if (i >= kWarmUp) as.push_back(ta), bs.push_back(tb);
+// The medians of the program and its floor over the same minutes: they take turns, after a
+// warm-up each. The program's is the iteration's time; the floor's goes into `floor_counter`.
+void TimeInTurns(benchmark::State& state, const std::vector<std::string>& program,
+                 const std::vector<std::string>& floor,
+                 const std::map<std::string, std::string>& env, const char* floor_counter) {
+  double program_ms = 0, floor_ms = 0;
+  for (auto _ : state) {
+    std::vector<double> programs, floors;
+    for (int i = 0; i < kWarmUp + kSamples; ++i) {
+      const double p = TimeProcess(program, env);
+      const double f = TimeProcess(floor, env);
+      if (p < 0 || f < 0) {
+        state.SkipWithError("a program failed");
+        return;
+      }
+      if (i >= kWarmUp) programs.push_back(p), floors.push_back(f);
+    }
+    program_ms = Median(programs);
+    floor_ms = Median(floors);
+    state.SetIterationTime(program_ms / 1e3);
   }
-  a_ms = Median(as);
-  b_ms = Median(bs);
-  return true;
+  state.counters[floor_counter] = floor_ms;
+  state.counters["ratio"] = program_ms / floor_ms;
 }
 
 std::string Folder(const ServerWorld& world, const char* name) {
@@ -124,34 +134,15 @@ void BM_StartupShortRun(benchmark::State& state) {
                                            world->ca_file().string(),
                                            std::string("VEXMSG:2:AKNEW:") + vexcomm::bench::kBlz +
                                                ":" + vexcomm::bench::kKundenNr + ":0:5:MSGEND"};
-  double tool_ms = 0, client_ms = 0;
-  for (auto _ : state) {
-    if (!MedianOfTurns(Vexcomm(*world, {"check-new"}), client, Environment(*world), tool_ms,
-                       client_ms)) {
-      state.SkipWithError("a program failed");
-      return;
-    }
-    state.SetIterationTime(tool_ms / 1e3);
-  }
-  state.counters["client_ms"] = client_ms;
-  state.counters["ratio"] = tool_ms / client_ms;
+  TimeInTurns(state, Vexcomm(*world, {"check-new"}), client, Environment(*world), "client_ms");
 }
 BENCHMARK(BM_StartupShortRun)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_StartupLocalCommand(benchmark::State& state) {
   static const auto world = std::make_unique<ServerWorld>(R"({"installations": []})");
   world->ResetIdentity();
-  double tool_ms = 0, true_ms = 0;
-  for (auto _ : state) {
-    if (!MedianOfTurns(Vexcomm(*world, {"user", "show"}), {"/bin/true"}, Environment(*world),
-                       tool_ms, true_ms)) {
-      state.SkipWithError("a program failed");
-      return;
-    }
-    state.SetIterationTime(tool_ms / 1e3);
-  }
-  state.counters["true_ms"] = true_ms;
-  state.counters["ratio"] = tool_ms / true_ms;
+  TimeInTurns(state, Vexcomm(*world, {"user", "show"}), {"/bin/true"}, Environment(*world),
+              "true_ms");
 }
 BENCHMARK(BM_StartupLocalCommand)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
