@@ -209,6 +209,12 @@ void ReceivedFiles::Prepare() {
   if (!std::filesystem::is_directory(dir_, ec)) {
     throw std::runtime_error("cannot use " + dir_.string() + " for received files: not a folder");
   }
+  prepared_ = true;
+}
+
+void ReceivedFiles::Load() {
+  if (loaded_) return;
+  Prepare();
   RemoveStaleTemps(dir_);
   Record record = ReadRecord(dir_);
   saved_ = std::move(record.saved);
@@ -219,7 +225,7 @@ void ReceivedFiles::Prepare() {
     if (!kept) ::unlink((dir_ / file).c_str());
   }
   if (!record.settled) WriteRecord();
-  prepared_ = true;
+  loaded_ = true;
 }
 
 ReceivedFiles::~ReceivedFiles() {
@@ -282,7 +288,7 @@ void ReceivedFiles::Append(const std::string& line) {
 
 std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
                                           std::string_view content) {
-  Prepare();
+  Load();
   const std::string wanted = SafeFileName(number, name);
   const auto earlier = saved_.find(number);
   const std::optional<std::string> previous =
@@ -335,10 +341,10 @@ std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
 }
 
 std::optional<std::filesystem::path> ReceivedFiles::Remove(int32_t number) {
-  if (!prepared_) {
+  if (!loaded_) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir_, ec)) return std::nullopt;  // nothing saved yet
-    Prepare();
+    Load();
   }
   const auto it = saved_.find(number);
   if (it == saved_.end()) return std::nullopt;

@@ -35,9 +35,8 @@ class ReceivedFiles {
   ReceivedFiles& operator=(const ReceivedFiles&) = delete;
 
   const std::filesystem::path& dir() const { return dir_; }
-  // Once: creates the folder if needed (private to the user), removes the temp files of runs
-  // that were killed, reads the record and settles what a killed run left in it. Throws
-  // std::runtime_error when it cannot.
+  // Once: creates the folder if needed (private to the user). Throws std::runtime_error when it
+  // cannot. The rest waits for the first file: a run that brings none never reads the folder.
   void Prepare();
   // Writes the content under its safe name (or, when a file of that name is not one of ours,
   // beside it), replacing the file saved earlier under the number, and returns the path. The
@@ -61,11 +60,15 @@ class ReceivedFiles {
   void Append(const std::string& line);
   // Replaces the record by the lines of saved_ alone, durably.
   void WriteRecord();
+  // Once, before the first file: removes the temp files of runs that were killed, reads the
+  // record and settles what a killed run left in it.
+  void Load();
   void CloseRecord();
 
   std::filesystem::path dir_;
   std::map<int32_t, std::string> saved_;  // number -> file name in dir_
   bool prepared_ = false;
+  bool loaded_ = false;
   int record_fd_ = -1;        // the record, open for appending
   off_t record_size_ = 0;     // its size as last written
   bool uncommitted_ = false;  // saved or removed since the last Commit
