@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix, builds the example host against the installed
 # package (through the CMake package and through pkg-config) and runs it against the installed
-# reference server. Usage: check_package.sh BUILD_DIR
+# reference server; then the faults of a host's edge as hosts meet them: a C++ host with its own
+# operator new and one built with ASan, and the Python package's edge tests.
+# Usage: check_package.sh BUILD_DIR
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,9 +33,19 @@ cmake -S "$source_dir/examples" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$
 cmake --build "$work/build" >/dev/null
 pc=$(find "$prefix" -name vexcomm5.pc)
 libdir=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --variable=libdir vexcomm5)
-# shellcheck disable=SC2046
+package_flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs vexcomm5)
+# shellcheck disable=SC2086
 c++ -std=c++20 "$source_dir/examples/fetch_messages.cpp" -o "$work/fetch_messages_pc" \
-  $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs vexcomm5) -Wl,-rpath,"$libdir"
+  $package_flags -Wl,-rpath,"$libdir"
+# The host's own operator new must see every block the library frees; ASan checks each free
+# against its allocation.
+edge=("$source_dir/tests/package/edge_host.cpp" -I "$source_dir/examples")
+# shellcheck disable=SC2086
+c++ -std=c++20 -DOWN_OPERATOR_NEW "${edge[@]}" -o "$work/edge_host_own_new" $package_flags \
+  -Wl,-rpath,"$libdir"
+# shellcheck disable=SC2086
+c++ -std=c++20 -g -fsanitize=address -fno-omit-frame-pointer "${edge[@]}" \
+  -o "$work/edge_host_asan" $package_flags -Wl,-rpath,"$libdir"
 
 # A server certificate that is its own authority, a folder set and an identity for the host.
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
@@ -62,6 +74,30 @@ for host in "$work/build/fetch_messages" "$work/fetch_messages_pc"; do
   grep -q "^file 1 hallo.txt (19 octets)$" <<<"$output" || { echo "$output"; exit 1; }
   grep -q "^Fehler.Code 0 " <<<"$output" || { echo "$output"; exit 1; }
 done
+
+# A handler that fails refuses its file (the next run fetches it); the first object hears
+# nothing of the second's runs.
+expected="failing handler: local_store_file_refused [disk full] Fehler.Code 2 Datei nicht angenommen: disk full
+file 1 hallo.txt (19 octets)
+saving handler: ok [] Fehler.Code 0
+first object heard 0"
+for host in "$work/edge_host_own_new" "$work/edge_host_asan"; do
+  "$prefix/bin/vexcomm" --registry-dir "$work/registry" user set --datei-nr 0 >/dev/null
+  output=$(VEXCOMM_INI_DIR=$work/ini VEXCOMM_DATA_DIR=$work/data \
+    VEXCOMM_REGISTRY_DIR=$work/registry ASAN_OPTIONS=detect_leaks=0 \
+    "$host" "$work/server.pem" "vexmsg.test:443:127.0.0.1:$port" 2>&1) ||
+    { echo "$host failed:"; echo "$output"; exit 1; }
+  [[ $output == "$expected" ]] || { echo "$host:"; echo "$output"; exit 1; }
+done
+
+# The Python package as installed, when the build has it, with the interpreter it was built for.
+module=$(find "$prefix" -name '_vexcomm*.so' -print -quit)
+if [[ -n $module ]]; then
+  python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
+  PYTHONPATH=$(dirname "$(dirname "$module")") VEXMSG_SERVER=$prefix/bin/vexmsg-server \
+    VEXCOMM_CLI=$prefix/bin/vexcomm "${python:-python3}" -m pytest -q -p no:cacheprovider \
+    "$source_dir/python/tests" -k edge
+fi
 
 # The GLib host against a server that never answers: its loop's timer keeps firing inside Send,
 # and a Cancel from the loop ends the run.

@@ -118,6 +118,8 @@ class VEXCOMM_EXPORT EventSource {
   void Raise(DispId id, Args args);
   // The same for the handlers only: an event of the C++ surface that late-bound sinks do not know.
   void RaiseToHandlers(DispId id, Args args);
+  // The same for the Dispatch sinks only.
+  void RaiseToObjects(DispId id, Args args);
 
  private:
   struct Sink {
@@ -127,6 +129,7 @@ class VEXCOMM_EXPORT EventSource {
     std::shared_ptr<bool> advised;  // cleared by Unadvise, seen by a raise in progress
   };
   void RaiseTo(DispId id, Args args, bool objects);
+  void RaiseTo(DispId id, Args args, bool objects, bool handlers);
 
   std::vector<Sink> sinks_;
   Cookie next_cookie_ = 1;

@@ -103,7 +103,8 @@ class VEXCOMM_EXPORT colAktien : public automation::DispatchObject<colAktien> {
   std::shared_ptr<clsAktie> Add(std::string WKN, std::string ISIN, std::string Name);
   // The stock at a one-based position; empty outside 1..Count, never an error.
   std::shared_ptr<clsAktie> Item(int32_t index) const noexcept;
-  // Replaces the content with the stored stocks; true when the load completed.
+  // Replaces the content with the stored stocks; true when the load completed (no database file
+  // is an empty collection; a data folder that cannot hold one is a failure).
   bool ReadDB();
 
   // Stocks made by this collection share the context, so a later change reaches them too.
@@ -120,9 +121,9 @@ class VEXCOMM_EXPORT colAktien : public automation::DispatchObject<colAktien> {
 
 // Merges every stock of `aktien` and its quotes into Kurse.dat of its database context, in one
 // transaction, as a quote run with WriteDB does at its end (for hosts that fill a collection
-// themselves, an import say). A failure goes to the context's message box; the stocks written
-// before it stay.
-VEXCOMM_EXPORT void MergeIntoDatabase(colAktien& aktien);
+// themselves, an import say). A failure goes to the context's message box and makes the result
+// false; the stocks written before it stay.
+VEXCOMM_EXPORT bool MergeIntoDatabase(colAktien& aktien);
 
 // Registers "VexComm5.colAktien" and "VexComm5.clsAktie" for CreateObject.
 VEXCOMM_EXPORT void RegisterQuoteClasses();

@@ -9,6 +9,7 @@
 #include <vexcomm/dispatch.h>
 #include <vexcomm/export.h>
 #include <vexcomm/host.h>
+#include <vexcomm/outcome.h>
 #include <vexcomm/socket.h>
 
 namespace vexcomm {
@@ -115,7 +116,7 @@ struct NeueDateiEvent {
 };
 
 // The component's one creatable class. Create it, SetSocket, SetCallback, set Modus, Send, then
-// read Fehler, Aktien, Tagesgeld and Festgeld. Events reach only the first instance.
+// read Fehler (or Outcome), Aktien, Tagesgeld and Festgeld.
 // Held by shared_ptr; every instance of a Module shares that module's state. Use it on the
 // module's thread only, except PostCancelSend.
 class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
@@ -137,6 +138,9 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
 
   std::shared_ptr<colAktien> Aktien() const;
   std::shared_ptr<clsFehler> Fehler() const;
+  // How the last Send ended, beside Fehler: one kind per way, the detail, the server's error and
+  // the message boxes shown. Shared like Fehler; reset when a Send starts.
+  std::shared_ptr<RunOutcome> Outcome() const;
   int32_t Modus() const;
   void SetModus(vexCommModus modus);
   std::shared_ptr<clsTagesgeld> Tagesgeld() const;
@@ -158,11 +162,13 @@ class VEXCOMM_EXPORT VexComm : public automation::DispatchObject<VexComm>,
   void PostCancelSend();
 
   // Inside a NeueDatei or Delete handler: the host could not take this file. The run ends after
-  // the handler, DateiNr stays before the file so the next run fetches it again.
+  // the handler, DateiNr stays before the file so the next run fetches it again. A typed handler
+  // that throws refuses its file the same way, with the exception's text as the reason.
   void RefuseFile(std::string reason);
 
-  // Events: Dispatch sinks are invoked by the dispatch ids above; C++ hosts may use the typed
-  // handlers. Handlers run synchronously inside Send.
+  // Events: Dispatch sinks are invoked by the dispatch ids above and hear every run of the module
+  // on its first instance only; typed handlers hear the runs of their own instance (the one
+  // whose Send runs, or whose CancelSend closes). Handlers run synchronously inside Send.
   automation::EventSource& Events() { return events_; }
   automation::EventSource::Cookie OnNeueDatei(std::function<void(const NeueDateiEvent&)> fn);
   automation::EventSource::Cookie OnDelete(std::function<void(const automation::VariantArray&)> fn);

@@ -73,6 +73,14 @@ struct SendState {
 };
 thread_local SendState t_send;
 
+// "Type: message" of a Python exception, for a refusal's reason.
+std::string ExceptionText(const py::error_already_set& e) {
+  std::string text = py::str(e.type().attr("__name__"));
+  const std::string message = py::str(e.value());
+  if (!message.empty()) text += ": " + message;
+  return text;
+}
+
 // A failing Python handler never breaks the run; only an interrupt cancels it.
 void HandlerFailed(py::error_already_set& e, const char* where) {
   if (e.matches(PyExc_KeyboardInterrupt)) {
@@ -440,6 +448,10 @@ PYBIND11_MODULE(_vexcomm, m) {
             if (vc == nullptr) throw py::type_error("only a VexComm raises events");
             CheckThread(o);
             const DispId wanted = EventId(event);
+            // A file handler that raises has not taken its file: it is refused, as RefuseFile
+            // does, and the server keeps it for the next run.
+            const bool file_event = wanted == vexcomm::VexComm::kEventNeueDatei ||
+                                    wanted == vexcomm::VexComm::kEventDelete;
             auto held = std::make_shared<py::function>(std::move(fn));
             auto release = std::shared_ptr<void>(nullptr, [held](void*) mutable {
               if (!Py_IsInitialized()) {
@@ -449,17 +461,21 @@ PYBIND11_MODULE(_vexcomm, m) {
               py::gil_scoped_acquire gil;
               held.reset();
             });
-            return vc->Events().Advise([wanted, held, release](DispId id, Args args) {
-              if (id != wanted) return;
-              py::gil_scoped_acquire gil;
-              try {
-                py::tuple values(args.size());
-                for (std::size_t i = 0; i < args.size(); ++i) values[i] = ToPython(args[i]);
-                (*held)(*values);
-              } catch (py::error_already_set& e) {
-                HandlerFailed(e, "vexcomm event handler");
-              }
-            });
+            return vc->Events().Advise(
+                [vc, wanted, file_event, held, release](DispId id, Args args) {
+                  if (id != wanted) return;
+                  py::gil_scoped_acquire gil;
+                  try {
+                    py::tuple values(args.size());
+                    for (std::size_t i = 0; i < args.size(); ++i) values[i] = ToPython(args[i]);
+                    (*held)(*values);
+                  } catch (py::error_already_set& e) {
+                    if (!file_event) return HandlerFailed(e, "vexcomm event handler");
+                    vc->RefuseFile(ExceptionText(e));
+                    if (e.matches(PyExc_KeyboardInterrupt))
+                      HandlerFailed(e, "vexcomm event handler");
+                  }
+                });
           },
           py::arg("event"), py::arg("handler"))
       .def("off", [](Object& o, uint32_t cookie) {

@@ -171,3 +171,58 @@ def test_values_convert_both_ways():
     kurs = stock.KursAdd(datetime.date(2026, 1, 2), 1.5)
     assert (kurs.Datum, type(kurs.Kurs)) == ("02.01.2026", str)
     assert stock.Kurs(1) == kurs and stock.Kurs(9) is None
+
+
+def test_edge_a_raising_file_handler_refuses_its_file(server):
+    cli("user", "set", "--datei-nr", "0")
+    vc = server(FILES)
+    seen = []
+
+    def full_disk(*args):
+        seen.append(args[0])
+        raise OSError(28, "No space left on device")
+
+    vc.on("NeueDatei", full_disk)
+    vc.Modus = GET_NEW
+    vc.Send()
+    # Refused: the run ends after the file and the server keeps it for the next run.
+    assert seen == [1]
+    assert (vc.Fehler.Code, vc.Fehler.Text) == (
+        2, "Datei nicht angenommen: OSError: [Errno 28] No space left on device")
+    assert (vc.Outcome.Name, vc.Outcome.Detail) == (
+        "local_store_file_refused", "OSError: [Errno 28] No space left on device")
+    vc2 = server(FILES)
+    vc2.on("NeueDatei", lambda *args: vc2.RefuseFile("später"))
+    vc2.Modus = GET_NEW
+    vc2.Send()
+    assert vc2.Fehler.Text == "Datei nicht angenommen: später"
+    assert vc2.Outcome.Kind == 14 and vc2.Outcome.MessageBoxes == []
+
+
+def test_edge_each_object_hears_its_own_run(server):
+    cli("user", "set", "--datei-nr", "0")
+    first = server(FILES)
+    second = server(FILES)
+    heard = {"first": [], "second": []}
+    first.on("NeueDatei", lambda *args: heard["first"].append(args[0]))
+    second.on("NeueDatei", lambda *args: heard["second"].append(args[0]))
+    second.Modus = GET_NEW
+    second.Send()
+    assert heard == {"first": [], "second": [1]}
+    assert second.Outcome.Name == "ok"
+
+
+def test_edge_an_interrupt_in_a_handler_reaches_the_caller_once(server):
+    vc = server(FILES)
+    calls = []
+
+    def interrupted(count):
+        calls.append(count)
+        raise KeyboardInterrupt
+
+    vc.on("NochAufServer", interrupted)
+    vc.Modus = GET_NEW
+    with pytest.raises(KeyboardInterrupt):
+        vc.Send()
+    assert calls == [0]
+    assert vc.Outcome.Name == "cancelled"

@@ -63,14 +63,22 @@ void EventSource::Unadvise(Cookie cookie) {
 }
 
 void EventSource::Raise(DispId id, Args args) {
-  RaiseTo(id, args, true);
+  RaiseTo(id, args, true, true);
 }
 
 void EventSource::RaiseToHandlers(DispId id, Args args) {
-  RaiseTo(id, args, false);
+  RaiseTo(id, args, false, true);
+}
+
+void EventSource::RaiseToObjects(DispId id, Args args) {
+  RaiseTo(id, args, true, false);
 }
 
 void EventSource::RaiseTo(DispId id, Args args, bool objects) {
+  RaiseTo(id, args, objects, true);
+}
+
+void EventSource::RaiseTo(DispId id, Args args, bool objects, bool handlers) {
   // A copy: a handler may attach or detach sinks while the event is delivered, or release
   // this source. A sink detached meanwhile hears no more of the event.
   auto sinks = sinks_;
@@ -79,7 +87,7 @@ void EventSource::RaiseTo(DispId id, Args args, bool objects) {
     try {
       if (sink.object) {
         if (objects) sink.object->Invoke(id, InvokeKind::Method, args);
-      } else if (sink.handler) {
+      } else if (sink.handler && handlers) {
         (*sink.handler)(id, args);
       }
     } catch (...) {

@@ -1,5 +1,7 @@
 #include "component/cls_event.h"
 
+#include <utility>
+
 #include "component/module_state.h"
 #include "services/frame_trace.h"
 #include "services/reply_dispatcher.h"
@@ -21,6 +23,18 @@ void WithState(const std::weak_ptr<detail::ModuleState>& weak, Fn&& fn) noexcept
   }
 }
 
+// What a socket error means for the host, by its Windows Sockets number: a limit that ran out
+// (connect, idle, reply or transfer rate) is 10060 whatever its text.
+OutcomeKind NetworkOutcome(const std::string& code) {
+  if (code == "10061") return OutcomeKind::kNetworkRefused;
+  if (code == "10060") return OutcomeKind::kNetworkTimeout;
+  for (const char* unreachable :
+       {"11001", "11002", "11003", "11004", "10051", "10065", "10050", "10049", "10048", "10013"}) {
+    if (code == unreachable) return OutcomeKind::kNetworkUnreachable;
+  }
+  return OutcomeKind::kNetworkClosed;  // aborted, reset, and whatever else ends a connection
+}
+
 }  // namespace
 
 void clsEvent::set_sock(std::shared_ptr<ProxySocket> sock) {
@@ -40,10 +54,23 @@ void clsEvent::OnSSLReady() {
 
 void clsEvent::OnValidateCertificate(const std::shared_ptr<Certificate>& cert, bool& accept) {
   // Only a certificate that passes the socket's check is accepted; a failing check leaves the
-  // flag unset, so the socket ends the attempt with an error the run reports.
+  // flag unset, so the socket ends the attempt with an error the run reports. The error that
+  // follows is the refusal's, whatever its number says.
   auto sock = sock_;
   if (!sock || !cert) return;
-  accept = sock->CheckCertificate(*cert);
+  auto refuse = [this, &cert](std::string reason) {
+    if (auto state = state_.lock()) {
+      if (!cert->verify_error.empty()) reason = cert->verify_error;
+      state->attempt_refusal = {OutcomeKind::kCertificateRefused, std::move(reason)};
+    }
+  };
+  try {
+    accept = sock->CheckCertificate(*cert);
+  } catch (...) {
+    refuse(services::DescribeCurrentException());
+    throw;
+  }
+  if (!accept) refuse("not accepted");
 }
 
 void clsEvent::OnReceive(const std::string& text) {
@@ -91,6 +118,7 @@ void clsEvent::RefuseOversizedReply(detail::ModuleState& s, std::size_t limit) {
   }
   s.run.fehler->Code = vcerrNoConnection;
   s.run.fehler->Text = text;
+  services::SetOutcome(s.run, OutcomeKind::kInvalidReply, text);
   s.run.session_done = true;
 }
 
@@ -103,6 +131,7 @@ void clsEvent::OnDisconnect() {
     }
     s.run.fehler->Code = vcerrDisconnect;
     s.run.fehler->Text = "Der Server hat die Verbindung geschlossen!";
+    services::SetOutcome(s.run, OutcomeKind::kNetworkClosed, s.run.fehler->Text);
     s.run.session_done = true;
   });
 }
@@ -115,6 +144,13 @@ void clsEvent::OnError(const std::string& text, const std::string& code) {
       services::Log(s.run, code == "10060" ? "Timeout" : "Socket Fehler: " + code + " " + text, {});
     }
     s.run.session_done = true;
+    // A refusal of this attempt (its certificate, the proxy's credentials) is what the error is
+    // about.
+    if (auto refusal = std::exchange(s.attempt_refusal, std::nullopt)) {
+      services::SetOutcome(s.run, refusal->kind, std::move(refusal->detail));
+    } else {
+      services::SetOutcome(s.run, NetworkOutcome(code), code + " " + text);
+    }
     if (!s.run.fehler) return;
     s.run.fehler->Code = vcerrNoConnection;
     s.run.fehler->Text = text;
@@ -125,9 +161,12 @@ void clsEvent::OnProxyError(const std::string& text, const std::string& code) {
   WithState(state_, [&](detail::ModuleState& s) {
     if (code == "9023") {
       services::Log(s.run, "Proxy Authentifizierung fehlgeschlagen", {});
+      s.attempt_refusal = {OutcomeKind::kProxyRefused, text};
     } else if (code == "9024") {
       services::Log(s.run, "Proxy Server benötigt Authentifizierung", {});
+      s.attempt_refusal = {OutcomeKind::kProxyCredentials, text};
     } else {
+      // The proxy's other answers end the attempt with the error that tells what they mean.
       services::Log(s.run, "Socket Fehler: " + code + " " + text, {});
     }
   });

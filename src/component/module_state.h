@@ -39,6 +39,17 @@ struct ModuleState {
   };
   std::optional<RunPosition> sent_at;
   int32_t sends_at_position = 0;
+  // What the current connection attempt was refused for (its certificate, the proxy), for the
+  // error that ends it.
+  struct AttemptRefusal {
+    OutcomeKind kind;
+    std::string detail;
+  };
+  std::optional<AttemptRefusal> attempt_refusal;
+  // Closing: Close does not run again from inside its own NochAufServer.
+  bool closing = false;
+  // The instance whose Send runs (or whose CancelSend closes): its typed handlers hear the run.
+  VexComm* sender = nullptr;
 };
 
 // What the library and its tests reach behind the public classes.
@@ -63,8 +74,8 @@ std::span<const services::ReplyHandlerEntry> ReplyHandlers();
 // The session: opens the connection and waits until the run is over.
 void OpenAndWait(detail::ModuleState& state);
 // Reads the identity record and counter afresh (another process may have changed them); false
-// when the store cannot be read, which the host has been told of.
-bool LoadPersistentValues(detail::ModuleState& state);
+// when the store cannot be read, which the host has been told of (and `notice` holds).
+bool LoadPersistentValues(detail::ModuleState& state, std::string* notice = nullptr);
 // Writes back what the run changed of them.
 void StorePersistentValues(detail::ModuleState& state) noexcept;
 

@@ -72,6 +72,7 @@ void DispatchUnlessStuck(detail::ModuleState& state) {
       state.run.fehler->Code = vcerrNoConnection;
       state.run.fehler->Text = kRunDoesNotMove;
     }
+    services::SetOutcome(state.run, OutcomeKind::kStuckRun, std::string(kRunDoesNotMove));
     Close(state);
     return;
   }
@@ -87,11 +88,15 @@ std::span<const services::ReplyHandlerEntry> ReplyHandlers() {
 void Run(detail::ModuleState& state) {
   auto& run = state.run;
   run.fehler->Code = vcerrNoError;
+  services::ResetOutcome(run);
   run.file_refused.reset();
-  if (!LoadPersistentValues(state)) {
+  std::string notice;
+  if (!LoadPersistentValues(state, &notice)) {
     run.fehler->Code = vcerrOther;
     run.fehler->Text =
         "Die Installationsdaten sind nicht lesbar: " + run.host.registry_dir.string();
+    services::SetOutcome(run, OutcomeKind::kRegistryStore,
+                         notice.empty() ? run.fehler->Text : notice);
     return;
   }
   int32_t m = run.modus;
@@ -162,6 +167,10 @@ void Advance(detail::ModuleState& state) {
 }
 
 void Close(detail::ModuleState& state) noexcept {
+  // A host that cancels from inside NochAufServer asks for the close already under way; running
+  // it again would raise NochAufServer again, and again.
+  if (state.closing) return;
+  state.closing = true;
   auto& run = state.run;
   try {
     if (state.sink && state.sink->sock()) state.sink->sock()->Close();
@@ -173,6 +182,7 @@ void Close(detail::ModuleState& state) noexcept {
   } catch (...) {
   }
   run.session_done = true;
+  state.closing = false;
 }
 
 }  // namespace vexcomm::component

@@ -7,11 +7,13 @@
 
 namespace vexcomm::component {
 
-bool LoadPersistentValues(detail::ModuleState& state) {
+bool LoadPersistentValues(detail::ModuleState& state, std::string* notice) {
   auto& run = state.run;
-  const auto loaded = config::ReadPersistentValues(
-      run.host.registry_dir,
-      [&run](const std::string& text) { services::ShowMessageBox(run, "VexComm5", text); });
+  const auto loaded =
+      config::ReadPersistentValues(run.host.registry_dir, [&run, notice](const std::string& text) {
+        services::ShowMessageBox(run, "VexComm5", text);
+        if (notice) *notice = text;
+      });
   if (loaded.unreadable) return false;
   run.user = loaded.record.user;
   run.attempts = loaded.record.attempts;
@@ -39,10 +41,18 @@ void StorePersistentValues(detail::ModuleState& state) noexcept {
   try {
     config::PersistentRecord now{run.user, run.attempts};
     if (now.user.DateiNr != run.stored.user.DateiNr && !HostMadeFilesDurable(run)) {
-      now.user.DateiNr = run.stored.user.DateiNr;  // the next run fetches them again
+      // The next run fetches those files again; this one did not keep them.
+      now.user.DateiNr = run.stored.user.DateiNr;
+      services::SetOutcome(run, OutcomeKind::kFileRefused,
+                           "the received files are not durable; DateiNr stays before them");
     }
-    if (config::StoreChangedValues(run.host.registry_dir, run.stored, now)) {
+    std::string failure;
+    if (config::StoreChangedValues(run.host.registry_dir, run.stored, now, &failure)) {
       run.stored = std::move(now);
+    } else {
+      // The run goes on as documented, but it did not do what was asked: the next one would
+      // fetch the same files again.
+      services::SetOutcome(run, OutcomeKind::kRegistryStore, std::move(failure));
     }
   } catch (...) {
   }
@@ -88,12 +98,15 @@ void OpenAndWait(detail::ModuleState& state) {
     sock->SetSecure(true);
     auto host = config::SelectServerHost(run.ini_dir, config::StandardServerHost());
     int32_t port = 443;
+    state.attempt_refusal.reset();
     sock->Connect(host.host, port);
     if (host.from_ini) services::Log(run, "SSL-Connect : " + host.host, {});
   } catch (...) {
     // No session runs after a failed opening.
     run.session_done = true;
-    services::ShowMessageBox(run, "VexComm.Connect", services::DescribeCurrentException());
+    const std::string description = services::DescribeCurrentException();
+    services::ShowMessageBox(run, "VexComm.Connect", description);
+    services::SetOutcome(run, OutcomeKind::kNetworkUnreachable, "VexComm.Connect: " + description);
     StorePersistentValues(state);
     services::TraceEnd(run);
     return;

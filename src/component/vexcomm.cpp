@@ -26,6 +26,13 @@ using automation::VariantArray;
 Module::Module(HostServices host) : state_(std::make_shared<detail::ModuleState>()) {
   auto& run = state_->run;
   run.host = platform::ResolveHostServices(std::move(host));
+  // The boxes a Send shows belong to its outcome, whichever procedure showed them.
+  detail::ModuleState* raw = state_.get();  // the function lives inside the state it points to
+  run.host.message_box = [raw, show = std::move(run.host.message_box)](const std::string& title,
+                                                                       const std::string& text) {
+    if (raw->sending) services::RecordMessageBox(raw->run, title, text);
+    show(title, text);
+  };
   component::LoadPersistentValues(*state_);
 }
 
@@ -77,6 +84,7 @@ void CreateSharedObjects(const std::shared_ptr<detail::ModuleState>& shared, Vex
   run.elements = std::make_shared<transport::clsElement>();
   state.sink = std::make_shared<clsEvent>(shared);
   run.fehler = std::make_shared<clsFehler>();
+  run.outcome = std::make_shared<RunOutcome>();
   run.festgeld = clsTagesgeld::Create();
   state.events_owner = &first;
   run.tagesgeld = clsTagesgeld::Create();
@@ -124,6 +132,7 @@ void CancelSend(detail::ModuleState& state) noexcept {
       run.fehler->Code = vcerrOther;
       run.fehler->Text = "Benutzer-Abbruch";
     }
+    if (!run.session_done) services::SetOutcome(run, OutcomeKind::kCancelled, "Benutzer-Abbruch");
   } catch (...) {
   }
   Close(state);
@@ -137,6 +146,7 @@ void ReleaseSharedObjects(detail::ModuleState& state) {
   state.events_owner = nullptr;
   run.elements.reset();
   run.fehler.reset();
+  run.outcome.reset();
   run.tagesgeld.reset();
   run.festgeld.reset();
   run.callback.reset();
@@ -165,6 +175,7 @@ std::shared_ptr<VexComm> VexComm::Create(Module& module) {
 VexComm::~VexComm() {
   auto& state = *state_;
   if (state.events_owner == this) state.events_owner = nullptr;
+  if (state.sender == this) state.sender = nullptr;
   state.instance_count -= 1;
   if (state.instance_count == 0) component::ReleaseSharedObjects(state);
 }
@@ -174,6 +185,9 @@ std::shared_ptr<colAktien> VexComm::Aktien() const {
 }
 std::shared_ptr<clsFehler> VexComm::Fehler() const {
   return state_->run.fehler;
+}
+std::shared_ptr<RunOutcome> VexComm::Outcome() const {
+  return state_->run.outcome;
 }
 int32_t VexComm::Modus() const {
   return state_->run.modus;
@@ -223,17 +237,23 @@ bool VexComm::Send() {
     return false;
   }
   state->sending = true;
+  state->sender = this;
   try {
     component::Run(*state);
   } catch (...) {
   }
+  state->sender = nullptr;
   state->sending = false;
   return false;
 }
 
 void VexComm::CancelSend() noexcept {
   auto state = state_;
+  // Outside a run the NochAufServer of the close is this instance's own.
+  const bool own = !state->sending;
+  if (own) state->sender = this;
   component::CancelSend(*state);
+  if (own) state->sender = nullptr;
 }
 
 void VexComm::PostCancelSend() {
@@ -253,8 +273,29 @@ void VexComm::RefuseFile(std::string reason) {
 
 namespace component {
 
+namespace {
+
+// Late-bound sinks hear a run on the first instance, as documented; typed handlers (the C++
+// host's, the Python binding's) on the instance whose Send runs, so a second object's run is
+// never delivered to the first object's handlers or to nobody.
+void RaiseEvent(detail::ModuleState& state, automation::DispId id, automation::Args args,
+                bool to_objects = true) {
+  VexComm* owner = state.events_owner;
+  VexComm* sender = state.sender ? state.sender : owner;
+  if (owner == sender) {
+    if (owner && to_objects) owner->Events().Raise(id, args);
+    if (owner && !to_objects) owner->Events().RaiseToHandlers(id, args);
+    return;
+  }
+  // The sender is held by its Send; the first instance may be released by a sink meanwhile.
+  if (owner && to_objects) owner->Events().RaiseToObjects(id, args);
+  if (sender) sender->Events().RaiseToHandlers(id, args);
+}
+
+}  // namespace
+
 void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event) {
-  if (!state.events_owner) return;
+  if (!state.events_owner && !state.sender) return;
   // Late-bound sinks take Variants; the content is moved in, not copied, and lent to the typed
   // handlers, which read the rest from the event as it was built.
   std::vector<Variant> args;
@@ -275,7 +316,7 @@ void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event) {
     NeueDateiEvent* outer;
     ~Raising() { state.neue_datei = outer; }
   } raising{state, std::exchange(state.neue_datei, &event)};
-  state.events_owner->Events().Raise(VexComm::kEventNeueDatei, args);
+  RaiseEvent(state, VexComm::kEventNeueDatei, args);
   // The next large file is received into this one's memory.
   if (auto* content = args[9].get_if<std::string>()) {
     state.receive_buffer.Recycle(std::move(*content));
@@ -283,25 +324,40 @@ void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event) {
 }
 
 void RelayDelete(detail::ModuleState& state) {
-  if (!state.events_owner) return;
   VariantArray array{Variant(), Variant(state.run.elements->Item(14))};
   std::vector<Variant> args{Variant(std::move(array))};
-  state.events_owner->Events().Raise(VexComm::kEventDelete, args);
+  RaiseEvent(state, VexComm::kEventDelete, args);
 }
 
 void RelayNochAufServer(detail::ModuleState& state) {
-  if (!state.events_owner) return;
   std::vector<Variant> args{Variant(state.run.remaining_files)};
-  state.events_owner->Events().Raise(VexComm::kEventNochAufServer, args);
+  RaiseEvent(state, VexComm::kEventNochAufServer, args);
 }
 
 void RelaySkippedFile(detail::ModuleState& state, int32_t nummer, const std::string& name) {
-  if (!state.events_owner) return;
   std::vector<Variant> args{Variant(nummer), Variant(name)};
-  state.events_owner->Events().RaiseToHandlers(VexComm::kEventSkippedFile, args);
+  RaiseEvent(state, VexComm::kEventSkippedFile, args, false);
 }
 
 }  // namespace component
+
+namespace {
+
+// A file handler that fails has not taken its file: the run ends as after RefuseFile, with the
+// failure as the reason, and the server keeps the file for the next run.
+template <class Fn>
+void RunFileHandler(detail::ModuleState& state, Fn&& handler) noexcept {
+  try {
+    handler();
+  } catch (...) {
+    auto& run = state.run;
+    if (run.in_file_handler && !run.file_refused) {
+      run.file_refused = services::DescribeCurrentException();
+    }
+  }
+}
+
+}  // namespace
 
 automation::EventSource::Cookie VexComm::OnNeueDatei(
     std::function<void(const NeueDateiEvent&)> fn) {
@@ -321,13 +377,16 @@ automation::EventSource::Cookie VexComm::OnNeueDatei(
         if (content) *content = std::move(lent);
       }
     } give_back{content, event.Datei};
-    fn(event);
+    RunFileHandler(*state, [&] { fn(event); });
   });
 }
 
 automation::EventSource::Cookie VexComm::OnDelete(std::function<void(const VariantArray&)> fn) {
-  return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
-    if (id == kEventDelete && a.size() == 1) fn(a[0].ToArray());
+  std::weak_ptr<detail::ModuleState> weak = state_;
+  return events_.Advise([fn = std::move(fn), weak](automation::DispId id, Args a) {
+    const auto state = weak.lock();
+    if (id != kEventDelete || a.size() != 1 || !state) return;
+    RunFileHandler(*state, [&] { fn(a[0].ToArray()); });
   });
 }
 
@@ -372,6 +431,10 @@ const std::vector<Member<VexComm>>& VexComm::Members() {
                [](VexComm& self, const Variant& v) { self.SetLogDatum(v.ToString()); })
           .Put("LogText", 0x6803001F,
                [](VexComm& self, const Variant& v) { self.SetLogText(v.ToString()); })
+          // Beyond the documented slots: members for hosts that bind late and need them.
+          .Get("Outcome", 0x68030020, [](VexComm& self) { return self.Outcome(); })
+          .Method("RefuseFile", 0x60030021, 1,
+                  [](VexComm& self, Args a) { self.RefuseFile(a[0].ToString()); })
           .Build();
   return members;
 }

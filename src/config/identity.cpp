@@ -26,8 +26,9 @@ Identity ReadIdentity(const std::filesystem::path& registry_dir) {
 }
 
 void WriteIdentity(const std::filesystem::path& registry_dir, const Identity& identity) {
-  if (!config::StoreIdentity(registry_dir, identity)) {
-    throw std::runtime_error("cannot write the registry store in " + registry_dir.string());
+  std::string failure;
+  if (!config::StoreIdentity(registry_dir, identity, &failure)) {
+    throw std::runtime_error("cannot write the registry store " + failure);
   }
 }
 

@@ -82,13 +82,16 @@ std::vector<RegistryStore::NamedValue> IdentityValues(const clsUserDaten& u) {
 }
 
 bool Store(const std::filesystem::path& registry_dir,
-           const std::vector<RegistryStore::NamedValue>& values) {
+           const std::vector<RegistryStore::NamedValue>& values, std::string* failure) {
+  RegistryStore::WriteFailure why{registry_dir, {}};
   try {
     RegistryStore store(registry_dir);
-    return store.SetValues(HKEY_CURRENT_USER, kKey, values);
+    if (store.SetValues(HKEY_CURRENT_USER, kKey, values, &why)) return true;
   } catch (...) {
-    return false;
+    why.error = {};  // out of memory, say: no errno to tell
   }
+  if (failure) *failure = why.Describe();
+  return false;
 }
 
 }  // namespace
@@ -97,15 +100,16 @@ bool StorePersistentValues(const std::filesystem::path& registry_dir,
                            const PersistentRecord& record) {
   auto values = IdentityValues(record.user);
   values.emplace_back("Verbindungsversuche", Dword(record.attempts));
-  return Store(registry_dir, values);
+  return Store(registry_dir, values, nullptr);
 }
 
-bool StoreIdentity(const std::filesystem::path& registry_dir, const clsUserDaten& user) {
-  return Store(registry_dir, IdentityValues(user));
+bool StoreIdentity(const std::filesystem::path& registry_dir, const clsUserDaten& user,
+                   std::string* failure) {
+  return Store(registry_dir, IdentityValues(user), failure);
 }
 
 bool StoreChangedValues(const std::filesystem::path& registry_dir, const PersistentRecord& before,
-                        const PersistentRecord& after) {
+                        const PersistentRecord& after, std::string* failure) {
   std::vector<RegistryStore::NamedValue> changed;
   const auto old_values = IdentityValues(before.user);
   auto new_values = IdentityValues(after.user);
@@ -115,7 +119,7 @@ bool StoreChangedValues(const std::filesystem::path& registry_dir, const Persist
   if (after.attempts != before.attempts) {
     changed.emplace_back("Verbindungsversuche", Dword(after.attempts));
   }
-  return changed.empty() || Store(registry_dir, changed);
+  return changed.empty() || Store(registry_dir, changed, failure);
 }
 
 }  // namespace vexcomm::config

@@ -43,11 +43,13 @@ bool StorePersistentValues(const std::filesystem::path& registry_dir,
 
 // Writes only the values that differ between `before` (as read) and `after`, in one
 // read-modify-write under the store's lock: what another process wrote meanwhile to the other
-// values stays. True when nothing needed writing.
+// values stays. True when nothing needed writing. A failure names the file and its cause in
+// `failure`.
 bool StoreChangedValues(const std::filesystem::path& registry_dir, const PersistentRecord& before,
-                        const PersistentRecord& after);
+                        const PersistentRecord& after, std::string* failure = nullptr);
 
 // The identity record alone, whole; the counter is left as stored.
-bool StoreIdentity(const std::filesystem::path& registry_dir, const clsUserDaten& user);
+bool StoreIdentity(const std::filesystem::path& registry_dir, const clsUserDaten& user,
+                   std::string* failure = nullptr);
 
 }  // namespace vexcomm::config

@@ -444,6 +444,7 @@ bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
     if (n <= 0) return false;
     data.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -451,20 +452,22 @@ bool WriteAll(int fd, std::string_view data) {
 }
 
 // Replaces `path` by `content` so that the old or the new file is seen, never a mixture.
-bool ReplaceFile(const std::filesystem::path& path, std::string_view content) {
+// 0, or the errno of the step that failed.
+int ReplaceFile(const std::filesystem::path& path, std::string_view content) {
   std::filesystem::path temp = path;
   temp += ".tmp";  // ours alone: the caller holds the lock
   FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (fd.get() < 0) return false;
+  if (fd.get() < 0) return errno;
   if (!WriteAll(fd.get(), content) || ::fsync(fd.get()) != 0 || !fd.Close() ||
       ::rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
     ::unlink(temp.c_str());
-    return false;
+    return error;
   }
   // The rename itself must reach the disk too.
   FileDescriptor dir(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
-  return true;
+  return 0;
 }
 
 std::string_view RootName(int32_t root) {
@@ -503,38 +506,45 @@ std::filesystem::path AsideName(const std::filesystem::path& file) {
 
 // Read-modify-write of one root's file under its lock; `change` returns false to abandon. A file
 // that cannot be read is never replaced; a damaged one is kept aside first, as evidence.
-bool Modify(const RegistryStore& store, int32_t root, const std::function<bool(Tree&)>& change) {
+// A failed write tells `failure` why: the errno of the step, with the file it was about.
+bool Modify(const RegistryStore& store, int32_t root, const std::function<bool(Tree&)>& change,
+            RegistryStore::WriteFailure* failure = nullptr) {
   const std::filesystem::path file = store.FileOf(root);
   if (file.empty()) return false;
+  auto fail = [&](int error, const std::filesystem::path& what) {
+    if (failure) *failure = {what, std::error_code(error, std::generic_category())};
+    return false;
+  };
   try {
     platform::CreatePrivateFolders(store.dir());
-  } catch (const std::system_error&) {
-    return false;
+  } catch (const std::system_error& e) {
+    return fail(e.code().value(), store.dir());
   }
   std::filesystem::path lock_path = file;
   lock_path += ".lock";
   FileDescriptor lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (lock.get() < 0) return false;
+  if (lock.get() < 0) return fail(errno, lock_path);
   while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
+    if (errno != EINTR) return fail(errno, lock_path);
   }
   std::string text;
   const int read_error = ReadFile(file, text);
   if (read_error != 0 && read_error != ENOENT) {
     store.Report("cannot read the registry store " + file.string() + ": " +
                  std::strerror(read_error) + "; it is left as it is");
-    return false;
+    return fail(read_error, file);
   }
   bool damaged = false;
   Tree tree = Parse(text, &damaged);
   if (damaged) {
     const auto aside = AsideName(file);
-    if (::rename(file.c_str(), aside.c_str()) != 0) return false;
+    if (::rename(file.c_str(), aside.c_str()) != 0) return fail(errno, file);
     store.Report("the registry store " + file.string() + " was damaged; kept as " + aside.string() +
                  ", what could be read is carried on");
   }
   if (!change(tree)) return false;
-  return ReplaceFile(file, Serialize(tree, RootName(root)));
+  const int write_error = ReplaceFile(file, Serialize(tree, RootName(root)));
+  return write_error == 0 || fail(write_error, file);
 }
 
 }  // namespace
@@ -619,14 +629,21 @@ bool RegistryStore::SetValue(int32_t root, std::string_view key_path, std::strin
 }
 
 bool RegistryStore::SetValues(int32_t root, std::string_view key_path,
-                              const std::vector<NamedValue>& values) {
+                              const std::vector<NamedValue>& values, WriteFailure* failure) {
   const auto parts = SplitKeyPath(key_path);
   if (!parts || parts->empty()) return false;
-  return Modify(*this, root, [&](Tree& tree) {
-    Key& key = CreatePath(tree, *parts);
-    for (const auto& [name, value] : values) key.Set(name, value);
-    return true;
-  });
+  return Modify(
+      *this, root,
+      [&](Tree& tree) {
+        Key& key = CreatePath(tree, *parts);
+        for (const auto& [name, value] : values) key.Set(name, value);
+        return true;
+      },
+      failure);
+}
+
+std::string RegistryStore::WriteFailure::Describe() const {
+  return file.string() + ": " + (error ? error.message() : std::string("not written"));
 }
 
 DecodedValue Decode(const RegistryValue& value) noexcept {

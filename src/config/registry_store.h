@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -91,8 +92,15 @@ class RegistryStore {
   bool CreateKey(int32_t root, std::string_view key_path);
   bool SetValue(int32_t root, std::string_view key_path, std::string_view name,
                 RegistryValue value);
+  // Why a write failed: the file and the cause.
+  struct WriteFailure {
+    std::filesystem::path file;
+    std::error_code error;
+    std::string Describe() const;  // "FILE: cause"
+  };
   // Sets all values in one replace of the file: all or none are stored.
-  bool SetValues(int32_t root, std::string_view key_path, const std::vector<NamedValue>& values);
+  bool SetValues(int32_t root, std::string_view key_path, const std::vector<NamedValue>& values,
+                 WriteFailure* failure = nullptr);
 
  private:
   std::filesystem::path dir_;

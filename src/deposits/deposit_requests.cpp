@@ -36,7 +36,7 @@ void ProcessConditions(services::RunState& state, ConditionKind kind, std::strin
     ParseConditionList(elements->Take(7), kind, *root->Anbieter());
   } catch (...) {
     // A bad list costs the rest of this reply only; the run goes on.
-    services::ShowMessageBox(state, title, services::DescribeCurrentException());
+    services::ReplyNotProcessed(state, title);
   }
 }
 

@@ -300,6 +300,8 @@ void ShowFindLastIdFailure(Table table, const ResolvedDbContext& context) {
 }  // namespace
 
 void ResolvedDbContext::Message(std::string_view title, std::string_view text) const {
+  // Every box of the quote database tells of a failure: the first is the operation's result.
+  if (!failure) failure = database.string() + ": " + std::string(text);
   try {
     message_box(std::string(title), std::string(text));
   } catch (...) {
@@ -352,27 +354,35 @@ int32_t FindLastID(Statement& max_query, Table table, const ResolvedDbContext& c
 }  // namespace quotes
 
 bool colAktien::ReadDB() {
-  Clear();
-  const auto context = quotes::Resolve(*context_);
+  return !detail::QuoteInternals::ReadDB(*this);
+}
+
+std::optional<std::string> detail::QuoteInternals::ReadDB(colAktien& aktien) {
+  aktien.Clear();
+  const auto context = quotes::Resolve(*aktien.context_);
   try {
-    if (!std::filesystem::exists(context.database)) return true;
+    // No file is an empty collection; a folder that cannot hold one is a failure.
+    std::error_code ec;
+    const auto found = std::filesystem::status(context.database, ec);
+    if (ec == std::errc::no_such_file_or_directory) return std::nullopt;
+    if (ec) throw std::system_error(ec);
+    if (found.type() == std::filesystem::file_type::not_found) return std::nullopt;
     // Read-write: a write cut short leaves a journal that only such a connection rolls back.
     Connection connection(context.database, quotes::kDatabaseKey, Connection::Mode::ReadWrite);
     Statement stocks(connection.handle(), "SELECT ID, WKN, ISIN, Name FROM Aktien ORDER BY ID");
     // Dates sort as dates (DD.MM.YYYY across years too); the stored text stays as sent.
-    Statement quotes(connection.handle(), last_date_only_
+    Statement quotes(connection.handle(), aktien.last_date_only_
                                               ? "SELECT Datum FROM Kurse WHERE AktienID = ?1 "
                                                 "ORDER BY vx_datum_key(Datum) DESC, ID DESC LIMIT 1"
                                               : "SELECT Datum, Kurs FROM Kurse WHERE AktienID = ?1 "
                                                 "ORDER BY vx_datum_key(Datum), ID");
     while (stocks.Step()) {
       const int32_t id = quotes::ToLong(stocks.Int64(0));
-      auto stock = detail::QuoteInternals::AddFromDB(*this, id, quotes::decode(stocks.Text(1)),
-                                                     quotes::decode(stocks.Text(2)),
-                                                     quotes::decode(stocks.Text(3)));
-      detail::QuoteInternals::SetDBID(*stock, id);
+      auto stock = AddFromDB(aktien, id, quotes::decode(stocks.Text(1)),
+                             quotes::decode(stocks.Text(2)), quotes::decode(stocks.Text(3)));
+      SetDBID(*stock, id);
       quotes.Bind(1, id);
-      if (last_date_only_) {
+      if (aktien.last_date_only_) {
         if (quotes.Step()) stock->VonDatum = quotes.Text(0);
       } else {
         while (quotes.Step()) {
@@ -384,14 +394,17 @@ bool colAktien::ReadDB() {
       }
       quotes.Reset();
     }
-    return true;
   } catch (...) {
     context.Message(quotes::kWriteTitle, ErrorDescription(std::current_exception()));
-    return false;
   }
+  return context.failure;
 }
 
-void MergeIntoDatabase(colAktien& aktien) {
+bool MergeIntoDatabase(colAktien& aktien) {
+  return !quotes::WriteToDB(aktien);
+}
+
+std::optional<std::string> quotes::WriteToDB(colAktien& aktien) {
   const auto context = quotes::Resolve(aktien.DatabaseContext());
   quotes::WorkThread work(context.process_host_events);
   std::unique_ptr<quotes::WritePass> pass;
@@ -420,7 +433,7 @@ void MergeIntoDatabase(colAktien& aktien) {
     });
     if (template_missing) {
       context.Message(quotes::kDefaultTitle, quotes::kTemplateMissing);
-      return;
+      return context.failure;
     }
     try {
       // Count is read afresh: the host's log handler may change the collection.
@@ -459,6 +472,7 @@ void MergeIntoDatabase(colAktien& aktien) {
   }
   // Closed where it was used; a pass left open rolls back there.
   work.Run([&] { pass.reset(); });
+  return context.failure;
 }
 
 bool clsAktie::DeleteFromDB() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,10 +32,16 @@ struct ResolvedDbContext {
   std::function<void(std::string_view text)> log;
   std::function<void()> progress_step;
   std::function<void()> process_host_events;  // may be empty
+  // The first failure shown, as "FILE: cause".
+  mutable std::optional<std::string> failure;
 
   void Message(std::string_view title, std::string_view text) const;
 };
 ResolvedDbContext Resolve(const QuoteDbContext& context);
+
+// Merges the collection into Kurse.dat (MergeIntoDatabase, WriteToDB of a quote run); the
+// failure it showed, as "FILE: cause", or nothing when it completed.
+std::optional<std::string> WriteToDB(colAktien& aktien);
 
 enum class Table { Aktien, Kurse };
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <vexcomm/quotes.h>
@@ -30,6 +31,8 @@ struct QuoteInternals {
   // The row identifier DeleteFromDB uses, set only when loaded from the database.
   static void SetDBID(clsAktie& stock, int32_t id) noexcept { stock.dbid_ = id; }
   static int32_t DBID(const clsAktie& stock) noexcept { return stock.dbid_; }
+  // ReadDB, with the failure it showed as "FILE: cause", or nothing when it completed.
+  static std::optional<std::string> ReadDB(colAktien& aktien);
 };
 
 }  // namespace vexcomm::detail

@@ -8,6 +8,7 @@
 #include <vexcomm/quotes.h>
 #include <vexcomm/vexcomm.h>
 
+#include "quotes/quote_database.h"
 #include "quotes/quote_internals.h"
 #include "transport/frame.h"
 
@@ -86,8 +87,9 @@ void SendeNeueWPK(RunState& state) {
   auto aktien = state.aktien;  // the host may drop the component's reference meanwhile
   detail::QuoteInternals::SetLastDateOnly(*aktien, true);
   aktien->WriteDB = true;
-  aktien->ReadDB();
+  const auto failure = detail::QuoteInternals::ReadDB(*aktien);
   detail::QuoteInternals::SetLastDateOnly(*aktien, false);
+  if (failure) services::SetOutcome(state, OutcomeKind::kQuoteDatabase, *failure);
   if (aktien->Count() == 0) return EndWithoutRequest(state);
   state.operations[1] = kQuoteRun;
   state.operations[2] = VexCommNone;
@@ -121,7 +123,7 @@ void VerarbeiteWIWPK(RunState& state) {
     state.progress_counter = detail::QuoteInternals::CurrentIndex(*aktien);
     services::ReportProgress(state);
   } catch (...) {
-    services::ShowMessageBox(state, "VerarbeiteWIWPK", services::DescribeCurrentException());
+    services::ReplyNotProcessed(state, "VerarbeiteWIWPK");
     // Skipped as after a server error, so the run cannot ask for the same stock forever.
     if (!advanced && state.aktien && InQuoteRun(state)) {
       detail::QuoteInternals::SetCurrentIndex(
@@ -136,7 +138,9 @@ void FinishQuoteRun(RunState& state) {
   // Saving is the second half of the total, one unit per stock: it starts where the fetch's
   // last report stands at most and ends at 100.
   state.progress_counter = std::max(0, state.progress_total - aktien->Count());
-  MergeIntoDatabase(*aktien);
+  if (auto failure = WriteToDB(*aktien)) {
+    services::SetOutcome(state, OutcomeKind::kQuoteDatabase, std::move(*failure));
+  }
 }
 
 }  // namespace vexcomm::quotes

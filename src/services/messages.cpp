@@ -29,7 +29,7 @@ void TrapStep(RunState& state, Step&& step) {
   try {
     step();
   } catch (...) {
-    ShowMessageBox(state, "VerarbeiteDatei", DescribeCurrentException());
+    ReplyNotProcessed(state, "VerarbeiteDatei");
   }
 }
 
@@ -61,6 +61,7 @@ void VerarbeiteAINEW(RunState& state) {
     state.modus = VexCommGetNew;
   } else {
     Log(state, "Keine neuen Nachrichten", {});
+    SetOutcome(state, OutcomeKind::kNothingNew);
   }
 }
 
@@ -91,7 +92,9 @@ void VerarbeiteDatei(RunState& state) {
       }
       // Counted but never delivered: the host must be able to tell.
       const int32_t nummer = FileNumber(e);
-      Log(state, "Datei ohne Inhalt übersprungen: " + std::to_string(nummer) + " " + e.Item(5), {});
+      const std::string skipped = std::to_string(nummer) + " " + e.Item(5);
+      Log(state, "Datei ohne Inhalt übersprungen: " + skipped, {});
+      SetOutcome(state, OutcomeKind::kInvalidReply, "file without content: " + skipped);
       if (state.raise_skipped_file) state.raise_skipped_file(nummer, e.Item(5));
     });
   }
@@ -103,6 +106,7 @@ void VerarbeiteDatei(RunState& state) {
     state.progress_counter = progress_before;
     state.fehler->Code = vcerrOther;
     state.fehler->Text = "Datei nicht angenommen: " + *state.file_refused;
+    SetOutcome(state, OutcomeKind::kFileRefused, *state.file_refused);
   }
 }
 

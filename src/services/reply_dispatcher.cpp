@@ -26,6 +26,7 @@ void Dispatch(RunState& state, std::string_view frame, std::span<const ReplyHand
       std::string text = "Keine gültige Nachricht: ";
       text.append(frame);
       Log(state, text, {});
+      SetOutcome(state, OutcomeKind::kInvalidReply, "no valid reply frame");
       return;
     }
     // What the elements did not take over is let go before the handlers run.
@@ -39,7 +40,9 @@ void Dispatch(RunState& state, std::string_view frame, std::span<const ReplyHand
     }
     state.attempts = 0;
   } catch (...) {
-    Log(state, "VexComm-Fehler: " + DescribeCurrentException(), {});
+    const std::string description = DescribeCurrentException();
+    Log(state, "VexComm-Fehler: " + description, {});
+    SetOutcome(state, OutcomeKind::kInvalidReply, description);
   }
 }
 
@@ -64,6 +67,11 @@ void VerarbeiteAIERR(RunState& state) {
                                                         : transport::ReadReplyInt32(number);
   state.fehler->Code = code;
   state.fehler->Text = e.Item(5);
+  if (state.outcome) {
+    state.outcome->server_number = transport::ReadReplyInt32(number);
+    state.outcome->server_text = e.Item(5);
+  }
+  SetOutcome(state, OutcomeKind::kServerError, e.Item(5));
   state.remaining_files = 0;
   int32_t entry = CurrentEntry(state);
   if ((entry == vexCommWPK || entry == vexCommGetAllWPK) && state.aktien) {

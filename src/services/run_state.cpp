@@ -90,6 +90,12 @@ void ShowMessageBox(RunState& state, std::string_view title, std::string_view te
   }
 }
 
+void ReplyNotProcessed(RunState& state, std::string_view title) {
+  std::string description = DescribeCurrentException();
+  ShowMessageBox(state, title, description);
+  SetOutcome(state, OutcomeKind::kInvalidReply, std::string(title) + ": " + description);
+}
+
 std::string DescribeCurrentException() {
   return ErrorDescription(std::current_exception());
 }

@@ -11,6 +11,7 @@
 
 #include <vexcomm/cls_fehler.h>
 #include <vexcomm/host.h>
+#include <vexcomm/outcome.h>
 
 #include "config/persistent_values.h"
 #include "transport/cls_element.h"
@@ -32,6 +33,7 @@ struct RunState {
 
   std::shared_ptr<transport::clsElement> elements;
   std::shared_ptr<clsFehler> fehler;
+  std::shared_ptr<RunOutcome> outcome;  // beside fehler: how the last Send ended
   std::shared_ptr<colAktien> aktien;
   std::shared_ptr<clsTagesgeld> tagesgeld;
   std::shared_ptr<clsTagesgeld> festgeld;
@@ -91,5 +93,16 @@ void ProcessHostEvents(RunState& state, bool when_due = false);
 
 // The description of the exception in flight, for log lines and message boxes.
 std::string DescribeCurrentException();
+
+// Records how the run ended. The first failure stays, except that a local store's failure
+// replaces any other but a cancel; nothing new replaces only a run that ended well.
+void SetOutcome(RunState& state, OutcomeKind kind, std::string detail = {});
+// A Send starts: ended well, no boxes.
+void ResetOutcome(RunState& state);
+// Keeps a box the run showed for the outcome.
+void RecordMessageBox(RunState& state, std::string_view title, std::string_view text);
+// A reply could not be processed: the procedure's box with the failure in flight, and the run's
+// outcome says so.
+void ReplyNotProcessed(RunState& state, std::string_view title);
 
 }  // namespace vexcomm::services

@@ -642,10 +642,12 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   };
   const std::vector<Case> cases = {
       {{"db", "init-template", ini.string()}, 1, "Kurse.dat exists already; it is never replaced"},
-      {{"tagesgeld"}, 1, "the run failed (message above)"},  // a reply it cannot read
+      {{"tagesgeld"}, 1, "the run failed: a reply could not be processed (VerarbeiteAITGA"},
       {{"chek-new"}, 2, "did you mean 'check-new'?"},
       {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"}, 3, "no connection"},
       {{"--ca-file", stranger.ca_file().string(), "check-new"}, 4, "--ca-file FILE"},
+      // No authority can be read from it: no certificate passes the check.
+      {{"--ca-file", tmp.WriteFile("leer.pem", "-").string(), "check-new"}, 4, "nicht lesbar"},
       {via_proxy, 5, "the proxy refused", [] {}, {{"VEXCOMM_PROXY_PASSWORD", "falsch"}}},
       {via_proxy, 0, ""},
       // Proxies from the environment, as curl reads them.
@@ -661,10 +663,18 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
        [&] { ASSERT_TRUE(config::StorePersistentValues(registry, {})); }},
       {{"quotes", "--stocks", stocks.string(), "--write-db"},
        7,
-       "the quote database or the registry store failed",
+       "the quote database failed: ",
        [&] { tmp.WriteFile("data/Kurse.dat", "kaputt"); }},
       // Nothing left: the server's answer to get-file means what "0 new" means to check-new.
       {{"get-file"}, 0, "", [&] { WriteIdentity(3); }},
+      // The files came, but the cursor cannot be stored: the next run would fetch them again.
+      {{"get-new"},
+       7,
+       "HKEY_CURRENT_USER.txt: Is a directory; what the run received is not",
+       [&] {
+         WriteIdentity(0);
+         std::filesystem::create_directories(registry / "HKEY_CURRENT_USER.txt.tmp");
+       }},
   };
   for (const auto& c : cases) {
     c.prepare();
@@ -684,6 +694,8 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
       EXPECT_THAT(notes[0], HasSubstr(c.line)) << label;
     }
   }
+  std::filesystem::remove_all(registry / "HKEY_CURRENT_USER.txt.tmp");
+  WriteIdentity(3);
   EXPECT_THAT(Run({"get-file"}).out, HasSubstr("Keine neuen Nachrichten"));
 }
 

@@ -90,7 +90,8 @@ TEST_F(LateBindingTest, MembersAndFailures) {
       {"Aktien", 0x6803000A},      {"Fehler", 0x68030007},     {"Modus", 0x68030006},
       {"Tagesgeld", 0x68030002},   {"CancelSend", 0x6003000D}, {"Send", 0x6003000E},
       {"SetCallback", 0x6003000F}, {"SetSocket", 0x60030010},  {"Festgeld", 0x68030015},
-      {"LogSupport", 0x6803001D},  {"LogDatum", 0x6803001E},   {"LogText", 0x6803001F}};
+      {"LogSupport", 0x6803001D},  {"LogDatum", 0x6803001E},   {"LogText", 0x6803001F},
+      {"Outcome", 0x68030020},     {"RefuseFile", 0x60030021}};
   for (auto [name, id] : members) EXPECT_EQ(obj->GetIdOfName(name), id) << name;
   EXPECT_EQ(obj->Get("Aktien").ToObject(), std::static_pointer_cast<Dispatch>(vc->Aktien()));
   EXPECT_EQ(obj->Get("Festgeld").ToObject()->TypeName(), "clsTagesgeld");

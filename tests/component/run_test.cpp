@@ -211,6 +211,17 @@ TEST_F(RunTest, CancelInsideAnEventKeepsWhatArrived) {
   EXPECT_EQ(sock->calls.back(), "Close");
   Restart();
   EXPECT_EQ(run().user.DateiNr, 18);
+
+  // A cancel from inside NochAufServer asks for the close under way: it does not start another.
+  Reopen(20);
+  vc->OnNochAufServer([this](int32_t) {
+    if (events.noch.size() < 4) vc->CancelSend();  // bounded: a run that loops fails, not hangs
+  });
+  ServeFiles(ThreeFiles(), 18);
+  vc->SetModus(VexCommGetNew);
+  vc->Send();
+  EXPECT_THAT(events.noch, ElementsAre(2, 0));
+  EXPECT_EQ(std::count(sock->calls.begin(), sock->calls.end(), "Close"), 1);
 }
 
 TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
@@ -219,12 +230,16 @@ TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
     int32_t datei_nr;
     int32_t waiting;
     std::size_t requests;
+    bool by_throwing = false;  // the handler throws instead of calling RefuseFile
   };
-  for (const Case c : {Case{0, 17, 3, 2}, Case{1, 18, 2, 3}, Case{-1, 20, 0, 4}}) {
+  for (const Case c : {Case{0, 17, 3, 2}, Case{1, 18, 2, 3}, Case{-1, 20, 0, 4},
+                       Case{0, 17, 3, 2, true}, Case{1, 18, 2, 3, true}}) {
     Reopen();
     int seen = 0;
     auto refuse = [&] {
-      if (seen++ == c.refuse_at) vc->RefuseFile("kein Platz");
+      if (seen++ != c.refuse_at) return;
+      if (c.by_throwing) throw std::runtime_error("kein Platz");
+      vc->RefuseFile("kein Platz");
     };
     on_file = [&](const NeueDateiEvent&) { refuse(); };
     vc->OnDelete([&](const automation::VariantArray&) { refuse(); });
@@ -239,6 +254,7 @@ TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
     EXPECT_EQ(vc->Fehler()->Code, refused ? vcerrOther : vcerrNoError) << c.refuse_at;
     if (refused) {
       EXPECT_EQ(vc->Fehler()->Text, "Datei nicht angenommen: kein Platz");
+      EXPECT_EQ(vc->Outcome()->kind, OutcomeKind::kFileRefused);
     }
     EXPECT_EQ(events.noch.back(), c.waiting) << c.refuse_at;
     EXPECT_EQ(run().progress_counter, 3 - c.waiting) << c.refuse_at;
@@ -255,14 +271,16 @@ TEST_F(RunTest, EverySocketErrorEndsTheRunLoggedFromTheThirdAttempt) {
     std::string code;
     int attempt;
     std::string log;  // empty: none
+    OutcomeKind kind;
   } const cases[] = {
-      {"10061", 1, ""},
-      {"10053", 2, ""},
-      {"10060", 1, ""},
-      {"11001", 3, "Socket Fehler: 11001 Kaputt "},
-      {"10060", 3, "Timeout "},
+      {"10061", 1, "", OutcomeKind::kNetworkRefused},
+      {"10053", 2, "", OutcomeKind::kNetworkClosed},
+      {"10060", 1, "", OutcomeKind::kNetworkTimeout},
+      {"11001", 3, "Socket Fehler: 11001 Kaputt ", OutcomeKind::kNetworkUnreachable},
+      {"10060", 3, "Timeout ", OutcomeKind::kNetworkTimeout},
       // Codes outside the known network causes end the run all the same.
-      {"10054", 4, "Socket Fehler: 10054 Kaputt "},
+      {"10054", 4, "Socket Fehler: 10054 Kaputt ", OutcomeKind::kNetworkClosed},
+      {"10065", 1, "", OutcomeKind::kNetworkUnreachable},
   };
   for (const auto& c : cases) {
     Restart();
@@ -282,6 +300,7 @@ TEST_F(RunTest, EverySocketErrorEndsTheRunLoggedFromTheThirdAttempt) {
     std::string label = c.code + "@" + std::to_string(c.attempt);
     EXPECT_EQ(vc->Fehler()->Code, vcerrNoConnection) << label;
     EXPECT_EQ(vc->Fehler()->Text, "Kaputt") << label;
+    EXPECT_EQ(vc->Outcome()->kind, c.kind) << label;
     EXPECT_FALSE(waiting_after_error) << label;
     auto lines = LogLines();
     if (c.log.empty()) {
@@ -342,6 +361,10 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
     if (c.fehler == vcerrNoConnection) {
       EXPECT_EQ(vc->Fehler()->Text, stuck) << label;
       EXPECT_THAT(LogLines(), ::testing::Contains(stuck + " ")) << label;
+      // An invalid frame on the way is the first failure, and the cause.
+      EXPECT_EQ(vc->Outcome()->kind,
+                c.answers.back() == invalid ? OutcomeKind::kInvalidReply : OutcomeKind::kStuckRun)
+          << label;
     }
   }
 }
@@ -365,28 +388,42 @@ TEST_F(RunTest, HostChangesModusDuringTheRun) {
   EXPECT_EQ(vc->Fehler()->Text, "10");
 }
 
-TEST_F(RunTest, EventsReachOnlyTheFirstInstance) {
+// Late-bound sinks hear every run on the first instance; typed handlers the runs of their own.
+TEST_F(RunTest, TypedHandlersHearTheirOwnInstancesRun) {
   auto second = VexComm::Create(*module);
   Events second_events;
+  second->OnNeueDatei([&](const NeueDateiEvent& e) { second_events.files.push_back(e); });
   second->OnNochAufServer([&](int32_t n) { second_events.noch.push_back(n); });
+  std::vector<automation::DispId> late_bound;
+  auto record = [&](automation::DispId id) {
+    return [&late_bound, id](automation::Args) {
+      late_bound.push_back(id);
+      return automation::Variant();
+    };
+  };
+  vc->Events().Advise(automation::MakeDynamicObject(
+      "Sink", {{"NochAufServer", record(1)}, {"Delete", record(2)}, {"NeueDatei", record(3)}}));
   EXPECT_EQ(second->Fehler(), vc->Fehler());
-  EXPECT_EQ(second->Aktien(), vc->Aktien());
-  EXPECT_EQ(second->Tagesgeld(), vc->Tagesgeld());
-  EXPECT_EQ(second->Festgeld(), vc->Festgeld());
   ServeFiles({FileFrame(18, "a", "a")}, 18);
   second->SetModus(VexCommGetNew);
   second->Send();
-  EXPECT_EQ(events.files.size(), 1u);
-  EXPECT_THAT(events.noch, ElementsAre(0));
-  EXPECT_TRUE(second_events.noch.empty());
+  EXPECT_TRUE(events.files.empty());
+  ASSERT_EQ(second_events.files.size(), 1u);
+  EXPECT_THAT(second_events.noch, ElementsAre(0));
+  EXPECT_THAT(late_bound, ElementsAre(3, 1));
 
-  // With the first instance gone nobody raises events, but the state stays.
+  // A cancel without a run reports the count and keeps Fehler. With the first instance gone
+  // the late-bound sinks hear nothing; the second's own close is its own to hear.
   auto fehler = second->Fehler();
   vc.reset();
+  run().remaining_files = 4;
+  fehler->Code = vcerrNoConnection;
   second->CancelSend();
-  EXPECT_THAT(events.noch, ElementsAre(0));
-  EXPECT_TRUE(second_events.noch.empty());
+  EXPECT_THAT(second_events.noch, ElementsAre(0, 4));
+  EXPECT_TRUE(events.noch.empty());
+  EXPECT_THAT(late_bound, ElementsAre(3, 1));
   EXPECT_EQ(second->Fehler(), fehler);
+  EXPECT_EQ(fehler->Code, vcerrNoConnection);
 }
 
 TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
@@ -434,16 +471,6 @@ TEST_F(RunTest, OpeningWithoutSocketOrIni) {
   EXPECT_TRUE(run().session_done);
 }
 
-TEST_F(RunTest, CancelWithoutSessionOnlyReportsTheCount) {
-  run().remaining_files = 4;
-  vc->Fehler()->Code = vcerrNoConnection;
-  vc->Fehler()->Text = "alt";
-  vc->CancelSend();
-  EXPECT_EQ(vc->Fehler()->Code, vcerrNoConnection);
-  EXPECT_EQ(vc->Fehler()->Text, "alt");
-  EXPECT_THAT(events.noch, ElementsAre(4));
-}
-
 TEST_F(RunTest, CodesWithoutRequestWaitUntilCancelled) {
   for (int32_t modus : {6, 1, 99}) {
     Restart();
@@ -455,6 +482,80 @@ TEST_F(RunTest, CodesWithoutRequestWaitUntilCancelled) {
     vc->Send();
     EXPECT_TRUE(sock->sent.empty()) << modus;
     EXPECT_EQ(vc->Fehler()->Code, vcerrOther) << modus;
+  }
+}
+
+// Fehler.Code 1 is a refused connection, a refused certificate and a proxy alike; the outcome
+// tells them apart, and keeps the boxes the run showed.
+TEST_F(RunTest, TheOutcomeTellsHowTheRunEnded) {
+  // Connecting raises `first`, then the attempt ends with an error of `code`.
+  auto attempt = [this](std::function<void(SocketEvents&)> first, std::string code) {
+    sock->on_connect = [first, code](ScriptedSocket& s) {
+      s.PostEvent(first);
+      s.RaiseError("Kaputt", code);
+    };
+  };
+  auto expired = [](SocketEvents& e) {
+    auto cert = std::make_shared<Certificate>();
+    cert->verify_error = "certificate has expired";
+    bool accept = true;  // the sink decides
+    e.OnValidateCertificate(cert, accept);
+  };
+  const auto registry_file = (dir / "registry" / "HKEY_CURRENT_USER.txt").string();
+  struct Case {
+    int32_t modus;
+    std::function<void()> setup;
+    const char* kind;    // its name
+    std::string detail;  // a part of it
+    int32_t fehler;
+  } const cases[] = {
+      {VexCommGetNew, [this] { ServeFiles({}, 18); }, "nothing_new", "", 0},
+      {VexCommGetNew, [&] { attempt(expired, "10053"); }, "certificate_refused",
+       "certificate has expired", vcerrNoConnection},
+      // The proxy's other answers count by the error that follows them.
+      {VexCommGetNew,
+       [&] {
+         attempt([](SocketEvents& e) { e.OnProxyError("Proxy-Fehler: 504", "504"); }, "10060");
+       },
+       "network_timeout", "10060 Kaputt", vcerrNoConnection},
+      {vexCommTGA, [this] { sock->replies = {{"VEXMSG:2:AIERR:9056:Unbekannt:MSGEND"}}; },
+       "server_error", "Unbekannt", vcerrKundeNotFound},
+      {vexCommTGA,
+       [this] { sock->replies = {{"VEXMSG:2:AITGA:01.12.2026:::Bank A|1*Kurz:MSGEND"}}; },
+       "invalid_reply", "VerarbeiteAITGA", 0},
+      {vexCommWPK,
+       [this] {
+         ASSERT_TRUE(CreateTemplateDatabase(dir / "ini" / "Kurse.dat"));
+         std::filesystem::remove_all(dir / "data");
+         std::ofstream(dir / "data") << "a file where the data folder should be";
+         vc->Aktien()->Add("100", "", "A");
+         vc->Aktien()->WriteDB = true;
+         sock->replies = {{"VEXMSG:2:AIWPK:100:DE100:A:01.12.2026*1:MSGEND"}};
+       },
+       "local_store_quote_database", "Kurse.dat", 0},
+      {vexCommTGA, [this] { sock->on_send = [this](auto&, auto&) { vc->CancelSend(); }; },
+       "cancelled", "", vcerrOther},
+      // Last: the store stays unwritable. The files came, but the cursor was not stored.
+      {VexCommGetNew,
+       [&] {
+         ServeFiles(ThreeFiles(), 18);
+         std::filesystem::create_directories(registry_file + ".tmp");
+       },
+       "local_store_registry", registry_file, 0},
+  };
+  for (const auto& c : cases) {
+    Reopen();
+    boxes.clear();
+    c.setup();
+    vc->SetModus(static_cast<vexCommModus>(c.modus));
+    vc->Send();
+    const RunOutcome& outcome = *vc->Outcome();
+    EXPECT_EQ(outcome.name(), c.kind);
+    EXPECT_THAT(outcome.detail, ::testing::HasSubstr(c.detail)) << c.kind;
+    EXPECT_EQ(vc->Fehler()->Code, c.fehler) << c.kind;
+    std::vector<std::pair<std::string, std::string>> shown;
+    for (const auto& box : outcome.message_boxes) shown.emplace_back(box.title, box.text);
+    EXPECT_EQ(shown, boxes) << c.kind;
   }
 }
 

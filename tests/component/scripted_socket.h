@@ -35,6 +35,8 @@ class ScriptedSocket : public ProxySocket, public std::enable_shared_from_this<S
   void RaiseReceive(std::string chunk);
   void RaiseDisconnect();
   void RaiseError(std::string text, std::string code);
+  // Any event; dropped when the connection was closed since, as a real socket does.
+  void PostEvent(std::function<void(SocketEvents&)> fn);
 
   void SetSecure(bool secure) override;
   void Close() override;
@@ -49,9 +51,6 @@ class ScriptedSocket : public ProxySocket, public std::enable_shared_from_this<S
   }
 
  private:
-  // Events queued for a connection that was closed since are dropped, as a real socket does.
-  void PostEvent(std::function<void(SocketEvents&)> fn);
-
   platform::MessageLoop& loop_;
   unsigned generation_ = 0;
 };

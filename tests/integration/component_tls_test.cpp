@@ -171,6 +171,7 @@ TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndTheThirdAttemptLogsTheCause)
     EXPECT_EQ(Run(VexCommGetNew), vcerrNoConnection);
     const std::string text = vc->Fehler()->Text;
     EXPECT_THAT(text, ::testing::AllOf(HasSubstr(c.cause), ::testing::Not(::testing::IsEmpty())));
+    EXPECT_EQ(vc->Outcome()->kind == OutcomeKind::kCertificateRefused, c.code == "10053");
     EXPECT_EQ(LogLines(),
               (std::vector<std::string>{
                   "SSL-Connect : " + c.ini_host + " ",
@@ -195,6 +196,7 @@ TEST_F(ComponentTlsTest, ServerEndingTheConnectionMidFetchKeepsWhatArrived) {
     StartHost(DefaultSocketOptions(), 17);
     EXPECT_EQ(Run(VexCommGetNew), vcerrDisconnect);
     EXPECT_EQ(vc->Fehler()->Text, "Der Server hat die Verbindung geschlossen!");
+    EXPECT_EQ(vc->Outcome()->kind, OutcomeKind::kNetworkClosed);
     EXPECT_THAT(LogLines(),
                 ElementsAre("SSL-Connect : vexmsg.invalid ", "3 neue Nachrichten ",
                             "Hole Nachricht 1 von 3 ", "Datei:  a.txt", "Hole Nachricht 2 von 3 ",

@@ -50,12 +50,21 @@ TEST_P(QuoteDatabaseTest, WithoutFileOrTemplate) {
   EXPECT_TRUE(boxes.empty());
 
   aktien->Add("710000", "DE0007100000", "Daimler")->KursAdd("02.01.2024", "50");
-  MergeIntoDatabase(*aktien);
+  EXPECT_FALSE(MergeIntoDatabase(*aktien));
   EXPECT_EQ(boxes,
             (std::vector<Box>{{"VexComm5", "Template-Datenbank Kurse.dat nicht vorhanden"}}));
   EXPECT_FALSE(std::filesystem::exists(Database()));
   EXPECT_EQ(steps, 0);
   EXPECT_TRUE(log.empty());
+
+  // A data folder that cannot exist (a file stands in its way) is no missing file: both fail.
+  MakeTemplate();
+  QuoteDbContext blocked = context;
+  blocked.data_dir = data.WriteFile("datei", "x").string() + "/daten/";
+  aktien->SetDatabaseContext(blocked);
+  EXPECT_FALSE(aktien->ReadDB());
+  EXPECT_FALSE(MergeIntoDatabase(*aktien));
+  EXPECT_EQ(boxes.size(), 3u);
 }
 
 TEST_P(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
@@ -268,7 +277,7 @@ TEST_P(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
 
     auto aktien = NewCollection();
     aktien->Add("1", "", "A")->KursAdd("01.01.2024", "1");
-    MergeIntoDatabase(*aktien);
+    EXPECT_FALSE(MergeIntoDatabase(*aktien));
     EXPECT_FALSE(aktien->ReadDB());
     auto stock = vexcomm::detail::QuoteInternals::AddFromDB(*aktien, 1, "1", "", "A");
     vexcomm::detail::QuoteInternals::SetDBID(*stock, 1);
@@ -350,7 +359,7 @@ TEST_P(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
   b->KursAdd("boom", "x");
   next->Add("3", "", "C")->KursAdd("01.01.2024", "c");
   steps = 0;
-  MergeIntoDatabase(*next);
+  EXPECT_FALSE(MergeIntoDatabase(*next));
 
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].first, "VexComm.Aktien.WriteToDB");

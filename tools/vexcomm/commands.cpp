@@ -228,7 +228,10 @@ int RunOperation(const CommandLine& line, Output& output) {
       stock->BisDatum = row.BisDatum;
     }
   } else if (from_db) {
-    aktien->ReadDB();
+    if (!aktien->ReadDB()) {
+      output.Note("the quote database " + folders.data + "Kurse.dat cannot be read");
+      return kExitLocalStore;
+    }
     if (aktien->Count() == 0) {
       throw UsageError("--from-db: no stock is stored in " + folders.data + "Kurse.dat");
     }
@@ -244,8 +247,8 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (result.ok())
     SettleRunQuotes(*aktien, aktien->WriteDB && fs::exists(folders.data + "Kurse.dat"));
   PrintRunResult(output, session, modus, result, line.Has("--wide"));
-  RunVerdict verdict = JudgeRun(result, output);
-  if (result.code == vcerrKundeNotFound && verdict.status == kExitServerError) {
+  RunVerdict verdict = JudgeRun(result);
+  if (result.outcome == OutcomeKind::kServerError && result.code == vcerrKundeNotFound) {
     const Identity user = ReadIdentity(folders.registry);
     if (user.BLZ.empty() || user.KundenNr.empty()) {
       verdict.message +=
@@ -340,14 +343,15 @@ int DbInitTemplate(const CommandLine& line, Output& output) {
   return kExitOk;
 }
 
-// The stored stocks, or an exit status when there is no database.
+// The stored stocks, or an exit status when there is no database or it cannot be read (the
+// message box said why).
 std::optional<int> LoadDb(const Folders& folders, Output& output, colAktien& aktien) {
   if (!fs::exists(folders.data + "Kurse.dat")) {
     output.Note("there is no quote database " + folders.data + "Kurse.dat");
     return kExitLocalStore;
   }
   aktien.SetDatabaseContext(DbContext(folders, output));
-  aktien.ReadDB();
+  if (!aktien.ReadDB()) return kExitLocalStore;
   return std::nullopt;
 }
 
@@ -355,15 +359,13 @@ int DbShow(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  const int status = DbShowHistory(line, output, aktien);
-  return output.message_boxes() == 0 ? status : kExitLocalStore;
+  return DbShowHistory(line, output, aktien);
 }
 
 int DbExport(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  if (output.message_boxes() != 0) return kExitLocalStore;
   return DbExport(line, output, aktien);
 }
 
@@ -371,7 +373,6 @@ int DbChart(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
-  if (output.message_boxes() != 0) return kExitLocalStore;
   return DbChart(line, output, aktien);
 }
 
@@ -391,8 +392,7 @@ int DbDelete(const CommandLine& line, Output& output) {
     auto stock = aktien.Item(i);
     if (stock->WKN != wkn && stock->ISIN != wkn) continue;
     // A failed deletion shows a message box with its cause; success is told only after it.
-    const int boxes_before = output.message_boxes();
-    if (!stock->DeleteFromDB() || output.message_boxes() != boxes_before) {
+    if (!stock->DeleteFromDB()) {
       output.Note("the stock " + wkn + " was not deleted from " + folders.data + "Kurse.dat");
       return kExitLocalStore;
     }
@@ -408,14 +408,13 @@ int DbDelete(const CommandLine& line, Output& output) {
     return kExitRunFailed;
   }
   // What the file holds now is the proof.
-  aktien.ReadDB();
+  if (!aktien.ReadDB()) return kExitLocalStore;
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     if (aktien.Item(i)->WKN == wkn || aktien.Item(i)->ISIN == wkn) {
       output.Note("the stock " + wkn + " is still stored");
       return kExitLocalStore;
     }
   }
-  if (output.message_boxes() != 0) return kExitLocalStore;
   if (output.json()) output.EmitResult(Json{{"deleted", std::move(deleted)}});
   return kExitOk;
 }

@@ -81,8 +81,13 @@ RunResult HostSession::Run(int32_t modus) {
   module_->PumpMessages();
   current_.code = vc_->Fehler()->Code;
   current_.text = vc_->Fehler()->Text;
+  const RunOutcome& outcome = *vc_->Outcome();
+  current_.outcome = outcome.kind;
+  current_.detail = outcome.detail;
+  current_.server_number = outcome.server_number;
   current_.modus = vc_->Modus();
-  current_.no_more_messages = IsFetch(modus) && current_.code == kNoFurtherFile;
+  current_.no_more_messages = IsFetch(modus) && outcome.kind == OutcomeKind::kServerError &&
+                              outcome.server_number == kNoFurtherFile;
   output_.EndProgress(current_.ok() && !current_.cancelled);
   return current_;
 }
@@ -95,7 +100,6 @@ void HostSession::OnNeueDatei(const NeueDateiEvent& e) {
     current_.files_saved += 1;
   } catch (const std::exception& failure) {
     // The run stops here and the server keeps the file for the next one.
-    current_.save_failures += 1;
     vc_->RefuseFile(failure.what());
   }
   current_.files.push_back(Json{{"DateiNummer", e.DateiNummer},
@@ -132,8 +136,7 @@ bool HostSession::CommitFiles() {
     files_.Commit();
     return true;
   } catch (const std::exception& failure) {
-    // DateiNr stays before the files: the next run fetches them again.
-    current_.save_failures += 1;
+    // DateiNr stays before the files (the run's outcome says so): the next run fetches them again.
     output_.Note(failure.what());
     return false;
   }
@@ -147,7 +150,6 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
     if (auto number = ParseFileNumber(number_text)) removed = files_.Remove(*number);
     if (removed) current_.files_deleted += 1;
   } catch (const std::exception& failure) {
-    current_.save_failures += 1;
     vc_->RefuseFile(failure.what());
   }
   current_.removed.push_back(Json{{"DateiNummer", number_text},
@@ -172,9 +174,8 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
 }
 
 void HostSession::OnSkippedFile(int32_t nummer, const std::string& name) {
-  // The server counted it as delivered: without this the file would be lost unnoticed, and a
-  // run that lost one must not look successful.
-  ++current_.skipped_files;
+  // The server counted it as delivered: without this the file would be lost unnoticed (the run's
+  // outcome says it failed).
   output_.Note("Warnung: Datei " + std::to_string(nummer) + " (" + name +
                ") ohne Inhalt übersprungen");
   if (output_.json()) {
@@ -236,42 +237,46 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
   if (!shown.empty() && result.ok()) output.Result(shown);
 }
 
-RunVerdict JudgeRun(const RunResult& r, const Output& output) {
+RunVerdict JudgeRun(const RunResult& r) {
   const std::string fehler =
       "Fehler.Code " + std::to_string(r.code) + (r.text.empty() ? std::string() : ": " + r.text);
   if (r.cancelled) return {128 + r.signal, "cancelled (" + fehler + ")"};
-  if (r.save_failures != 0) {
-    return {kExitLocalStore,
-            "a received file could not be saved; the server keeps it (" + fehler + ")"};
-  }
-  if (output.store_failed()) {
-    return {kExitLocalStore, "the quote database or the registry store failed (message above)"};
-  }
-  // A reply that could not be processed shows a box and may leave Fehler untouched.
-  if (r.ok() && output.message_boxes() != 0) {
-    return {kExitRunFailed, "the run failed (message above)"};
-  }
   if (r.ok()) return {};
-  if (output.Logged("Proxy Authentifizierung fehlgeschlagen")) {
-    return {kExitProxyAuth,
-            "the proxy refused the user name or password (--proxy-user, VEXCOMM_PROXY_PASSWORD)"};
+  switch (r.outcome) {
+    case OutcomeKind::kOk:
+    case OutcomeKind::kNothingNew:
+      return {};
+    case OutcomeKind::kFileRefused:
+      return {kExitLocalStore,
+              "a received file could not be saved; the server keeps it (" + fehler + ")"};
+    case OutcomeKind::kQuoteDatabase:
+      return {kExitLocalStore, "the quote database failed: " + r.detail};
+    case OutcomeKind::kRegistryStore:
+      return {kExitLocalStore, "the registry store failed: " + r.detail +
+                                   "; what the run received is not recorded, the next run "
+                                   "fetches it again"};
+    case OutcomeKind::kProxyRefused:
+      return {kExitProxyAuth,
+              "the proxy refused the user name or password (--proxy-user, VEXCOMM_PROXY_PASSWORD)"};
+    case OutcomeKind::kProxyCredentials:
+      return {kExitProxyAuth, "the proxy wants a user name and password (--proxy-user)"};
+    case OutcomeKind::kCertificateRefused:
+      return {kExitCertificate, r.text +
+                                    "; name the authority that signed it with --ca-file FILE "
+                                    "(config: ca-file in [connection])"};
+    case OutcomeKind::kNetworkRefused:
+    case OutcomeKind::kNetworkUnreachable:
+    case OutcomeKind::kNetworkTimeout:
+    case OutcomeKind::kNetworkClosed:
+      return {kExitNetwork, "no connection to the server (" + fehler + ")"};
+    case OutcomeKind::kServerError:
+      return {kExitServerError, "the server refused the request (" + fehler + ")"};
+    case OutcomeKind::kInvalidReply:
+      return {kExitRunFailed, "the run failed: a reply could not be processed (" + r.detail + ")"};
+    case OutcomeKind::kCancelled:
+    case OutcomeKind::kStuckRun:
+      break;
   }
-  if (output.Logged("Proxy Server benötigt Authentifizierung")) {
-    return {kExitProxyAuth, "the proxy wants a user name and password (--proxy-user)"};
-  }
-  // The socket's text for a certificate that failed the check of chain and host name.
-  if (r.code == vcerrNoConnection && r.text.starts_with("Das Zertifikat des Servers")) {
-    return {kExitCertificate, r.text +
-                                  "; name the authority that signed it with --ca-file FILE "
-                                  "(config: ca-file in [connection])"};
-  }
-  if (r.code == vcerrNoConnection || r.code == vcerrDisconnect) {
-    return {kExitNetwork, "no connection to the server (" + fehler + ")"};
-  }
-  if (output.LoggedStartingWith("FEHLER:")) {
-    return {kExitServerError, "the server refused the request (" + fehler + ")"};
-  }
-  if (r.skipped_files != 0) return {kExitRunFailed, "a file came without content (" + fehler + ")"};
   return {kExitRunFailed, "the run failed (" + fehler + ")"};
 }
 

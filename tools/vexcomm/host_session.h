@@ -27,13 +27,15 @@ struct SessionConfig {
 };
 
 struct RunResult {
-  int32_t code = 0;
+  int32_t code = 0;  // Fehler.Code and Text, as the run left them
   std::string text;
+  OutcomeKind outcome = OutcomeKind::kOk;  // what the run came to, and why
+  std::string detail;
+  int32_t server_number = 0;
   int32_t modus = 0;  // Modus after the run
   int files_saved = 0;
   int files_deleted = 0;  // saved files removed by deletion notices
   int events = 0;         // NeueDatei and Delete events
-  int save_failures = 0;
   std::optional<int32_t> noch_auf_server;
   bool cancelled = false;
   int signal = 0;  // the signal that cancelled the run
@@ -42,12 +44,9 @@ struct RunResult {
   Json files = Json::array();    // each received file: number, name, title, saved path
   Json removed = Json::array();  // each deletion notice: number, removed path
 
-  int skipped_files = 0;  // counted by the server, sent without content
-
-  // Fehler.Code 0 or 10 (or no more messages), every received file saved and none skipped.
+  // Ended well (with or without new messages), or nothing was left to fetch.
   bool ok() const {
-    return (code == vcerrNoError || code == vcerrSuccess || no_more_messages) &&
-           save_failures == 0 && skipped_files == 0;
+    return outcome == OutcomeKind::kOk || outcome == OutcomeKind::kNothingNew || no_more_messages;
   }
 };
 
@@ -97,7 +96,7 @@ struct RunVerdict {
   int status = kExitOk;
   std::string message;
 };
-RunVerdict JudgeRun(const RunResult& result, const Output& output);
+RunVerdict JudgeRun(const RunResult& result);
 
 // The stocks and deposit results of an operation code, for people; deposit tables fit the
 // terminal unless `wide`.

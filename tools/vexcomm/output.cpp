@@ -32,10 +32,9 @@ double ParsePercent(std::string text) {
   return std::clamp(value, 0.0, 100.0);
 }
 
-// The log lines whose last occurrence the program reads after a run.
-constexpr std::string_view kKeptPrefixes[] = {
-    "Meldung:", "WP-Datum:", "FEHLER:", "Proxy Authentifizierung fehlgeschlagen",
-    "Proxy Server benötigt Authentifizierung"};
+// The log lines whose last occurrence the program shows after a run (how the run ended is the
+// outcome's to say, never a log line's).
+constexpr std::string_view kKeptPrefixes[] = {"Meldung:", "WP-Datum:"};
 
 std::string_view KeptPrefix(std::string_view line) {
   for (std::string_view prefix : kKeptPrefixes) {
@@ -140,10 +139,6 @@ void Output::Callback(int kind, const std::string& text) {
 }
 
 void Output::MessageBox(const std::string& title, const std::string& text) {
-  message_boxes_ += 1;
-  // The titles of the quote database's and the persistent values' procedures.
-  store_failed_ = store_failed_ || title == "VexComm5" || title.starts_with("VexComm.Aktien.") ||
-                  title.starts_with("HbProc:");
   if (json_) {
     Emit(Json{{"messagebox", Json{{"title", title}, {"text", text}}}});
     return;
@@ -249,15 +244,6 @@ std::string Output::LastLogAfter(std::string_view prefix) const {
     }
   }
   return {};
-}
-
-bool Output::Logged(std::string_view line) const {
-  return std::find(last_lines_.begin(), last_lines_.end(), line) != last_lines_.end();
-}
-
-bool Output::LoggedStartingWith(std::string_view prefix) const {
-  return std::any_of(last_lines_.begin(), last_lines_.end(),
-                     [prefix](const std::string& line) { return line.starts_with(prefix); });
 }
 
 void Output::Draw() {

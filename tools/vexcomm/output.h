@@ -57,20 +57,13 @@ class Output {
   void StartProgress() { running_ = true; }
   // A run that ended well leaves its bar at 100 %; otherwise the bar goes.
   void EndProgress(bool completed = false);
-  int message_boxes() const { return message_boxes_; }
-  // Whether a message box came from the quote database or the registry store.
-  bool store_failed() const { return store_failed_; }
 
   // Log lines are not kept: a run may log hundreds of megabytes of server notices. Only the
-  // last line that starts with each of the few prefixes the program reads stays, until the
-  // next ClearLog: "Meldung:", "WP-Datum:", "FEHLER:" and the two proxy lines.
+  // last line that starts with each of the few prefixes the program shows stays, until the
+  // next ClearLog: "Meldung:" and "WP-Datum:".
   void ClearLog() { last_lines_.clear(); }
   // The extra text of the last such log line that starts with `prefix`, or empty.
   std::string LastLogAfter(std::string_view prefix) const;
-  // A log line equal to `line` (one of the prefixes) came since the last ClearLog.
-  bool Logged(std::string_view line) const;
-  // A log line starting with `prefix` (one of the prefixes) came since the last ClearLog.
-  bool LoggedStartingWith(std::string_view prefix) const;
   // Sees every log line as it comes, without its final blank.
   void OnLogLine(std::function<void(const std::string&)> fn) { on_log_line_ = std::move(fn); }
 
@@ -85,8 +78,6 @@ class Output {
   bool progress_bar_;
   std::ostream& out_;
   std::ostream& err_;
-  int message_boxes_ = 0;
-  bool store_failed_ = false;
   std::string command_;
   bool bar_shown_ = false;
   double percent_ = 0;

@@ -467,9 +467,7 @@ int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& cont
     for (const auto& [datum, kurs] : row.quotes) stock->KursAdd(datum, kurs);
     quotes += row.quotes.size();
   }
-  const int boxes = output.message_boxes();
-  MergeIntoDatabase(merge);
-  if (output.message_boxes() != boxes) return kExitLocalStore;
+  if (!MergeIntoDatabase(merge)) return kExitLocalStore;
   if (output.json()) {
     output.EmitResult(
         Json{{"import", Json{{"file", source}, {"Aktien", rows.size()}, {"Kurse", quotes}}}});

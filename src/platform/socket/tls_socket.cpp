@@ -154,10 +154,6 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
       return;
     }
     port_ = static_cast<uint16_t>(port);
-    if (secure_ && !trust_error_.empty()) {
-      PostFail(g, {"10053", trust_error_});
-      return;
-    }
     MapTarget();
     if (trace_) TraceConnect();
 
@@ -460,6 +456,12 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
           g, {"10053", "TLS-Verbindungsaufbau mit " + host_ + " fehlgeschlagen: " + ec.message()});
     }
     auto cert = DescribePeer(conn_->stream.native_handle(), conn_->verify_error);
+    // Without the trusted authorities no certificate can pass: the check fails for that reason,
+    // as for any other, and the event sink refuses it.
+    if (!trust_error_.empty()) {
+      cert->verified = false;
+      cert->verify_error = trust_error_;
+    }
     bool accept = false;
     auto self = shared_from_this();
     Notify([&](SocketEvents& e) { e.OnValidateCertificate(cert, accept); });
