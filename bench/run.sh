@@ -81,7 +81,8 @@ row("start-up: vexcomm check-new, nothing new, over TLS on loopback (whole proce
     "one request and reply", b["ratio"], "≤ 1.2×", 1.2)
 b = run("BM_StartupLocalCommand")
 rows.append(("start-up: vexcomm user show (whole process)", f"{ms(b):,.1f} ms",
-             f"{b['true_ms']:,.1f} ms /bin/true", f"{b['ratio']:.2f}", "≤ 3 ms",
+             f"{b['true_ms']:,.1f} ms /bin/true; a host that only loads the library "
+             f"{b['library_ms']:,.1f} ms", f"{b['ratio']:.2f}", "≤ 3 ms",
              "yes" if ms(b) <= 3 else "no"))
 for updates, label in (("0", "new rows"), ("1", "updates")):
     c, p = run(f"BM_WriteToDB/updates:{updates}"), run(f"BM_PlainWrite/updates:{updates}")
