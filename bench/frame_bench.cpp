@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/cp1252.h"
 #include "transport/cls_element.h"
 #include "transport/frame.h"
 
@@ -63,5 +64,22 @@ void BM_SplitFileFrame(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * frame.size()));
 }
 BENCHMARK(BM_SplitFileFrame)->Unit(benchmark::kMillisecond);
+
+// A received file's octets made back from its text (NeueDateiEvent::DateiOctets, vexcomm saving
+// a file): German text, two non-ASCII characters a line, into a buffer made once.
+void BM_FileOctets(benchmark::State& state) {
+  static const std::string text = [] {
+    std::string t;
+    while (t.size() < kContentSize)
+      t += "Kontoumsätze vom 01.12.2026: Überweisung 1.234,56 EUR\r\n";
+    return t;
+  }();
+  std::string octets(text.size(), '\0');
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(vexcomm::platform::Utf8ToCp1252(text, octets.data()));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_FileOctets)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -198,9 +198,10 @@ void BM_ToolPeakMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_ToolPeakMemory)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// A host that takes the 50 MB overnight-money reply (its limit raised) and reads every node of
-// the tree, as the command-line host does when it prints it: what the deposit model costs.
-[[noreturn]] void DepositChild(ServerWorld& world, int port_in, int report_out) {
+// A host that asks for the overnight-money offers. With `read_tree`, as for the 50 MB reply: its
+// limit raised, it reads every node of the tree, as the command-line host does when it prints
+// it (what the deposit model costs); without, as the component's own limit leaves it.
+[[noreturn]] void TagesgeldChild(ServerWorld& world, int port_in, int report_out, bool read_tree) {
   ChildReport report;
   std::uint16_t port = 0;
   if (ReadAll(port_in, &port, sizeof port)) {
@@ -208,14 +209,14 @@ BENCHMARK(BM_ToolPeakMemory)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchm
     world.ResetIdentity();
     report.start_kb = StatusKb("VmRSS:");
     vexcomm::Module module(world.Host());
-    module.SetMaxNonFileFrameBytes(64u << 20);
+    if (read_tree) module.SetMaxNonFileFrameBytes(64u << 20);
     auto vc = vexcomm::VexComm::Create(module);
     vc->SetSocket(module.CreateSocket(world.Socket()));
     vc->SetModus(vexcomm::vexCommTGA);
     vc->Send();
     report.fehler = vc->Fehler()->Code;
     auto anbieter = vc->Tagesgeld()->Anbieter();
-    for (int32_t a = 1; a <= anbieter->Count(); ++a) {
+    for (int32_t a = 1; read_tree && a <= anbieter->Count(); ++a) {
       auto produkte = anbieter->Item(a)->Produkte();
       for (int32_t p = 1; p <= produkte->Count(); ++p) {
         const auto zinsen = produkte->Item(p)->Zinsen();
@@ -227,6 +228,21 @@ BENCHMARK(BM_ToolPeakMemory)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchm
   }
   (void)!::write(report_out, &report, sizeof report);
   ::_exit(0);
+}
+
+[[noreturn]] void DepositChild(ServerWorld& world, int port_in, int report_out) {
+  TagesgeldChild(world, port_in, report_out, true);
+}
+
+[[noreturn]] void EmptyElementsChild(ServerWorld& world, int port_in, int report_out) {
+  TagesgeldChild(world, port_in, report_out, false);
+}
+
+// A peak against the one reply that caused it.
+void CountPeak(benchmark::State& state, double peak_mb, std::size_t reply) {
+  state.counters["reply_MB"] = static_cast<double>(reply) / (1 << 20);
+  state.counters["peak_MB"] = peak_mb;
+  state.counters["ratio"] = peak_mb * (1 << 20) / static_cast<double>(reply);
 }
 
 void BM_DepositPeakMemory(benchmark::State& state) {
@@ -243,10 +259,32 @@ void BM_DepositPeakMemory(benchmark::State& state) {
     }
     peak_mb = static_cast<double>(report.peak_kb) / 1024;
   }
-  state.counters["reply_MB"] = static_cast<double>(kDepositListSize) / (1 << 20);
-  state.counters["peak_MB"] = peak_mb;
-  state.counters["ratio"] = peak_mb * (1 << 20) / static_cast<double>(kDepositListSize);
+  CountPeak(state, peak_mb, kDepositListSize);
 }
 BENCHMARK(BM_DepositPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// An overnight-money reply of empty elements ("VEXMSG:2:AITGA:x::::…:MSGEND") just under the
+// 16 MiB limit for non-file replies: one element per octet, so what the element list costs per
+// element shows.
+constexpr std::size_t kEmptyElementsReply = (16u << 20) - 64;
+
+void BM_EmptyElementsPeakMemory(benchmark::State& state) {
+  const std::size_t colons = kEmptyElementsReply - std::string_view("VEXMSG:2:AITGA:x:::").size() -
+                             std::string_view(":MSGEND").size();
+  double peak_mb = 0;
+  for (auto _ : state) {
+    ServerWorld world(R"({"tagesgeld": {"datum": "x", "list_repeat": {"text": ":", "count": )" +
+                          std::to_string(colons) + "}}}",
+                      false);
+    ChildReport report;
+    if (!RunInChild(world, EmptyElementsChild, report) || report.fehler != 0) {
+      state.SkipWithError("the child did not take the reply");
+      break;
+    }
+    peak_mb = static_cast<double>(report.peak_kb) / 1024;
+  }
+  CountPeak(state, peak_mb, kEmptyElementsReply);
+}
+BENCHMARK(BM_EmptyElementsPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

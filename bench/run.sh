@@ -125,12 +125,19 @@ row("memory: the vexcomm program, a 50 MB overnight-money reply (refused by the 
 b = run("BM_DepositPeakMemory")
 row("memory: a host taking a 50 MB overnight-money reply (limit raised) and reading the tree",
     b["peak_MB"], "50 MB reply", b["ratio"], "< 3×", 3, unit="MB peak RSS")
+b = run("BM_EmptyElementsPeakMemory")
+row("memory: a host taking a 16 MB reply of empty elements (one element per byte)", b["peak_MB"],
+    f"{b['reply_MB']:.0f} MB reply", b["ratio"], "< 3×", 3, unit="MB peak RSS")
 b = run("BM_TreeBytes")
 rows.append(("(extra) heap of a parsed overnight-money tree", f"{b['bytes_per_node']:.0f} B per node",
              "the list's size", f"{b['bytes_per_list_byte']:.2f}", "", ""))
 c, p = run("BM_FrameAssembler"), run("BM_CopyFloor")
 rows.append(("(extra) frame assembly of a 50 MB frame in 16 KB chunks", f"{ms(c):,.1f} ms",
              f"{ms(p):,.1f} ms appending the chunks", f"{ms(c) / ms(p):.2f}", "", ""))
+c = run("BM_FileOctets")
+rows.append(("(extra) a 50 MB received file's octets from its text (`DateiOctets`, vexcomm saving)",
+             f"{ms(c):,.1f} ms", f"{ms(p):,.1f} ms appending a 50 MB frame's chunks",
+             f"{ms(c) / ms(p):.2f}", "", ""))
 
 head = ("what", "component (median)", "floor", "ratio", "goal", "met")
 lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]

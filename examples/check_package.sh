@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs a build into a temporary prefix, builds the example host against the installed
-# package (through the CMake package and through pkg-config) and runs it against the installed
-# reference server; then the faults of a host's edge as hosts meet them: a C++ host with its own
+# Builds the example host against an installed package (through the CMake package and through
+# pkg-config, with the compiler's default standard) and runs it against the installed reference
+# server; then the faults of a host's edge as hosts meet them: a C++ host with its own
 # operator new and one built with ASan, and the Python package's edge tests.
-# Usage: check_package.sh BUILD_DIR
+#   check_package.sh BUILD_DIR        installs the build into a temporary prefix first
+#   check_package.sh --prefix PREFIX  an installed tree, e.g. the Debian packages unpacked
 set -euo pipefail
-build_dir=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 server_pid=
@@ -15,36 +15,58 @@ cleanup() {
 }
 slow_pid=
 trap 'cleanup; [[ -z $slow_pid ]] || kill "$slow_pid" 2>/dev/null || true' EXIT
-prefix=$work/prefix
 
-cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+if [[ $1 == --prefix ]]; then
+  prefix=$(cd "$2" && pwd)
+else
+  prefix=$work/prefix
+  cmake --install "$(cd "$1" && pwd)" --prefix "$prefix" >/dev/null
+fi
 for f in bin/vexcomm bin/vexmsg-server share/vexcomm5/Kurse.dat include/vexcomm/vexcomm.h \
-  share/man/man1/vexcomm.1 share/bash-completion/completions/vexcomm \
-  share/doc/VexComm5/vexmsg-server/README.md share/doc/VexComm5/vexmsg-server/sample-scenario.json; do
-  [[ -s $prefix/$f ]] || { echo "not installed: $f"; exit 1; }
+  include/vexcomm/version_number.h share/man/man1/vexcomm.1 share/man/man1/vexmsg-server.1 \
+  share/bash-completion/completions/vexcomm share/doc/vexmsg-server/README.md \
+  share/doc/vexmsg-server/sample-scenario.json; do
+  # A package compresses the manual pages.
+  [[ -s $prefix/$f || -s $prefix/$f.gz ]] || { echo "not installed: $f"; exit 1; }
 done
-# The page is one a reader can show, and the completion loads.
+# The pages are ones a reader can show, and the completion loads.
 if command -v man >/dev/null; then
-  man -l "$prefix/share/man/man1/vexcomm.1" 2>&1 >/dev/null | grep . && { echo "vexcomm.1 has faults"; exit 1; }
+  for page in "$prefix"/share/man/man1/*; do
+    man -l "$page" 2>&1 >/dev/null | grep . && { echo "$page has faults"; exit 1; }
+  done
 fi
 bash -c "source '$prefix/share/bash-completion/completions/vexcomm' && complete -p vexcomm" >/dev/null
 
+pc=$(find "$prefix" -name vexcomm5.pc)
+export PKG_CONFIG_PATH=$(dirname "$pc")
+libdir=$(pkg-config --variable=libdir vexcomm5)
+version=$(pkg-config --modversion vexcomm5)
+# The programs of a tree outside the loader's folders (packages unpacked into a temporary root)
+# have no RUNPATH to find the library by.
+[[ $1 == --prefix ]] && export LD_LIBRARY_PATH=$libdir
+[[ $("$prefix/bin/vexcomm" --version) == *"$version"* ]] || { echo "vexcomm --version"; exit 1; }
+
 cmake -S "$source_dir/examples" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/build" >/dev/null
-pc=$(find "$prefix" -name vexcomm5.pc)
-libdir=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --variable=libdir vexcomm5)
-package_flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs vexcomm5)
-# shellcheck disable=SC2086
-c++ -std=c++20 "$source_dir/examples/fetch_messages.cpp" -o "$work/fetch_messages_pc" \
-  $package_flags -Wl,-rpath,"$libdir"
+# shellcheck disable=SC2046
+g++ "$source_dir/examples/fetch_messages.cpp" -o "$work/fetch_messages_pc" \
+  $(pkg-config --cflags --libs vexcomm5) -Wl,-rpath,"$libdir"
+# An older standard is told what it needs, first thing.
+if echo '#include <vexcomm/vexcomm.h>' |
+  g++ -std=c++17 -fsyntax-only -x c++ -I"$(pkg-config --variable=includedir vexcomm5)" - \
+    2>"$work/cxx17.txt"; then
+  echo "C++17 accepted"; exit 1
+fi
+grep -m1 " error: " "$work/cxx17.txt" | grep -q "needs C++20" || { head -3 "$work/cxx17.txt"; exit 1; }
+package_flags=$(pkg-config --cflags --libs vexcomm5)
 # The host's own operator new must see every block the library frees; ASan checks each free
 # against its allocation.
 edge=("$source_dir/tests/package/edge_host.cpp" -I "$source_dir/examples")
 # shellcheck disable=SC2086
-c++ -std=c++20 -DOWN_OPERATOR_NEW "${edge[@]}" -o "$work/edge_host_own_new" $package_flags \
+g++ -DOWN_OPERATOR_NEW "${edge[@]}" -o "$work/edge_host_own_new" $package_flags \
   -Wl,-rpath,"$libdir"
 # shellcheck disable=SC2086
-c++ -std=c++20 -g -fsanitize=address -fno-omit-frame-pointer "${edge[@]}" \
+g++ -g -fsanitize=address -fno-omit-frame-pointer "${edge[@]}" \
   -o "$work/edge_host_asan" $package_flags -Wl,-rpath,"$libdir"
 
 # A server certificate that is its own authority, a folder set and an identity for the host.
@@ -55,7 +77,7 @@ mkdir -p "$work/ini" "$work/data"
 printf '[Comm]\r\nIP=vexmsg.test\r\n' >"$work/ini/MorvaZedi.ini"
 cat >"$work/scenario.json" <<'JSON'
 {"installations": [{"blz": "11122233", "kundennr": "4711",
-  "files": [{"nr": 1, "name": "hallo.txt", "typ": "TXT", "content": "Hallo aus dem Paket"}]}]}
+  "files": [{"nr": 1, "name": "hallo.txt", "typ": "TXT", "content": "Hallo aus dem Paket €"}]}]}
 JSON
 "$prefix/bin/vexcomm" --registry-dir "$work/registry" user set --blz 11122233 --kunden-nr 4711 \
   >/dev/null
@@ -71,14 +93,16 @@ for host in "$work/build/fetch_messages" "$work/fetch_messages_pc"; do
   output=$(VEXCOMM_INI_DIR=$work/ini VEXCOMM_DATA_DIR=$work/data \
     VEXCOMM_REGISTRY_DIR=$work/registry \
     "$host" --ca-file "$work/server.pem" --connect-to "vexmsg.test:443:127.0.0.1:$port")
-  grep -q "^file 1 hallo.txt (19 octets)$" <<<"$output" || { echo "$output"; exit 1; }
+  # 21 octets as the server sent them (the euro sign is one), 23 in UTF-8.
+  grep -q "^file 1 hallo.txt (21 octets)$" <<<"$output" || { echo "$output"; exit 1; }
   grep -q "^Fehler.Code 0 " <<<"$output" || { echo "$output"; exit 1; }
+  grep -qx "VexComm5 headers $version, library $version" <<<"$output" || { echo "$output"; exit 1; }
 done
 
 # A handler that fails refuses its file (the next run fetches it); the first object hears
 # nothing of the second's runs.
 expected="failing handler: local_store_file_refused [disk full] Fehler.Code 2 Datei nicht angenommen: disk full
-file 1 hallo.txt (19 octets)
+file 1 hallo.txt (21 octets)
 saving handler: ok [] Fehler.Code 0
 first object heard 0"
 for host in "$work/edge_host_own_new" "$work/edge_host_asan"; do
@@ -93,7 +117,8 @@ done
 # The Python package as installed, when the build has it, with the interpreter it was built for.
 module=$(find "$prefix" -name '_vexcomm*.so' -print -quit)
 if [[ -n $module ]]; then
-  python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
+  python=
+  [[ $1 == --prefix ]] || python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$1/CMakeCache.txt")
   PYTHONPATH=$(dirname "$(dirname "$module")") VEXMSG_SERVER=$prefix/bin/vexmsg-server \
     VEXCOMM_CLI=$prefix/bin/vexcomm "${python:-python3}" -m pytest -q -p no:cacheprovider \
     "$source_dir/python/tests" -k edge

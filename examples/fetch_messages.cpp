@@ -7,7 +7,12 @@
 #include <iostream>
 #include <string>
 
+#include <vexcomm/version.h>
 #include <vexcomm/vexcomm.h>
+
+#if !VEXCOMM_VERSION_AT_LEAST(5, 1, 13)
+#error "this host needs VexComm5 5.1.13 or later (NeueDateiEvent::DateiOctets)"
+#endif
 
 #include "connect_to.h"
 
@@ -30,7 +35,8 @@ int main(int argc, char** argv) {
     if (kind == vexcomm::kLogLine) std::cout << "log: " << text << "\n";
   }));
   vc->OnNeueDatei([](const vexcomm::NeueDateiEvent& e) {
-    std::cout << "file " << e.DateiNummer << " " << e.DateiName << " (" << e.Datei.size()
+    // The octets as the server sent them: what a host saves.
+    std::cout << "file " << e.DateiNummer << " " << e.DateiName << " (" << e.DateiOctets().size()
               << " octets)\n";
   });
   vc->OnNochAufServer([](int32_t n) { std::cout << "still on the server: " << n << "\n"; });
@@ -39,5 +45,7 @@ int main(int argc, char** argv) {
   vc->Send();  // returns when the run is over; the outcome is in Fehler
   const auto fehler = vc->Fehler();
   std::cout << "Fehler.Code " << fehler->Code << " " << fehler->Text << "\n";
+  std::cout << "VexComm5 headers " << VEXCOMM_VERSION_STRING << ", library "
+            << vexcomm::LoadedVersions().library << "\n";
   return fehler->Code == vexcomm::vcerrNoError || fehler->Code == vexcomm::vcerrSuccess ? 0 : 1;
 }

@@ -5,7 +5,7 @@ packages=(build-essential cmake ninja-build ccache pkg-config clang clang-format
           libssl-dev openssl libasio-dev libsqlcipher-dev nlohmann-json3-dev
           libgtest-dev libgmock-dev libbenchmark-dev tinyproxy libclang-rt-14-dev
           libglib2.0-dev librsvg2-bin librsvg2-dev python3 python3-dev python3-venv pybind11-dev
-          python3-pybind11 python3-pytest)
+          python3-pybind11 python3-pytest mypy doxygen dpkg-dev file lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

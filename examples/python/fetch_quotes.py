@@ -9,15 +9,14 @@ folder, from the template in the INI folder. Ctrl-C cancels the run.
 
 import argparse
 import datetime
+import importlib
 import sys
 
 import vexcomm
 
-QUOTES = 14  # Modus: the quotes of each stock for its date range
 
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def main() -> int:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("--ca-file", default="")
     parser.add_argument("--connect-to", default="")
     parser.add_argument("--days", type=int, default=30)
@@ -29,18 +28,21 @@ def main():
     aktien = vc.Aktien
     since = datetime.date.today() - datetime.timedelta(days=args.days)
     for wkn in args.wkn:
-        aktien.Add(wkn, "", "").VonDatum = since
+        aktien.Add(wkn, "", "").VonDatum = since.strftime("%d.%m.%Y")
     aktien.WriteDB = True
-    vc.Modus = QUOTES
+    vc.Modus = vexcomm.vexCommModus.vexCommWPK  # the quotes of each stock for its dates
     vc.Send()
-    if vc.Fehler.Code != 0:
-        print(f"Fehler {vc.Fehler.Code}: {vc.Fehler.Text}", file=sys.stderr)
+    outcome = vc.Outcome
+    if outcome.Kind not in (vexcomm.OutcomeKind.kOk, vexcomm.OutcomeKind.kNothingNew):
+        print(f"{outcome.Name}: {outcome.Detail} (Fehler {vc.Fehler.Code}: {vc.Fehler.Text})",
+              file=sys.stderr)
         return 1
 
-    rows = [(s.WKN, s.Name, k.Datum, k.Kurs)
-            for s in aktien for k in (s.Kurs(i) for i in range(1, s.KursCount() + 1))]
+    rows = [(stock.WKN, stock.Name, kurs.Datum, kurs.Kurs)
+            for stock in aktien
+            for kurs in (stock.Kurs(i) for i in range(1, stock.KursCount() + 1)) if kurs]
     try:
-        import pandas
+        pandas = importlib.import_module("pandas")
     except ImportError:
         for row in rows:
             print("\t".join(row))

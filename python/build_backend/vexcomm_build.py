@@ -31,40 +31,74 @@ def _tag():
     return f"{python}-{python}-{platform}"
 
 
-def _metadata():
-    return f"Metadata-Version: 2.1\nName: {NAME}\nVersion: {_version()}\n" \
-           "Summary: Late-bound access to the VexComm5 home-banking component\n"
+# The C library's own parts, which every Linux system has.
+C_RUNTIME = re.compile(r"(libc|libm|libdl|libpthread|librt|ld-linux[-\w]*)\.so")
+
+
+def _metadata(system_libraries=()):
+    lines = [
+        "Metadata-Version: 2.1", f"Name: {NAME}", f"Version: {_version()}",
+        "Summary: Late-bound access to the VexComm5 home-banking component",
+        "License: Proprietary: all rights reserved, use and distribution only as agreed with "
+        "the maintainers",
+        "Requires-Python: >=3.9",
+        "Classifier: License :: Other/Proprietary License",
+        "Classifier: Operating System :: POSIX :: Linux",
+        "Classifier: Programming Language :: C++",
+        "Classifier: Programming Language :: Python :: 3",
+        "Classifier: Typing :: Typed",
+        # What the loader must find on the system: the wheel holds libvexcomm5 only.
+        *(f"Requires-External: {library}" for library in system_libraries),
+        "Description-Content-Type: text/plain",
+        "",
+        (SOURCE / "python" / NAME / "__init__.py").read_text().split('"""')[1].strip(),
+    ]
+    return "\n".join(lines) + "\n"
 
 
 def get_requires_for_build_wheel(config_settings=None):
     return []
 
 
-def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
-    info = Path(metadata_directory) / f"{NAME}-{_version()}.dist-info"
-    info.mkdir(parents=True, exist_ok=True)
-    (info / "METADATA").write_text(_metadata())
-    return info.name
+def _say(text):
+    # pip shows what the backend writes when asked (-v), as it goes.
+    print(f"vexcomm: {text}", file=sys.stderr, flush=True)
+
+
+def _run(command):
+    _say(" ".join(command))
+    subprocess.run(command, check=True)
+
+
+def _needed(path):
+    """The shared libraries an ELF file asks the loader for."""
+    if not shutil.which("readelf"):
+        return []
+    dynamic = subprocess.run(["readelf", "-d", str(path)], check=True, capture_output=True,
+                             text=True).stdout
+    return re.findall(r"\(NEEDED\).*\[(.+)\]", dynamic)
 
 
 def _build(build_dir):
     jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", str(os.cpu_count() or 1))
-    subprocess.run(
-        ["cmake", "-S", str(SOURCE), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release",
-         "-DVEXCOMM_BUILD_PYTHON=ON", "-DVEXCOMM_BUILD_TESTS=OFF", "-DVEXCOMM_BUILD_TOOLS=OFF",
-         "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON", f"-DPython3_EXECUTABLE={sys.executable}",
-         *(["-G", "Ninja"] if shutil.which("ninja") else []),
-         *(["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else [])],
-        check=True)
-    subprocess.run(["cmake", "--build", str(build_dir), "--target", "vexcomm_python",
-                    "--parallel", jobs], check=True)
+    _say(f"building libvexcomm5 and the module in {build_dir}; this takes minutes")
+    _run(["cmake", "-S", str(SOURCE), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release",
+          "-DVEXCOMM_BUILD_PYTHON=ON", "-DVEXCOMM_BUILD_TESTS=OFF", "-DVEXCOMM_BUILD_TOOLS=OFF",
+          # The module finds the library beside it.
+          "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON", "-DCMAKE_INSTALL_LIBDIR=lib",
+          "-DVEXCOMM_PYTHON_INSTALL_DIR:STRING=lib", f"-DPython3_EXECUTABLE={sys.executable}",
+          *(["-G", "Ninja"] if shutil.which("ninja") else []),
+          *(["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else [])])
+    _run(["cmake", "--build", str(build_dir), "--target", "vexcomm_python", "--parallel", jobs])
     package = build_dir / "python" / NAME
     files = {f"{NAME}/{p.name}": p for p in package.iterdir() if p.is_file()}
     # The library under its soname, the name the module asks the loader for.
     library = next(build_dir.glob("libvexcomm5.so.*.*"))
     soname = re.match(r"(libvexcomm5\.so\.\d+)", library.name).group(1)
     files[f"{NAME}/{soname}"] = library.resolve()
-    return files
+    needed = {name for path in files.values() if ".so" in path.name for name in _needed(path)}
+    system = sorted(n for n in needed if n != soname and not C_RUNTIME.match(n))
+    return files, system
 
 
 def _record_line(name, data):
@@ -77,9 +111,9 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     wheel_name = f"{NAME}-{version}-{_tag()}.whl"
     info = f"{NAME}-{version}.dist-info"
     with tempfile.TemporaryDirectory(prefix="vexcomm-wheel-") as work:
-        files = _build(Path(work) / "build")
+        files, system_libraries = _build(Path(work) / "build")
         entries = {name: path.read_bytes() for name, path in sorted(files.items())}
-        entries[f"{info}/METADATA"] = _metadata().encode()
+        entries[f"{info}/METADATA"] = _metadata(system_libraries).encode()
         entries[f"{info}/WHEEL"] = (f"Wheel-Version: 1.0\nGenerator: {NAME}_build\n"
                                     f"Root-Is-Purelib: false\nTag: {_tag()}\n").encode()
         record = [_record_line(name, data) for name, data in entries.items()]

@@ -56,19 +56,20 @@ def server(certificate, tmp_path):
     """Starts a server on a scenario; returns a VexComm whose socket reaches it."""
     started = []
 
-    def start(scenario):
+    def start(scenario, address="127.0.0.1"):
+        """address: where the server listens, and the connect_to target ("[::1]" for IPv6)."""
         path = tmp_path / f"scenario{len(started)}.json"
         path.write_text(json.dumps(scenario), encoding="utf-8")
         process = subprocess.Popen(
             [_tool("VEXMSG_SERVER"), "--cert", str(certificate), "--key",
-             str(ROOT / "server.key"), "--scenario", str(path), "--listen", "127.0.0.1:0",
+             str(ROOT / "server.key"), "--scenario", str(path), "--listen", f"{address}:0",
              "--print-port", "--quiet"],
             stdout=subprocess.PIPE, text=True)
         started.append(process)
         port = int(process.stdout.readline())
         vc = vexcomm.CreateObject("VexComm5.VexComm")
         vc.SetSocket(vexcomm.CreateSocket(ca_file=str(certificate),
-                                          connect_to=f"vexmsg.test:443:127.0.0.1:{port}",
+                                          connect_to=f"vexmsg.test:443:{address}:{port}",
                                           idle_timeout=10))
         return vc
 

@@ -1,7 +1,10 @@
 import _thread
+import ast
 import datetime
 import gc
+import re
 import threading
+from pathlib import Path
 
 import pytest
 
@@ -11,11 +14,17 @@ from conftest import cli
 GET_NEW, WPK, TGA = 2, 14, 16
 CANCELLED = (2, "Benutzer-Abbruch")
 
+# Every octet value, and the text the socket makes of them: Windows-1252, the five octets it
+# leaves undefined as the C1 controls of the same number.
+OCTETS = bytes(range(256))
+OCTETS_TEXT = "".join(chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else bytes([b]).decode("cp1252")
+                      for b in OCTETS)
 FILES = {"installations": [{"blz": "11122233", "kundennr": "4711", "files": [
     {"nr": 1, "name": "grüße.txt", "typ": "TXT", "von": "01.01.2026", "bis": "31.12.2026",
      "dauer": 10, "wichtigkeit": 1, "titel": "Hallo", "url": "www.example.com/",
      "content": "Grüße: 5 €"},
-    {"nr": 2, "typ": "DELETE", "ref": 1}]}]}
+    {"nr": 2, "typ": "DELETE", "ref": 1},
+    {"nr": 3, "name": "octets.bin", "content": OCTETS_TEXT}]}]}
 SILENT = {"rules": [{"code": "AKNEW", "silent": True}]}
 
 
@@ -37,6 +46,8 @@ def test_fetch_raises_the_events_with_their_arguments(server):
     vc = server(FILES)
     seen = []
     vc.on("NeueDatei", lambda *args: seen.append(("NeueDatei", args)))
+    octets = []
+    vc.on("neuedatei", lambda *args: octets.append(args[9]), as_bytes=True)
     vc.on("delete", lambda *args: seen.append(("Delete", args)))
     vc.on("NochAufServer", lambda n: seen.append(("NochAufServer", n)))
     host = Host()
@@ -50,7 +61,10 @@ def test_fetch_raises_the_events_with_their_arguments(server):
         ("NeueDatei", (1, "grüße.txt", "TXT", "01.01.2026", "31.12.2026", 10, 1, "Hallo",
                        "www.example.com/", "Grüße: 5 €")),
         ("Delete", ([None, "1"],)),
+        ("NeueDatei", (3, "octets.bin", "", "", "", 0, 0, "", "", OCTETS_TEXT)),
         ("NochAufServer", 0)]
+    # The content as the server sent it, octet for octet.
+    assert octets == ["Grüße: 5 €".encode("cp1252"), OCTETS]
     assert all(isinstance(kind, int) and isinstance(text, str) for kind, text in host.lines)
     assert any(text.startswith("SSL-Connect") for kind, text in host.lines if kind == 0)
 
@@ -96,8 +110,8 @@ DEPOSITS = {"tagesgeld": {"datum": "06.12.2026", "anbieter": [
     {"name": "Sparkasse Süd"}]}}
 
 
-def test_deposit_tree_by_iteration_and_default_member(server):
-    vc = server(DEPOSITS)
+def test_deposit_tree_by_iteration_and_index_over_ipv6(server):
+    vc = server(DEPOSITS, address="[::1]")  # connect_to's address in brackets
     vc.Modus = TGA
     vc.Send()
     assert vc.Fehler.Code == 0
@@ -136,6 +150,38 @@ def test_cancel_from_another_thread(server):
     assert (vc.Fehler.Code, vc.Fehler.Text) == CANCELLED
 
 
+class HostEvents:
+    """A GUI's event processing: counts its calls while the server holds its reply."""
+
+    def __init__(self, vc, fail):
+        self.vc, self.fail, self.calls = vc, fail, 0
+
+    def __call__(self):
+        self.calls += 1
+        if self.calls == 5:
+            if self.fail:
+                raise RuntimeError("window closed")
+            self.vc.CancelSend()  # the user's Cancel button
+
+
+@pytest.mark.parametrize("fail, raised", [(False, None), (True, RuntimeError)])
+def test_host_events_run_while_send_waits(server, fail, raised):
+    vc = server(SILENT)
+    events = HostEvents(vc, fail)
+    vexcomm.SetHostEvents(events)
+    vc.Modus = GET_NEW
+    try:
+        if raised:
+            with pytest.raises(raised, match="window closed"):
+                vc.Send()
+        else:
+            vc.Send()
+    finally:
+        vexcomm.SetHostEvents(None)
+    assert events.calls >= 5
+    assert (vc.Fehler.Code, vc.Fehler.Text) == CANCELLED and vc.Outcome.Kind is vexcomm.OutcomeKind.kCancelled
+
+
 def test_ctrl_c_cancels_the_run_and_is_raised_after_it(server):
     vc = server(SILENT)
     timer = threading.Timer(0.05, _thread.interrupt_main)  # as Ctrl-C while Send waits
@@ -146,19 +192,119 @@ def test_ctrl_c_cancels_the_run_and_is_raised_after_it(server):
     assert (vc.Fehler.Code, vc.Fehler.Text) == CANCELLED
 
 
-@pytest.mark.parametrize("action, number", [
-    (lambda: vexcomm.CreateObject("VexComm5.VexComm").Nichts, 438),
-    (lambda: setattr(vexcomm.CreateObject("VexComm5.VexComm"), "Nichts", 1), 438),
-    (lambda: vexcomm.CreateObject("VexComm5.Nichts"), 429),
-    (lambda: vexcomm.CreateObject("VexComm5.colAktien").Add("1"), 450),
-    (lambda: setattr(vexcomm.CreateObject("VexComm5.clsAktie"), "ID", "zwölf"), 13),
-    (lambda: setattr(vexcomm.CreateObject("VexComm5.clsAktie"), "ID", 2**40), 6),
-    (lambda: vexcomm.CreateObject("VexComm5.VexComm").SetSocket(object()), 13),
+def vexcomm_object():
+    return vexcomm.CreateObject("VexComm5.VexComm")
+
+
+def aktien():
+    return vexcomm.CreateObject("VexComm5.colAktien")
+
+
+# A failure names the class and the member, is the Python error a caller expects, and keeps the
+# component's number.
+@pytest.mark.parametrize("action, python_error, number, message", [
+    (lambda: vexcomm_object().Modsu, AttributeError, 438, "VexComm has no member 'Modsu'"),
+    (lambda: setattr(vexcomm_object(), "Modsu", 2), AttributeError, 438,
+     "VexComm has no member 'Modsu'"),
+    (lambda: setattr(vexcomm_object(), "Fehler", 1), AttributeError, 438,
+     "VexComm.Fehler is read-only"),
+    (lambda: vexcomm_object().LogDatum, AttributeError, 438, "VexComm.LogDatum can only be set"),
+    (lambda: vexcomm.CreateObject("VexComm5.Nichts"), vexcomm.Error, 429,
+     "ActiveX component can't create object: VexComm5.Nichts"),
+    (lambda: aktien().Add("1"), TypeError, 450, "colAktien.Add() takes 3 arguments, not 1"),
+    (lambda: setattr(vexcomm.CreateObject("VexComm5.clsAktie"), "ID", "zwölf"), TypeError, 13,
+     "clsAktie.ID: Type mismatch"),
+    (lambda: setattr(vexcomm.CreateObject("VexComm5.clsAktie"), "ID", 2**40), OverflowError, 6,
+     "clsAktie.ID: Overflow"),
+    (lambda: vexcomm_object().SetSocket(object()), TypeError, 13,
+     "VexComm.SetSocket: Type mismatch"),
+    (lambda: aktien()[1], IndexError, 9, "colAktien index 1 is not in 1..0"),
+    (lambda: aktien()["1"], TypeError, 13, "colAktien indices are integers from 1, not str"),
+    (lambda: vexcomm.CreateObject("VexComm5.colTGAnbieter").Item(1), IndexError, 9,
+     "colTGAnbieter.Item: Subscript out of range"),
+    (lambda: len(vexcomm_object()), TypeError, None, "has no len()"),
+    (lambda: vexcomm_object().on("Nichts", print), ValueError, None,
+     "VexComm has no event 'Nichts'"),
+    (lambda: vexcomm.CreateSocket(connect_to="h:70000:a:1"), ValueError, None,
+     "connect_to: '70000' is no port"),
+    (lambda: vexcomm.CreateSocket(connect_to="h:443:a:x"), ValueError, None,
+     "connect_to: 'x' is no port"),
+    (lambda: vexcomm.CreateSocket(connect_to="h:443"), ValueError, None,
+     "connect_to wants HOST:PORT:ADDRESS:PORT"),
+    (lambda: vexcomm.CreateSocket(connect_to="h:443:[::1:1"), ValueError, None, "unclosed '['"),
+    (lambda: vexcomm.CreateSocket(proxy_host="proxy", proxy_port=0), ValueError, None,
+     "proxy_port: 0 is no port"),
+    (lambda: vexcomm.CreateSocket(idle_timeout=-1), ValueError, None, "idle_timeout wants"),
+    (lambda: vexcomm.CreateSocket(speed_limit=-1), ValueError, None, "speed_limit wants"),
 ])
-def test_failures_raise_error_with_number(action, number):
-    with pytest.raises(vexcomm.Error) as caught:
+def test_failures_name_class_and_member(action, python_error, number, message):
+    with pytest.raises(python_error) as caught:
         action()
-    assert caught.value.number == number and caught.value.description
+    assert message in str(caught.value)
+    if number is not None:
+        assert isinstance(caught.value, vexcomm.Error) and caught.value.number == number
+        assert caught.value.description
+
+
+PROTOCOL = ("__len__", "__getitem__", "__iter__")  # a collection's
+
+
+def stub_classes():
+    """The classes of the package's stubs: their public names (a private base's too), enum
+    values."""
+    tree = ast.parse(Path(vexcomm.__file__).with_suffix(".pyi").read_text())
+    classes = {}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef):
+            names = {}
+            for base in node.bases:
+                base = base.value if isinstance(base, ast.Subscript) else base
+                if getattr(base, "id", "").startswith("_"):
+                    names.update(classes[base.id])
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef):
+                    names[item.name] = None
+                elif isinstance(item, ast.AnnAssign):
+                    names[item.target.id] = None
+                elif isinstance(item, ast.Assign):
+                    names[item.targets[0].id] = ast.literal_eval(item.value)
+            classes[node.name] = {k: v for k, v in names.items()
+                                  if not k.startswith("_") or k in PROTOCOL}
+    return classes
+
+
+# Every class lists its members in dir(), each with the reference's text; the typed stubs name
+# the same members and the same operation codes the module has.
+@pytest.mark.parametrize("make", [
+    vexcomm_object, lambda: vexcomm_object().Fehler, lambda: vexcomm_object().Outcome,
+    aktien, lambda: aktien().Add("1", "", ""), lambda: aktien().Add("1", "", "").KursAdd("", ""),
+    lambda: vexcomm_object().Tagesgeld, lambda: vexcomm_object().Tagesgeld.Anbieter(),
+    *(lambda name=name: vexcomm.CreateObject("VexComm5." + name) for name in (
+        "clsTGAnbieter", "colTGProdukte", "clsTGProdukt", "colTGZinsen", "clsTGZins",
+        "colFGZinsen", "clsFGZins")),
+    lambda: vexcomm.CreateSocket(),
+])
+def test_classes_show_their_members_with_the_reference_texts(make):
+    obj = make()
+    cls = type(obj)
+    members = {name for name in vars(cls)
+               if not name.startswith("_") or name in PROTOCOL}
+    assert members == set(stub_classes()[cls.__name__]) and members <= set(dir(obj))
+    assert cls.__doc__ and cls.__name__ == obj.type_name
+    for name in members - set(PROTOCOL):
+        assert getattr(cls, name).__doc__, f"{cls.__name__}.{name} has no docstring"
+
+
+def test_package_names_its_version_and_codes():
+    assert vexcomm.__version__ == vexcomm._vexcomm.__version__
+    assert re.fullmatch(r"\d+\.\d+\.\d+", vexcomm.__version__)
+    stubs = stub_classes()
+    for enum in (vexcomm.vexCommModus, vexcomm.vexCommFehler, vexcomm.CallbackKind,
+                 vexcomm.OutcomeKind):
+        assert {m.name: m.value for m in enum} == stubs[enum.__name__]
+        assert "VexCommGetNew = 2: " in vexcomm.vexCommModus.__doc__
+    assert "Args:" in vexcomm.CreateSocket.__doc__ and "connect_timeout:" in vexcomm.CreateSocket.__doc__
+    assert vexcomm.VexComm.Send.__doc__.startswith("Send()\n")
 
 
 def test_values_convert_both_ways():
@@ -208,7 +354,7 @@ def test_edge_each_object_hears_its_own_run(server):
     second.on("NeueDatei", lambda *args: heard["second"].append(args[0]))
     second.Modus = GET_NEW
     second.Send()
-    assert heard == {"first": [], "second": [1]}
+    assert heard == {"first": [], "second": [1, 3]}
     assert second.Outcome.Name == "ok"
 
 

@@ -49,7 +49,8 @@ void Module::Post(std::function<void()> fn) {
 }
 
 std::shared_ptr<ProxySocket> Module::CreateSocket(const SocketOptions& options) {
-  return platform::CreateTlsSocket(state_->loop, options, state_->run.host.trace);
+  return platform::CreateTlsSocket(state_->loop, options, state_->run.host.trace,
+                                   state_->run.host.trace_unmasked);
 }
 
 void Module::PumpMessages() {

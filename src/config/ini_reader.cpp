@@ -21,7 +21,8 @@ namespace {
 constexpr std::size_t kMaxValueLength = 254;
 
 std::optional<std::string> ReadRegularFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: a pipe would wait for a writer before it could be passed over.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   std::optional<std::string> content;
   struct stat st {};

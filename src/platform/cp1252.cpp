@@ -60,7 +60,7 @@ std::size_t ExtraBytes(char c) noexcept {
 }
 
 // The byte for a code point of 0x80 and above; '?' when the code page lacks it.
-char ByteOf(char32_t cp) {
+char ByteOf(char32_t cp) noexcept {
   if (cp >= 0xA0 && cp <= 0xFF) return static_cast<char>(cp);
   for (unsigned i = 0; i < kHighControls.size(); ++i) {
     if (kHighControls[i] == cp) return static_cast<char>(0x80 + i);
@@ -70,12 +70,17 @@ char ByteOf(char32_t cp) {
 
 }  // namespace
 
-std::string Utf8ToCp1252(std::string_view utf8) {
-  std::string out;
-  out.resize(utf8.size());  // never longer than the input
-  char* dst = out.data();
+std::size_t Utf8ToCp1252(std::string_view utf8, char* out) noexcept {
+  char* dst = out;
   std::size_t pos = 0;
   while (pos < utf8.size()) {
+    // A file's content goes back to its octets here: runs of ASCII eight bytes at a time.
+    if (utf8.size() - pos >= 8 && IsAscii8(utf8.data() + pos)) {
+      std::memcpy(dst, utf8.data() + pos, 8);
+      dst += 8;
+      pos += 8;
+      continue;
+    }
     const auto b = static_cast<unsigned char>(utf8[pos]);
     if (b < 0x80) {
       *dst++ = static_cast<char>(b);
@@ -85,7 +90,13 @@ std::string Utf8ToCp1252(std::string_view utf8) {
     const char32_t cp = DecodeUtf8(utf8, pos);
     *dst++ = cp == kInvalidCodePoint ? '?' : ByteOf(cp);
   }
-  out.resize(static_cast<std::size_t>(dst - out.data()));
+  return static_cast<std::size_t>(dst - out);
+}
+
+std::string Utf8ToCp1252(std::string_view utf8) {
+  std::string out;
+  out.resize(utf8.size());  // never longer than the input
+  out.resize(Utf8ToCp1252(utf8, out.data()));
   return out;
 }
 

@@ -11,6 +11,8 @@ namespace vexcomm::platform {
 // of a received file: they are table-driven and allocate once.
 std::string Utf8ToCp1252(std::string_view utf8);
 std::string Cp1252ToUtf8(std::string_view bytes);
+// Utf8ToCp1252 into `out`, which has room for utf8.size() octets; returns the octets written.
+std::size_t Utf8ToCp1252(std::string_view utf8, char* out) noexcept;
 // The same, appended to `out`: a reused buffer costs no allocation per chunk.
 void AppendCp1252AsUtf8(std::string& out, std::string_view bytes);
 

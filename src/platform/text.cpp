@@ -21,6 +21,10 @@ std::string Utf8ToCp1252(std::string_view utf8) {
   return platform::Utf8ToCp1252(utf8);
 }
 
+std::size_t Utf8ToCp1252(std::string_view utf8, char* out) noexcept {
+  return platform::Utf8ToCp1252(utf8, out);
+}
+
 std::string Cp1252ToUtf8(std::string_view bytes) {
   return platform::Cp1252ToUtf8(bytes);
 }

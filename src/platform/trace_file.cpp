@@ -1,6 +1,9 @@
 #include "platform/trace_file.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -93,10 +96,7 @@ namespace {
 
 class TraceFile final : public TraceSink {
  public:
-  explicit TraceFile(const std::filesystem::path& file) : file_(std::fopen(file.c_str(), "wb")) {
-    if (!file_) {
-      throw std::system_error(errno, std::generic_category(), "trace file " + file.string());
-    }
+  explicit TraceFile(const std::filesystem::path& file) : file_(Open(file)) {
     std::setvbuf(file_, nullptr, _IOFBF, std::size_t{1} << 16);
   }
   ~TraceFile() override { std::fclose(file_); }
@@ -137,6 +137,20 @@ class TraceFile final : public TraceSink {
   }
 
  private:
+  // A trace holds banking data: readable by the user only, also when it replaces an older one.
+  static std::FILE* Open(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) ::fchmod(fd, 0600);
+    std::FILE* stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!stream) {
+      const int error = errno;
+      if (fd >= 0) ::close(fd);
+      throw std::system_error(error, std::generic_category(), "trace file " + file.string());
+    }
+    return stream;
+  }
+
   void AppendNumber(std::size_t value) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;

@@ -31,6 +31,13 @@ bool SplitThree(std::string_view text, char sep, std::string_view parts[3]) {
   return true;
 }
 
+bool IsCalendarDay(int year, int month, int day) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 std::string DateKey(int year, int month, int day) {
   char key[9];
   key[0] = '0';
@@ -59,7 +66,7 @@ std::string DateSortKey(std::string_view datum) {
     is_date = ReadNumber(parts[0], 4, 4, year) && ReadNumber(parts[1], 2, 2, month) &&
               ReadNumber(parts[2], 2, 2, day);
   }
-  if (is_date && month >= 1 && month <= 12 && day >= 1 && day <= 31) {
+  if (is_date && IsCalendarDay(year, month, day)) {
     return DateKey(year, month, day);
   }
   std::string key;

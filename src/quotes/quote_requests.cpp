@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <vexcomm/error.h>
 #include <vexcomm/quotes.h>
 #include <vexcomm/vexcomm.h>
 
+#include "quotes/date_sort_key.h"
 #include "quotes/quote_database.h"
 #include "quotes/quote_internals.h"
+#include "quotes/quote_price.h"
 #include "transport/frame.h"
 
 namespace vexcomm::quotes {
@@ -46,6 +49,15 @@ std::shared_ptr<clsAktie> StockToRequest(RunState& state) {
   if (!state.aktien) Raise(errnum::kObjectNotSet);
   state.progress_total = 2 * state.aktien->Count();
   return state.aktien->Item(detail::QuoteInternals::CurrentIndex(*state.aktien));
+}
+
+// The reply names a stock (by WKN or ISIN) and it is not the one asked for: neither identifier
+// asked for comes back. A reply that names none, or a stock asked for by name only, is the
+// stock's, as the reply always is.
+bool NamesAnotherStock(const clsAktie& asked, const std::string& wkn, const std::string& isin) {
+  if (wkn.empty() && isin.empty()) return false;
+  if (asked.WKN.empty() && asked.ISIN.empty()) return false;
+  return !(!asked.WKN.empty() && wkn == asked.WKN) && !(!asked.ISIN.empty() && isin == asked.ISIN);
 }
 
 std::string NameForRequest(std::string name) {
@@ -111,12 +123,28 @@ void VerarbeiteWIWPK(RunState& state) {
     if (!aktien) Raise(errnum::kObjectNotSet);
     auto stock = aktien->Item(detail::QuoteInternals::CurrentIndex(*aktien));
     if (!stock) Raise(errnum::kObjectNotSet);
-    stock->WKN = elements->Item(4);
-    stock->ISIN = elements->Item(5);
-    stock->Name = elements->Item(6);
-    ForEachQuote(elements->Item(7), [&stock](std::string_view date, std::string_view price) {
-      stock->KursAdd(std::string(date), std::string(price));
-    });
+    if (NamesAnotherStock(*stock, elements->Item(4), elements->Item(5))) {
+      // Its quotes are not this stock's, and a stock not asked for is not stored: skipped as
+      // after a server error.
+      Log(state, "Antwort für eine andere Aktie übergangen:",
+          "WKN=" + elements->Item(4) + " ISIN=" + elements->Item(5) + " statt WKN=" + stock->WKN +
+              " ISIN=" + stock->ISIN);
+    } else {
+      stock->WKN = elements->Item(4);
+      stock->ISIN = elements->Item(5);
+      stock->Name = elements->Item(6);
+      // Only what is a quote is kept: a day of the calendar and a price. Logged after the
+      // list is read, since the host's callback may re-enter the component.
+      std::vector<std::string> left_out;
+      ForEachQuote(elements->Item(7), [&](std::string_view date, std::string_view price) {
+        if (IsCalendarDate(date) && QuotePrice(price)) {
+          stock->KursAdd(std::string(date), std::string(price));
+        } else {
+          left_out.push_back(std::string(date).append(1, '*').append(price));
+        }
+      });
+      for (const auto& entry : left_out) Log(state, "Kein Kurs, übergangen:", entry);
+    }
     detail::QuoteInternals::SetCurrentIndex(*aktien,
                                             detail::QuoteInternals::CurrentIndex(*aktien) + 1);
     advanced = true;

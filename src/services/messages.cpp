@@ -1,5 +1,6 @@
 #include "services/messages.h"
 
+#include "platform/cp1252.h"
 #include "platform/utf8.h"
 #include "services/frame_trace.h"
 #include "transport/frame.h"
@@ -130,3 +131,11 @@ std::optional<NeueDateiEvent> TakeNeueDatei(transport::clsElement& e) {
 }
 
 }  // namespace vexcomm::services
+
+namespace vexcomm {
+
+std::string NeueDateiEvent::DateiOctets() const {
+  return platform::Utf8ToCp1252(Datei);
+}
+
+}  // namespace vexcomm

@@ -96,75 +96,51 @@ bool akNextElement(std::string_view text, std::size_t& start, std::size_t& lengt
   return true;
 }
 
-namespace {
-
-struct Span {
-  std::size_t start;
-  std::size_t length;
-};
-
-std::vector<Span> ElementSpans(std::string_view text) {
-  std::vector<Span> spans;
-  const std::size_t total = text.size();
-  std::size_t position = 0;
-  while (position < total) {
-    std::size_t start = position;
-    std::size_t length = 0;
-    if (!akNextElement(text, start, length)) break;
-    spans.push_back({start, length});
-    // Step over the one character that ends the element; after a length-prefixed element
-    // that may be any character, so step a whole code point.
-    position = AfterCodePoints(text, start + length, 1);
-  }
-  return spans;
+bool NextElement(std::string_view text, std::size_t& position, std::size_t& start,
+                 std::size_t& length) noexcept {
+  start = position;
+  if (position >= text.size() || !akNextElement(text, start, length)) return false;
+  // Step over the one character that ends the element; after a length-prefixed element that
+  // may be any character, so step a whole code point.
+  position = AfterCodePoints(text, start + length, 1);
+  return true;
 }
+
+namespace {
 
 // Elements 1 and 2 of a valid reply.
 bool IsReplyHead(std::string_view tag, std::string_view version) {
   return tag == "VEXMSG" && (version == "2" || version == "3");
 }
 
-bool IsValidHead(std::string_view text, std::span<const Span> spans) {
-  auto item = [&](std::size_t i) {
-    return i < spans.size() ? text.substr(spans[i].start, spans[i].length) : std::string_view{};
-  };
-  return IsReplyHead(item(0), item(1));
-}
-
 }  // namespace
 
 void SplitElements(std::string_view text, clsElement& list, bool clear_first) {
   if (clear_first) list.Clear();
-  for (const auto& span : ElementSpans(text)) {
-    list.Add(std::string(text.substr(span.start, span.length)));
-  }
+  if (list.Count() == 0) return list.AssignFrame(std::string(text));
+  std::size_t position = 0;
+  std::size_t start = 0;
+  std::size_t length = 0;
+  while (NextElement(text, position, start, length))
+    list.Add(std::string(text.substr(start, length)));
 }
 
 bool SplitValidReply(std::string& text, clsElement& list) {
-  list.Clear();
-  const auto spans = ElementSpans(text);
-  if (!IsValidHead(text, spans)) {
-    for (const auto& span : spans) list.Add(text.substr(span.start, span.length));
+  std::string_view head[2];
+  std::size_t position = 0;
+  for (auto& element : head) {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    if (NextElement(text, position, start, length))
+      element = std::string_view(text).substr(start, length);
+  }
+  if (!IsReplyHead(head[0], head[1])) {
+    list.AssignFrame(std::string(text));
     return false;
   }
-  // The largest element (a file's content) keeps the frame's buffer, cut down in place:
-  // copying it would write the whole file into fresh memory once more.
-  const auto largest = std::max_element(spans.begin(), spans.end(),
-                                        [](Span a, Span b) { return a.length < b.length; });
-  const bool keep_buffer = largest != spans.end() && 2 * largest->length >= text.size();
-  std::vector<std::string> items;
-  items.reserve(spans.size());
-  for (auto it = spans.begin(); it != spans.end(); ++it) {
-    items.push_back(keep_buffer && it == largest ? std::string()
-                                                 : text.substr(it->start, it->length));
-  }
-  if (keep_buffer) {
-    text.resize(largest->start + largest->length);
-    text.erase(0, largest->start);
-    items[static_cast<std::size_t>(largest - spans.begin())] = std::move(text);
-    text.clear();
-  }
-  for (auto& item : items) list.Add(std::move(item));
+  // The elements stay in the frame's buffer: no copy of a large reply.
+  list.AssignFrame(std::move(text));
+  text.clear();
   return true;
 }
 

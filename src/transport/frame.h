@@ -23,12 +23,17 @@ std::string LengthPrefixed(std::string_view text);
 // ":" included; otherwise it runs to the next ":" or the end. Never reads past the text.
 bool akNextElement(std::string_view text, std::size_t& start, std::size_t& length) noexcept;
 
+// The element at `position` as SplitElements finds it: false when none is left, else its start
+// and length, and `position` moved on to the element after it.
+bool NextElement(std::string_view text, std::size_t& position, std::size_t& start,
+                 std::size_t& length) noexcept;
+
 // Cuts a frame into elements and appends them to the list, emptying it first when asked.
 void SplitElements(std::string_view text, clsElement& list, bool clear_first);
 
 // SplitElements into an emptied list for a received frame. When the frame is a valid reply
-// (see IsValidReply) its largest element may take over the text's buffer, leaving `text`
-// empty; otherwise the text stays as it was, for reporting.
+// (see IsValidReply) the list takes over the text's buffer, leaving `text` empty; otherwise the
+// text stays as it was, for reporting.
 bool SplitValidReply(std::string& text, clsElement& list);
 
 // Element 1 + ":" + element 2 + ":" is "VEXMSG:2:" or "VEXMSG:3:".

@@ -22,6 +22,11 @@ TEST(CommandLine, GlobalOptionsStandAnywhereAndCommandOptionsAfterTheCommand) {
   EXPECT_TRUE(line.Has("--write-db"));
   EXPECT_FALSE(line.Has("--from-db"));
 
+  // Each flag sets its own field and no other.
+  line = ParseCommandLine({"--json-content", "--utf8-text", "get-new"});
+  EXPECT_TRUE(line.global.json_content && line.global.utf8_text);
+  EXPECT_FALSE(line.global.no_wait || line.global.json || line.version);
+
   line = ParseCommandLine({"db", "delete", "--", "-716460"});
   EXPECT_EQ(line.command->name, "db delete");
   EXPECT_EQ(line.arguments, Strings{"-716460"});
@@ -95,6 +100,16 @@ TEST(CommandLine, ConnectToAndProxyFollowCurlsForms) {
   EXPECT_EQ(cli::ParseSeconds("0", "t"), 0);
   EXPECT_THROW(cli::ParseSeconds("-1", "t"), UsageError);
   EXPECT_THROW(cli::ParseSeconds("5s", "t"), UsageError);
+  EXPECT_THROW(cli::ParseSpeed("-1", "s"), UsageError);
+  // Pins as curl writes them; the option may be given again for a second key.
+  const std::string a = std::string(43, 'A') + "=", b = "sha256//" + std::string(43, '/') + "=";
+  EXPECT_EQ(cli::ParsePins("sha256//" + a + "; " + b, "p"), (Strings{"sha256//" + a, b}));
+  EXPECT_EQ(
+      ParseCommandLine({"--pin-sha256", a, "check-new", "--pin-sha256=" + b}).global.pin_sha256,
+      a + ";" + b);
+  for (const std::string& bad : {a.substr(1), a + "A", "sha1//" + a, std::string(";")}) {
+    EXPECT_THROW(cli::ParsePins(bad, "p"), UsageError) << bad;
+  }
 }
 
 }  // namespace

@@ -42,6 +42,24 @@ TEST(SafeFileName, KeepsHarmlessNamesAndDisarmsHostileOnes) {
   for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.number, c.name), c.expected) << c.number;
 }
 
+TEST(ReceivedFiles, SavesTheOctetsSentOrTextAsUtf8) {
+  TempDir dir;
+  ReceivedFiles files(dir.path() / "out");
+  // Written in pieces of 256 KiB: a character across the end of a piece stays whole.
+  const std::string x((256 << 10) - 1, 'x');
+  const std::string text = x + "€ä" + x + "€ä";
+  EXPECT_EQ(ReadFile(files.Save(1, "gross.txt", text)), x + "\x80\xE4" + x + "\x80\xE4");
+  EXPECT_EQ(ReadFile(files.Save(2, "gross.txt", text, cli::SaveAs::kUtf8)), text);
+  // Text has no control character but tab, line ends and form feed, and no undefined octet.
+  const std::vector<std::pair<std::string, bool>> cases = {{"Zeile\r\n\tGrüße, 5 €\f", true},
+                                                           {std::string("a\0b", 3), false},
+                                                           {"\x1b[31mrot", false},
+                                                           {"\u0081", false},
+                                                           {"\x7f", false},
+                                                           {"\u00a0", true}};
+  for (const auto& [content, is_text] : cases) EXPECT_EQ(cli::IsText(content), is_text) << content;
+}
+
 TEST(ReceivedFiles, ReplacesAndRemovesOnlyWhatItSaved) {
   TempDir dir;
   const auto out = dir.path() / "out";

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <sys/stat.h>
+
 #include "cli_fixture.h"
 
 namespace vexcomm::test {
@@ -59,6 +61,15 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsConfigFileBeatsDefault) {
                 cli::WithSettings({}, FromMap({{"VEXCOMM_IDLE_TIMEOUT", "soon"}}), true);
               }),
               ::testing::HasSubstr("VEXCOMM_IDLE_TIMEOUT"));
+  // A pipe as the config file is refused, not waited on.
+  TempDir piped;
+  std::filesystem::create_directories(piped.path() / "vexcomm");
+  ASSERT_EQ(::mkfifo((piped.path() / "vexcomm" / "config").c_str(), 0600), 0);
+  EXPECT_THAT(
+      UsageErrorOf([&] {
+        cli::ResolveSettings({}, FromMap({{"XDG_CONFIG_HOME", piped.path().string()}}), false);
+      }),
+      ::testing::HasSubstr("not a regular file"));
 }
 
 TEST(Settings, ProxyFromTheEnvironmentAsCurlReadsIt) {

@@ -1,6 +1,9 @@
 #include "stocks_csv.h"
 
+#include <vexcomm/quotes.h>
+
 #include "cli_fixture.h"
+#include "quote_history.h"
 
 namespace vexcomm::test {
 namespace {
@@ -59,6 +62,62 @@ TEST(StocksCsv, NamesTheLineOfWhatItCannotRead) {
   for (const auto& c : cases) {
     EXPECT_THAT(UsageErrorOf([&] { ParseStocksCsv(c.text); }), ::testing::HasSubstr(c.message))
         << c.text;
+  }
+}
+
+// An import stores what a quote run would store, or names the line and why not.
+TEST(QuotesCsv, ImportStoresWhatAQuoteRunStores) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"1,A,2026-12-08,\"140,10\"", "08.12.2026 140,10"},
+      {"1,A,8.12.2026, 140.1 ", "08.12.2026 140,1"},
+      {"1,A,08.12.2026,\"1,563.77\"", "line 2: \"1,563.77\" is no price: one decimal separator"},
+      {"1,A,08.12.2026,\"1.563,77\"", "no grouping"},
+      {"1,A,08.12.2026,-5", "no sign"},
+      {"1,A,08.12.2026,1e3", "no exponent"},
+      {"1,A,08.12.2026,0", "above zero"},
+      {"1,A,08.12.2026,.5", "digits with one decimal separator"},
+      {"1,A,31.02.2026,1", "line 2: \"31.02.2026\" is no date"},
+      {"1,A,08.12.2026,1\n2,B,08.12.2026,1\n1,A,2026-12-08,2",
+       "line 4: a second price of 1 for 08.12.2026, after line 2"},
+  };
+  for (const auto& [lines, expected] : cases) {
+    std::string stored;
+    const std::string error = UsageErrorOf([&] {
+      const auto quote = cli::ParseQuotesCsv("WKN,Name,Datum,Kurs\n" + lines).at(0).quotes.at(0);
+      stored = quote.first + " " + quote.second;
+    });
+    EXPECT_THAT(error.empty() ? stored : error, ::testing::HasSubstr(expected)) << lines;
+  }
+}
+
+// What the server or an import put into a name must not reach a spreadsheet as a formula, and
+// an export read back must give the same stocks.
+TEST(QuotesCsv, ExportNeutralisesFormulasAndImportReadsThemBack) {
+  const std::vector<std::string> texts = {
+      "=cmd|' /C calc'!A0", "+1", "-1", "@SUM(A1)", "\tx", "\rx", "'=x", "''+x", "'plain", "plain"};
+  std::vector<std::shared_ptr<clsAktie>> stocks;
+  for (const auto& text : texts) {
+    auto stock = std::make_shared<clsAktie>();
+    stock->WKN = text + std::to_string(stocks.size());
+    stock->ISIN = text;
+    stock->Name = text;
+    stock->KursAdd("01.12.2026", "1,5");
+    stocks.push_back(stock);
+  }
+  for (const bool comma : {false, true}) {
+    const std::string csv = cli::QuotesCsv(stocks, {comma ? ';' : ',', comma});
+    for (const auto& record : cli::SplitCsvRecords(csv.substr(comma ? 3 : 0), comma ? ';' : ',')) {
+      for (const auto& cell : record.fields) {
+        EXPECT_TRUE(cell.empty() || std::string_view("=+-@\t\r").find(cell[0]) == cell.npos)
+            << cell;
+      }
+    }
+    const auto back = cli::ParseQuotesCsv(csv);
+    ASSERT_EQ(back.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      EXPECT_EQ(back[i].wkn + "|" + back[i].isin + "|" + back[i].name,
+                stocks[i]->WKN + "|" + texts[i] + "|" + texts[i]);
+    }
   }
 }
 

@@ -88,6 +88,7 @@ TEST_F(TraceTest, EachOperationReplaysFromItsMaskedTraceToTheSameOutcome) {
 
     const std::string bytes = ReadFile(trace);
     EXPECT_TRUE(bytes.starts_with(R"({"schema":"vexcomm-trace/1","masked":true,)")) << label;
+    EXPECT_EQ(fs::status(trace).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     for (const auto& secret : kSecrets) EXPECT_EQ(bytes.find(secret), bytes.npos) << secret;
 
     fs::remove_all(data);
@@ -109,6 +110,14 @@ TEST_F(TraceTest, EachOperationReplaysFromItsMaskedTraceToTheSameOutcome) {
   const CliRun shown = Run({"trace", "show", (tmp.path() / "run.trace").string()}, {}, false);
   EXPECT_THAT(shown.out, ::testing::ContainsRegex(R"(\+ +0\.000s  connect  vexmsg\.test:443)"));
   EXPECT_THAT(shown.out, ::testing::HasSubstr("->       VEXMSG:2:AKWDT:MSGEND"));
+  EXPECT_THAT(shown.out, ::testing::HasSubstr("pin     " + pki->PublicKeyPin()));
+  // An unmasked trace says so from its first line on, and trace show marks it.
+  StartServer(scenario);
+  const fs::path unmasked = tmp.path() / "unmasked.trace";
+  ASSERT_EQ(Run({"--trace", unmasked.string(), "--trace-unmasked", "quote-date"}).status, 0);
+  EXPECT_TRUE(ReadFile(unmasked).starts_with(R"({"schema":"vexcomm-trace/1","masked":false,)"));
+  EXPECT_THAT(Run({"trace", "show", unmasked.string()}, {}, false).out,
+              ::testing::StartsWith("(unmasked trace)"));
 }
 
 }  // namespace

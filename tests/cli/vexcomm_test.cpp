@@ -1,5 +1,6 @@
 // The vexcomm program, run as a child process against the reference server.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "command_line.h"
 #include "config/persistent_values.h"
 #include "host_session.h"
+#include "platform/cp1252.h"
 #include "platform/utf8.h"
 #include "quotes/quote_database.h"
 #include "quotes/sqlite.h"
@@ -240,19 +242,23 @@ TEST_F(CliTest, QuoteRunsCarryTheStocksAndFillKurseDat) {
 }
 
 TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
-  const auto input = tmp.WriteFile("in.csv",
-                                   "WKN;ISIN;Name;Datum;Kurs\n"
-                                   "716460;DE0007164600;SAP SE;02.12.2026;141,20\n"
-                                   "716460;DE0007164600;SAP SE;30.11.2026;139\n"
-                                   "716460;DE0007164600;SAP SE;1.12.2026;140.10\n"
-                                   "514000;DE0005140008;\"Bank; AG\";2026-12-01;12,5\n");
+  const auto input =
+      tmp.WriteFile("in.csv",
+                    "WKN;ISIN;Name;Datum;Kurs\n"
+                    "716460;DE0007164600;SAP SE;02.12.2026;141,20\n"
+                    "716460;DE0007164600;SAP SE;30.11.2026;139\n"
+                    "716460;DE0007164600;SAP SE;1.12.2026;140.10\n"
+                    // Windows-1252, as a spreadsheet on Windows saves it
+                    "514000;DE0005140008;\"Bank; M\xFCller \x80\";2026-12-01;12,5\n");
   const auto bad =
       tmp.WriteFile("bad.csv", "WKN,Datum,Kurs\n716460,03.12.2026,150\n716460,31.02.2026,1\n");
   const auto exported = tmp.path() / "out.csv";
+  const std::string fifo = (tmp.path() / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string history =
       R"({"schema":1,"command":"db show","result":{"Aktien":[{"WKN":"716460",)"
       R"("ISIN":"DE0007164600","Name":"SAP SE","Kurse":[)"
-      R"({"Datum":"1.12.2026","ISO":"2026-12-01","Kurs":"140,10","Wert":140.1},)"
+      R"({"Datum":"01.12.2026","ISO":"2026-12-01","Kurs":"140,10","Wert":140.1},)"
       R"({"Datum":"02.12.2026","ISO":"2026-12-02","Kurs":"141,20","Wert":141.2}]}]}})"
       "\n";
   struct Case {
@@ -271,16 +277,17 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
        0,
        "\xEF\xBB\xBFWKN;ISIN;Name;Datum;ISO;Kurs\r\n"
        "716460;DE0007164600;SAP SE;30.11.2026;2026-11-30;139\r\n"
-       "716460;DE0007164600;SAP SE;1.12.2026;2026-12-01;140,10\r\n"
+       "716460;DE0007164600;SAP SE;01.12.2026;2026-12-01;140,10\r\n"
        "716460;DE0007164600;SAP SE;02.12.2026;2026-12-02;141,20\r\n"
-       "514000;DE0005140008;\"Bank; AG\";2026-12-01;2026-12-01;12,5\r\n",
+       "514000;DE0005140008;\"Bank; Müller €\";01.12.2026;2026-12-01;12,5\r\n",
        ""},
       {{"db", "export", "514000", "--csv", "-"},
        0,
        "WKN,ISIN,Name,Datum,ISO,Kurs\r\n514000,DE0005140008,Bank; "
-       "AG,2026-12-01,2026-12-01,12.5\r\n",
+       "Müller €,01.12.2026,2026-12-01,12.5\r\n",
        ""},
       {{"db", "export", "--csv", exported.string()}, 0, "", ""},
+      {{"db", "export", "--csv", fifo}, 2, "", "not a regular file"},
       {{"db", "import", "--csv", bad.string()}, 2, "", "line 3: \"31.02.2026\" is no date"},
       {{"--json", "db", "show", "716460", "--from", "1.12.2026"}, 0, history, ""},
       {{"db", "show", "999999"}, 1, "", "no stock with WKN or ISIN 999999"},
@@ -294,6 +301,8 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
     EXPECT_THAT(run.err, HasSubstr(c.err)) << label;
   }
 
+  EXPECT_EQ(std::filesystem::status(exported).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // The export, read into an empty database, gives the same quotes.
   const OrderedJson before = Run({"--json", "db", "show", "--from", "1900-01-01"}).lines.at(0);
   std::filesystem::remove(data / "Kurse.dat");
@@ -302,7 +311,7 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
   EXPECT_EQ(before["result"]["Aktien"].size(), 2u);
   // A stock can be named by its ISIN.
   const CliRun run = Run({"db", "delete", "DE0005140008"});
-  EXPECT_EQ(run.out, "Gelöscht: 514000 Bank; AG (1 Kurse)\n") << run.err;
+  EXPECT_EQ(run.out, "Gelöscht: 514000 Bank; Müller € (1 Kurse)\n") << run.err;
 }
 
 TEST_F(CliTest, ChartDrawsEachStoredQuoteOnceAndRenders) {
@@ -404,7 +413,12 @@ TEST_F(CliTest, DepositTablesFitTheTerminalUnlessWide) {
 
 TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   auto scenario = StandardScenario();
-  scenario["installations"][0]["files"].push_back({{"nr", 4}, {"name", "leer.txt"}});
+  std::string octets;  // every octet value: a binary file
+  for (int b = 0; b < 256; ++b) octets += static_cast<char>(b);
+  auto& files = scenario["installations"][0]["files"];
+  files.push_back({{"nr", 4}, {"name", "leer.txt"}});
+  files.push_back({{"nr", 5}, {"name", "alle.bin"}, {"content", platform::Cp1252ToUtf8(octets)}});
+  files.push_back({{"nr", 6}, {"name", "gruss.txt"}, {"content", "Grüße, 5 €\r\n"}});
   StartServer(scenario);
   // The user's own files, under the numbers (one even under the name) that the server sends.
   const std::set<std::string> own = {"1-brief.txt", "1-vertrag.pdf", "3-notizen.txt"};
@@ -417,7 +431,8 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   for (const auto& line : run.lines) {
     if (line.contains("event")) events.push_back(line), kinds += line["event"].dump();
   }
-  ASSERT_EQ(kinds, R"("NeueDatei""NeueDatei""Delete""Skipped""NochAufServer")");
+  ASSERT_EQ(kinds,
+            R"("NeueDatei""NeueDatei""Delete""Skipped""NeueDatei""NeueDatei""NochAufServer")");
   // A file without content is counted by the server: the host is told, not left to guess.
   EXPECT_EQ(events[3],
             OrderedJson::parse(R"({"event":"Skipped","DateiNummer":4,"DateiName":"leer.txt"})"));
@@ -433,19 +448,27 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
                                     {"removed", (out / "1-brief-2.txt").string()}}));
   // File 1 came and was withdrawn in the same run; file 2 stays with its exact content.
   auto expected = own;
-  expected.insert({"2-liste.csv", ".vexcomm-saved"});
+  expected.insert({"2-liste.csv", "5-alle.bin", "6-gruss.txt", ".vexcomm-saved"});
   EXPECT_EQ(FolderEntries(out), expected);
   EXPECT_EQ(ReadFile(out / "2-liste.csv"), "a;b\r\n1;2\r\n");
+  // Each file holds the octets the server sent, as the Windows host saved them.
+  EXPECT_EQ(ReadFile(out / "5-alle.bin"), octets);
+  EXPECT_EQ(ReadFile(out / "6-gruss.txt"),
+            "Gr\xFC\xDF"
+            "e, 5 \x80\r\n");
   for (const auto& name : own) EXPECT_EQ(ReadFile(out / name), "privat " + name);
 
-  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["DateiNr"], 4);
+  EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["DateiNr"], 6);
 
   // The deletion notice again, now for a file that is not saved: nothing goes, and it says so.
+  // Text files are asked for as UTF-8 this time; a binary file keeps its octets all the same.
   ASSERT_EQ(Run({"user", "set", "--datei-nr", "2"}).status, 0);
-  const CliRun repeat = Run({"get-new"});
+  const CliRun repeat = Run({"--utf8-text", "get-new"});
   EXPECT_EQ(repeat.status, 1) << repeat.err;
   EXPECT_THAT(repeat.err, HasSubstr("no file saved here under number 1: none removed"));
   EXPECT_EQ(FolderEntries(out), expected);
+  EXPECT_EQ(ReadFile(out / "5-alle.bin"), octets);
+  EXPECT_EQ(ReadFile(out / "6-gruss.txt"), "Grüße, 5 €\r\n");
 }
 
 // Killed at a random moment of a fetch into a fresh folder, the program leaves no file that the
@@ -535,6 +558,15 @@ TEST_F(CliTest, ServerTextReachesTheTerminalDisarmed) {
     EXPECT_THAT(run.out + run.err, HasSubstr(c.shown)) << c.args.back();
     EXPECT_EQ((run.out + run.err).find_first_of("\x1b\x07"), std::string::npos) << c.args.back();
   }
+  // A stored name that came from a server, exported to a terminal.
+  const auto csv = tmp.WriteFile("evil.csv", "WKN,Name,Datum,Kurs\n1,\x1b]0;x\x07T,01.12.2026,1\n");
+  ASSERT_EQ(Run({"db", "import", "--csv", csv.string()}).status, 0);
+  std::string command = Binary();
+  for (const auto& arg : Globals()) command += " '" + arg + "'";
+  ChildProcess terminal("/usr/bin/script", {"-qec", command + " db export --csv -", "/dev/null"});
+  EXPECT_EQ(terminal.Finish(std::chrono::seconds(60)), 0) << terminal.err();
+  EXPECT_THAT(terminal.out(), HasSubstr("\\x1b]0;x\\x07T"));
+  EXPECT_EQ(terminal.out().find_first_of("\x1b\x07"), std::string::npos) << terminal.out();
 }
 
 // The parsers' own tests hold their messages; here each kind of input fails the same way.
@@ -542,6 +574,8 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   StartServer(StandardScenario());
   const auto header_only = tmp.WriteFile("empty.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n");
   const std::string missing = (tmp.path() / "missing").string();
+  const std::string fifo = (tmp.path() / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
     Strings args;
     std::string message;
@@ -549,6 +583,8 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
   const std::vector<Case> cases = {
       {{"quotes", "--stocks", missing}, "cannot read stocks file"},
       {{"quotes", "--stocks", tmp.path().string()}, "not a regular file"},
+      {{"quotes", "--stocks", fifo}, "not a regular file"},
+      {{"db", "import", "--csv", fifo}, "not a regular file"},
       {{"all-quotes", "--stocks", header_only.string()}, "lists no stock"},
       {{"quotes"}, "needs --stocks FILE or --from-db"},
       {{"quotes", "--from-db"}, "there is no"},
@@ -624,6 +660,8 @@ TEST_F(CliTest, SignalsEndTheRunWithBenutzerAbbruchAndItHoldsTheInstallation) {
 TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   auto scenario = StandardScenario();
   scenario["rules"][0]["raw"] = "VEXMSG:2:AITGA:01.12.2026:::Bank A|1*Kurz:MSGEND";
+  scenario["rules"][2]["chunk_size"] = 1;  // AIWDT, a byte every 20 ms
+  scenario["rules"][2]["chunk_delay_ms"] = 20;
   StartServer(scenario);
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
   const TestPki stranger({"vexmsg.test"});
@@ -648,6 +686,9 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
       {{"--ca-file", stranger.ca_file().string(), "check-new"}, 4, "--ca-file FILE"},
       // No authority can be read from it: no certificate passes the check.
       {{"--ca-file", tmp.WriteFile("leer.pem", "-").string(), "check-new"}, 4, "nicht lesbar"},
+      {{"--speed-limit", "1000", "--speed-time", "0.3", "quote-date"},
+       3,
+       "no connection to the server (Fehler.Code 1: Zeitüberschreitung: weniger als 1000 Bytes/s"},
       {via_proxy, 5, "the proxy refused", [] {}, {{"VEXCOMM_PROXY_PASSWORD", "falsch"}}},
       {via_proxy, 0, ""},
       // Proxies from the environment, as curl reads them.
@@ -697,6 +738,22 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   std::filesystem::remove_all(registry / "HKEY_CURRENT_USER.txt.tmp");
   WriteIdentity(3);
   EXPECT_THAT(Run({"get-file"}).out, HasSubstr("Keine neuen Nachrichten"));
+}
+
+// A first run shows the server's pin; pinned to another key a run is refused as a certificate
+// is, naming both; one of two pins is enough.
+TEST_F(CliTest, APinnedKeyAdmitsOnlyItsServer) {
+  StartServer(StandardScenario());
+  const std::string pin = pki->PublicKeyPin();
+  const std::string other = "sha256//" + std::string(43, 'A') + "=";
+  const CliRun first = Run({"--verbose", "check-new"});
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_THAT(first.err, HasSubstr("public key pin " + pin));
+  tmp.WriteFile("xdg/vexcomm/config", "[connection]\npin-sha256 = " + other + "\n");
+  const CliRun refused = Run({"check-new"});
+  EXPECT_EQ(refused.status, 4);
+  EXPECT_THAT(refused.err, HasSubstr("erwartet " + other + ", gesehen " + pin));
+  EXPECT_EQ(Run({"--pin-sha256", other, "--pin-sha256", pin, "check-new"}).status, 0);
 }
 
 TEST_F(CliTest, ALargeFileShowsItsBytesArrivingAndTheBarEndsAtAHundred) {

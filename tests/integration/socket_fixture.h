@@ -90,10 +90,10 @@ class TlsSocketTest : public ::testing::Test {
     if (sink->socket) sink->socket->Close();
   }
 
-  void StartServer(const std::string& scenario_json) {
+  void StartServer(const std::string& scenario_json, const TestPki* certificate = nullptr) {
     vexmsg::ServerOptions options;
-    options.cert_file = pki.cert_file();
-    options.key_file = pki.key_file();
+    options.cert_file = (certificate ? *certificate : pki).cert_file();
+    options.key_file = (certificate ? *certificate : pki).key_file();
     // The server records on its own threads: each of its lines wakes the loop, so a wait on
     // the server's state sees the change at once.
     options.log = [this](const std::string&) { loop.Post([] {}); };

@@ -59,6 +59,7 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   EXPECT_NE(cert.Get("Subject").ToString().find("CN=vexmsg.invalid"), std::string::npos);
   EXPECT_NE(cert.Get("issuer").ToString().find("CN=VexComm Test CA"), std::string::npos);
   EXPECT_EQ(cert.Get("Fingerprint").ToString(), FingerprintOf(pki.cert_file()));
+  EXPECT_EQ(cert.Get("PublicKeyPin").ToString(), pki.PublicKeyPin());
   EXPECT_LT(cert.Get("NotBefore").ToString(), cert.Get("NotAfter").ToString());
   EXPECT_EQ(cert.Get("NotBefore").ToString().size(), 19u);
 
@@ -68,18 +69,40 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   EXPECT_EQ(sink->Kinds(), "connect validate ready");
 }
 
-// The accepted certificate is HandshakeCertificateAndWindows1252RoundTrips's.
-TEST_F(TlsSocketTest, CertificateIsRefusedUnlessChainAndNameVerify) {
+// Chain and name first, then a pinned key: a pin never stands in for either.
+TEST_F(TlsSocketTest, CertificateIsRefusedUnlessChainNameAndPinVerify) {
   TestPki stranger{{kHost}};
   StartServer(kScenario);
+  const std::string pin = pki.PublicKeyPin();
+  const std::string other = stranger.PublicKeyPin();
   struct Case {
     const char* name;
     std::string ca_file;
     std::string host;
     Sink::Verdict verdict;
-    std::string reason;
+    std::string reason;  // empty: accepted
+    std::vector<std::string> pins = {};
   };
   const Case cases[] = {
+      {"the pinned key", pki.ca_file(), kHost, Sink::Verdict::ByCheck, "", {pin}},
+      {"the second of two pins, written without sha256//",
+       pki.ca_file(),
+       kHost,
+       Sink::Verdict::ByCheck,
+       "",
+       {other, pin.substr(8)}},
+      {"another key",
+       pki.ca_file(),
+       kHost,
+       Sink::Verdict::ByCheck,
+       "öffentlicher Schlüssel nicht wie festgelegt: erwartet " + other + ", gesehen " + pin,
+       {other}},
+      {"the pinned key from an unknown CA",
+       stranger.ca_file(),
+       kHost,
+       Sink::Verdict::ByCheck,
+       "unable to get local issuer certificate",
+       {pin}},
       {"unknown CA", stranger.ca_file(), kHost, Sink::Verdict::ByCheck,
        "unable to get local issuer certificate"},
       {"system store only", "", kHost, Sink::Verdict::ByCheck,
@@ -95,10 +118,16 @@ TEST_F(TlsSocketTest, CertificateIsRefusedUnlessChainAndNameVerify) {
     sink->verdict = c.verdict;
     SocketOptions options = Options(c.host);
     options.ca_file = c.ca_file;
+    options.pinned_public_keys = c.pins;
     Open(options, c.host);
     ASSERT_TRUE(RunUntilReady());
     Settle();
     ASSERT_TRUE(sink->certificate);
+    if (c.reason.empty()) {
+      EXPECT_EQ(sink->Kinds(), "connect validate ready");
+      sink->socket->Close();
+      continue;
+    }
     EXPECT_EQ(sink->Kinds(), "connect validate error");
     const SocketEvent* error = sink->Find("error");
     ASSERT_NE(error, nullptr);
@@ -112,18 +141,31 @@ TEST_F(TlsSocketTest, CertificateIsRefusedUnlessChainAndNameVerify) {
     }
     sink->socket->Close();
   }
-  // The system's authorities are found by hash in their folder (SSL_CERT_DIR here).
-  test::TempDir authorities;
-  std::filesystem::copy_file(pki.ca_file(), authorities.path() / "test-ca.pem");
-  ASSERT_EQ(std::system(("openssl rehash " + authorities.path().string()).c_str()), 0);
-  test::ScopedEnv dir("SSL_CERT_DIR", authorities.path().string());
-  test::ScopedEnv file("SSL_CERT_FILE", std::nullopt);
+  {
+    // The system's authorities are found by hash in their folder (SSL_CERT_DIR here).
+    test::TempDir authorities;
+    std::filesystem::copy_file(pki.ca_file(), authorities.path() / "test-ca.pem");
+    ASSERT_EQ(std::system(("openssl rehash " + authorities.path().string()).c_str()), 0);
+    test::ScopedEnv dir("SSL_CERT_DIR", authorities.path().string());
+    test::ScopedEnv file("SSL_CERT_FILE", std::nullopt);
+    sink = std::make_shared<Sink>();
+    SocketOptions system_store = Options();
+    system_store.ca_file.clear();
+    Open(system_store);
+    ASSERT_TRUE(RunUntilReady());
+    EXPECT_EQ(sink->Kinds(), "connect validate ready");
+  }
+  // As browsers hold it: a name in the common name alone is no name.
+  TestPki cn_only{{kHost}, false};
+  StartServer(kScenario, &cn_only);
   sink = std::make_shared<Sink>();
   SocketOptions options = Options();
-  options.ca_file.clear();
+  options.ca_file = cn_only.ca_file();
   Open(options);
   ASSERT_TRUE(RunUntilReady());
-  EXPECT_EQ(sink->Kinds(), "connect validate ready");
+  EXPECT_EQ(sink->Kinds(), "connect validate error");
+  ASSERT_TRUE(sink->certificate);
+  EXPECT_EQ(sink->certificate->verify_error, "hostname mismatch");
 }
 
 // Refused, unknown hosts and silent servers are pinned by the component's runs over TLS.
@@ -276,32 +318,40 @@ TEST(SocketErrorTest, NetworkFailuresMapToWindowsSocketsNumbers) {
   }
 }
 
-TEST_F(TlsSocketTest, ADrippingServerIsCutOffByTheReplyTimeOut) {
-  // Two octets every 40 ms: never idle for the idle time-out, never done within the reply's.
+TEST_F(TlsSocketTest, ADrippingServerIsCutOffByTheReplyTimeOutOrTheMinimumRate) {
+  // Two octets every 40 ms: never idle for the idle time-out, never done within the reply's,
+  // 50 octets a second at best.
   struct Case {
     std::chrono::milliseconds reply_timeout;
-    bool whole_reply;
+    std::size_t speed_limit;  // over 150 ms
+    std::string why;          // empty: the whole reply arrives
   };
-  for (const auto& c : {Case{0ms, true}, Case{200ms, false}}) {
-    SCOPED_TRACE(c.reply_timeout.count());
+  for (const auto& c :
+       {Case{0ms, 0, ""}, Case{200ms, 0, "keine vollständige Antwort"},
+        Case{0ms, 1000, "weniger als 1000 Bytes/s vom Server in 150 ms"}, Case{0ms, 2, ""}}) {
+    SCOPED_TRACE(c.why);
+    const bool whole_reply = c.why.empty();
     StartServer(R"({"installations": [{"blz": "11122233", "kundennr": "4711"}],
                     "rules": [{"code": "AKNEW", "chunk_size": 2, "chunk_delay_ms": 40}]})");
     sink = std::make_shared<Sink>();
     SocketOptions options = Options();
     options.idle_timeout = 300ms;
     options.reply_timeout = c.reply_timeout;
+    options.speed_limit = c.speed_limit;
+    options.speed_time = 150ms;
     Open(options);
     ASSERT_TRUE(RunUntilReady());
     sink->socket->Send(kAkNew);
     ASSERT_TRUE(RunUntil([&] { return sink->ReceivedFrame() || sink->Ended(); }));
-    EXPECT_EQ(sink->ReceivedFrame(), c.whole_reply);
+    EXPECT_EQ(sink->ReceivedFrame(), whole_reply);
     const SocketEvent* error = sink->Find("error");
-    if (c.whole_reply) {
+    if (whole_reply) {
       EXPECT_EQ(error, nullptr);
       EXPECT_EQ(sink->received, "VEXMSG:2:AINEW:0:MSGEND");
     } else {
       ASSERT_NE(error, nullptr);
       EXPECT_EQ(error->code, "10060");
+      EXPECT_NE(error->text.find(c.why), std::string::npos) << error->text;
       EXPECT_FALSE(sink->received.empty());  // data did arrive, slowly
     }
   }

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   bool disk_full = true;
   second->OnNeueDatei([&](const vexcomm::NeueDateiEvent& e) {
     if (disk_full) throw std::runtime_error("disk full");
-    std::cout << "file " << e.DateiNummer << " " << e.DateiName << " (" << e.Datei.size()
+    std::cout << "file " << e.DateiNummer << " " << e.DateiName << " (" << e.DateiOctets().size()
               << " octets)\n";
   });
   auto report = [&](const char* run) {

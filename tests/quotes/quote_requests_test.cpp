@@ -120,46 +120,76 @@ TEST(QuoteRequestsTest, RequestTextsByteForByte) {
   }
 }
 
+// Only quotes are kept: a day of the calendar and a price; whatever else a row holds is left
+// out with a log line.
 TEST(QuoteRequestsTest, QuoteListGrammar) {
-  const std::pair<std::string, std::vector<std::pair<std::string, std::string>>> cases[] = {
-      {"d1*p1#d2#d3*p3*x#", {{"d1", "p1"}, {"d3", "p3"}}},
-      {"", {}},
-      {"#", {}},
-      {"##d*p##", {{"d", "p"}}},
-      {"*", {{"", ""}}},
-      {"d*", {{"d", ""}}},
-      {"*p*q*r", {{"", "p"}}},
-      {"02.01.2024*50,10#03.01.2024*51,20", {{"02.01.2024", "50,10"}, {"03.01.2024", "51,20"}}},
-      {"d*p#d*q", {{"d", "p"}, {"d", "q"}}},  // no merging while receiving
+  using Quotes = std::vector<std::pair<std::string, std::string>>;
+  const std::string d1 = "01.12.2026", d3 = "2026-12-03";
+  const struct {
+    std::string list;
+    Quotes quotes;
+    std::vector<std::string> left_out;
+  } cases[] = {
+      {d1 + "*1,5#d2#" + d3 + "*3*x#", {{d1, "1,5"}, {d3, "3"}}, {}},
+      {"", {}, {}},
+      {"#", {}, {}},
+      {"##" + d1 + "*2.25##", {{d1, "2.25"}}, {}},
+      {"*#" + d1 + "*#*7", {}, {"*", d1 + "*", "*7"}},
+      {"31.02.2026*5#29.02.2028*5#00.01.2026*5",
+       {{"29.02.2028", "5"}},
+       {"31.02.2026*5", "00.01.2026*5"}},
+      {d1 + "*nan#" + d1 + "*1e308#" + d1 + "*-5#" + d1 + "*1.234,5#" + d1 + "*inf",
+       {},
+       {d1 + "*nan", d1 + "*1e308", d1 + "*-5", d1 + "*1.234,5", d1 + "*inf"}},
+      {d1 + "*1#" + d1 + "*2", {{d1, "1"}, {d1, "2"}}, {}},  // no merging while receiving
   };
-  for (const auto& [list, quotes] : cases) {
-    SCOPED_TRACE(list);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
     QuoteRun run;
     run.Start(14);
     auto stock = run.state.aktien->Add("w", "i", "n");
     stock->KursAdd("old", "0");
-    run.Receive("VEXMSG:2:AIWPK:W2:I2:N2:" + list + ":MSGEND");
+    run.Receive("VEXMSG:2:AIWPK:w:I2:N2:" + c.list + ":MSGEND");
     VerarbeiteWIWPK(run.state);
-    std::vector<std::pair<std::string, std::string>> got;
+    Quotes got;
     for (int32_t i = 2; i <= stock->KursCount(); ++i)
       got.emplace_back(stock->Kurs(i)->Datum, stock->Kurs(i)->Kurs);
-    EXPECT_EQ(got, quotes);
+    EXPECT_EQ(got, c.quotes);
     EXPECT_EQ(stock->Kurs(1)->Datum, "old");  // appended, never replaced
-    EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "W2I2N2");
+    EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "wI2N2");
+    std::vector<std::string> lines{"WKN  :  w", "ISIN :  I2", "Name :  N2"};
+    for (const auto& entry : c.left_out) lines.push_back("Kein Kurs, übergangen: " + entry);
+    EXPECT_EQ(run.Lines(), lines);
     EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), 2);
   }
 }
 
-TEST(QuoteRequestsTest, ReplyWithEmptyFieldsClearsTheStock) {
-  QuoteRun run;
-  run.Start(14);
-  run.state.aktien->Add("w", "i", "n");
-  run.Receive("VEXMSG:2:AIWPK::::MSGEND");
-  VerarbeiteWIWPK(run.state);
-  auto stock = run.state.aktien->Item(1);
-  EXPECT_EQ(stock->WKN + stock->ISIN + stock->Name, "");
-  EXPECT_EQ(stock->KursCount(), 0);
-  EXPECT_EQ(run.Lines(), (std::vector<std::string>{"WKN  :  ", "ISIN :  ", "Name :  "}));
+// The reply is the asked stock's and may fill in, correct or clear its identifiers; one that
+// names neither its WKN nor its ISIN is another stock's: skipped, its quotes kept from the
+// asked stock (and so from the database).
+TEST(QuoteRequestsTest, AReplyForAnotherStockIsNotTaken) {
+  const struct {
+    std::string wkn, isin, reply, after;  // after: WKN/ISIN/Name
+    int quotes;
+  } cases[] = {
+      {"716460", "", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"", "DE0007164600", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"999999", "DE0007164600", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"", "", "716460:DE0007164600:SAP", "716460/DE0007164600/SAP", 1},
+      {"w", "i", "::", "//", 1},
+      {"716460", "DE0007164600", "840400:DE0008404005:Allianz", "716460/DE0007164600/n", 0},
+      {"716460", "", "840400::Allianz", "716460//n", 0},
+  };
+  for (const auto& c : cases) {
+    QuoteRun run;
+    run.Start(14);
+    auto stock = run.state.aktien->Add(c.wkn, c.isin, "n");
+    run.Receive("VEXMSG:2:AIWPK:" + c.reply + ":01.12.2026*140,10:MSGEND");
+    VerarbeiteWIWPK(run.state);
+    EXPECT_EQ(stock->WKN + "/" + stock->ISIN + "/" + stock->Name, c.after) << c.reply;
+    EXPECT_EQ(stock->KursCount(), c.quotes) << c.reply;
+    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), 2) << c.reply;
+  }
 }
 
 TEST(QuoteRequestsTest, RunOverThreeStocksSavesAndReportsProgress) {
@@ -198,7 +228,7 @@ TEST(QuoteRequestsTest, ServerErrorSkipsTheStock) {
   for (const char* wkn : {"1", "2", "3"}) run.state.aktien->Add(wkn, "", "");
   run.RunQuotes(SendeAKWPKAlle, [](int32_t i) -> std::string {
     if (i == 2) return "VEXMSG:2:AIERR:9001:unbekannt:MSGEND";
-    return "VEXMSG:2:AIWPK:" + std::to_string(i) + ":::d*p:MSGEND";
+    return "VEXMSG:2:AIWPK:" + std::to_string(i) + ":::01.01.2024*1:MSGEND";
   });
   EXPECT_EQ(run.sent.size(), 3u);
   EXPECT_EQ(run.sent[2], "VEXMSG:2:AKWPK:3:::2023/3/2:MSGEND");

@@ -181,11 +181,15 @@ TEST(IsValidReply, TagAndVersion) {
   }
 }
 
-// A received frame's largest element may keep the frame's buffer; the elements must be exactly
-// the splitter's, wherever that element stands and whatever its size.
+// The list keeps a frame's buffer and a large element read moves out of it; the elements must be
+// exactly the element reader's, wherever that element stands, whatever its size and the order
+// they are read in.
 TEST(SplitValidReply, GivesTheSplittersElements) {
   const std::string file = LengthPrefixed(std::string(5000, 'x') + ":\r\n" + "ä€");
+  std::string many = "VEXMSG:2:AITGA";
+  for (int i = 0; i < 150; ++i) many += ":" + std::to_string(i) + (i % 7 == 0 ? ":" : "");
   const std::string frames[] = {
+      many + ":" + file + "X" + many + ":MSGEND",
       "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + file + ":42:MSGEND",
       "VEXMSG:2:AIGET:1:f:T:a:b:1:2:t:u:" + file,
       "VEXMSG:3:" + file + ":MSGEND",
@@ -196,12 +200,24 @@ TEST(SplitValidReply, GivesTheSplittersElements) {
       "VEXMSG:2:",
   };
   for (const auto& frame : frames) {
-    std::string received = frame;
-    clsElement list;
-    ASSERT_TRUE(SplitValidReply(received, list)) << frame;
-    std::vector<std::string> got;
-    for (int32_t i = 1; i <= list.Count(); ++i) got.push_back(list.Item(i));
-    EXPECT_EQ(got, Split(frame)) << frame;
+    std::vector<std::string> expected;
+    std::size_t position = 0, start = 0, length = 0;
+    while (NextElement(frame, position, start, length))
+      expected.push_back(frame.substr(start, length));
+    for (const bool backwards : {false, true}) {
+      std::string received = frame;
+      clsElement list;
+      ASSERT_TRUE(SplitValidReply(received, list)) << frame;
+      EXPECT_TRUE(received.empty());
+      ASSERT_EQ(list.Count(), static_cast<int32_t>(expected.size()));
+      std::vector<std::string> got(expected.size());
+      for (std::size_t k = 0; k < got.size(); ++k) {
+        const std::size_t i = backwards ? got.size() - 1 - k : k;
+        got[i] = list.Item(static_cast<int32_t>(i + 1));
+      }
+      EXPECT_EQ(got, expected) << frame.substr(0, 80) << (backwards ? " backwards" : "");
+      EXPECT_EQ(list.Item(list.Count() + 1), "");
+    }
   }
 }
 

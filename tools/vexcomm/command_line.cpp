@@ -30,7 +30,9 @@ const OptionDef kTo{"--to", "DATE", "only quotes up to this date"};
 
 constexpr std::string_view kReceives =
     "Received files are written to --out (default: the current folder) as "
-    "<DateiNummer>-<name>; a deletion notice removes the saved file of that number.";
+    "<DateiNummer>-<name>, each holding exactly the octets the server sent (text in "
+    "Windows-1252, as the Windows host saved it); --utf8-text saves text files as UTF-8. A "
+    "deletion notice removes the saved file of that number.";
 
 const std::vector<CommandDef> kCommands = {
     {"check-new",
@@ -177,7 +179,8 @@ const std::vector<CommandDef> kCommands = {
      "Settings come from the command line, else the environment, else the config file "
      "$XDG_CONFIG_HOME/vexcomm/config (else ~/.config/vexcomm/config), else the defaults. The "
      "file's section [connection] holds ca-file, proxy, proxy-user, no-proxy, connect-to, "
-     "connect-timeout and idle-timeout; section [output] holds out.",
+     "connect-timeout, idle-timeout, speed-limit, speed-time and pin-sha256; section [output] "
+     "holds out.",
      {}},
     {"demo",
      "",
@@ -223,7 +226,21 @@ const std::vector<GlobalDef> kGlobals = {
      &GlobalOptions::connect_timeout},
     {"--idle-timeout", "SECONDS", "end a connection silent for this long (default 120, 0: never)",
      &GlobalOptions::idle_timeout},
-    {"--out", "DIR", "where received files go (default: the current folder)", &GlobalOptions::out},
+    {"--speed-limit", "BYTES",
+     "end a connection whose reply arrives slower than BYTES a second over --speed-time "
+     "(default 100, 0: never)",
+     &GlobalOptions::speed_limit},
+    {"--speed-time", "SECONDS", "the span --speed-limit is measured over (default 60)",
+     &GlobalOptions::speed_time},
+    {"--pin-sha256", "PIN",
+     "accept only a server whose public key has this pin, sha256//BASE64 (repeat for several)",
+     &GlobalOptions::pin_sha256},
+    {"--out", "DIR",
+     "where received files go (default: the current folder), each as the octets the server sent",
+     &GlobalOptions::out},
+    {"--utf8-text", "",
+     "save received text files (no control characters but tab and line ends) as UTF-8 instead",
+     nullptr},
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
     {"--json-content", "", "with --json, each received file's content in its line as well",
      nullptr},
@@ -510,13 +527,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
          : g->name == "--json-content"   ? line.global.json_content
          : g->name == "--verbose"        ? line.global.verbose
          : g->name == "--trace-unmasked" ? line.global.trace_unmasked
+         : g->name == "--utf8-text"      ? line.global.utf8_text
+         : g->name == "--version"        ? line.version
                                          : line.global.no_wait) = true;
-        (g->name == "--json"      ? line.global.json
-         : g->name == "--verbose" ? line.global.verbose
-         : g->name == "--version" ? line.version
-                                  : line.global.no_wait) = true;
       } else {
-        line.global.*(g->field) = take_value(g->value_name);
+        std::string value = take_value(g->value_name);
+        auto& field = line.global.*(g->field);
+        // Several pins are allowed, for a change of keys.
+        if (g->name == "--pin-sha256" && field) value = *field + ";" + value;
+        field = std::move(value);
       }
       continue;
     }
@@ -622,6 +641,41 @@ long long ParseSeconds(std::string_view text, std::string_view what) {
                      "\"");
   }
   return std::llround(seconds * 1000);
+}
+
+std::size_t ParseSpeed(std::string_view text, std::string_view what) {
+  std::size_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+    throw UsageError(std::string(what) + " wants a whole number of bytes a second, not \"" +
+                     std::string(text) + "\"");
+  }
+  return value;
+}
+
+std::vector<std::string> ParsePins(std::string_view text, std::string_view what) {
+  constexpr std::string_view kPrefix = "sha256//";
+  constexpr std::string_view kBase64 =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::vector<std::string> pins;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of(";, \t", start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view pin = text.substr(start, end - start);
+    start = end + 1;
+    if (pin.empty()) continue;
+    const std::string_view value = pin.starts_with(kPrefix) ? pin.substr(kPrefix.size()) : pin;
+    // A SHA-256 in base64: 43 characters and one "=".
+    if (value.size() != 44 || value.back() != '=' ||
+        value.substr(0, 43).find_first_not_of(kBase64) != std::string_view::npos) {
+      throw UsageError(std::string(what) + " wants sha256// and 44 characters of base64, not \"" +
+                       std::string(pin) + "\"");
+    }
+    pins.push_back(std::string(kPrefix) + std::string(value));
+  }
+  if (pins.empty()) throw UsageError(std::string(what) + " names no pin");
+  return pins;
 }
 
 }  // namespace vexcomm::cli

@@ -27,6 +27,9 @@ struct GlobalOptions {
   std::optional<std::string> proxy_user;
   std::optional<std::string> connect_timeout;
   std::optional<std::string> idle_timeout;
+  std::optional<std::string> speed_limit;
+  std::optional<std::string> speed_time;
+  std::optional<std::string> pin_sha256;  // pins separated by ";" (the option may be repeated)
   std::optional<std::string> out;
   std::optional<std::string> trace;
   bool trace_unmasked = false;
@@ -34,6 +37,7 @@ struct GlobalOptions {
   std::optional<std::string> proxy_password;  // from a proxy URL in the environment only
   bool json = false;
   bool json_content = false;  // received files inlined in the JSON lines
+  bool utf8_text = false;     // received text files saved as UTF-8
   bool verbose = false;
   bool no_wait = false;
 };
@@ -97,5 +101,12 @@ std::pair<std::string, unsigned> ParseHostPort(std::string_view text, std::strin
 
 // Seconds as a decimal number, 0 or more; the result in milliseconds.
 long long ParseSeconds(std::string_view text, std::string_view what);
+
+// Octets a second as a whole number, 0 or more.
+std::size_t ParseSpeed(std::string_view text, std::string_view what);
+
+// Public-key pins as curl's --pinnedpubkey writes them, "sha256//" + 44 characters of base64
+// ("sha256//" may be left off), separated by ";", "," or blanks; each as "sha256//…".
+std::vector<std::string> ParsePins(std::string_view text, std::string_view what);
 
 }  // namespace vexcomm::cli

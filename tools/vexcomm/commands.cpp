@@ -201,6 +201,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   config.registry_dir = folders.registry;
   config.out_dir = line.global.out.value_or(".");
   config.json_content = line.global.json_content;
+  config.utf8_text = line.global.utf8_text;
   if (IsFetch(modus)) {
     try {
       ReceivedFiles(config.out_dir).Prepare();
@@ -479,6 +480,12 @@ SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::strin
     options.idle_timeout =
         std::chrono::milliseconds(ParseSeconds(*global.idle_timeout, "--idle-timeout"));
   }
+  if (global.speed_limit) options.speed_limit = ParseSpeed(*global.speed_limit, "--speed-limit");
+  if (global.speed_time) {
+    options.speed_time =
+        std::chrono::milliseconds(ParseSeconds(*global.speed_time, "--speed-time"));
+  }
+  if (global.pin_sha256) options.pinned_public_keys = ParsePins(*global.pin_sha256, "--pin-sha256");
   return options;
 }
 

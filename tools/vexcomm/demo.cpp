@@ -14,6 +14,7 @@
 #include <vexcomm/host.h>
 #include <vexcomm/identity.h>
 #include <vexcomm/quotes.h>
+#include <vexcomm/text.h>
 
 #include "host_session.h"
 #include "object_views.h"
@@ -607,7 +608,7 @@ int Demo(Output& output, const DemoFolders& folders) {
                        for (const auto& d : Files()) withdrawn = withdrawn || d.ref == f.nr;
                        const fs::path file = folders.files() / SafeFileName(f.nr, f.name);
                        if (withdrawn && fs::exists(file)) return file.string() + " was not removed";
-                       if (!withdrawn && ReadText(file) != f.content) {
+                       if (!withdrawn && ReadText(file) != Utf8ToCp1252(f.content)) {
                          return file.string() + " does not hold what the server sent";
                        }
                      }

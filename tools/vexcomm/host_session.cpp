@@ -5,6 +5,7 @@
 #include <vexcomm/deposits.h>
 #include <vexcomm/quotes.h>
 
+#include "file_content.h"
 #include "object_views.h"
 #include "quote_history.h"
 #include "signal_cancel.h"
@@ -96,7 +97,8 @@ void HostSession::OnNeueDatei(const NeueDateiEvent& e) {
   current_.events += 1;
   std::string saved;
   try {
-    saved = files_.Save(e.DateiNummer, e.DateiName, e.Datei).string();
+    const SaveAs as = config_.utf8_text && IsText(e.Datei) ? SaveAs::kUtf8 : SaveAs::kOctets;
+    saved = files_.Save(e.DateiNummer, e.DateiName, e.Datei, as).string();
     current_.files_saved += 1;
   } catch (const std::exception& failure) {
     // The run stops here and the server keeps the file for the next one.

@@ -24,6 +24,7 @@ struct SessionConfig {
   std::shared_ptr<TraceSink> trace;  // none: no trace
   bool trace_unmasked = false;
   bool json_content = false;  // a received file's content in its JSON line
+  bool utf8_text = false;     // text files saved as UTF-8 instead of the octets sent
 };
 
 struct RunResult {

@@ -1,10 +1,16 @@
 #include "quote_history.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,6 +18,7 @@
 #include <sstream>
 
 #include <vexcomm/quotes.h>
+#include <vexcomm/text.h>
 
 #include "object_views.h"
 #include "stocks_csv.h"
@@ -32,10 +39,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
-}
-
-bool IsLeap(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
 // "2026-12-01" as 01.12.2026, the form the server sends.
@@ -61,16 +64,58 @@ std::string PriceFor(std::string_view kurs, bool decimal_comma) {
   return out;
 }
 
+// What a spreadsheet takes for the start of a formula (OWASP's list), after any number of the
+// quotes that neutralise it.
+bool LooksLikeFormula(std::string_view text) {
+  const std::size_t first = text.find_first_not_of('\'');
+  return first != std::string_view::npos &&
+         std::string_view("=+-@\t\r").find(text[first]) != std::string_view::npos;
+}
+
+// A text cell as OWASP recommends: a leading "'" makes a spreadsheet show it as text, never
+// run it. Import takes that one "'" off again.
 std::string CsvField(const std::string& text, char delimiter) {
-  if (text.find_first_of(std::string{delimiter, '"', '\n', '\r'}) == std::string::npos) {
-    return text;
+  const std::string cell = LooksLikeFormula(text) ? "'" + text : text;
+  if (cell.find_first_of(std::string{delimiter, '"', '\n', '\r'}) == std::string::npos) {
+    return cell;
   }
   std::string out = "\"";
-  for (char c : text) {
+  for (char c : cell) {
     if (c == '"') out += '"';
     out += c;
   }
   return out + "\"";
+}
+
+std::string ImportedCell(std::string cell) {
+  if (cell.starts_with('\'') && LooksLikeFormula(cell)) cell.erase(0, 1);
+  return cell;
+}
+
+// A price a quote may be stored with, else why not.
+std::string PriceProblem(std::string_view kurs) {
+  if (const auto value = QuotePriceValue(kurs)) return *value > 0 ? "" : "a price is above zero";
+  if (kurs.empty()) return "no price";
+  if (kurs.find_first_of("+-") != std::string_view::npos) return "a price has no sign";
+  if (kurs.find_first_of("eE") != std::string_view::npos) return "a price has no exponent";
+  if (std::count_if(kurs.begin(), kurs.end(), [](char c) { return c == '.' || c == ','; }) > 1) {
+    return "one decimal separator (\".\" or \",\"), no grouping";
+  }
+  return "digits with one decimal separator (\".\" or \",\")";
+}
+
+// The CSV as a terminal shows it: a server's control characters written out, line ends kept.
+std::string ForTerminal(std::string_view csv) {
+  std::string shown;
+  shown.reserve(csv.size());
+  while (!csv.empty()) {
+    const std::size_t end = csv.find("\r\n");
+    shown += EscapeControls(csv.substr(0, end), true);
+    if (end == std::string_view::npos) break;
+    shown += "\r\n";
+    csv.remove_prefix(end + 2);
+  }
+  return shown;
 }
 
 void ReplaceQuotes(clsAktie& stock, const std::vector<std::pair<std::string, std::string>>& q) {
@@ -126,14 +171,9 @@ void PrintHistory(std::ostream& out, const clsAktie& stock, const std::vector<Da
 }  // namespace
 
 std::optional<std::string> IsoDate(std::string_view datum) {
+  // Days of the calendar alone get a date's key.
   const std::string key = QuoteDateSortKey(Trim(datum));
   if (key.size() != 9 || key[0] != '0') return std::nullopt;
-  const int year = std::atoi(key.substr(1, 4).c_str());
-  const int month = std::atoi(key.substr(5, 2).c_str());
-  const int day = std::atoi(key.substr(7, 2).c_str());
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const int days = kDays[month - 1] + (month == 2 && IsLeap(year) ? 1 : 0);
-  if (day > days) return std::nullopt;
   return key.substr(1, 4) + "-" + key.substr(5, 2) + "-" + key.substr(7, 2);
 }
 
@@ -318,6 +358,7 @@ std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
   }
   std::vector<ImportedStock> stocks;
   std::map<std::string, std::size_t> by_wkn;
+  std::map<std::pair<std::string, std::string>, int> line_of;  // WKN and ISO date
   for (std::size_t r = 1; r < records.size(); ++r) {
     const CsvRecord& record = records[r];
     auto fail = [&record](const std::string& why) {
@@ -329,7 +370,7 @@ std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
     }
     auto field = [&](const char* name) -> std::string {
       auto it = column.find(name);
-      return it == column.end() ? std::string() : record.fields[it->second];
+      return it == column.end() ? std::string() : ImportedCell(record.fields[it->second]);
     };
     const std::string wkn = field("wkn");
     if (wkn.empty()) fail("no WKN");
@@ -347,12 +388,19 @@ std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
       iso = from_iso;
     }
     if (!iso) fail("no date");
-    const std::string kurs = field("kurs");
-    if (!ParsePrice(kurs)) fail("\"" + kurs + "\" is no price");
+    const std::string kurs(Trim(field("kurs")));
+    if (const std::string problem = PriceProblem(kurs); !problem.empty()) {
+      fail("\"" + kurs + "\" is no price: " + problem);
+    }
+    const auto [first, fresh] = line_of.emplace(std::pair(wkn, *iso), record.line);
+    if (!fresh) {
+      fail("a second price of " + wkn + " for " + GermanDate(*iso) + ", after line " +
+           std::to_string(first->second));
+    }
     auto [it, added] = by_wkn.emplace(wkn, stocks.size());
     if (added) stocks.push_back({wkn, field("isin"), field("name"), {}});
-    stocks[it->second].quotes.emplace_back(datum.empty() ? GermanDate(*iso) : datum,
-                                           StoredPrice(kurs));
+    // Stored as a quote run stores it: DD.MM.YYYY and a decimal comma.
+    stocks[it->second].quotes.emplace_back(GermanDate(*iso), StoredPrice(kurs));
   }
   return stocks;
 }
@@ -423,10 +471,15 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
   }
   const std::string csv = QuotesCsv(stocks, format);
   if (target == "-") {
-    std::cout << csv << std::flush;
+    std::cout << (::isatty(STDOUT_FILENO) == 1 ? ForTerminal(csv) : csv) << std::flush;
     return kExitOk;
   }
   const fs::path file = target;
+  if (std::error_code ec;
+      fs::exists(fs::symlink_status(file, ec)) && !fs::is_regular_file(file, ec)) {
+    // A pipe or a device would be replaced by the file, not written.
+    throw UsageError("cannot write " + file.string() + ": not a regular file");
+  }
   ReplaceFile(file, csv);
   int32_t quotes = 0;
   for (const auto& s : stocks) quotes += s->KursCount();
@@ -443,12 +496,10 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
 int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& context) {
   const std::string source = line.Value("--csv").value_or("");
   if (source.empty()) throw UsageError("db import needs --csv FILE (or - for standard input)");
-  std::string text;
-  if (source == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), {});
-  } else {
-    text = ReadInputFile(source, "CSV file");
-  }
+  // UTF-8 as it is, else Windows-1252, as a spreadsheet on Windows saves it.
+  const std::string text =
+      source == "-" ? TextAsUtf8(std::string(std::istreambuf_iterator<char>(std::cin), {}))
+                    : ReadTextFile(source, "CSV file");
   std::vector<ImportedStock> rows;
   try {
     rows = ParseQuotesCsv(text);
@@ -489,8 +540,18 @@ void ReplaceFile(const fs::path& file, std::string_view content) {
 
 void ReplaceFile(const fs::path& file, const std::function<void(const fs::path&)>& write) {
   const fs::path partial = file.string() + ".part";
+  // Prices are banking data: readable by the user only, from the first octet on. A writer that
+  // truncates the file keeps its mode.
+  const int fd =
+      ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const bool made = fd >= 0 && ::fchmod(fd, 0600) == 0;
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (!made)
+    throw std::runtime_error("cannot write " + partial.string() + ": " + std::strerror(error));
   write(partial);
   std::error_code ec;
+  fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write, ec);
   fs::rename(partial, file, ec);
   if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
 }

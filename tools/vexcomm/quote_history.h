@@ -50,15 +50,20 @@ bool LocaleIsUtf8();
 std::vector<std::shared_ptr<clsAktie>> SelectStocks(const colAktien& aktien,
                                                     const std::vector<std::string>& names);
 
-// CSV of the quotes: header WKN,ISIN,Name,Datum,ISO,Kurs and one row per quote.
+// CSV of the quotes: header WKN,ISIN,Name,Datum,ISO,Kurs and one row per quote. A text cell
+// that a spreadsheet would take for a formula (starting with =, +, -, @, tab or CR, after any
+// quotes ') gets a "'" in front, as OWASP recommends.
 struct CsvFormat {
   char delimiter = ',';
   bool decimal_comma = false;
 };
 std::string QuotesCsv(const std::vector<std::shared_ptr<clsAktie>>& stocks, CsvFormat format);
 
-// Rows read from a quotes CSV, grouped into stocks in order of first appearance. Every line is
-// checked; UsageError names the first bad line.
+// Rows read from a quotes CSV (such as QuotesCsv writes: the "'" before a formula is taken off),
+// grouped into stocks in order of first appearance. Every line is checked: a real date, a price
+// of digits with one decimal separator ("." or ","), no second price of a stock for one day;
+// UsageError names the first bad line. Quotes are stored as the quote runs store them: the date
+// as DD.MM.YYYY, the price with a decimal comma.
 struct ImportedStock {
   std::string wkn, isin, name;
   std::vector<std::pair<std::string, std::string>> quotes;  // Datum, Kurs as they will be stored

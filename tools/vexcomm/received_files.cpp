@@ -238,17 +238,12 @@ void ReceivedFiles::CloseRecord() {
 }
 
 ReceivedFiles::Temp ReceivedFiles::WriteTemp(std::string_view content,
-                                             const std::filesystem::path& target, bool sync) const {
+                                             const std::filesystem::path& target, bool sync,
+                                             SaveAs as) const {
   Temp temp{(dir_ / TempPrefix()).string() + "XXXXXX"};
   const int fd = ::mkostemp(temp.path.data(), O_CLOEXEC);  // 0600
   if (fd < 0) throw std::runtime_error(Errno("cannot write in", dir_));
-  bool ok = true;
-  for (std::size_t done = 0; ok && done < content.size();) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
+  bool ok = WriteContent(fd, content, as);
   struct stat st {};
   ok = ok && (!sync || ::fsync(fd) == 0) && ::fstat(fd, &st) == 0;
   temp.inode = st.st_ino;
@@ -287,13 +282,13 @@ void ReceivedFiles::Append(const std::string& line) {
 }
 
 std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
-                                          std::string_view content) {
+                                          std::string_view content, SaveAs as) {
   Load();
   const std::string wanted = SafeFileName(number, name);
   const auto earlier = saved_.find(number);
   const std::optional<std::string> previous =
       earlier == saved_.end() ? std::nullopt : std::optional<std::string>(earlier->second);
-  const Temp temp = WriteTemp(content, dir_ / wanted, false);
+  const Temp temp = WriteTemp(content, dir_ / wanted, false, as);
   // Named in the record first: a run killed right after the rename leaves a file it knows.
   auto place = [&](const std::string& name_in_dir, bool replace) {
     Append("+" + std::to_string(number) + "\t" + name_in_dir + "\t" + std::to_string(temp.inode) +

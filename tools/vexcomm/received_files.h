@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "file_content.h"
+
 namespace vexcomm::cli {
 
 // "<number>-<name>" with the server's name made harmless: no "/", "\", "..", control
@@ -41,7 +43,8 @@ class ReceivedFiles {
   // Writes the content under its safe name (or, when a file of that name is not one of ours,
   // beside it), replacing the file saved earlier under the number, and returns the path. The
   // file appears whole or not at all (written aside, then renamed). Throws std::runtime_error.
-  std::filesystem::path Save(int32_t number, std::string_view name, std::string_view content);
+  std::filesystem::path Save(int32_t number, std::string_view name, std::string_view content,
+                             SaveAs as = SaveAs::kOctets);
   // Removes the file saved under the number and returns its path; nothing when none was saved.
   // Throws std::runtime_error when the file is there but cannot be removed.
   std::optional<std::filesystem::path> Remove(int32_t number);
@@ -55,7 +58,8 @@ class ReceivedFiles {
     uint64_t inode = 0;
   };
   // Writes the content to a new temp file, private to the user; durable only with `sync`.
-  Temp WriteTemp(std::string_view content, const std::filesystem::path& target, bool sync) const;
+  Temp WriteTemp(std::string_view content, const std::filesystem::path& target, bool sync,
+                 SaveAs as = SaveAs::kUtf8) const;
   // Adds a line to the record; throws with the record unchanged when it cannot.
   void Append(const std::string& line);
   // Replaces the record by the lines of saved_ alone, durably.

@@ -69,6 +69,24 @@ const std::vector<SettingDef> kSettings = {
      {"VEXCOMM_IDLE_TIMEOUT"},
      &GlobalOptions::idle_timeout,
      "120"},
+    {"speed-limit",
+     "connection",
+     "--speed-limit",
+     {"VEXCOMM_SPEED_LIMIT"},
+     &GlobalOptions::speed_limit,
+     "100"},
+    {"speed-time",
+     "connection",
+     "--speed-time",
+     {"VEXCOMM_SPEED_TIME"},
+     &GlobalOptions::speed_time,
+     "60"},
+    {"pin-sha256",
+     "connection",
+     "--pin-sha256",
+     {"VEXCOMM_PIN_SHA256"},
+     &GlobalOptions::pin_sha256,
+     "none: any key the authorities vouch for"},
     {"out", "output", "--out", {"VEXCOMM_OUT"}, &GlobalOptions::out, "the current folder", true},
 };
 
@@ -96,7 +114,11 @@ void Check(const SettingDef& def, const std::string& value, const std::string& o
            bool allow_credentials) {
   if (def.key == "proxy") ParseProxy(value, origin, allow_credentials);
   if (def.key == "connect-to") ParseConnectTo(value);
-  if (def.key == "connect-timeout" || def.key == "idle-timeout") ParseSeconds(value, origin);
+  if (def.key == "connect-timeout" || def.key == "idle-timeout" || def.key == "speed-time") {
+    ParseSeconds(value, origin);
+  }
+  if (def.key == "speed-limit") ParseSpeed(value, origin);
+  if (def.key == "pin-sha256") ParsePins(value, origin);
 }
 
 // A URL's user or password: "%40" is "@".
@@ -160,6 +182,10 @@ fs::path ConfigFilePath(const Environment& env) {
 std::vector<EffectiveSetting> ResolveSettings(const GlobalOptions& given, const Environment& env,
                                               bool check) {
   const fs::path file = ConfigFilePath(env);
+  // A pipe or a device is no config file: reading one could wait for ever.
+  if (std::error_code ec; fs::exists(file, ec) && !fs::is_regular_file(file, ec)) {
+    throw UsageError("cannot read the config file " + file.string() + ": not a regular file");
+  }
   std::vector<EffectiveSetting> settings;
   for (const auto& def : kSettings) {
     EffectiveSetting s{def.key, given.*(def.field), SettingSource::kCommandLine,
@@ -265,6 +291,9 @@ const std::vector<EnvironmentVariable>& EnvironmentVariables() {
       {"VEXCOMM_CONNECT_TO", "--connect-to"},
       {"VEXCOMM_CONNECT_TIMEOUT", "--connect-timeout"},
       {"VEXCOMM_IDLE_TIMEOUT", "--idle-timeout"},
+      {"VEXCOMM_SPEED_LIMIT", "--speed-limit"},
+      {"VEXCOMM_SPEED_TIME", "--speed-time"},
+      {"VEXCOMM_PIN_SHA256", "--pin-sha256 (pins separated by ;)"},
       {"VEXCOMM_OUT", "--out"},
       {"VEXCOMM_INI_DIR", "--ini-dir"},
       {"VEXCOMM_DATA_DIR", "--data-dir"},

@@ -142,7 +142,8 @@ std::vector<StockRow> ParseStocksCsv(std::string_view text) {
 }
 
 std::string ReadInputFile(const std::filesystem::path& file, std::string_view what) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: opening a pipe would wait for a writer, before it could be refused.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const std::string reason = fd < 0 ? std::strerror(errno) : "not a regular file";

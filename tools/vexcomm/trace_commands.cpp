@@ -56,7 +56,9 @@ std::string Describe(const Json& r) {
     std::string line = "tls      " + Text(r, "protocol") + " " + Text(r, "cipher");
     line += kMore + "subject " + Text(r, "subject") + kMore + "issuer  " + Text(r, "issuer");
     line += kMore + "valid   " + Text(r, "not_before") + " to " + Text(r, "not_after");
-    line += kMore + "sha256  " + Text(r, "sha256") + kMore;
+    line += kMore + "sha256  " + Text(r, "sha256");
+    if (!Text(r, "pin_sha256").empty()) line += kMore + "pin     " + Text(r, "pin_sha256");
+    line += kMore;
     line += Text(r, "verified") == "true" ? "verified" : "NOT verified: " + Text(r, "verify_error");
     line += Text(r, "accepted") == "true" ? ", accepted" : ", refused";
     return line;
@@ -80,11 +82,36 @@ std::string Describe(const Json& r) {
   return type + " (unknown record)";
 }
 
+// With --verbose the server's certificate and its key's pin are shown as the run meets them,
+// so that a user can take the pin from a first run; the records go on to the trace file.
+class VerboseTrace final : public TraceSink {
+ public:
+  VerboseTrace(std::shared_ptr<TraceSink> file, Output& output)
+      : file_(std::move(file)), output_(output) {}
+
+  void Record(const TraceRecord& record) override {
+    if (record.type == TraceRecord::Type::kTls) {
+      std::string subject, pin;
+      for (const auto& f : record.fields) {
+        if (f.name == "subject") subject = f.value;
+        if (f.name == "pin_sha256") pin = f.value;
+      }
+      output_.Note("server certificate " + subject + ", public key pin " + pin);
+    }
+    if (file_) file_->Record(record);
+  }
+
+ private:
+  std::shared_ptr<TraceSink> file_;
+  Output& output_;
+};
+
 }  // namespace
 
 std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& output) {
   if (!global.trace) {
     if (global.trace_unmasked) throw UsageError("--trace-unmasked needs --trace FILE");
+    if (global.verbose) return std::make_shared<VerboseTrace>(nullptr, output);
     return nullptr;
   }
   std::shared_ptr<TraceSink> sink;
@@ -99,6 +126,7 @@ std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& out
         " holds the bank code, customer number, names, e-mail and every text as sent. Keep it "
         "to yourself; for support, trace without --trace-unmasked.");
   }
+  if (global.verbose) return std::make_shared<VerboseTrace>(std::move(sink), output);
   return sink;
 }
 

@@ -9,7 +9,8 @@
 
 namespace vexcomm::cli {
 
-// The trace file of --trace, or none; UsageError when it cannot be written.
+// The trace file of --trace, or none; with --verbose also a sink that shows the server's
+// certificate and key pin. UsageError when the file cannot be written.
 std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& output);
 
 // `trace show FILE`: the trace for a person.

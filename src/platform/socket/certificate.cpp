@@ -1,5 +1,6 @@
 #include "platform/socket/certificate.h"
 
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <array>
@@ -22,13 +23,14 @@ struct NamedId {
   DispId id;
 };
 
-constexpr std::array<NamedId, 7> kCertificateMembers = {{{"Subject", 1},
+constexpr std::array<NamedId, 8> kCertificateMembers = {{{"Subject", 1},
                                                          {"Issuer", 2},
                                                          {"NotBefore", 3},
                                                          {"NotAfter", 4},
                                                          {"Fingerprint", 5},
                                                          {"Verified", 6},
-                                                         {"VerifyError", 7}}};
+                                                         {"VerifyError", 7},
+                                                         {"PublicKeyPin", 8}}};
 
 }  // namespace
 
@@ -58,6 +60,8 @@ Variant Certificate::Invoke(DispId id, InvokeKind kind, Args args) {
       return verified;
     case 7:
       return verify_error;
+    case 8:
+      return public_key_pin;
     default:
       Raise(errnum::kMemberNotFound);
   }
@@ -86,6 +90,22 @@ std::string TimeText(const ASN1_TIME* time) {
   return text;
 }
 
+// As curl's --pinnedpubkey: the base64 of the SHA-256 of the DER SubjectPublicKeyInfo.
+std::string PublicKeyPin(X509* x) {
+  unsigned char* der = nullptr;
+  const int size = i2d_PUBKEY(X509_get0_pubkey(x), &der);
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int md_size = 0;
+  const bool hashed = size > 0 && EVP_Digest(der, static_cast<std::size_t>(size), md, &md_size,
+                                             EVP_sha256(), nullptr) == 1;
+  OPENSSL_free(der);
+  if (!hashed) return {};
+  unsigned char base64[4 * (EVP_MAX_MD_SIZE + 2) / 3 + 1];
+  const int length = EVP_EncodeBlock(base64, md, static_cast<int>(md_size));
+  return "sha256//" +
+         std::string(reinterpret_cast<const char*>(base64), static_cast<std::size_t>(length));
+}
+
 }  // namespace
 
 std::shared_ptr<Certificate> DescribePeer(SSL* ssl, int first_error) {
@@ -109,6 +129,7 @@ std::shared_ptr<Certificate> DescribePeer(SSL* ssl, int first_error) {
       cert->fingerprint += kHex[md[i] & 15];
     }
   }
+  cert->public_key_pin = PublicKeyPin(x);
   X509_free(x);
   const long result = first_error != X509_V_OK ? first_error : SSL_get_verify_result(ssl);
   cert->verified = result == X509_V_OK;

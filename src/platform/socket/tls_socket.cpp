@@ -73,6 +73,11 @@ struct Connection {
   std::array<char, kReadChunk> read_buffer;
   std::deque<std::string> outgoing;
   bool writing = false;
+  // The rate of the reply being received: from its first octet, one window of the speed time
+  // after the other.
+  bool reply_started = false;
+  Clock::time_point window_start;
+  std::uint64_t window_octets = 0;
   int verify_error = X509_V_OK;  // the first failure the verifier saw
 };
 
@@ -100,6 +105,18 @@ bool IsIpLiteral(const std::string& host) {
   return !ec;
 }
 
+// A pin as curl writes it, "sha256//" + base64, or the base64 alone: the base64.
+std::string_view PinValue(std::string_view pin) {
+  constexpr std::string_view kPrefix = "sha256//";
+  if (pin.starts_with(kPrefix)) pin.remove_prefix(kPrefix.size());
+  return pin;
+}
+
+std::string SpanText(std::chrono::milliseconds span) {
+  const auto ms = span.count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 // Names under .invalid never resolve (RFC 6761); answering at once spares a resolver round trip.
 bool IsInvalidName(std::string_view host) {
   if (host.ends_with('.')) host.remove_suffix(1);
@@ -119,10 +136,12 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   }
 
  public:
-  TlsSocket(MessageLoop& loop, SocketOptions options, std::shared_ptr<TraceSink> trace)
+  TlsSocket(MessageLoop& loop, SocketOptions options, std::shared_ptr<TraceSink> trace,
+            bool trace_unmasked)
       : io_(loop.context()),
         options_(std::move(options)),
         trace_(std::move(trace)),
+        trace_unmasked_(trace_unmasked),
         tls_(std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client)) {
     tls_->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
                       asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
@@ -192,6 +211,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     if (!conn_) throw Error(10057, "Der Socket ist nicht verbunden");
     if (text.empty()) return;
     conn_->outgoing.push_back(Utf8ToCp1252(text));
+    conn_->reply_started = false;
     if (phase_ == Phase::Open && !conn_->writing) StartWrite(gen_);
     ArmReplyTimer(gen_);
   }
@@ -321,19 +341,24 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     const std::string connect_to = mapped ? TargetText() : std::string();
     const TraceField fields[] = {
         {"host", host_}, {"port", port}, {"proxy", proxy}, {"connect_to", connect_to}};
-    Trace(*trace_, {TraceRecord::Type::kConnect, Clock::now(), fields, {}, {}, false});
+    Trace(*trace_, {TraceRecord::Type::kConnect, Clock::now(), fields, {}, {}, trace_unmasked_});
   }
 
   void TraceTls(const Certificate& cert, bool accepted) {
     SSL* ssl = conn_->stream.native_handle();
     const char* cipher = SSL_get_cipher_name(ssl);
-    const TraceField fields[] = {
-        {"protocol", SSL_get_version(ssl)},  {"cipher", cipher ? cipher : ""},
-        {"subject", cert.subject},           {"issuer", cert.issuer},
-        {"not_before", cert.not_before},     {"not_after", cert.not_after},
-        {"sha256", cert.fingerprint},        {"verified", cert.verified ? "true" : "false"},
-        {"verify_error", cert.verify_error}, {"accepted", accepted ? "true" : "false"}};
-    Trace(*trace_, {TraceRecord::Type::kTls, Clock::now(), fields, {}, {}, false});
+    const TraceField fields[] = {{"protocol", SSL_get_version(ssl)},
+                                 {"cipher", cipher ? cipher : ""},
+                                 {"subject", cert.subject},
+                                 {"issuer", cert.issuer},
+                                 {"not_before", cert.not_before},
+                                 {"not_after", cert.not_after},
+                                 {"sha256", cert.fingerprint},
+                                 {"pin_sha256", cert.public_key_pin},
+                                 {"verified", cert.verified ? "true" : "false"},
+                                 {"verify_error", cert.verify_error},
+                                 {"accepted", accepted ? "true" : "false"}};
+    Trace(*trace_, {TraceRecord::Type::kTls, Clock::now(), fields, {}, {}, trace_unmasked_});
   }
 
   void OnConnectTimeout(Gen g) {
@@ -433,7 +458,9 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
       X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host_.c_str());
     } else {
       SSL_set_tlsext_host_name(ssl, host_.c_str());
-      SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+      // As browsers do: the name must stand in subjectAltName, a common name alone is no name.
+      SSL_set_hostflags(ssl,
+                        X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
       SSL_set1_host(ssl, host_.c_str());
     }
     // Record the verdict instead of failing the handshake: the event sink decides.
@@ -462,6 +489,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
       cert->verified = false;
       cert->verify_error = trust_error_;
     }
+    if (cert->verified && !options_.pinned_public_keys.empty()) CheckPin(*cert);
     bool accept = false;
     auto self = shared_from_this();
     Notify([&](SocketEvents& e) { e.OnValidateCertificate(cert, accept); });
@@ -474,6 +502,19 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
                   {"10053", "Das Zertifikat des Servers " + host_ + " wurde abgelehnt: " + reason});
     }
     Opened(g);
+  }
+
+  // After chain and name: a pinned key never stands in for a certificate that failed them. A
+  // mismatch fails the certificate check as any other verdict does.
+  void CheckPin(Certificate& cert) const {
+    std::string expected;
+    for (const auto& pin : options_.pinned_public_keys) {
+      if (PinValue(pin) == PinValue(cert.public_key_pin)) return;
+      expected += (expected.empty() ? "sha256//" : " oder sha256//") + std::string(PinValue(pin));
+    }
+    cert.verified = false;
+    cert.verify_error = "öffentlicher Schlüssel nicht wie festgelegt: erwartet " + expected +
+                        ", gesehen " + cert.public_key_pin;
   }
 
   void Opened(Gen g) {
@@ -494,10 +535,8 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     conn_->idle_timer.async_wait(Bind(g, [](TlsSocket& s, Gen g, std::error_code ec) {
       if (ec || !s.Current(g)) return;
       if (Clock::now() < s.conn_->idle_deadline) return s.ArmIdleTimer(g);
-      const auto ms = s.options_.idle_timeout.count();
-      const std::string span =
-          ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-      s.Fail(g, {"10060", "Zeitüberschreitung: seit " + span + " keine Daten vom Server"});
+      s.Fail(g, {"10060", "Zeitüberschreitung: seit " + SpanText(s.options_.idle_timeout) +
+                              " keine Daten vom Server"});
     }));
   }
 
@@ -509,10 +548,8 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     conn_->reply_timer.expires_after(options_.reply_timeout);
     conn_->reply_timer.async_wait(Bind(g, [](TlsSocket& s, Gen g, std::error_code ec) {
       if (ec || !s.Current(g)) return;
-      const auto ms = s.options_.reply_timeout.count();
-      const std::string span =
-          ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-      s.Fail(g, {"10060", "Zeitüberschreitung: keine vollständige Antwort des Servers in " + span});
+      s.Fail(g, {"10060", "Zeitüberschreitung: keine vollständige Antwort des Servers in " +
+                              SpanText(s.options_.reply_timeout)});
     }));
   }
 
@@ -531,7 +568,13 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   void OnRead(Gen g, std::error_code ec, std::size_t size) {
     if (!Current(g)) return;
     if (size > 0) {
-      conn_->idle_deadline = Clock::now() + options_.idle_timeout;
+      const auto now = Clock::now();
+      conn_->idle_deadline = now + options_.idle_timeout;
+      if (TooSlow(now, size)) {
+        return Fail(
+            g, {"10060", "Zeitüberschreitung: weniger als " + std::to_string(options_.speed_limit) +
+                             " Bytes/s vom Server in " + SpanText(options_.speed_time)});
+      }
       // The text's buffer is kept from read to read; taken out while the sink runs, since the
       // sink may close, reconnect or wait on the loop.
       std::string text = std::move(receive_text_);
@@ -556,6 +599,29 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
     StartRead(g);
   }
 
+  // Judged when octets arrive, so a server that is thinking (and sends nothing) is not slow.
+  bool TooSlow(Clock::time_point now, std::size_t octets) {
+    if (options_.speed_limit == 0 || options_.speed_time.count() <= 0) return false;
+    Connection& c = *conn_;
+    if (!c.reply_started) {
+      c.reply_started = true;
+      c.window_start = now;
+      c.window_octets = 0;
+    }
+    c.window_octets += octets;
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - c.window_start);
+    if (elapsed < options_.speed_time) return false;
+    // Octets per second below the limit: octets × 1000 < limit × milliseconds.
+    if (c.window_octets * 1000 <
+        std::uint64_t{options_.speed_limit} * static_cast<std::uint64_t>(elapsed.count())) {
+      return true;
+    }
+    c.window_start = now;
+    c.window_octets = 0;
+    return false;
+  }
+
   void StartWrite(Gen g) {
     conn_->writing = true;
     auto done = Bind(g, [](TlsSocket& s, Gen g, std::error_code ec, std::size_t) {
@@ -576,6 +642,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   asio::io_context& io_;
   SocketOptions options_;
   std::shared_ptr<TraceSink> trace_;  // none: nothing is recorded, nothing is built
+  bool trace_unmasked_;
   std::shared_ptr<asio::ssl::context> tls_;
   std::string trust_error_;
   bool secure_ = false;
@@ -592,8 +659,9 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
 }  // namespace
 
 std::shared_ptr<ProxySocket> CreateTlsSocket(MessageLoop& loop, SocketOptions options,
-                                             std::shared_ptr<TraceSink> trace) {
-  return std::make_shared<TlsSocket>(loop, std::move(options), std::move(trace));
+                                             std::shared_ptr<TraceSink> trace,
+                                             bool trace_unmasked) {
+  return std::make_shared<TlsSocket>(loop, std::move(options), std::move(trace), trace_unmasked);
 }
 
 }  // namespace vexcomm::platform

@@ -15,9 +15,10 @@ namespace vexcomm::platform {
 // The socket component: TCP, TLS (OpenSSL) and an HTTP CONNECT proxy, configured by `options`.
 // Every completion runs on `loop` and raises its events there; the loop must outlive the socket.
 // Not thread-safe: use it on the loop's thread only. Each connection attempt and TLS session is
-// told to `trace` when one is given.
+// told to `trace` when one is given, whose records say whether the module traces unmasked.
 std::shared_ptr<ProxySocket> CreateTlsSocket(MessageLoop& loop, SocketOptions options,
-                                             std::shared_ptr<TraceSink> trace = nullptr);
+                                             std::shared_ptr<TraceSink> trace = nullptr,
+                                             bool trace_unmasked = false);
 
 // The error number CheckCertificate raises for a certificate the verifier did not accept, so
 // that a sink which lets a failed check end its handler refuses the certificate.

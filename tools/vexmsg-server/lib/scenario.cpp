@@ -64,7 +64,8 @@ std::shared_ptr<const std::string> Content(const json& file, const std::string& 
     if (!it->is_string()) Malformed(where + ".content_file", "path expected");
     std::filesystem::path path = it->get<std::string>();
     if (path.is_relative()) path = base_dir / path;
-    utf8 = ReadFile(path, where + ".content_file");
+    // A file that is not UTF-8 text (a PDF, an image) goes out octet for octet.
+    utf8 = vexcomm::TextAsUtf8(ReadFile(path, where + ".content_file"));
     ++sources;
   }
   if (auto it = file.find("content_repeat"); it != file.end()) {

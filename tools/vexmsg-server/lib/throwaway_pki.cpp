@@ -84,12 +84,13 @@ bool IsIpAddress(const std::string& name) {
 
 void WriteThrowawayPki(const std::filesystem::path& dir,
                        const std::vector<std::string>& server_names,
-                       const std::string& organization, std::chrono::days valid_for) {
+                       const std::string& organization, std::chrono::days valid_for,
+                       bool alt_names) {
   Require(!server_names.empty(), "naming the server");
-  std::string alt_names;
+  std::string names;
   for (const auto& name : server_names) {
-    if (!alt_names.empty()) alt_names += ',';
-    alt_names += (IsIpAddress(name) ? "IP:" : "DNS:") + name;
+    if (!names.empty()) names += ',';
+    names += (IsIpAddress(name) ? "IP:" : "DNS:") + name;
   }
   auto ca_key = NewKey();
   auto ca = NewCertificate(ca_key.get(), organization, organization + " CA", nullptr, valid_for);
@@ -104,7 +105,7 @@ void WriteThrowawayPki(const std::filesystem::path& dir,
   Extend(server.get(), ca.get(), NID_basic_constraints, "critical,CA:FALSE");
   Extend(server.get(), ca.get(), NID_key_usage, "critical,digitalSignature");
   Extend(server.get(), ca.get(), NID_ext_key_usage, "serverAuth");
-  Extend(server.get(), ca.get(), NID_subject_alt_name, alt_names.c_str());
+  if (alt_names) Extend(server.get(), ca.get(), NID_subject_alt_name, names.c_str());
   Extend(server.get(), ca.get(), NID_authority_key_identifier, "keyid:always");
   Require(X509_sign(server.get(), ca_key.get(), EVP_sha256()) > 0, "signing the server");
 
