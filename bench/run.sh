@@ -16,7 +16,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXCOMM_BUILD_BENCH=ON \
     -DVEXCOMM_BUILD_TESTS=OFF -DVEXCOMM_BUILD_TOOLS=ON >/dev/null
 fi
-programs=(bench_transfer bench_idle bench_host_events bench_memory bench_quotes bench_quote_views bench_frame bench_deposits)
+programs=(bench_transfer bench_startup bench_idle bench_host_events bench_memory bench_quotes bench_quote_views bench_frame bench_deposits)
 cmake --build "$build" -j "$jobs" --target "${programs[@]}"
 
 results="$build/results"
@@ -72,6 +72,18 @@ row("large files: 4 × 50 MB, Modus 2 over TLS", ms(b),
 b = run("BM_ManySmallFiles")
 row("many small files: 10,000 × 1 KB in one fetch", ms(b),
     f"{b['floor_s'] * 1e3:,.1f} ms the same client" + others(b), b["ratio"], "< 1.5×", 1.5)
+b = run("BM_ToolManyFiles")
+row("vexcomm get-new: 10,000 × 1 KB saved into a folder (whole process)", ms(b),
+    f"{b['library_ms']:,.1f} ms the library's fetch of the same files", b["ratio"], "≤ 2×", 2)
+b = run("BM_StartupShortRun")
+row("start-up: vexcomm check-new, nothing new, over TLS on loopback (whole process)", ms(b),
+    f"{b['client_ms']:,.1f} ms a minimal OpenSSL client: connect, TLS 1.3 with verification, "
+    "one request and reply", b["ratio"], "≤ 1.2×", 1.2)
+b = run("BM_StartupLocalCommand")
+rows.append(("start-up: vexcomm user show (whole process)", f"{ms(b):,.1f} ms",
+             f"{b['true_ms']:,.1f} ms /bin/true; a host that only loads the library "
+             f"{b['library_ms']:,.1f} ms", f"{b['ratio']:.2f}", "≤ 3 ms",
+             "yes" if ms(b) <= 3 else "no"))
 for updates, label in (("0", "new rows"), ("1", "updates")):
     c, p = run(f"BM_WriteToDB/updates:{updates}"), run(f"BM_PlainWrite/updates:{updates}")
     row(f"quote database write: 100 × 365 {label} into 10 years", ms(c),

@@ -37,6 +37,8 @@ set(vexcomm_library_depends "${vexcomm_library_package} (>= ${PROJECT_VERSION})"
 
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME ${vexcomm_library_package})
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
+# SQLCipher is loaded when Kurse.dat is first used (dlopen), so dpkg-shlibdeps does not see it.
+set(CPACK_DEBIAN_LIB_PACKAGE_DEPENDS "libsqlcipher0")
 # ldconfig by trigger; no maintainer scripts of its own (the name alone keeps cpack's out).
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers
     ${PROJECT_BINARY_DIR}/debian/none/postinst ${PROJECT_BINARY_DIR}/debian/none/postrm)
@@ -65,6 +67,8 @@ VexComm5::vexcomm5) and the pkg-config file vexcomm5.")
 set(CPACK_DEBIAN_VEXCOMM_PACKAGE_NAME vexcomm)
 set(CPACK_DEBIAN_VEXCOMM_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_VEXCOMM_PACKAGE_DEPENDS "${vexcomm_library_depends}")
+# librsvg draws `db chart --out FILE.png`; it is loaded then (dlopen), and without it only that fails.
+set(CPACK_DEBIAN_VEXCOMM_PACKAGE_RECOMMENDS "librsvg2-2")
 set(CPACK_DEBIAN_VEXCOMM_DESCRIPTION
     "command-line host of the VexComm5 home-banking component
 vexcomm runs every operation of VexComm5 against a VEXMSG server as

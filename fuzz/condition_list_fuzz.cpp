@@ -37,8 +37,8 @@ void CheckProvider(const clsTGAnbieter& provider, std::string_view entry, bool f
   const auto parts = Split(entry, '*');
   FUZZ_CHECK(!parts.empty());
   const auto head = Split(parts[0], '|');
-  FUZZ_CHECK(provider.Name == Field(head, 0));
-  FUZZ_CHECK(provider.BLZ == Field(head, 1));
+  FUZZ_CHECK(provider.Name() == Field(head, 0));
+  FUZZ_CHECK(provider.BLZ() == Field(head, 1));
   const auto& products = *provider.Produkte();
   FUZZ_CHECK(products.Count() == static_cast<int32_t>(parts.size()) - 1);
   for (int32_t p = 1; p <= products.Count(); ++p) {
@@ -47,24 +47,24 @@ void CheckProvider(const clsTGAnbieter& provider, std::string_view entry, bool f
     FUZZ_CHECK(!rates.empty());
     const auto product_head = Split(rates[0], '|');
     FUZZ_CHECK(product_head.size() >= (festgeld ? 7u : 8u));
-    FUZZ_CHECK(product.Name == product_head[0]);
-    FUZZ_CHECK(product.URLNeu == product_head[6]);
-    FUZZ_CHECK(product.ZinsGueltigkeit == (festgeld ? std::string_view() : product_head[7]));
+    FUZZ_CHECK(product.Name() == product_head[0]);
+    FUZZ_CHECK(product.URLNeu() == product_head[6]);
+    FUZZ_CHECK(product.ZinsGueltigkeit() == (festgeld ? std::string_view() : product_head[7]));
     const auto expected = static_cast<int32_t>(rates.size()) - 1;
     if (festgeld) {
       FUZZ_CHECK(product.ZinsenFestgeld()->Count() == expected);
       FUZZ_CHECK(product.Zinsen()->Count() == 0);
       for (int32_t r = 1; r <= expected; ++r) {
         const auto fields = Split(rates[static_cast<std::size_t>(r)], '|');
-        FUZZ_CHECK(product.ZinsenFestgeld()->Item(r)->Zins_18 == Field(fields, 6));
+        FUZZ_CHECK(product.ZinsenFestgeld()->Item(r)->Zins_18() == Field(fields, 6));
       }
     } else {
       FUZZ_CHECK(product.Zinsen()->Count() == expected);
       FUZZ_CHECK(product.ZinsenFestgeld()->Count() == 0);
       for (int32_t r = 1; r <= expected; ++r) {
         const auto fields = Split(rates[static_cast<std::size_t>(r)], '|');
-        FUZZ_CHECK(product.Zinsen()->Item(r)->AbBetrag == Field(fields, 0));
-        FUZZ_CHECK(product.Zinsen()->Item(r)->ZinsDanach == Field(fields, 3));
+        FUZZ_CHECK(product.Zinsen()->Item(r)->AbBetrag() == Field(fields, 0));
+        FUZZ_CHECK(product.Zinsen()->Item(r)->ZinsDanach() == Field(fields, 3));
       }
     }
   }

@@ -19,8 +19,10 @@
 ///
 /// Ownership: every node and list is held by std::shared_ptr; a list holds one reference per
 /// item, and a node the host keeps stays alive with its own properties after leaving its tree.
-/// A node's child lists are the same objects for its whole life; each is made when it is first
-/// asked for, since most products fill only one of their two lists.
+/// A node's child lists are part of it: the same objects for its whole life.
+/// A tree built from a reply keeps the reply's text and all its nodes in one block of memory;
+/// the nodes' texts are read from that text as they are asked for, until the host sets one. A
+/// node of such a tree that the host keeps keeps that block.
 /// Values are stored as the server sent them; nothing is parsed or checked here.
 /// Threads: none of their own; the objects are used on the host's thread only.
 /// Errors: Item outside 1..Count throws vexcomm::Error 9 ("Subscript out of range"); late-bound
@@ -28,41 +30,94 @@
 
 namespace vexcomm {
 
-namespace detail {
-struct DepositInternals;  // the list members only the component calls
-}  // namespace detail
-
 class clsTGZins;
 class clsFGZins;
 class clsTGProdukt;
 class clsTGAnbieter;
 
+namespace detail {
+struct DepositInternals;  // the members only the component calls
+class DepositArena;       // the block of memory that nodes live in
+
+// What keeps the nodes of an arena alive; empty for none.
+VEXCOMM_EXPORT std::shared_ptr<void> ArenaOwner(const DepositArena* arena) noexcept;
+
+// Only the component makes nodes with child lists other than by Create.
+class NodeKey {
+  NodeKey() = default;
+  friend struct DepositInternals;
+};
+
+// The text properties of one node, compactly: the fields of the node's entry in the reply
+// ("|" between them), read from the reply's text, until the host sets one; from then on the
+// node's own copy of every field.
+class VEXCOMM_EXPORT FieldTexts {
+ public:
+  FieldTexts() noexcept {}
+  ~FieldTexts();
+  FieldTexts(const FieldTexts&) = delete;
+  FieldTexts& operator=(const FieldTexts&) = delete;
+
+  // Field `index`; empty text when there is none.
+  std::string Get(std::size_t index) const;
+  // Sets field `index` of `count` fields.
+  void Set(std::size_t index, std::size_t count, std::string value);
+
+ private:
+  friend struct DepositInternals;
+  union {
+    const char* view_ = nullptr;  // the entry in the reply's text
+    std::string* own_;            // `size_` fields of the node's own
+  };
+  uint32_t size_ = 0;
+  bool owned_ = false;
+};
+}  // namespace detail
+
 /// What the four lists share: Count, Add and Item over the items, numbered from 1 in order of
-/// adding, and Clear.
+/// adding, and Clear. The items a reply brought lie side by side in the tree's memory; the ones
+/// added later follow them.
 /// @tparam ItemT The item class.
-/// @ownership Holds one reference per item.
+/// @ownership Holds one reference per item (an item of a reply's tree shares that tree's memory).
 template <class ItemT>
 class DepositList {
  public:
+  /// An empty list.
+  DepositList() = default;
+  DepositList(const DepositList&) = delete;
+  DepositList& operator=(const DepositList&) = delete;
+
   /// @return The number of items.
-  int32_t Count() const noexcept { return static_cast<int32_t>(items_.size()); }
+  int32_t Count() const noexcept {
+    return static_cast<int32_t>(built_count_ + (added_ ? added_->size() : 0));
+  }
   /// Appends an item.
   /// @param item The item; the list holds a reference.
   /// @throws vexcomm::Error 91 for an empty pointer.
   void Add(std::shared_ptr<ItemT> item) {
     // Every item is an object: Clear relies on it.
     if (!item) Raise(errnum::kObjectNotSet);
-    items_.push_back(std::move(item));
+    if (!added_) added_ = std::make_unique<std::vector<std::shared_ptr<ItemT>>>();
+    // A node of the memory that holds this list is listed without a reference to that memory,
+    // which would then keep itself alive.
+    if (const auto owner = detail::ArenaOwner(arena_);
+        owner && !item.owner_before(owner) && !owner.owner_before(item)) {
+      item = std::shared_ptr<ItemT>(std::shared_ptr<ItemT>(), item.get());
+    }
+    added_->push_back(std::move(item));
   }
-  /// The item at a position.
+  /// The item at a position: the same object each time.
   /// @param Index One-based.
   /// @return The item.
   /// @throws vexcomm::Error 9 ("Subscript out of range") outside 1..Count.
   std::shared_ptr<ItemT> Item(int32_t Index) const {
-    if (Index < 1 || static_cast<std::size_t>(Index) > items_.size()) {
-      Raise(errnum::kSubscriptOutOfRange);
-    }
-    return items_[static_cast<std::size_t>(Index) - 1];
+    if (Index < 1 || Index > Count()) Raise(errnum::kSubscriptOutOfRange);
+    const auto i = static_cast<std::size_t>(Index) - 1;
+    if (i < built_count_) return std::shared_ptr<ItemT>(detail::ArenaOwner(arena_), built_ + i);
+    const std::shared_ptr<ItemT>& item = (*added_)[i - built_count_];
+    if (item.use_count() == 0)
+      return std::shared_ptr<ItemT>(detail::ArenaOwner(arena_), item.get());
+    return item;
   }
 
  protected:
@@ -71,19 +126,20 @@ class DepositList {
   /// has lists of its own): no node leaves the tree filled. On the late-bound surface of the
   /// provider list only.
   void Clear() noexcept {
-    while (!items_.empty()) {
-      if constexpr (requires(ItemT & item) { item.Clear(); }) items_.back()->Clear();
-      items_.pop_back();
+    while (added_ && !added_->empty()) {
+      if constexpr (requires(ItemT & item) { item.Clear(); }) added_->back()->Clear();
+      added_->pop_back();
+    }
+    for (; built_count_ > 0; --built_count_) {
+      if constexpr (requires(ItemT & item) { item.Clear(); }) built_[built_count_ - 1].Clear();
     }
   }
-  /// Makes room for the items a reply is known to bring.
-  /// @param count How many more items will come.
-  void Reserve(std::size_t count) { items_.reserve(items_.size() + count); }
-  /// Gives back the room no item needs, once a reply is built.
-  void ShrinkToFit() { items_.shrink_to_fit(); }
 
  private:
-  std::vector<std::shared_ptr<ItemT>> items_;
+  ItemT* built_ = nullptr;  // built_count_ items side by side, in the memory of arena_
+  detail::DepositArena* arena_ = nullptr;  // the memory this list lies in, if any
+  std::unique_ptr<std::vector<std::shared_ptr<ItemT>>> added_;
+  uint32_t built_count_ = 0;
 };
 
 /// One rate tier of an overnight-money product: an opening rate for some months, then another.
@@ -91,7 +147,6 @@ class VEXCOMM_EXPORT clsTGZins : public automation::DispatchObject<clsTGZins> {
  public:
   static constexpr std::string_view kTypeName = "clsTGZins";  ///< The late-bound class name.
   /// The interface identifier of _clsTGZins.
-  /// The interface identifier.
   static constexpr std::string_view kIid = "{5B6DB313-1AF9-478A-970A-C1BF0050354F}";
   /// The class identifier a COM surface would register.
   static constexpr std::string_view kClsid = "{C6D08B69-3C47-4949-BA25-EF16469C2ACA}";
@@ -103,11 +158,33 @@ class VEXCOMM_EXPORT clsTGZins : public automation::DispatchObject<clsTGZins> {
   /// @return A new, empty tier.
   static std::shared_ptr<clsTGZins> Create();
 
-  std::string AbBetrag;           ///< The amount from which the tier applies.
-  std::string ZinsAnfang;         ///< The opening rate.
-  int32_t GueltigZinsAnfang = 0;  ///< For how many months the opening rate holds.
-  std::string ZinsDanach;         ///< The rate after it.
-  int32_t GueltigZinsDanach = 0;  ///< For how many months that rate holds.
+  /// @return The amount from which the tier applies.
+  std::string AbBetrag() const { return texts_.Get(0); }
+  /// @param value The amount from which the tier applies.
+  void SetAbBetrag(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  /// @return The opening rate.
+  std::string ZinsAnfang() const { return texts_.Get(1); }
+  /// @param value The opening rate.
+  void SetZinsAnfang(std::string value) { texts_.Set(1, kFields, std::move(value)); }
+  /// @return For how many months the opening rate holds.
+  int32_t GueltigZinsAnfang() const noexcept { return gueltig_zins_anfang_; }
+  /// @param value For how many months the opening rate holds.
+  void SetGueltigZinsAnfang(int32_t value) noexcept { gueltig_zins_anfang_ = value; }
+  /// @return The rate after it.
+  std::string ZinsDanach() const { return texts_.Get(3); }
+  /// @param value The rate after it.
+  void SetZinsDanach(std::string value) { texts_.Set(3, kFields, std::move(value)); }
+  /// @return For how many months that rate holds.
+  int32_t GueltigZinsDanach() const noexcept { return gueltig_zins_danach_; }
+  /// @param value For how many months that rate holds.
+  void SetGueltigZinsDanach(int32_t value) noexcept { gueltig_zins_danach_ = value; }
+
+ private:
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 5;  // as in the entry; 2 and 4 are the numbers below
+  detail::FieldTexts texts_;
+  int32_t gueltig_zins_anfang_ = 0;
+  int32_t gueltig_zins_danach_ = 0;
 };
 
 /// One rate row of a fixed-term product: the rate per term in months.
@@ -115,7 +192,6 @@ class VEXCOMM_EXPORT clsFGZins : public automation::DispatchObject<clsFGZins> {
  public:
   static constexpr std::string_view kTypeName = "clsFGZins";  ///< The late-bound class name.
   /// The interface identifier of _clsFGZins.
-  /// The interface identifier.
   static constexpr std::string_view kIid = "{53B35E17-7551-4B2A-A846-B714E69130D3}";
   /// The interface of an earlier version, still answered.
   static constexpr std::string_view kIidEarlier = "{4D023A67-488B-4444-B238-9796C4E3ADC0}";
@@ -128,13 +204,39 @@ class VEXCOMM_EXPORT clsFGZins : public automation::DispatchObject<clsFGZins> {
   /// @return A new, empty row.
   static std::shared_ptr<clsFGZins> Create();
 
-  std::string AbBetrag;  ///< The amount from which the row applies.
-  std::string Zins_01;   ///< The rate for 1 month.
-  std::string Zins_03;   ///< The rate for 3 months.
-  std::string Zins_06;   ///< The rate for 6 months.
-  std::string Zins_09;   ///< The rate for 9 months.
-  std::string Zins_12;   ///< The rate for 12 months.
-  std::string Zins_18;   ///< The rate for 18 months.
+  /// @return The amount from which the row applies.
+  std::string AbBetrag() const { return texts_.Get(0); }
+  /// @param value The amount from which the row applies.
+  void SetAbBetrag(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  /// @return The rate for 1 month.
+  std::string Zins_01() const { return texts_.Get(1); }
+  /// @param value The rate for 1 month.
+  void SetZins_01(std::string value) { texts_.Set(1, kFields, std::move(value)); }
+  /// @return The rate for 3 months.
+  std::string Zins_03() const { return texts_.Get(2); }
+  /// @param value The rate for 3 months.
+  void SetZins_03(std::string value) { texts_.Set(2, kFields, std::move(value)); }
+  /// @return The rate for 6 months.
+  std::string Zins_06() const { return texts_.Get(3); }
+  /// @param value The rate for 6 months.
+  void SetZins_06(std::string value) { texts_.Set(3, kFields, std::move(value)); }
+  /// @return The rate for 9 months.
+  std::string Zins_09() const { return texts_.Get(4); }
+  /// @param value The rate for 9 months.
+  void SetZins_09(std::string value) { texts_.Set(4, kFields, std::move(value)); }
+  /// @return The rate for 12 months.
+  std::string Zins_12() const { return texts_.Get(5); }
+  /// @param value The rate for 12 months.
+  void SetZins_12(std::string value) { texts_.Set(5, kFields, std::move(value)); }
+  /// @return The rate for 18 months.
+  std::string Zins_18() const { return texts_.Get(6); }
+  /// @param value The rate for 18 months.
+  void SetZins_18(std::string value) { texts_.Set(6, kFields, std::move(value)); }
+
+ private:
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 7;
+  detail::FieldTexts texts_;
 };
 
 /// The rate tiers of one overnight-money product (clsTGProdukt::Zinsen). Item is the default
@@ -195,24 +297,58 @@ class VEXCOMM_EXPORT clsTGProdukt : public automation::DispatchObject<clsTGProdu
   /// @return A new, empty node.
   static std::shared_ptr<clsTGProdukt> Create();
 
-  std::string Name;           ///< The product's name.
-  std::string MindestAnlage;  ///< The smallest amount it takes.
-  std::string MaximalAnlage;  ///< The largest amount it takes.
-  std::string Gutschrift;     ///< When the interest is credited.
-  bool Neukunde = false;      ///< Offered to new customers only.
-  std::string URLInfo;        ///< A page about the product.
-  std::string URLNeu;         ///< A page to open an account.
+  /// Made by Create, or by the component for a reply's tree.
+  /// @param key Only the component has one.
+  /// @param arena The memory the node lives in.
+  clsTGProdukt(detail::NodeKey key, detail::DepositArena* arena);
+
+  /// @return The product's name.
+  std::string Name() const { return texts_.Get(0); }
+  /// @param value The product's name.
+  void SetName(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  /// @return The smallest amount it takes.
+  std::string MindestAnlage() const { return texts_.Get(1); }
+  /// @param value The smallest amount it takes.
+  void SetMindestAnlage(std::string value) { texts_.Set(1, kFields, std::move(value)); }
+  /// @return The largest amount it takes.
+  std::string MaximalAnlage() const { return texts_.Get(2); }
+  /// @param value The largest amount it takes.
+  void SetMaximalAnlage(std::string value) { texts_.Set(2, kFields, std::move(value)); }
+  /// @return When the interest is credited.
+  std::string Gutschrift() const { return texts_.Get(3); }
+  /// @param value When the interest is credited.
+  void SetGutschrift(std::string value) { texts_.Set(3, kFields, std::move(value)); }
+  /// @return Whether it is offered to new customers only.
+  bool Neukunde() const noexcept { return neukunde_; }
+  /// @param value Whether it is offered to new customers only.
+  void SetNeukunde(bool value) noexcept { neukunde_ = value; }
+  /// @return A page about the product.
+  std::string URLInfo() const { return texts_.Get(5); }
+  /// @param value A page about the product.
+  void SetURLInfo(std::string value) { texts_.Set(5, kFields, std::move(value)); }
+  /// @return A page to open an account.
+  std::string URLNeu() const { return texts_.Get(6); }
+  /// @param value A page to open an account.
+  void SetURLNeu(std::string value) { texts_.Set(6, kFields, std::move(value)); }
   /// Empties both rate lists; the product's own properties stay.
   void Clear() noexcept;
-  /// @return The overnight-money rate tiers; the same list for the product's whole life.
-  const std::shared_ptr<colTGZinsen>& Zinsen() const;
-  /// @return The fixed-term rate rows; the same list for the product's whole life.
-  const std::shared_ptr<colFGZinsen>& ZinsenFestgeld() const;
-  std::string ZinsGueltigkeit;  ///< Since when, or how long, the rates hold.
+  /// @return The overnight-money rate tiers; the same list for the product's whole life, part of
+  ///   it (a reference to the list keeps the product).
+  std::shared_ptr<colTGZinsen> Zinsen() const;
+  /// @return The fixed-term rate rows; the same list for the product's whole life, part of it.
+  std::shared_ptr<colFGZinsen> ZinsenFestgeld() const;
+  /// @return Since when, or how long, the rates hold.
+  std::string ZinsGueltigkeit() const { return texts_.Get(7); }
+  /// @param value Since when, or how long, the rates hold.
+  void SetZinsGueltigkeit(std::string value) { texts_.Set(7, kFields, std::move(value)); }
 
  private:
-  mutable std::shared_ptr<colTGZinsen> zinsen_;
-  mutable std::shared_ptr<colFGZinsen> zinsen_festgeld_;
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 8;  // as in the entry's head; 4 is Neukunde
+  detail::FieldTexts texts_;
+  bool neukunde_ = false;
+  mutable colTGZinsen zinsen_;
+  mutable colFGZinsen zinsen_festgeld_;
 };
 
 /// The products of one provider (clsTGAnbieter::Produkte). Item is the default member.
@@ -247,15 +383,29 @@ class VEXCOMM_EXPORT clsTGAnbieter : public automation::DispatchObject<clsTGAnbi
   /// @return A new, empty node.
   static std::shared_ptr<clsTGAnbieter> Create();
 
-  std::string Name;  ///< The bank's name.
-  std::string BLZ;   ///< Its bank code; empty when the reply gives none.
+  /// Made by Create, or by the component for a reply's tree.
+  /// @param key Only the component has one.
+  /// @param arena The memory the node lives in.
+  clsTGAnbieter(detail::NodeKey key, detail::DepositArena* arena);
+
+  /// @return The bank's name.
+  std::string Name() const { return texts_.Get(0); }
+  /// @param value The bank's name.
+  void SetName(std::string value) { texts_.Set(0, kFields, std::move(value)); }
+  /// @return Its bank code; empty when the reply gives none.
+  std::string BLZ() const { return texts_.Get(1); }
+  /// @param value Its bank code.
+  void SetBLZ(std::string value) { texts_.Set(1, kFields, std::move(value)); }
   /// Empties the product list; Name and BLZ stay.
   void Clear() noexcept;
-  /// @return The products; the same list for the provider's whole life.
-  const std::shared_ptr<colTGProdukte>& Produkte() const;
+  /// @return The products; the same list for the provider's whole life, part of it.
+  std::shared_ptr<colTGProdukte> Produkte() const;
 
  private:
-  mutable std::shared_ptr<colTGProdukte> produkte_;
+  friend struct detail::DepositInternals;
+  static constexpr std::size_t kFields = 2;
+  detail::FieldTexts texts_;
+  mutable colTGProdukte produkte_;
 };
 
 /// The providers of one tree (clsTagesgeld::Anbieter). Item is the default member.

@@ -38,11 +38,20 @@ struct VEXCOMM_EXPORT HostServices {
   /// Folder of the registry files (the identity record, DateiNr, the connection-attempt
   /// counter). Default: $VEXCOMM_REGISTRY_DIR, else the XDG config folder + "vexcomm/registry/".
   std::filesystem::path registry_dir;
+  /// Called on the module's thread before a run stores a DateiNr that passes files handed to
+  /// the host since the last store (at the end of the run): the host makes what it saved of
+  /// them durable, all together, so that a crash never leaves the stored cursor past a file that
+  /// is not on disk. False (or an exception) keeps the stored DateiNr where it was, the run's
+  /// outcome is OutcomeKind::kFileRefused, and the next run fetches those files again.
+  /// Default: none, and DateiNr is stored as it stands.
+  std::function<bool()> make_files_durable;
   /// The host's own event processing (a GUI toolkit's "process pending events"), run inside Send
   /// so that the host's user interface stays alive: throughout the wait, at least every
-  /// kHostEventsInterval, once after each whole reply and between the stocks of a quote write.
-  /// Code run by it may call VexComm::CancelSend or set Modus; a nested Send is refused. What
-  /// it throws is ignored. Default: none, and the wait blocks in the kernel without wake-ups.
+  /// kHostEventsInterval, once after each whole reply and between the stocks of a quote write,
+  /// and throughout the quote write's statements and commit, which then run on a thread of
+  /// their own. Code run by it may call VexComm::CancelSend or set Modus; a nested Send is
+  /// refused. What it throws is ignored. Default: none, and the wait blocks in the kernel without
+  /// wake-ups.
   std::function<void()> process_host_events;
   /// How often process_host_events runs while Send waits.
   static constexpr std::chrono::milliseconds kHostEventsInterval{20};

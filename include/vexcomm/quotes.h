@@ -33,6 +33,11 @@ struct VEXCOMM_EXPORT QuoteDbContext {
   std::function<void(const std::string& title, const std::string& text)> message_box;
   std::function<void(std::string_view text)> log;  ///< Told of each stock a write skips or saves.
   std::function<void()> progress_step;             ///< Called once per stock a write walks.
+  /// The host's own event processing. Given, a write runs its statements and its commit on a
+  /// thread of its own and calls this on the calling thread meanwhile, so the host's user
+  /// interface never waits on the disk; every other member is still called on the calling
+  /// thread. Empty: everything runs on the calling thread.
+  std::function<void()> process_host_events;
 };
 
 /// One quote: date and price as the server sent them. Made by clsAktie::KursAdd; not creatable

@@ -29,6 +29,13 @@ class MemberTable {
     Get(name, id, [field](T& self) { return self.*field; });
     return Put(name, id, [field](T& self, const Variant& value) { self.*field = As<F>(value); });
   }
+  // The same through the class's accessors.
+  template <class R, class V>
+  MemberTable& Property(std::string_view name, DispId id, R (T::*get)() const, void (T::*set)(V)) {
+    Get(name, id, [get](T& self) { return (self.*get)(); });
+    return Put(name, id,
+               [set](T& self, const Variant& value) { (self.*set)(As<std::decay_t<V>>(value)); });
+  }
   template <class Fn>
   MemberTable& Get(std::string_view name, DispId id, Fn get) {
     return Add(InvokeKind::PropertyGet, name, id, 0,

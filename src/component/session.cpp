@@ -21,10 +21,31 @@ bool LoadPersistentValues(detail::ModuleState& state, std::string* notice) {
   return true;
 }
 
+namespace {
+
+// The host's files are on disk before the stored cursor passes them.
+bool HostMadeFilesDurable(services::RunState& run) noexcept {
+  if (!run.host.make_files_durable) return true;
+  try {
+    auto durable = run.host.make_files_durable;  // the host's code may replace it
+    return durable();
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
 void StorePersistentValues(detail::ModuleState& state) noexcept {
   auto& run = state.run;
   try {
     config::PersistentRecord now{run.user, run.attempts};
+    if (now.user.DateiNr != run.stored.user.DateiNr && !HostMadeFilesDurable(run)) {
+      // The next run fetches those files again; this one did not keep them.
+      now.user.DateiNr = run.stored.user.DateiNr;
+      services::SetOutcome(run, OutcomeKind::kFileRefused,
+                           "the received files are not durable; DateiNr stays before them");
+    }
     std::string failure;
     if (config::StoreChangedValues(run.host.registry_dir, run.stored, now, &failure)) {
       run.stored = std::move(now);

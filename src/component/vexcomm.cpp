@@ -110,15 +110,20 @@ void CreateSharedObjects(const std::shared_ptr<detail::ModuleState>& shared, Vex
     }
     raw->run.session_done = true;
   };
-  run.aktien->SetDatabaseContext(
-      QuoteDbContext{run.data_dir, run.ini_dir, run.host.message_box,
-                     [raw](std::string_view text) { services::Log(raw->run, text, {}); },
-                     [raw] {
-                       raw->run.progress_counter += 1;
-                       services::ReportProgress(raw->run);
-                       // A long write lets the host's user interface breathe between stocks.
-                       services::ProcessHostEvents(raw->run, true);
-                     }});
+  run.aktien->SetDatabaseContext(QuoteDbContext{
+      run.data_dir, run.ini_dir, run.host.message_box,
+      [raw](std::string_view text) { services::Log(raw->run, text, {}); },
+      [raw] {
+        raw->run.progress_counter += 1;
+        services::ReportProgress(raw->run);
+        // A long write lets the host's user interface breathe between stocks.
+        services::ProcessHostEvents(raw->run, true);
+      },
+      // ... and throughout the write, whose statements and commit then run on a thread of
+      // their own: the disk never holds up the host's user interface.
+      run.host.process_host_events
+          ? std::function<void()>([raw] { services::ProcessHostEvents(raw->run, true); })
+          : std::function<void()>()});
 }
 
 void CancelSend(detail::ModuleState& state) noexcept {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <vexcomm/error.h>
@@ -44,101 +46,145 @@ std::size_t Occurrences(std::string_view text, char c) noexcept {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
 }
 
+// Nodes of one kind side by side, made one after the other up to the number the list can hold.
+template <class Node>
+class Slab {
+ public:
+  explicit Slab(std::size_t capacity)
+      : items_(static_cast<Node*>(::operator new(capacity * sizeof(Node), kAlign))),
+        capacity_(capacity) {}
+  ~Slab() {
+    while (count_ > 0) items_[--count_].~Node();
+    ::operator delete(items_, kAlign);
+  }
+  Slab(const Slab&) = delete;
+  Slab& operator=(const Slab&) = delete;
+
+  template <class... Args>
+  Node& Make(Args&&... args) {
+    if (count_ == capacity_) Raise(errnum::kSubscriptOutOfRange);  // cannot be: counted before
+    Node* node = new (items_ + count_) Node(std::forward<Args>(args)...);
+    ++count_;
+    return *node;
+  }
+  Node* next() const noexcept { return items_ + count_; }
+
+ private:
+  static constexpr std::align_val_t kAlign{alignof(Node)};
+  Node* items_;
+  std::size_t count_ = 0;
+  std::size_t capacity_;
+};
+
+// What one condition list builds: its text, which the nodes' texts point into, and its nodes.
+// Every node handed out shares it.
+class ConditionArena : public detail::DepositArena {
+ public:
+  ConditionArena(std::string list, ConditionKind kind)
+      : text(std::move(list)),
+        providers(Occurrences(text, '#') + 1),
+        products(Occurrences(text, '*')),
+        tiers(kind == ConditionKind::Tagesgeld ? Occurrences(text, '~') : 0),
+        rows(kind == ConditionKind::Festgeld ? Occurrences(text, '~') : 0) {}
+
+  const std::string text;
+  Slab<clsTGAnbieter> providers;
+  Slab<clsTGProdukt> products;
+  Slab<clsTGZins> tiers;
+  Slab<clsFGZins> rows;
+};
+
+// The start of `text` that holds its first `count` fields.
+std::string_view FirstFields(std::string_view text, std::size_t count) {
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    end = text.find('|', end);
+    if (end == std::string_view::npos) return text;
+    if (i + 1 < count) ++end;
+  }
+  return text.substr(0, end);
+}
+
 class ConditionParser {
  public:
-  ConditionParser(ConditionKind kind, const platform::NumericSeparators& separators)
-      : kind_(kind), separators_(separators) {}
+  ConditionParser(ConditionKind kind, const platform::NumericSeparators& separators,
+                  ConditionArena& arena)
+      : kind_(kind), separators_(separators), arena_(arena) {}
 
-  void Parse(std::string_view list, colTGAnbieter& anbieter) {
+  void Parse(colTGAnbieter& anbieter, const std::shared_ptr<ConditionArena>& owner) {
+    const std::string_view list = arena_.text;
     Parts entries(list, '#');
     std::string_view entry;
     detail::DepositInternals::Reserve(anbieter, Occurrences(list, '#') + 1);
     while (entries.Next(entry)) {
       if (entry.empty()) continue;
       // Added only when complete: a failure below drops the provider with its products.
-      anbieter.Add(ParseProvider(entry));
+      anbieter.Add(std::shared_ptr<clsTGAnbieter>(owner, &ParseProvider(entry)));
     }
     detail::DepositInternals::ShrinkToFit(anbieter);  // empty entries were counted
   }
 
  private:
-  std::shared_ptr<clsTGAnbieter> ParseProvider(std::string_view entry) {
-    auto provider = clsTGAnbieter::Create();
+  using Internals = detail::DepositInternals;
+
+  clsTGAnbieter& ParseProvider(std::string_view entry) {
+    auto& provider = arena_.providers.Make(Internals::Key(), &arena_);
     Parts parts(entry, '*');
     std::string_view head;
     parts.Next(head);  // the entry is not empty, so there is a head (possibly empty)
     SplitFields(head);
-    provider->Name = Field(0);
-    if (fields_.size() > 1) provider->BLZ = fields_[1];
+    Need(1);
+    Internals::View(provider, head);
 
-    // Lists are made, and made to measure, only for the items the entry brings.
-    if (const std::size_t products = Occurrences(entry, '*')) {
-      auto& produkte = *provider->Produkte();
-      detail::DepositInternals::Reserve(produkte, products);
-      std::string_view product_entry;
-      while (parts.Next(product_entry)) produkte.Add(ParseProduct(product_entry));
+    // The products lie side by side, as the provider's list.
+    clsTGProdukt* first = arena_.products.next();
+    std::size_t count = 0;
+    std::string_view product_entry;
+    while (parts.Next(product_entry)) {
+      ParseProduct(product_entry);
+      ++count;
     }
+    Internals::SetBuilt(Internals::ChildList(provider), first, count);
     return provider;
   }
 
-  std::shared_ptr<clsTGProdukt> ParseProduct(std::string_view entry) {
-    auto product = clsTGProdukt::Create();
+  void ParseProduct(std::string_view entry) {
+    auto& product = arena_.products.Make(Internals::Key(), &arena_);
     Parts parts(entry, '~');
     std::string_view head;
     if (!parts.Next(head)) Raise(errnum::kSubscriptOutOfRange);
     SplitFields(head);
-    product->Name = Field(0);
-    product->MindestAnlage = Field(1);
-    product->MaximalAnlage = Field(2);
-    product->Gutschrift = Field(3);
+    // Only overnight-money heads carry an eighth field; a fixed-term head may end here, and a
+    // longer one shows no ZinsGueltigkeit.
+    const bool tagesgeld = kind_ == ConditionKind::Tagesgeld;
+    Need(tagesgeld ? 8 : 7);
+    Internals::View(product, tagesgeld ? head : FirstFields(head, 7));
     // Locale-independent and unrounded: "1.5" is not a new-customer offer.
-    product->Neukunde = transport::ReadReplyNumber(Field(4)) == 1.0;
-    product->URLInfo = Field(5);
-    product->URLNeu = Field(6);
-    // Only overnight-money heads carry an eighth field; a fixed-term head may end here.
-    if (kind_ == ConditionKind::Tagesgeld) product->ZinsGueltigkeit = Field(7);
+    product.SetNeukunde(transport::ReadReplyNumber(fields_[4]) == 1.0);
 
-    const std::size_t rates = Occurrences(entry, '~');
-    if (rates == 0) return product;
     std::string_view rate;
-    if (kind_ == ConditionKind::Tagesgeld) {
-      auto& zinsen = *product->Zinsen();
-      detail::DepositInternals::Reserve(zinsen, rates);
-      while (parts.Next(rate)) {
+    if (tagesgeld) {
+      clsTGZins* first = arena_.tiers.next();
+      std::size_t count = 0;
+      for (; parts.Next(rate); ++count) {
         SplitFields(rate);
-        zinsen.Add(TagesgeldRate());
+        Need(5);
+        auto& zins = arena_.tiers.Make();
+        Internals::View(zins, rate);
+        zins.SetGueltigZinsAnfang(platform::ParseLocaleInt32(fields_[2], separators_));
+        zins.SetGueltigZinsDanach(platform::ParseLocaleInt32(fields_[4], separators_));
       }
+      Internals::SetBuilt(Internals::ChildList(product), first, count);
     } else {
-      auto& zinsen = *product->ZinsenFestgeld();
-      detail::DepositInternals::Reserve(zinsen, rates);
-      while (parts.Next(rate)) {
+      clsFGZins* first = arena_.rows.next();
+      std::size_t count = 0;
+      for (; parts.Next(rate); ++count) {
         SplitFields(rate);
-        zinsen.Add(FestgeldRate());
+        Need(7);
+        Internals::View(arena_.rows.Make(), rate);
       }
+      Internals::SetBuilt(Internals::FestgeldList(product), first, count);
     }
-    return product;
-  }
-
-  std::shared_ptr<clsTGZins> TagesgeldRate() {
-    auto zins = clsTGZins::Create();
-    zins->AbBetrag = Field(0);
-    zins->ZinsAnfang = Field(1);
-    zins->GueltigZinsAnfang = platform::ParseLocaleInt32(Field(2), separators_);
-    zins->ZinsDanach = Field(3);
-    zins->GueltigZinsDanach = platform::ParseLocaleInt32(Field(4), separators_);
-    return zins;
-  }
-
-  std::shared_ptr<clsFGZins> FestgeldRate() {
-    auto zins = clsFGZins::Create();
-    zins->AbBetrag = Field(0);
-    zins->Zins_01 = Field(1);
-    zins->Zins_03 = Field(2);
-    zins->Zins_06 = Field(3);
-    zins->Zins_09 = Field(4);
-    zins->Zins_12 = Field(5);
-    zins->Zins_18 = Field(6);
-    return zins;
   }
 
   // One buffer for every field list: no allocation per entry once it has grown.
@@ -149,25 +195,27 @@ class ConditionParser {
     while (parts.Next(field)) fields_.push_back(field);
   }
 
-  std::string Field(std::size_t index) const {
-    if (index >= fields_.size()) Raise(errnum::kSubscriptOutOfRange);
-    return std::string(fields_[index]);
+  void Need(std::size_t fields) const {
+    if (fields_.size() < fields) Raise(errnum::kSubscriptOutOfRange);
   }
 
   ConditionKind kind_;
   const platform::NumericSeparators& separators_;
+  ConditionArena& arena_;
   std::vector<std::string_view> fields_;
 };
 
 }  // namespace
 
-void ParseConditionList(std::string_view list, ConditionKind kind, colTGAnbieter& anbieter,
+void ParseConditionList(std::string list, ConditionKind kind, colTGAnbieter& anbieter,
                         const platform::NumericSeparators& separators) {
-  ConditionParser(kind, separators).Parse(list, anbieter);
+  auto arena = std::make_shared<ConditionArena>(std::move(list), kind);
+  arena->self = arena;
+  ConditionParser(kind, separators, *arena).Parse(anbieter, arena);
 }
 
-void ParseConditionList(std::string_view list, ConditionKind kind, colTGAnbieter& anbieter) {
-  ParseConditionList(list, kind, anbieter, platform::LocaleSeparators());
+void ParseConditionList(std::string list, ConditionKind kind, colTGAnbieter& anbieter) {
+  ParseConditionList(std::move(list), kind, anbieter, platform::LocaleSeparators());
 }
 
 }  // namespace vexcomm::deposits

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string_view>
+#include <string>
 
 #include <vexcomm/deposits.h>
 
@@ -13,12 +13,13 @@ namespace vexcomm::deposits {
 enum class ConditionKind { Tagesgeld, Festgeld };
 
 // Parses a condition list ("#" providers, "*" products, "~" rates, "|" fields) and appends the
-// providers to `anbieter`, each only when it is complete. Throws vexcomm::Error at the first
-// failure (9 for a missing item or field, 13/6 for a bad rate-tier integer); the providers
-// appended before it stay. Linear in the length of the list.
-void ParseConditionList(std::string_view list, ConditionKind kind, colTGAnbieter& anbieter,
+// providers to `anbieter`, each only when it is complete. The tree keeps the list's text, from
+// which its nodes read their texts. Throws vexcomm::Error at the first failure (9 for a missing
+// item or field, 13/6 for a bad rate-tier integer); the providers appended before it stay.
+// Linear in the length of the list.
+void ParseConditionList(std::string list, ConditionKind kind, colTGAnbieter& anbieter,
                         const platform::NumericSeparators& separators);
 // The same with the separators of the process locale.
-void ParseConditionList(std::string_view list, ConditionKind kind, colTGAnbieter& anbieter);
+void ParseConditionList(std::string list, ConditionKind kind, colTGAnbieter& anbieter);
 
 }  // namespace vexcomm::deposits

@@ -37,16 +37,54 @@ MemberTable<List> ListMembers(MemberTable<List> table, DispId item_id) {
 
 }  // namespace
 
+namespace detail {
+
+std::shared_ptr<void> ArenaOwner(const DepositArena* arena) noexcept {
+  return arena ? arena->self.lock() : nullptr;
+}
+
+FieldTexts::~FieldTexts() {
+  if (owned_) delete[] own_;
+}
+
+std::string FieldTexts::Get(std::size_t index) const {
+  if (owned_) return index < size_ ? own_[index] : std::string();
+  std::string_view rest = size_ != 0 ? std::string_view(view_, size_) : std::string_view();
+  for (; index > 0; --index) {
+    const auto bar = rest.find('|');
+    if (bar == std::string_view::npos) return {};
+    rest.remove_prefix(bar + 1);
+  }
+  return std::string(rest.substr(0, rest.find('|')));
+}
+
+void FieldTexts::Set(std::size_t index, std::size_t count, std::string value) {
+  if (!owned_) {
+    auto own = std::make_unique<std::string[]>(count);
+    for (std::size_t i = 0; i < count; ++i) own[i] = Get(i);
+    own_ = own.release();
+    size_ = static_cast<uint32_t>(count);
+    owned_ = true;
+  }
+  own_[index] = std::move(value);
+}
+
+}  // namespace detail
+
+using detail::DepositInternals;
+
 // clsTGZins
 
 const std::vector<Member<clsTGZins>>& clsTGZins::Members() {
   static const std::vector<Member<clsTGZins>> members =
       MemberTable<clsTGZins>()
-          .Property("AbBetrag", 0x40030000, &clsTGZins::AbBetrag)
-          .Property("ZinsAnfang", 0x40030001, &clsTGZins::ZinsAnfang)
-          .Property("GueltigZinsAnfang", 0x40030002, &clsTGZins::GueltigZinsAnfang)
-          .Property("ZinsDanach", 0x40030003, &clsTGZins::ZinsDanach)
-          .Property("GueltigZinsDanach", 0x40030004, &clsTGZins::GueltigZinsDanach)
+          .Property("AbBetrag", 0x40030000, &clsTGZins::AbBetrag, &clsTGZins::SetAbBetrag)
+          .Property("ZinsAnfang", 0x40030001, &clsTGZins::ZinsAnfang, &clsTGZins::SetZinsAnfang)
+          .Property("GueltigZinsAnfang", 0x40030002, &clsTGZins::GueltigZinsAnfang,
+                    &clsTGZins::SetGueltigZinsAnfang)
+          .Property("ZinsDanach", 0x40030003, &clsTGZins::ZinsDanach, &clsTGZins::SetZinsDanach)
+          .Property("GueltigZinsDanach", 0x40030004, &clsTGZins::GueltigZinsDanach,
+                    &clsTGZins::SetGueltigZinsDanach)
           .Build();
   return members;
 }
@@ -65,13 +103,13 @@ std::shared_ptr<clsTGZins> clsTGZins::Create() {
 const std::vector<Member<clsFGZins>>& clsFGZins::Members() {
   static const std::vector<Member<clsFGZins>> members =
       MemberTable<clsFGZins>()
-          .Property("AbBetrag", 0x40030000, &clsFGZins::AbBetrag)
-          .Property("Zins_01", 0x40030001, &clsFGZins::Zins_01)
-          .Property("Zins_03", 0x40030002, &clsFGZins::Zins_03)
-          .Property("Zins_06", 0x40030003, &clsFGZins::Zins_06)
-          .Property("Zins_09", 0x40030004, &clsFGZins::Zins_09)
-          .Property("Zins_12", 0x40030005, &clsFGZins::Zins_12)
-          .Property("Zins_18", 0x40030006, &clsFGZins::Zins_18)
+          .Property("AbBetrag", 0x40030000, &clsFGZins::AbBetrag, &clsFGZins::SetAbBetrag)
+          .Property("Zins_01", 0x40030001, &clsFGZins::Zins_01, &clsFGZins::SetZins_01)
+          .Property("Zins_03", 0x40030002, &clsFGZins::Zins_03, &clsFGZins::SetZins_03)
+          .Property("Zins_06", 0x40030003, &clsFGZins::Zins_06, &clsFGZins::SetZins_06)
+          .Property("Zins_09", 0x40030004, &clsFGZins::Zins_09, &clsFGZins::SetZins_09)
+          .Property("Zins_12", 0x40030005, &clsFGZins::Zins_12, &clsFGZins::SetZins_12)
+          .Property("Zins_18", 0x40030006, &clsFGZins::Zins_18, &clsFGZins::SetZins_18)
           .Build();
   return members;
 }
@@ -124,18 +162,22 @@ std::shared_ptr<colFGZinsen> colFGZinsen::Create() {
 const std::vector<Member<clsTGProdukt>>& clsTGProdukt::Members() {
   static const std::vector<Member<clsTGProdukt>> members =
       MemberTable<clsTGProdukt>()
-          .Property("Name", 0x40030001, &clsTGProdukt::Name)
-          .Property("MindestAnlage", 0x40030002, &clsTGProdukt::MindestAnlage)
-          .Property("MaximalAnlage", 0x40030003, &clsTGProdukt::MaximalAnlage)
-          .Property("Gutschrift", 0x40030004, &clsTGProdukt::Gutschrift)
-          .Property("Neukunde", 0x40030005, &clsTGProdukt::Neukunde)
-          .Property("URLInfo", 0x40030006, &clsTGProdukt::URLInfo)
-          .Property("URLNeu", 0x40030007, &clsTGProdukt::URLNeu)
+          .Property("Name", 0x40030001, &clsTGProdukt::Name, &clsTGProdukt::SetName)
+          .Property("MindestAnlage", 0x40030002, &clsTGProdukt::MindestAnlage,
+                    &clsTGProdukt::SetMindestAnlage)
+          .Property("MaximalAnlage", 0x40030003, &clsTGProdukt::MaximalAnlage,
+                    &clsTGProdukt::SetMaximalAnlage)
+          .Property("Gutschrift", 0x40030004, &clsTGProdukt::Gutschrift,
+                    &clsTGProdukt::SetGutschrift)
+          .Property("Neukunde", 0x40030005, &clsTGProdukt::Neukunde, &clsTGProdukt::SetNeukunde)
+          .Property("URLInfo", 0x40030006, &clsTGProdukt::URLInfo, &clsTGProdukt::SetURLInfo)
+          .Property("URLNeu", 0x40030007, &clsTGProdukt::URLNeu, &clsTGProdukt::SetURLNeu)
           .Method("Clear", 0x60030000, 0, [](clsTGProdukt& self, Args) { self.Clear(); })
           .Method("Zinsen", 0x60030001, 0, [](clsTGProdukt& self, Args) { return self.Zinsen(); })
           .Method("ZinsenFestgeld", 0x60030002, 0,
                   [](clsTGProdukt& self, Args) { return self.ZinsenFestgeld(); })
-          .Property("ZinsGueltigkeit", 0x4003000A, &clsTGProdukt::ZinsGueltigkeit)
+          .Property("ZinsGueltigkeit", 0x4003000A, &clsTGProdukt::ZinsGueltigkeit,
+                    &clsTGProdukt::SetZinsGueltigkeit)
           .Build();
   return members;
 }
@@ -146,22 +188,26 @@ std::span<const std::string_view> clsTGProdukt::InterfaceIds() {
 }
 
 std::shared_ptr<clsTGProdukt> clsTGProdukt::Create() {
-  return std::make_shared<clsTGProdukt>();
+  return DepositInternals::MakeAlone<clsTGProdukt>();
+}
+
+clsTGProdukt::clsTGProdukt(detail::NodeKey, detail::DepositArena* arena) {
+  DepositInternals::SetArena(zinsen_, arena);
+  DepositInternals::SetArena(zinsen_festgeld_, arena);
 }
 
 void clsTGProdukt::Clear() noexcept {
-  if (zinsen_) detail::DepositInternals::Clear(*zinsen_);
-  if (zinsen_festgeld_) detail::DepositInternals::Clear(*zinsen_festgeld_);
+  DepositInternals::Clear(zinsen_);
+  DepositInternals::Clear(zinsen_festgeld_);
 }
 
-const std::shared_ptr<colTGZinsen>& clsTGProdukt::Zinsen() const {
-  if (!zinsen_) zinsen_ = colTGZinsen::Create();
-  return zinsen_;
+// A list is part of its product: a reference to it keeps the product.
+std::shared_ptr<colTGZinsen> clsTGProdukt::Zinsen() const {
+  return {detail::ArenaOwner(DepositInternals::Arena(zinsen_)), &zinsen_};
 }
 
-const std::shared_ptr<colFGZinsen>& clsTGProdukt::ZinsenFestgeld() const {
-  if (!zinsen_festgeld_) zinsen_festgeld_ = colFGZinsen::Create();
-  return zinsen_festgeld_;
+std::shared_ptr<colFGZinsen> clsTGProdukt::ZinsenFestgeld() const {
+  return {detail::ArenaOwner(DepositInternals::Arena(zinsen_festgeld_)), &zinsen_festgeld_};
 }
 
 // colTGProdukte
@@ -188,8 +234,8 @@ std::shared_ptr<colTGProdukte> colTGProdukte::Create() {
 const std::vector<Member<clsTGAnbieter>>& clsTGAnbieter::Members() {
   static const std::vector<Member<clsTGAnbieter>> members =
       MemberTable<clsTGAnbieter>()
-          .Property("Name", 0x40030001, &clsTGAnbieter::Name)
-          .Property("BLZ", 0x40030002, &clsTGAnbieter::BLZ)
+          .Property("Name", 0x40030001, &clsTGAnbieter::Name, &clsTGAnbieter::SetName)
+          .Property("BLZ", 0x40030002, &clsTGAnbieter::BLZ, &clsTGAnbieter::SetBLZ)
           .Method("Clear", 0x60030000, 0, [](clsTGAnbieter& self, Args) { self.Clear(); })
           .Method("Produkte", 0x60030001, 0,
                   [](clsTGAnbieter& self, Args) { return self.Produkte(); })
@@ -203,16 +249,19 @@ std::span<const std::string_view> clsTGAnbieter::InterfaceIds() {
 }
 
 std::shared_ptr<clsTGAnbieter> clsTGAnbieter::Create() {
-  return std::make_shared<clsTGAnbieter>();
+  return DepositInternals::MakeAlone<clsTGAnbieter>();
+}
+
+clsTGAnbieter::clsTGAnbieter(detail::NodeKey, detail::DepositArena* arena) {
+  DepositInternals::SetArena(produkte_, arena);
 }
 
 void clsTGAnbieter::Clear() noexcept {
-  if (produkte_) detail::DepositInternals::Clear(*produkte_);
+  DepositInternals::Clear(produkte_);
 }
 
-const std::shared_ptr<colTGProdukte>& clsTGAnbieter::Produkte() const {
-  if (!produkte_) produkte_ = colTGProdukte::Create();
-  return produkte_;
+std::shared_ptr<colTGProdukte> clsTGAnbieter::Produkte() const {
+  return {detail::ArenaOwner(DepositInternals::Arena(produkte_)), &produkte_};
 }
 
 // colTGAnbieter

@@ -32,7 +32,8 @@ void ProcessConditions(services::RunState& state, ConditionKind kind, std::strin
     // Cleared before the list is read: a reply without a usable list leaves the tree empty.
     root->Anbieter()->Clear();
     root->Datum = elements->Item(4);
-    ParseConditionList(elements->Item(7), kind, *root->Anbieter());
+    // The tree keeps the list's text: its nodes read their texts from it.
+    ParseConditionList(elements->Take(7), kind, *root->Anbieter());
   } catch (...) {
     // A bad list costs the rest of this reply only; the run goes on.
     services::ReplyNotProcessed(state, title);

@@ -8,11 +8,16 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <vexcomm/error.h>
 
@@ -151,8 +156,96 @@ struct WriteStatements {
   Statement last_quote;
 };
 
-// Merges one stock; the caller wraps it in a savepoint.
-void WriteStock(WriteStatements& s, const clsAktie& stock, const ResolvedDbContext& context) {
+// What the write of one stock reads of it, taken on the host's thread: the host's code may
+// change the stock while the statements run.
+struct StockRows {
+  explicit StockRows(const clsAktie& stock) : WKN(stock.WKN), ISIN(stock.ISIN), Name(stock.Name) {
+    quotes.reserve(static_cast<std::size_t>(stock.KursCount()));
+    for (int32_t i = 1; i <= stock.KursCount(); ++i) {
+      auto quote = stock.Kurs(i);
+      if (!quote) break;
+      quotes.emplace_back(quote->Datum, quote->Kurs);
+    }
+  }
+  std::string WKN, ISIN, Name;
+  std::vector<std::pair<std::string, std::string>> quotes;  // Datum, Kurs
+};
+
+// Runs the database's work on a thread of its own while the calling thread keeps the host's
+// events running: a commit waits for the disk, and a graphical host must not wait with it. One
+// piece of work at a time, each to its end before Run returns, so the work and the host's code
+// never overlap on the same data. Without the host's function everything runs in Run itself.
+class WorkThread {
+ public:
+  explicit WorkThread(std::function<void()> host_events) : host_events_(std::move(host_events)) {}
+  ~WorkThread() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  WorkThread(const WorkThread&) = delete;
+  WorkThread& operator=(const WorkThread&) = delete;
+
+  // Runs `work` to its end and rethrows what it threw.
+  void Run(const std::function<void()>& work) {
+    if (!host_events_) return work();
+    if (!thread_.joinable()) thread_ = std::thread([this] { Serve(); });
+    std::unique_lock lock(mutex_);
+    work_ = &work;
+    failure_ = nullptr;
+    wake_.notify_all();
+    while (work_ != nullptr) {
+      if (done_.wait_for(lock, kPoll) == std::cv_status::timeout && work_ != nullptr) {
+        lock.unlock();
+        try {
+          host_events_();  // runs only when its interval has passed
+        } catch (...) {
+        }
+        lock.lock();
+      }
+    }
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kPoll{5};
+
+  void Serve() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || work_ != nullptr; });
+      if (work_ == nullptr) return;
+      lock.unlock();
+      std::exception_ptr failure;
+      try {
+        (*work_)();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      failure_ = failure;
+      work_ = nullptr;
+      done_.notify_all();
+    }
+  }
+
+  std::function<void()> host_events_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  const std::function<void()>* work_ = nullptr;
+  std::exception_ptr failure_;
+  bool stop_ = false;
+};
+
+// Merges one stock; the caller wraps it in a savepoint. Runs off the host's thread: `context`
+// only collects its message boxes.
+void WriteStock(WriteStatements& s, const StockRows& stock, const ResolvedDbContext& context) {
   // The stored WKN is found through its index: the transform is deterministic.
   s.find_stock.Bind(1, encode(stock.WKN));
   int64_t stock_id;
@@ -168,26 +261,35 @@ void WriteStock(WriteStatements& s, const clsAktie& stock, const ResolvedDbConte
         .Bind(4, encode(platform::CodePointPrefix(stock.Name, kStoredNameLength)))
         .Execute();
   }
-  for (int32_t i = 1; i <= stock.KursCount(); ++i) {
-    auto quote = stock.Kurs(i);
-    if (!quote) break;
-    s.find_quote.Bind(1, stock_id).Bind(2, quote->Datum);
+  for (const auto& [datum, kurs] : stock.quotes) {
+    s.find_quote.Bind(1, stock_id).Bind(2, datum);
     if (s.find_quote.Step()) {
       // Same stock and date: the new price replaces the stored one, the row keeps its ID.
       int64_t quote_id = s.find_quote.Int64(0);
       s.find_quote.Reset();
-      s.update_quote.Bind(1, quote_id).Bind(2, encode(quote->Kurs)).Execute();
+      s.update_quote.Bind(1, quote_id).Bind(2, encode(kurs)).Execute();
     } else {
       s.find_quote.Reset();
       int64_t quote_id = int64_t{FindLastID(s.last_quote, Table::Kurse, context)} + 1;
       s.add_quote.Bind(1, quote_id)
           .Bind(2, stock_id)
-          .Bind(3, quote->Datum)
-          .Bind(4, encode(quote->Kurs))
+          .Bind(3, datum)
+          .Bind(4, encode(kurs))
           .Execute();
     }
   }
 }
+
+// The database side of one write pass: made, used and ended on the work thread.
+struct WritePass {
+  explicit WritePass(const std::filesystem::path& database)
+      : connection(database, kDatabaseKey, Connection::Mode::ReadWrite),
+        statements(connection),
+        transaction(connection) {}
+  Connection connection;
+  WriteStatements statements;
+  Transaction transaction;
+};
 
 void ShowFindLastIdFailure(Table table, const ResolvedDbContext& context) {
   std::string text = ErrorDescription(std::current_exception());
@@ -218,6 +320,7 @@ ResolvedDbContext Resolve(const QuoteDbContext& context) {
   resolved.message_box = context.message_box ? context.message_box : platform::DefaultMessageBox;
   resolved.log = context.log ? context.log : [](std::string_view) {};
   resolved.progress_step = context.progress_step ? context.progress_step : [] {};
+  resolved.process_host_events = context.process_host_events;
   return resolved;
 }
 
@@ -303,20 +406,35 @@ bool MergeIntoDatabase(colAktien& aktien) {
 
 std::optional<std::string> quotes::WriteToDB(colAktien& aktien) {
   const auto context = quotes::Resolve(aktien.DatabaseContext());
+  quotes::WorkThread work(context.process_host_events);
+  std::unique_ptr<quotes::WritePass> pass;
+  // Message boxes of the work thread wait for the host's thread.
+  std::vector<std::pair<std::string, std::string>> boxes;
+  quotes::ResolvedDbContext collecting = context;
+  collecting.message_box = [&boxes](const std::string& title, const std::string& text) {
+    boxes.emplace_back(title, text);
+  };
+  auto show_boxes = [&] {
+    for (const auto& [title, text] : boxes) context.Message(title, text);
+    boxes.clear();
+  };
   try {
-    quotes::RemoveStaleCopies(context.database);
-    if (!std::filesystem::exists(context.database)) {
-      if (!std::filesystem::exists(context.template_database)) {
-        context.Message(quotes::kDefaultTitle, quotes::kTemplateMissing);
-        return context.failure;
+    bool template_missing = false;
+    work.Run([&] {
+      quotes::RemoveStaleCopies(context.database);
+      if (!std::filesystem::exists(context.database)) {
+        template_missing = !std::filesystem::exists(context.template_database);
+        if (template_missing) return;
+        quotes::CopyTemplate(context.template_database, context.database);
       }
-      quotes::CopyTemplate(context.template_database, context.database);
+      // One transaction for the pass, one savepoint per stock: a crash leaves the file as it
+      // was, a failure keeps the stocks written before it.
+      pass = std::make_unique<quotes::WritePass>(context.database);
+    });
+    if (template_missing) {
+      context.Message(quotes::kDefaultTitle, quotes::kTemplateMissing);
+      return context.failure;
     }
-    Connection connection(context.database, quotes::kDatabaseKey, Connection::Mode::ReadWrite);
-    quotes::WriteStatements statements(connection);
-    // One transaction for the pass, one savepoint per stock: a crash leaves the file as it was,
-    // a failure keeps the stocks written before it.
-    quotes::Transaction transaction(connection);
     try {
       // Count is read afresh: the host's log handler may change the collection.
       for (int32_t i = 1; i <= aktien.Count(); ++i) {
@@ -333,20 +451,27 @@ std::optional<std::string> quotes::WriteToDB(colAktien& aktien) {
           continue;
         }
         context.log(stock->Name + ": " + std::to_string(count) + " Kurse speichern");
-        quotes::Savepoint savepoint(connection);
-        quotes::WriteStock(statements, *stock, context);
-        savepoint.Release();
+        const quotes::StockRows rows(*stock);
+        work.Run([&] {
+          quotes::Savepoint savepoint(pass->connection);
+          quotes::WriteStock(pass->statements, rows, collecting);
+          savepoint.Release();
+        });
+        show_boxes();
       }
     } catch (...) {
+      show_boxes();
       // What was written before the failure stays. The failure is what the host hears of, not
       // a commit that finds the transaction already ended by it (a full disk rolls it back).
-      transaction.CommitIfActive();
+      work.Run([&] { pass->transaction.CommitIfActive(); });
       throw;
     }
-    transaction.Commit();
+    work.Run([&] { pass->transaction.Commit(); });
   } catch (...) {
     context.Message(quotes::kWriteTitle, ErrorDescription(std::current_exception()));
   }
+  // Closed where it was used; a pass left open rolls back there.
+  work.Run([&] { pass.reset(); });
   return context.failure;
 }
 

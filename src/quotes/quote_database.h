@@ -31,6 +31,7 @@ struct ResolvedDbContext {
   std::function<void(const std::string& title, const std::string& text)> message_box;
   std::function<void(std::string_view text)> log;
   std::function<void()> progress_step;
+  std::function<void()> process_host_events;  // may be empty
   // The first failure shown, as "FILE: cause".
   mutable std::optional<std::string> failure;
 

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -468,6 +469,54 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   EXPECT_EQ(FolderEntries(out), expected);
   EXPECT_EQ(ReadFile(out / "5-alle.bin"), octets);
   EXPECT_EQ(ReadFile(out / "6-gruss.txt"), "Grüße, 5 €\r\n");
+}
+
+// Killed at a random moment of a fetch into a fresh folder, the program leaves no file that the
+// next run would not replace: never a second copy of a file, none lost. VEXCOMM_KILLS=150 for
+// the long run by hand.
+TEST_F(CliTest, AFetchKilledAtARandomMomentLeavesNoTwinAndLosesNothing) {
+  constexpr int kFiles = 40;
+  json files = json::array();
+  std::set<std::string> expected = {".vexcomm-saved"};
+  for (int nr = 1; nr <= kFiles; ++nr) {
+    files.push_back({{"nr", nr},
+                     {"name", "f" + std::to_string(nr) + ".txt"},
+                     {"content", "Datei " + std::to_string(nr)}});
+    expected.insert(std::to_string(nr) + "-f" + std::to_string(nr) + ".txt");
+  }
+  StartServer({{"installations", {{{"blz", "11122233"}, {"kundennr", "4711"}, {"files", files}}}}});
+  const char* kills_text = std::getenv("VEXCOMM_KILLS");
+  const int kills = kills_text ? std::atoi(kills_text) : 10;
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  // How long a whole fetch takes, into a folder of its own.
+  auto timing = Globals();
+  *(std::find(timing.begin(), timing.end(), "--out") + 1) = (tmp.path() / "timing").string();
+  timing.push_back("get-new");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run(timing, {}, false).status, 0);
+  std::uniform_int_distribution<long> moment(
+      0, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+             .count());
+  auto args = Globals();
+  args.push_back("get-new");
+  for (int k = 0; k < kills; ++k) {
+    std::filesystem::remove_all(out);
+    WriteIdentity(0);
+    ChildProcess child(Binary(), args, {{"HOME", tmp.path().string()}});
+    child.WaitForLine([](const std::string&) { return false; },
+                      std::chrono::milliseconds(moment(random)));
+    child.Signal(SIGKILL);
+    child.Finish(std::chrono::seconds(30));
+    ASSERT_EQ(Run({"get-new"}).status, 0) << k;
+    ASSERT_EQ(FolderEntries(out), expected) << k;
+    for (int nr = 1; nr <= kFiles; ++nr) {
+      const auto name = std::to_string(nr) + "-f" + std::to_string(nr) + ".txt";
+      ASSERT_EQ(ReadFile(out / name), "Datei " + std::to_string(nr)) << name;
+    }
+  }
 }
 
 TEST_F(CliTest, AFileThatCannotBeSavedStaysOnTheServerForTheNextRun) {

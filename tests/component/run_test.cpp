@@ -231,10 +231,13 @@ TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
     int32_t waiting;
     std::size_t requests;
     bool by_throwing = false;  // the handler throws instead of calling RefuseFile
+    bool durable = true;       // the host could make the files it took durable
   };
-  for (const Case c : {Case{0, 17, 3, 2}, Case{1, 18, 2, 3}, Case{-1, 20, 0, 4},
-                       Case{0, 17, 3, 2, true}, Case{1, 18, 2, 3, true}}) {
+  for (const Case c :
+       {Case{0, 17, 3, 2}, Case{1, 18, 2, 3}, Case{-1, 20, 0, 4}, Case{0, 17, 3, 2, true},
+        Case{1, 18, 2, 3, true}, Case{-1, 17, 0, 4, false, false}}) {
     Reopen();
+    run().host.make_files_durable = [&c] { return c.durable; };
     int seen = 0;
     auto refuse = [&] {
       if (seen++ != c.refuse_at) return;
@@ -252,10 +255,8 @@ TEST_F(RunTest, ARefusedFileEndsTheRunAndStaysOnTheServer) {
     vc->RefuseFile("nachher");
     const bool refused = c.refuse_at >= 0;
     EXPECT_EQ(vc->Fehler()->Code, refused ? vcerrOther : vcerrNoError) << c.refuse_at;
-    if (refused) {
-      EXPECT_EQ(vc->Fehler()->Text, "Datei nicht angenommen: kein Platz");
-      EXPECT_EQ(vc->Outcome()->kind, OutcomeKind::kFileRefused);
-    }
+    EXPECT_EQ(vc->Fehler()->Text, refused ? "Datei nicht angenommen: kein Platz" : "");
+    EXPECT_EQ(vc->Outcome()->kind == OutcomeKind::kFileRefused, refused || !c.durable);
     EXPECT_EQ(events.noch.back(), c.waiting) << c.refuse_at;
     EXPECT_EQ(run().progress_counter, 3 - c.waiting) << c.refuse_at;
     EXPECT_EQ(sock->sent.size(), c.requests) << c.refuse_at;

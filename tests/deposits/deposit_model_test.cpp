@@ -39,14 +39,14 @@ struct Tree {
 
   Tree() {
     root->Datum = "01.02.2026";
-    first->Name = "Bank A";
-    second->Name = "Bank B";
-    second->BLZ = "11122233";
-    product->Name = "Plus";
-    product->ZinsGueltigkeit = "3 Monate";
-    tier->AbBetrag = "0";
-    tier->GueltigZinsAnfang = 3;
-    row->Zins_12 = "2,1";
+    first->SetName("Bank A");
+    second->SetName("Bank B");
+    second->SetBLZ("11122233");
+    product->SetName("Plus");
+    product->SetZinsGueltigkeit("3 Monate");
+    tier->SetAbBetrag("0");
+    tier->SetGueltigZinsAnfang(3);
+    row->SetZins_12("2,1");
     product->Zinsen()->Add(tier);
     product->ZinsenFestgeld()->Add(row);
     second->Produkte()->Add(product);
@@ -146,12 +146,12 @@ TEST(DepositModel, ClearEmptiesTheTreeButHeldNodesKeepTheirOwnProperties) {
   EXPECT_EQ(t.second->Get("Name").ToString(), "Bank B");
   EXPECT_EQ(t.second->Get("BLZ").ToString(), "11122233");
   EXPECT_EQ(t.second->Produkte()->Count(), 0);
-  EXPECT_EQ(t.product->Name, "Plus");
-  EXPECT_EQ(t.product->ZinsGueltigkeit, "3 Monate");
+  EXPECT_EQ(t.product->Name(), "Plus");
+  EXPECT_EQ(t.product->ZinsGueltigkeit(), "3 Monate");
   EXPECT_EQ(t.product->Zinsen()->Count(), 0);
   EXPECT_EQ(t.product->ZinsenFestgeld()->Count(), 0);
-  EXPECT_EQ(t.tier->GueltigZinsAnfang, 3);
-  EXPECT_EQ(t.row->Zins_12, "2,1");
+  EXPECT_EQ(t.tier->GueltigZinsAnfang(), 3);
+  EXPECT_EQ(t.row->Zins_12(), "2,1");
 
   AsObject(t.root->Anbieter())->Call("Clear");  // empty: nothing to do, no failure
   EXPECT_EQ(t.root->Anbieter()->Count(), 0);
@@ -173,7 +173,7 @@ TEST(DepositModel, NodeClearEmptiesOnlyItsOwnLists) {
   EXPECT_EQ(t.second->Produkte()->Count(), 0);
   EXPECT_EQ(other->Zinsen()->Count(), 0) << "a provider's Clear cascades to its products";
   EXPECT_EQ(t.root->Anbieter()->Count(), 2);
-  EXPECT_EQ(t.second->Name, "Bank B");
+  EXPECT_EQ(t.second->Name(), "Bank B");
 
   // Only the provider list offers Clear to the host; the others clear through their owner.
   for (std::shared_ptr<Dispatch> list :

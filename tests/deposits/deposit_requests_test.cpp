@@ -26,25 +26,26 @@ std::string Render(const colTGAnbieter& providers) {
   for (int32_t a = 1; a <= providers.Count(); ++a) {
     auto p = providers.Item(a);
     if (a > 1) out += " # ";
-    out += p->Name + "/" + p->BLZ + "{";
+    out += p->Name() + "/" + p->BLZ() + "{";
     for (int32_t b = 1; b <= p->Produkte()->Count(); ++b) {
       auto d = p->Produkte()->Item(b);
       if (b > 1) out += ";";
-      out += d->Name + "," + d->MindestAnlage + "," + d->MaximalAnlage + "," + d->Gutschrift + "," +
-             (d->Neukunde ? "neu" : "alt") + "," + d->URLInfo + "," + d->URLNeu + "," +
-             d->ZinsGueltigkeit + " Z<";
+      out += d->Name() + "," + d->MindestAnlage() + "," + d->MaximalAnlage() + "," +
+             d->Gutschrift() + "," + (d->Neukunde() ? "neu" : "alt") + "," + d->URLInfo() + "," +
+             d->URLNeu() + "," + d->ZinsGueltigkeit() + " Z<";
       for (int32_t c = 1; c <= d->Zinsen()->Count(); ++c) {
         auto z = d->Zinsen()->Item(c);
         if (c > 1) out += ";";
-        out += z->AbBetrag + "," + z->ZinsAnfang + "," + std::to_string(z->GueltigZinsAnfang) +
-               "," + z->ZinsDanach + "," + std::to_string(z->GueltigZinsDanach);
+        out += z->AbBetrag() + "," + z->ZinsAnfang() + "," +
+               std::to_string(z->GueltigZinsAnfang()) + "," + z->ZinsDanach() + "," +
+               std::to_string(z->GueltigZinsDanach());
       }
       out += "> F<";
       for (int32_t c = 1; c <= d->ZinsenFestgeld()->Count(); ++c) {
         auto z = d->ZinsenFestgeld()->Item(c);
         if (c > 1) out += ";";
-        out += z->AbBetrag + "," + z->Zins_01 + "," + z->Zins_03 + "," + z->Zins_06 + "," +
-               z->Zins_09 + "," + z->Zins_12 + "," + z->Zins_18;
+        out += z->AbBetrag() + "," + z->Zins_01() + "," + z->Zins_03() + "," + z->Zins_06() + "," +
+               z->Zins_09() + "," + z->Zins_12() + "," + z->Zins_18();
       }
       out += ">";
     }
@@ -151,7 +152,7 @@ TEST(ConditionGrammar, NeukundeIsTrueExactlyForTheLeadingNumberOne) {
     // The German locale must not matter here: "1.5" stays one and a half.
     ParseConditionList(std::string("A*P|1|2|G|") + field + "|i|n", FG, *providers, kGerman);
     ASSERT_EQ(providers->Count(), 1);
-    EXPECT_EQ(providers->Item(1)->Produkte()->Item(1)->Neukunde, neukunde) << "'" << field << "'";
+    EXPECT_EQ(providers->Item(1)->Produkte()->Item(1)->Neukunde(), neukunde) << "'" << field << "'";
   }
 }
 
@@ -162,6 +163,27 @@ TEST(ConditionGrammar, ParsesAppendingToWhatTheListHolds) {
   ParseConditionList("B", TG, *providers, kPoint);
   ASSERT_EQ(providers->Count(), 2);
   EXPECT_EQ(providers->Item(1), kept);
+}
+
+// The nodes of a parsed tree read their texts from the list's text, which the tree keeps: a node
+// the host holds keeps it after the tree is gone, and the tree's memory goes with its last node.
+TEST(ConditionGrammar, KeptNodesOutliveTheirTreeWhichGoesWithTheLastOfThem) {
+  auto providers = colTGAnbieter::Create();
+  ParseConditionList("A|1*" + kTgHead + "~0|1|2|3|4", TG, *providers, kPoint);
+  auto product = providers->Item(1)->Produkte()->Item(1);
+  auto tier = product->Zinsen()->Item(1);
+  EXPECT_EQ(product, providers->Item(1)->Produkte()->Item(1)) << "one object per node";
+  const std::weak_ptr<clsTGProdukt> watch = product;
+  product->SetName("eigener");
+  providers->Clear();
+  EXPECT_EQ(product->Name() + product->URLNeu() + product->ZinsGueltigkeit(), "eigenerneu3 Monate");
+  EXPECT_EQ(product->Zinsen()->Count(), 0);
+  // Listed again in its own tree's memory, the tier holds that memory no more than it did.
+  product->Zinsen()->Add(tier);
+  tier.reset();
+  EXPECT_EQ(product->Zinsen()->Item(1)->ZinsDanach(), "3");
+  product.reset();
+  EXPECT_TRUE(watch.expired());
 }
 
 // The reply handlers and the request builders, on a run state as the component holds it. How

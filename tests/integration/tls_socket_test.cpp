@@ -16,6 +16,8 @@
 #include <vexcomm/error.h>
 
 #include "integration/socket_fixture.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace vexcomm::platform {
 namespace {
@@ -138,6 +140,20 @@ TEST_F(TlsSocketTest, CertificateIsRefusedUnlessChainNameAndPinVerify) {
       EXPECT_NE(sink->check_error.find(c.reason), std::string::npos) << sink->check_error;
     }
     sink->socket->Close();
+  }
+  {
+    // The system's authorities are found by hash in their folder (SSL_CERT_DIR here).
+    test::TempDir authorities;
+    std::filesystem::copy_file(pki.ca_file(), authorities.path() / "test-ca.pem");
+    ASSERT_EQ(std::system(("openssl rehash " + authorities.path().string()).c_str()), 0);
+    test::ScopedEnv dir("SSL_CERT_DIR", authorities.path().string());
+    test::ScopedEnv file("SSL_CERT_FILE", std::nullopt);
+    sink = std::make_shared<Sink>();
+    SocketOptions system_store = Options();
+    system_store.ca_file.clear();
+    Open(system_store);
+    ASSERT_TRUE(RunUntilReady());
+    EXPECT_EQ(sink->Kinds(), "connect validate ready");
   }
   // As browsers hold it: a name in the common name alone is no name.
   TestPki cn_only{{kHost}, false};

@@ -21,10 +21,27 @@
 namespace vexcomm::quotes {
 namespace {
 
-using QuoteDatabaseTest = QuoteDbFixture;
+// Each case also with the host's own event processing given: the statements and the commit
+// then run on a thread of their own, and whatever reaches the host must still come on its thread.
+class QuoteDatabaseTest : public QuoteDbFixture, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    if (!GetParam()) return;
+    auto on_host = [host = std::this_thread::get_id()] {
+      EXPECT_EQ(std::this_thread::get_id(), host) << "host code called off the host's thread";
+    };
+    context.message_box = [on_host, box = context.message_box](auto& title, auto& text) {
+      on_host(), box(title, text);
+    };
+    context.log = [on_host, log = context.log](std::string_view text) { on_host(), log(text); };
+    context.progress_step = [on_host, step = context.progress_step] { on_host(), step(); };
+    context.process_host_events = on_host;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(HostEvents, QuoteDatabaseTest, ::testing::Bool());
 using Box = std::pair<std::string, std::string>;
 
-TEST_F(QuoteDatabaseTest, WithoutFileOrTemplate) {
+TEST_P(QuoteDatabaseTest, WithoutFileOrTemplate) {
   auto aktien = NewCollection();
   aktien->Add("710000", "DE0007100000", "Daimler")->KursAdd("02.01.2024", "50");
   // Reading a missing file leaves the collection empty and shows nothing.
@@ -50,7 +67,7 @@ TEST_F(QuoteDatabaseTest, WithoutFileOrTemplate) {
   EXPECT_EQ(boxes.size(), 3u);
 }
 
-TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
+TEST_P(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
   MakeTemplate();
   const std::string template_bytes = test::ReadFile(ini.path() / "Kurse.dat");
   auto aktien = NewCollection();
@@ -72,7 +89,7 @@ TEST_F(QuoteDatabaseTest, FirstWriteCopiesTheTemplateAndNumbersFromOne) {
   EXPECT_EQ(steps, 2);
 }
 
-TEST_F(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
+TEST_P(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
   MakeTemplate();
   auto mode = [](const std::filesystem::path& path) {
     struct stat st {};
@@ -114,7 +131,7 @@ TEST_F(QuoteDatabaseTest, FirstRunsAtOnceShareOnePrivateDatabase) {
   }
 }
 
-TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
+TEST_P(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
   MakeTemplate();
   const std::string own = "Kurse.dat.part-" + std::to_string(::getpid());
   struct Case {
@@ -145,7 +162,7 @@ TEST_F(QuoteDatabaseTest, CopiesLeftByKilledRunsAreRemoved) {
     EXPECT_EQ(std::filesystem::exists(data.path() / c.name), c.kept) << c.name;
 }
 
-TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
+TEST_P(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
   MakeTemplate();
   {
     auto first = NewCollection();
@@ -171,7 +188,7 @@ TEST_F(QuoteDatabaseTest, MergeNeitherLosesNorDoublesQuotes) {
                                                 {4, 1, "it's", "1"}}));
 }
 
-TEST_F(QuoteDatabaseTest, StocksWithoutWknOrQuotesAreLoggedAndCountedAndNamesCut) {
+TEST_P(QuoteDatabaseTest, StocksWithoutWknOrQuotesAreLoggedAndCountedAndNamesCut) {
   MakeTemplate();
   auto aktien = NewCollection();
   // Umlauts take two bytes: the cut to sixty counts characters.
@@ -189,7 +206,7 @@ TEST_F(QuoteDatabaseTest, StocksWithoutWknOrQuotesAreLoggedAndCountedAndNamesCut
   EXPECT_EQ(QuoteRows().size(), 1u);
 }
 
-TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
+TEST_P(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
   MakeTemplate();
   {
     auto run = NewCollection();
@@ -240,7 +257,7 @@ TEST_F(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
   EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) {
+TEST_P(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) {
   const std::pair<const char*, std::function<void()>> cases[] = {
       {"text file",
        [this] { std::ofstream(Database(), std::ios::binary) << std::string(4096, 'x'); }},
@@ -280,7 +297,7 @@ TEST_F(QuoteDatabaseTest, ForeignFileOrOtherPasswordIsReportedAndLeftUntouched) 
   }
 }
 
-TEST_F(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
+TEST_P(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
   MakeTemplate();
   auto run = NewCollection();
   for (const char* wkn : {"1", "2"}) {
@@ -326,7 +343,7 @@ TEST_F(QuoteDatabaseTest, DeleteFromDBRemovesOneStockAtOnce) {
   EXPECT_EQ(vexcomm::detail::QuoteInternals::DBID(*first), 1);
 }
 
-TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
+TEST_P(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
   MakeTemplate();
   auto run = NewCollection();
   run->Add("1", "", "A")->KursAdd("01.01.2024", "a");
@@ -354,7 +371,7 @@ TEST_F(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
             (std::vector<QuoteRow>{{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}));
 }
 
-TEST_F(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
+TEST_P(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
   MakeTemplate();
   auto first = NewCollection();
   first->Add("1", "", "A")->KursAdd("01.01.2024", "a");
@@ -386,7 +403,7 @@ TEST_F(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
   EXPECT_EQ(StockRows(), (std::vector<StockRow>{{1, "1", "", "A"}}));
 }
 
-TEST_F(QuoteDatabaseTest, FindLastID) {
+TEST_P(QuoteDatabaseTest, FindLastID) {
   MakeTemplate();
   std::filesystem::copy_file(ini.path() / "Kurse.dat", Database());
   const auto resolved = Resolve(context);
@@ -405,7 +422,7 @@ TEST_F(QuoteDatabaseTest, FindLastID) {
   EXPECT_TRUE(boxes[0].second.ends_with("\r\n\r\nTable = Kurse")) << boxes[0].second;
 }
 
-TEST_F(QuoteDatabaseTest, TemplateIsEncryptedAndNeverReplaced) {
+TEST_P(QuoteDatabaseTest, TemplateIsEncryptedAndNeverReplaced) {
   const auto file = ini.path() / "Kurse.dat";
   ASSERT_TRUE(CreateTemplateDatabase(file));
   const std::string bytes = test::ReadFile(file);

@@ -39,12 +39,15 @@ class QuoteRun : public testing::RecordingRunState {
     state.end_session = [this] { state.session_done = true; };
     state.session_done = false;
     state.aktien->SetDatabaseContext(
-        QuoteDbContext{data.dir(), ini.dir(), state.host.message_box,
+        QuoteDbContext{data.dir(),
+                       ini.dir(),
+                       state.host.message_box,
                        [this](std::string_view text) { services::Log(state, text, {}); },
                        [this] {
                          ++state.progress_counter;
                          services::ReportProgress(state);
-                       }});
+                       },
+                       {}});
   }
 
   void Start(int32_t operation) {

@@ -34,6 +34,7 @@ HostSession::HostSession(SessionConfig config, Output& output)
     return number == 3 ? ini : number == 5 ? data : std::string();
   };
   host.registry_dir = config_.registry_dir;
+  host.make_files_durable = [this] { return CommitFiles(); };
   host.trace = config_.trace;
   host.trace_unmasked = config_.trace_unmasked;
   // The spinner turns while the run waits (connecting, a slow answer); without a bar the wait
@@ -130,6 +131,17 @@ void HostSession::OnNeueDatei(const NeueDateiEvent& e) {
   line << "Datei " << e.DateiNummer << ": " << (e.Titel.empty() ? e.DateiName : e.Titel);
   if (!saved.empty()) line << " -> " << saved;
   output_.Result(line.str());
+}
+
+bool HostSession::CommitFiles() {
+  try {
+    files_.Commit();
+    return true;
+  } catch (const std::exception& failure) {
+    // DateiNr stays before the files (the run's outcome says so): the next run fetches them again.
+    output_.Note(failure.what());
+    return false;
+  }
 }
 
 void HostSession::OnDelete(const automation::VariantArray& array) {

@@ -77,6 +77,8 @@ class HostSession {
   void OnDelete(const automation::VariantArray& array);
   void OnNochAufServer(int32_t anzahl);
   void OnSkippedFile(int32_t nummer, const std::string& name);
+  // Makes the files saved so far durable before the run stores DateiNr past them.
+  bool CommitFiles();
 
   SessionConfig config_;
   Output& output_;

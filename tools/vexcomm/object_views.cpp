@@ -60,47 +60,47 @@ Json DepositTreeWithValues(const clsTagesgeld& root) {
       Json zinsen = Json::array();
       for (int32_t z = 1; z <= product->Zinsen()->Count(); ++z) {
         const auto tier = product->Zinsen()->Item(z);
-        zinsen.push_back(Json{{"AbBetrag", tier->AbBetrag},
-                              {"AbBetragWert", NumberJson(tier->AbBetrag)},
-                              {"ZinsAnfang", tier->ZinsAnfang},
-                              {"ZinsAnfangWert", NumberJson(tier->ZinsAnfang)},
-                              {"GueltigZinsAnfang", tier->GueltigZinsAnfang},
-                              {"ZinsDanach", tier->ZinsDanach},
-                              {"ZinsDanachWert", NumberJson(tier->ZinsDanach)},
-                              {"GueltigZinsDanach", tier->GueltigZinsDanach}});
+        zinsen.push_back(Json{{"AbBetrag", tier->AbBetrag()},
+                              {"AbBetragWert", NumberJson(tier->AbBetrag())},
+                              {"ZinsAnfang", tier->ZinsAnfang()},
+                              {"ZinsAnfangWert", NumberJson(tier->ZinsAnfang())},
+                              {"GueltigZinsAnfang", tier->GueltigZinsAnfang()},
+                              {"ZinsDanach", tier->ZinsDanach()},
+                              {"ZinsDanachWert", NumberJson(tier->ZinsDanach())},
+                              {"GueltigZinsDanach", tier->GueltigZinsDanach()}});
       }
       Json festgeld = Json::array();
       for (int32_t z = 1; z <= product->ZinsenFestgeld()->Count(); ++z) {
         const auto row = product->ZinsenFestgeld()->Item(z);
         Json entry;
         for (const auto& [name, value] :
-             {std::pair<const char*, const std::string*>{"AbBetrag", &row->AbBetrag},
-              {"Zins_01", &row->Zins_01},
-              {"Zins_03", &row->Zins_03},
-              {"Zins_06", &row->Zins_06},
-              {"Zins_09", &row->Zins_09},
-              {"Zins_12", &row->Zins_12},
-              {"Zins_18", &row->Zins_18}}) {
-          entry[name] = *value;
-          entry[std::string(name) + "Wert"] = NumberJson(*value);
+             {std::pair<const char*, std::string>{"AbBetrag", row->AbBetrag()},
+              {"Zins_01", row->Zins_01()},
+              {"Zins_03", row->Zins_03()},
+              {"Zins_06", row->Zins_06()},
+              {"Zins_09", row->Zins_09()},
+              {"Zins_12", row->Zins_12()},
+              {"Zins_18", row->Zins_18()}}) {
+          entry[name] = value;
+          entry[std::string(name) + "Wert"] = NumberJson(value);
         }
         festgeld.push_back(std::move(entry));
       }
-      produkte.push_back(Json{{"Name", product->Name},
-                              {"MindestAnlage", product->MindestAnlage},
-                              {"MindestAnlageWert", NumberJson(product->MindestAnlage)},
-                              {"MaximalAnlage", product->MaximalAnlage},
-                              {"MaximalAnlageWert", NumberJson(product->MaximalAnlage)},
-                              {"Gutschrift", product->Gutschrift},
-                              {"Neukunde", product->Neukunde},
-                              {"URLInfo", product->URLInfo},
-                              {"URLNeu", product->URLNeu},
-                              {"ZinsGueltigkeit", product->ZinsGueltigkeit},
+      produkte.push_back(Json{{"Name", product->Name()},
+                              {"MindestAnlage", product->MindestAnlage()},
+                              {"MindestAnlageWert", NumberJson(product->MindestAnlage())},
+                              {"MaximalAnlage", product->MaximalAnlage()},
+                              {"MaximalAnlageWert", NumberJson(product->MaximalAnlage())},
+                              {"Gutschrift", product->Gutschrift()},
+                              {"Neukunde", product->Neukunde()},
+                              {"URLInfo", product->URLInfo()},
+                              {"URLNeu", product->URLNeu()},
+                              {"ZinsGueltigkeit", product->ZinsGueltigkeit()},
                               {"Zinsen", std::move(zinsen)},
                               {"ZinsenFestgeld", std::move(festgeld)}});
     }
-    anbieter.push_back(
-        Json{{"Name", provider->Name}, {"BLZ", provider->BLZ}, {"Produkte", std::move(produkte)}});
+    anbieter.push_back(Json{
+        {"Name", provider->Name()}, {"BLZ", provider->BLZ()}, {"Produkte", std::move(produkte)}});
   }
   return Json{
       {"Datum", root.Datum}, {"DatumISO", IsoJson(root.Datum)}, {"Anbieter", std::move(anbieter)}};
@@ -154,13 +154,13 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
     bool first_of_provider = true;
     auto head = [&](const clsTGProdukt& product, bool first_of_product) {
       std::vector<std::string> cells = {
-          first_of_provider ? provider->Name : "", first_of_provider ? provider->BLZ : "",
-          first_of_product ? product.Name : "", first_of_product ? product.MindestAnlage : "",
-          first_of_product ? product.MaximalAnlage : ""};
+          first_of_provider ? provider->Name() : "", first_of_provider ? provider->BLZ() : "",
+          first_of_product ? product.Name() : "", first_of_product ? product.MindestAnlage() : "",
+          first_of_product ? product.MaximalAnlage() : ""};
       first_of_provider = false;
       return cells;
     };
-    if (provider->Produkte()->Count() == 0) table.AddRow({provider->Name, provider->BLZ});
+    if (provider->Produkte()->Count() == 0) table.AddRow({provider->Name(), provider->BLZ()});
     for (int32_t p = 1; p <= provider->Produkte()->Count(); ++p) {
       const auto product = provider->Produkte()->Item(p);
       if (festgeld) {
@@ -169,10 +169,8 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
           auto cells = head(*product, z == 1);
           if (rows > 0) {
             const auto r = product->ZinsenFestgeld()->Item(z);
-            for (const auto* v : {&r->AbBetrag, &r->Zins_01, &r->Zins_03, &r->Zins_06, &r->Zins_09,
-                                  &r->Zins_12, &r->Zins_18}) {
-              cells.push_back(*v);
-            }
+            cells.insert(cells.end(), {r->AbBetrag(), r->Zins_01(), r->Zins_03(), r->Zins_06(),
+                                       r->Zins_09(), r->Zins_12(), r->Zins_18()});
           }
           table.AddRow(std::move(cells));
         }
@@ -180,17 +178,17 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
         const int32_t tiers = product->Zinsen()->Count();
         for (int32_t z = 1; z <= std::max(tiers, 1); ++z) {
           auto cells = head(*product, z == 1);
-          cells.push_back(z == 1 ? product->Gutschrift : "");
-          cells.push_back(z == 1 ? (product->Neukunde ? "ja" : "nein") : "");
+          cells.push_back(z == 1 ? product->Gutschrift() : "");
+          cells.push_back(z == 1 ? (product->Neukunde() ? "ja" : "nein") : "");
           if (tiers > 0) {
             const auto t = product->Zinsen()->Item(z);
             cells.insert(cells.end(),
-                         {t->AbBetrag, t->ZinsAnfang, std::to_string(t->GueltigZinsAnfang),
-                          t->ZinsDanach, std::to_string(t->GueltigZinsDanach)});
+                         {t->AbBetrag(), t->ZinsAnfang(), std::to_string(t->GueltigZinsAnfang()),
+                          t->ZinsDanach(), std::to_string(t->GueltigZinsDanach())});
           } else {
             cells.insert(cells.end(), 5, "");
           }
-          cells.push_back(z == 1 ? product->ZinsGueltigkeit : "");
+          cells.push_back(z == 1 ? product->ZinsGueltigkeit() : "");
           table.AddRow(std::move(cells));
         }
       }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -64,7 +65,8 @@ constexpr std::string_view kTempPrefix = ".vexcomm-";
 
 // ".vexcomm-<pid>-": a later run can tell whether the writer of a temp file still lives.
 std::string TempPrefix() {
-  return std::string(kTempPrefix) + std::to_string(::getpid()) + "-";
+  static const std::string prefix = std::string(kTempPrefix) + std::to_string(::getpid()) + "-";
+  return prefix;
 }
 
 // Temp files whose writer is gone (or, for those without a pid, older than an hour).
@@ -85,24 +87,73 @@ void RemoveStaleTemps(const std::filesystem::path& dir) {
   }
 }
 
-// "<number>\t<file name>" lines; a line naming anything but a plain file of its number in the
-// folder is dropped, so a damaged record can never point elsewhere.
-std::map<int32_t, std::string> ReadRecord(const std::filesystem::path& record) {
+// The record's lines:
+//   "<number>\t<file>"            the file saved under the number
+//   "+<number>\t<file>\t<inode>"  the same, written before the file was renamed into place: it
+//                                 holds only when the file has that inode, that is when the
+//                                 rename happened
+//   "-\t<number>"                 the file saved under the number was removed
+// A line naming anything but a plain file of its number in the folder is dropped, so a damaged
+// record can never point elsewhere. Earlier versions read the first kind and pass over the rest.
+struct Record {
   std::map<int32_t, std::string> saved;
-  std::ifstream in(record, std::ios::binary);
+  std::vector<std::string> replaced;  // ours, replaced by a later line: a run died before removing
+  bool settled = true;                // the first kind of line alone
+};
+
+std::optional<int32_t> WholeNumber(std::string_view text) {
+  int32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (std::size_t tab; (tab = line.find('\t')) != std::string_view::npos;) {
+    fields.push_back(line.substr(0, tab));
+    line.remove_prefix(tab + 1);
+  }
+  fields.push_back(line);
+  return fields;
+}
+
+Record ReadRecord(const std::filesystem::path& dir) {
+  Record record;
+  std::ifstream in(dir / std::string(ReceivedFiles::kRecordName), std::ios::binary);
   for (std::string line; std::getline(in, line);) {
-    const auto tab = line.find('\t');
-    if (tab == std::string::npos) continue;
-    int32_t number = 0;
-    const auto [end, error] = std::from_chars(line.data(), line.data() + tab, number);
-    if (error != std::errc() || end != line.data() + tab) continue;
-    const std::string file = line.substr(tab + 1);
-    if (file.rfind(std::to_string(number) + "-", 0) != 0 || file.find('/') != std::string::npos) {
+    const auto fields = Fields(line);
+    if (fields.size() == 2 && fields[0] == "-") {
+      if (const auto number = WholeNumber(fields[1])) record.saved.erase(*number);
+      record.settled = false;
       continue;
     }
-    saved[number] = file;
+    const bool intent = !line.empty() && line.front() == '+';
+    if (fields.size() != (intent ? 3u : 2u)) continue;
+    const auto number = WholeNumber(intent ? fields[0].substr(1) : fields[0]);
+    const std::string file(fields[1]);
+    if (!number || file.rfind(std::to_string(*number) + "-", 0) != 0 ||
+        file.find('/') != std::string::npos) {
+      continue;
+    }
+    if (intent) {
+      record.settled = false;
+      struct stat st {};
+      const auto inode = std::to_string(static_cast<uint64_t>(
+          ::lstat((dir / file).c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_ino : 0));
+      if (inode != fields[2]) continue;  // never renamed into place
+    }
+    auto [it, fresh] = record.saved.try_emplace(*number, file);
+    if (!fresh && it->second != file) {
+      if (intent) record.replaced.push_back(it->second);
+      it->second = file;
+    }
   }
-  return saved;
+  return record;
+}
+
+std::string ErrorText(const std::string& what, const std::filesystem::path& path, int error) {
+  return what + " " + path.string() + ": " + std::strerror(error);
 }
 
 }  // namespace
@@ -158,101 +209,178 @@ void ReceivedFiles::Prepare() {
   if (!std::filesystem::is_directory(dir_, ec)) {
     throw std::runtime_error("cannot use " + dir_.string() + " for received files: not a folder");
   }
-  RemoveStaleTemps(dir_);
-  saved_ = ReadRecord(dir_ / std::string(kRecordName));
   prepared_ = true;
 }
 
-std::string ReceivedFiles::WriteTemp(std::string_view content, const std::filesystem::path& target,
-                                     SaveAs as) const {
-  std::string temp = (dir_ / TempPrefix()).string() + "XXXXXX";
-  const int fd = ::mkstemp(temp.data());  // 0600
+void ReceivedFiles::Load() {
+  if (loaded_) return;
+  Prepare();
+  RemoveStaleTemps(dir_);
+  Record record = ReadRecord(dir_);
+  saved_ = std::move(record.saved);
+  // What a killed run left: the files it had replaced go now, and the record is settled.
+  for (const auto& file : record.replaced) {
+    const bool kept = std::any_of(saved_.begin(), saved_.end(),
+                                  [&file](const auto& entry) { return entry.second == file; });
+    if (!kept) ::unlink((dir_ / file).c_str());
+  }
+  if (!record.settled) WriteRecord();
+  loaded_ = true;
+}
+
+ReceivedFiles::~ReceivedFiles() {
+  CloseRecord();
+}
+
+void ReceivedFiles::CloseRecord() {
+  if (record_fd_ >= 0) ::close(record_fd_);
+  record_fd_ = -1;
+}
+
+ReceivedFiles::Temp ReceivedFiles::WriteTemp(std::string_view content,
+                                             const std::filesystem::path& target, bool sync,
+                                             SaveAs as) const {
+  Temp temp{(dir_ / TempPrefix()).string() + "XXXXXX"};
+  const int fd = ::mkostemp(temp.path.data(), O_CLOEXEC);  // 0600
   if (fd < 0) throw std::runtime_error(Errno("cannot write in", dir_));
   bool ok = WriteContent(fd, content, as);
-  // The server moves on past this file for good: it must be on disk before we say so.
-  ok = ok && ::fsync(fd) == 0;
+  struct stat st {};
+  ok = ok && (!sync || ::fsync(fd) == 0) && ::fstat(fd, &st) == 0;
+  temp.inode = st.st_ino;
   const std::string failure = ok ? std::string() : Errno("cannot write", target);
   ::close(fd);
   if (!ok) {
-    ::unlink(temp.c_str());
+    ::unlink(temp.path.c_str());
     throw std::runtime_error(failure);
   }
   return temp;
 }
 
+void ReceivedFiles::Append(const std::string& line) {
+  const std::filesystem::path record = dir_ / std::string(kRecordName);
+  if (record_fd_ < 0) {
+    record_fd_ = ::open(record.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    struct stat st {};
+    if (record_fd_ < 0 || ::fstat(record_fd_, &st) != 0) {
+      const std::string message = Errno("cannot write", record);
+      CloseRecord();
+      throw std::runtime_error(message);
+    }
+    record_size_ = st.st_size;
+  }
+  ssize_t n;
+  do {
+    n = ::write(record_fd_, line.data(), line.size());
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(line.size())) {
+    const int error = n < 0 ? errno : ENOSPC;
+    // No torn line: the next one must start a line of its own.
+    if (n > 0 && ::ftruncate(record_fd_, record_size_) != 0) CloseRecord();
+    throw std::runtime_error(ErrorText("cannot write", record, error));
+  }
+  record_size_ += n;
+}
+
 std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
                                           std::string_view content, SaveAs as) {
-  Prepare();
+  Load();
   const std::string wanted = SafeFileName(number, name);
   const auto earlier = saved_.find(number);
   const std::optional<std::string> previous =
       earlier == saved_.end() ? std::nullopt : std::optional<std::string>(earlier->second);
-  const std::string temp = WriteTemp(content, dir_ / wanted, as);
+  const Temp temp = WriteTemp(content, dir_ / wanted, false, as);
+  // Named in the record first: a run killed right after the rename leaves a file it knows.
+  auto place = [&](const std::string& name_in_dir, bool replace) {
+    Append("+" + std::to_string(number) + "\t" + name_in_dir + "\t" + std::to_string(temp.inode) +
+           "\n");
+    const auto to = dir_ / name_in_dir;
+    const int renamed =
+        replace ? ::rename(temp.path.c_str(), to.c_str())
+                : ::renameat2(AT_FDCWD, temp.path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    return renamed == 0 ? 0 : errno;
+  };
   std::string placed;
-  if (previous == wanted) {
-    if (::rename(temp.c_str(), (dir_ / wanted).c_str()) == 0) placed = wanted;
-  } else {
-    // A file of that name that is not ours stays: the new one goes beside it.
-    const std::filesystem::path stem = std::filesystem::path(wanted).stem();
-    const std::string extension = std::filesystem::path(wanted).extension().string();
-    for (int n = 1; n <= 100 && placed.empty(); ++n) {
-      const std::string candidate =
-          n == 1 ? wanted : stem.string() + "-" + std::to_string(n) + extension;
-      if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, (dir_ / candidate).c_str(),
-                      RENAME_NOREPLACE) == 0) {
-        placed = candidate;
-      } else if (errno != EEXIST) {
-        break;
+  int error = EEXIST;
+  try {
+    if (previous == wanted) {
+      error = place(wanted, true);
+      if (error == 0) placed = wanted;
+    } else {
+      // A file of that name that is not ours stays: the new one goes beside it.
+      const std::filesystem::path stem = std::filesystem::path(wanted).stem();
+      const std::string extension = std::filesystem::path(wanted).extension().string();
+      for (int n = 1; n <= 100 && placed.empty(); ++n) {
+        const std::string candidate =
+            n == 1 ? wanted : stem.string() + "-" + std::to_string(n) + extension;
+        // A line for a name that turns out taken is harmless: the inode there is another.
+        error = place(candidate, false);
+        if (error == 0) {
+          placed = candidate;
+        } else if (error != EEXIST) {
+          break;
+        }
       }
     }
-  }
-  if (placed.empty()) {
-    const std::string message = Errno("cannot write", dir_ / wanted);
-    ::unlink(temp.c_str());
-    throw std::runtime_error(message);
-  }
-  saved_[number] = placed;
-  try {
-    WriteRecord();
   } catch (...) {
-    // Unrecorded, the new file could never be replaced or removed: take it back.
-    ::unlink((dir_ / placed).c_str());
-    if (previous) {
-      saved_[number] = *previous;
-    } else {
-      saved_.erase(number);
-    }
+    ::unlink(temp.path.c_str());
     throw;
   }
+  if (placed.empty()) {
+    ::unlink(temp.path.c_str());
+    throw std::runtime_error(ErrorText("cannot write", dir_ / wanted, error));
+  }
+  saved_[number] = placed;
+  uncommitted_ = true;
   if (previous && *previous != placed) ::unlink((dir_ / *previous).c_str());
   return dir_ / placed;
 }
 
 std::optional<std::filesystem::path> ReceivedFiles::Remove(int32_t number) {
-  if (!prepared_) {
+  if (!loaded_) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir_, ec)) return std::nullopt;  // nothing saved yet
-    Prepare();
+    Load();
   }
   const auto it = saved_.find(number);
   if (it == saved_.end()) return std::nullopt;
   const std::filesystem::path path = dir_ / it->second;
   const bool gone = ::unlink(path.c_str()) == 0;
   if (!gone && errno != ENOENT) throw std::runtime_error(Errno("cannot remove", path));
+  Append("-\t" + std::to_string(number) + "\n");
   saved_.erase(it);
-  WriteRecord();
+  uncommitted_ = true;
   if (!gone) return std::nullopt;  // the user removed it already
   return path;
 }
 
-void ReceivedFiles::WriteRecord() const {
+void ReceivedFiles::Commit() {
+  if (!uncommitted_) return;
+  // One sync of the folder's file system for every file, rename and line of the record since
+  // the last one: a sync per file would cost far more than the fetch.
+  const int fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool synced = fd >= 0 && ::syncfs(fd) == 0;
+  const int error = errno;
+  if (fd >= 0) ::close(fd);
+  if (!synced)
+    throw std::runtime_error(ErrorText("cannot make the received files durable in", dir_, error));
+  uncommitted_ = false;
+  try {
+    // Settled, the record no longer needs the inodes: a file the user edits stays ours.
+    WriteRecord();
+  } catch (const std::exception&) {
+    // The lines appended are durable and stay valid: the next run settles them.
+  }
+}
+
+void ReceivedFiles::WriteRecord() {
   std::string text;
   for (const auto& [number, file] : saved_) text += std::to_string(number) + "\t" + file + "\n";
   const std::filesystem::path record = dir_ / std::string(kRecordName);
-  const std::string temp = WriteTemp(text, record);
-  if (::rename(temp.c_str(), record.c_str()) != 0) {
+  const Temp temp = WriteTemp(text, record, true);
+  CloseRecord();
+  if (::rename(temp.path.c_str(), record.c_str()) != 0) {
     const std::string message = Errno("cannot write", record);
-    ::unlink(temp.c_str());
+    ::unlink(temp.path.c_str());
     throw std::runtime_error(message);
   }
 }

@@ -11,9 +11,6 @@
 namespace vexcomm::cli {
 namespace {
 
-// Wakes the waiting thread at the end; it is blocked like the others, so it never kills.
-constexpr int kWake = SIGUSR1;
-
 std::atomic<SignalCancel*> current{nullptr};
 
 }  // namespace
@@ -33,7 +30,6 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
   sigaddset(&impl_->set, SIGINT);
   sigaddset(&impl_->set, SIGTERM);
   sigaddset(&impl_->set, SIGHUP);  // a closed terminal or session: cancel as cleanly
-  sigaddset(&impl_->set, kWake);
   pthread_sigmask(SIG_BLOCK, &impl_->set, nullptr);
   impl_->thread = std::thread([impl = impl_] {
     for (;;) {
@@ -41,7 +37,6 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
       if (sigwait(&impl->set, &signal_number) != 0) continue;
       std::lock_guard lock(impl->mutex);
       if (impl->stopping) return;
-      if (signal_number == kWake) continue;
       if (!impl->cancel || impl->cancelled) std::_Exit(128 + signal_number);
       impl->cancelled = true;
       impl->signal_number = signal_number;
@@ -53,13 +48,12 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
 
 SignalCancel::~SignalCancel() {
   current = nullptr;
-  {
-    std::lock_guard lock(impl_->mutex);
-    impl_->stopping = true;
-  }
-  pthread_kill(impl_->thread.native_handle(), kWake);
-  impl_->thread.join();
-  delete impl_;
+  std::lock_guard lock(impl_->mutex);
+  impl_->stopping = true;
+  // The program ends here: waiting for the thread to wake and finish would only make it end
+  // later (on a busy machine by a turn of the scheduler). The thread stays blocked in sigwait
+  // until the process goes, and a signal meanwhile finds it stopping; so its state stays too.
+  impl_->thread.detach();
 }
 
 void SignalCancel::SetCancel(std::function<void()> cancel) {

@@ -93,7 +93,9 @@ std::string TimeText(const ASN1_TIME* time) {
 // As curl's --pinnedpubkey: the base64 of the SHA-256 of the DER SubjectPublicKeyInfo.
 std::string PublicKeyPin(X509* x) {
   unsigned char* der = nullptr;
-  const int size = i2d_PUBKEY(X509_get0_pubkey(x), &der);
+  // The certificate's own SubjectPublicKeyInfo, as it stands: encoding the key anew would look
+  // its encoder up among all the providers offer, a millisecond of every connection.
+  const int size = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(x), &der);
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int md_size = 0;
   const bool hashed = size > 0 && EVP_Digest(der, static_cast<std::size_t>(size), md, &md_size,

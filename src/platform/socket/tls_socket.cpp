@@ -7,7 +7,9 @@
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 #include <chrono>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 
 #include <vexcomm/error.h>
 
@@ -81,6 +83,22 @@ struct Connection {
 
 enum class Phase { Idle, Opening, Open };
 
+// The system's authorities. Loading the bundle file parses every one of them (some 140, tens of
+// milliseconds) on each run; the hashed folder beside it holds the same ones and is read only
+// for the issuers a chain names. A bundle named in SSL_CERT_FILE, or a system without the
+// folder, is loaded as OpenSSL's defaults are.
+void UseSystemAuthorities(asio::ssl::context& tls, std::error_code& ec) {
+  const char* dir = std::getenv(X509_get_default_cert_dir_env());
+  const std::string folder = dir != nullptr ? dir : X509_get_default_cert_dir();
+  std::error_code missing;
+  if (std::getenv(X509_get_default_cert_file_env()) != nullptr ||
+      !std::filesystem::is_directory(folder, missing)) {
+    tls.set_default_verify_paths(ec);
+    return;
+  }
+  tls.add_verify_path(folder, ec);
+}
+
 bool IsIpLiteral(const std::string& host) {
   std::error_code ec;
   asio::ip::make_address(host, ec);
@@ -130,7 +148,7 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
                       asio::ssl::context::no_tlsv1_1);
     std::error_code ec;
     if (options_.ca_file.empty()) {
-      tls_->set_default_verify_paths(ec);
+      UseSystemAuthorities(*tls_, ec);
     } else {
       tls_->load_verify_file(options_.ca_file, ec);
     }
@@ -171,11 +189,22 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
       PostFail(g, Describe(asio::error::host_not_found, name));
       return;
     }
-    conn_->resolver.async_resolve(
-        name, std::to_string(dial_port),
+    auto resolved =
         Bind(g, [name](TlsSocket& s, Gen g, std::error_code ec, tcp::resolver::results_type r) {
           s.OnResolved(g, ec, std::move(r), name);
-        }));
+        });
+    // An address needs no lookup: the resolver would start its thread for nothing.
+    std::error_code not_literal;
+    const auto address = asio::ip::make_address(name, not_literal);
+    if (!not_literal) {
+      asio::post(io_, [resolved, name, dial_port, address]() mutable {
+        resolved(std::error_code(),
+                 tcp::resolver::results_type::create(tcp::endpoint(address, dial_port), name,
+                                                     std::to_string(dial_port)));
+      });
+      return;
+    }
+    conn_->resolver.async_resolve(name, std::to_string(dial_port), std::move(resolved));
   }
 
   void Send(const std::string& text) override {
