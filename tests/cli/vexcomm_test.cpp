@@ -61,13 +61,14 @@ void ExpectJsonLines(const CliRun& run, const std::string& label) {
         "BisDatumISO", "AnzeigeDauer", "Wichtigkeit", "Titel", "URL", "saved"}},
       {"Delete", {"event", "DeleteArray", "removed"}},
       {"NochAufServer", {"event", "Anzahl"}},
-      {"result", {"schema", "command", "result"}}};
+      {"result", {"schema", "command", "result", "error"}}};
   for (std::size_t i = 0; i < run.lines.size(); ++i) {
     const auto& line = run.lines[i];
     const auto keys = CliTest::Keys(line);
     ASSERT_FALSE(keys.empty()) << label << ": line " << i;
-    const std::string kind =
-        keys.front() == "event" ? line["event"].get<std::string>() : keys.back();
+    const std::string kind = keys.front() == "event"    ? line["event"].get<std::string>()
+                             : keys.front() == "schema" ? "result"
+                                                        : keys.back();
     const auto shape = shapes.find(kind);
     ASSERT_NE(shape, shapes.end()) << label << ": " << line.dump();
     const bool nested = kind == "callback" || kind == "messagebox";
@@ -77,7 +78,9 @@ void ExpectJsonLines(const CliRun& run, const std::string& label) {
     }
     EXPECT_EQ(kind == "result", i + 1 == run.lines.size()) << label << ": " << line.dump();
     EXPECT_TRUE(kind != "callback" || line[kind]["kind"].is_number_integer()) << label;
-    EXPECT_TRUE(kind != "result" || (line["schema"] == 1 && line["result"].is_object())) << label;
+    EXPECT_TRUE(kind != "result" ||
+                (line["schema"] == 1 && line["result"].is_object() && line["error"].is_null()))
+        << label;
   }
 }
 
@@ -259,7 +262,7 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
       R"({"schema":1,"command":"db show","result":{"Aktien":[{"WKN":"716460",)"
       R"("ISIN":"DE0007164600","Name":"SAP SE","Kurse":[)"
       R"({"Datum":"01.12.2026","ISO":"2026-12-01","Kurs":"140,10","Wert":140.1},)"
-      R"({"Datum":"02.12.2026","ISO":"2026-12-02","Kurs":"141,20","Wert":141.2}]}]}})"
+      R"({"Datum":"02.12.2026","ISO":"2026-12-02","Kurs":"141,20","Wert":141.2}]}]},"error":null})"
       "\n";
   struct Case {
     Strings args;
@@ -446,6 +449,8 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   EXPECT_EQ(events[2], OrderedJson({{"event", "Delete"},
                                     {"DeleteArray", OrderedJson::parse(R"([null,"1"])")},
                                     {"removed", (out / "1-brief-2.txt").string()}}));
+  // A file's number is a JSON number wherever it stands.
+  EXPECT_EQ(run.lines.back()["result"]["Geloescht"][0]["DateiNummer"], 1);
   // File 1 came and was withdrawn in the same run; file 2 stays with its exact content.
   auto expected = own;
   expected.insert({"2-liste.csv", "5-alle.bin", "6-gruss.txt", ".vexcomm-saved"});
@@ -581,6 +586,16 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
     std::string message;
   };
   const std::vector<Case> cases = {
+      {{"send-log"}, "send-log needs --log-file FILE, --datum DATE or --text TEXT"},
+      {{"send-password"}, "send-password needs --datum DATE or --text TEXT"},
+      {{"run", "20"}, "run needs --datum DATE or --text TEXT"},
+      {{"user", "set", "--blz", "1112223"}, "--blz wants the 8 digits of a bank code"},
+      {{"user", "set", "--email", "not an email"}, "--email wants an address"},
+      {{"user", "set", "--email", "erika@localhost"}, "--email wants an address"},
+      {{"db", "chart", "716460", "--out", "x.jpg"}, "written as .svg or .png"},
+      {{"db", "chart", "716460", "--out", "chart"}, "written as .svg or .png"},
+      {{"db", "export", "--csv", "-"}, "--json and --csv - both want standard output"},
+      {{"run", "1"}, "operation 1 sends no request"},
       {{"quotes", "--stocks", missing}, "cannot read stocks file"},
       {{"quotes", "--stocks", tmp.path().string()}, "not a regular file"},
       {{"quotes", "--stocks", fifo}, "not a regular file"},
@@ -614,7 +629,9 @@ TEST_F(CliTest, InputsThatCannotBeReadEndWithStatusTwoBeforeAnythingIsSent) {
     const CliRun run = Run(globals, {}, false);
     EXPECT_EQ(run.status, 2) << label << "\n" << run.out << run.err;
     EXPECT_THAT(run.err, HasSubstr(c.message)) << label;
-    EXPECT_EQ(run.out, "") << label;
+    ASSERT_EQ(run.lines.size(), 1u) << label << "\n" << run.out;
+    EXPECT_EQ(run.lines[0]["error"]["class"], "input") << label;
+    EXPECT_THAT(run.lines[0]["error"]["message"].get<std::string>(), HasSubstr(c.message));
   }
   EXPECT_EQ(server->ConnectionCount(), 0u);
 }
@@ -662,7 +679,9 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   scenario["rules"][0]["raw"] = "VEXMSG:2:AITGA:01.12.2026:::Bank A|1*Kurz:MSGEND";
   scenario["rules"][2]["chunk_size"] = 1;  // AIWDT, a byte every 20 ms
   scenario["rules"][2]["chunk_delay_ms"] = 20;
+  scenario["rules"][1]["raw"] = "HTTP/1.1 400 Bad Request\r\n\r\n:MSGEND";  // not our server
   StartServer(scenario);
+  const std::string other_pin = "sha256//" + std::string(43, 'A') + "=";
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
   const TestPki stranger({"vexmsg.test"});
   const auto stocks =
@@ -671,46 +690,86 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   const std::string yes = "http://vex:richtig" + at, no = "http://vex:falsch" + at;
   const Strings via_proxy = {"--proxy", "http://" + at.substr(1), "--proxy-user", "vex",
                              "check-new"};
+  struct Verdict {
+    int status;
+    std::string error_class;  // of the JSON result's error member
+  };
   struct Case {
     Strings args;
-    int status;
+    Verdict verdict;
     std::string line;  // what the one "vexcomm:" line on standard error says; empty: no line
     std::function<void()> prepare = [] {};
     std::map<std::string, std::string> env = {{"VEXCOMM_PROXY_PASSWORD", "richtig"}};
   };
   const std::vector<Case> cases = {
-      {{"db", "init-template", ini.string()}, 1, "Kurse.dat exists already; it is never replaced"},
-      {{"tagesgeld"}, 1, "the run failed: a reply could not be processed (VerarbeiteAITGA"},
-      {{"chek-new"}, 2, "did you mean 'check-new'?"},
-      {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"}, 3, "no connection"},
-      {{"--ca-file", stranger.ca_file().string(), "check-new"}, 4, "--ca-file FILE"},
+      {{"db", "init-template", ini.string()},
+       {1, "failed"},
+       "Kurse.dat exists already; it is never replaced"},
+      {{"tagesgeld"},
+       {1, "invalid_reply"},
+       "the run failed: a reply could not be processed (VerarbeiteAITGA"},
+      {{"chek-new"}, {2, "usage"}, "did you mean 'check-new'?"},
+      {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"},
+       {3, "network_refused"},
+       "no connection"},
+      {{"--ca-file", stranger.ca_file().string(), "check-new"},
+       {4, "certificate_refused"},
+       "--ca-file FILE"},
       // No authority can be read from it: no certificate passes the check.
-      {{"--ca-file", tmp.WriteFile("leer.pem", "-").string(), "check-new"}, 4, "nicht lesbar"},
+      {{"--ca-file", tmp.WriteFile("leer.pem", "-").string(), "check-new"},
+       {4, "certificate_refused"},
+       "nicht lesbar"},
       {{"--speed-limit", "1000", "--speed-time", "0.3", "quote-date"},
-       3,
+       {3, "network_timeout"},
        "no connection to the server (Fehler.Code 1: Zeitüberschreitung: weniger als 1000 Bytes/s"},
-      {via_proxy, 5, "the proxy refused", [] {}, {{"VEXCOMM_PROXY_PASSWORD", "falsch"}}},
-      {via_proxy, 0, ""},
+      {via_proxy,
+       {5, "proxy_refused"},
+       "the proxy refused",
+       [] {},
+       {{"VEXCOMM_PROXY_PASSWORD", "falsch"}}},
+      {via_proxy, {0, ""}, ""},
       // Proxies from the environment, as curl reads them.
-      {{"check-new"}, 5, "refused the user name or password", [] {}, {{"HTTPS_PROXY", no}}},
-      {{"check-new"}, 0, "", [] {}, {{"HTTPS_PROXY", yes}}},
+      {{"check-new"},
+       {5, "proxy_refused"},
+       "refused the user name or password",
+       [] {},
+       {{"HTTPS_PROXY", no}}},
+      {{"check-new"}, {0, ""}, "", [] {}, {{"HTTPS_PROXY", yes}}},
       // Not through the proxy at all: its credentials would be refused.
-      {{"check-new"}, 0, "", [] {}, {{"https_proxy", no}, {"no_proxy", ".test"}}},
+      {{"check-new"}, {0, ""}, "", [] {}, {{"https_proxy", no}, {"no_proxy", ".test"}}},
       // A fresh installation: the server does not know it, and the user learns how to set it.
       {{"check-new"},
-       6,
+       {6, "server_error"},
        "(Fehler.Code 5: Kunde nicht gefunden); this installation has no identity yet: vexcomm "
        "user set",
        [&] { ASSERT_TRUE(config::StorePersistentValues(registry, {})); }},
+      {{"festgeld"}, {1, "invalid_reply"}, "the server sent \"HTTP/1.1 400 Bad Request\\x0d"},
+      {{"--pin-sha256", other_pin, "check-new"},
+       {4, "certificate_refused"},
+       "if the server changed its key on purpose, add the pin seen with --pin-sha256"},
+      // The local commands fail into the same contract.
+      {{"quotes", "--stocks", stocks.string(), "--write-db"}, {0, ""}, ""},
+      {{"db", "show", "999999"}, {1, "failed"}, "no stock with WKN or ISIN 999999"},
+      {{"db", "delete", "999999"}, {1, "failed"}, "no stock with WKN 999999"},
+      {{"db", "delete"}, {2, "usage"}, "db delete wants WKN|ISIN"},
+      {{"db", "export", "--csv", out.string()}, {7, "local"}, out.string() + ": Is a directory"},
+      {{"--out", (out / "kurse.svg").string(), "db", "chart", "716460"},
+       {7, "local"},
+       "kurse.svg: Is a directory",
+       [&] { std::filesystem::create_directories(out / "kurse.svg"); }},
+      {{"db", "show"},
+       {7, "local"},
+       "Kurse.dat cannot be read: Die Datei ",
+       [&] { tmp.WriteFile("data/Kurse.dat", "kaputt"); }},
       {{"quotes", "--stocks", stocks.string(), "--write-db"},
-       7,
+       {7, "local_store_quote_database"},
        "the quote database failed: ",
        [&] { tmp.WriteFile("data/Kurse.dat", "kaputt"); }},
       // Nothing left: the server's answer to get-file means what "0 new" means to check-new.
-      {{"get-file"}, 0, "", [&] { WriteIdentity(3); }},
+      {{"get-file"}, {0, ""}, "", [&] { WriteIdentity(3); }},
       // The files came, but the cursor cannot be stored: the next run would fetch them again.
       {{"get-new"},
-       7,
+       {7, "local_store_registry"},
        "HKEY_CURRENT_USER.txt: Is a directory; what the run received is not",
        [&] {
          WriteIdentity(0);
@@ -719,10 +778,23 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   };
   for (const auto& c : cases) {
     c.prepare();
-    const CliRun run = Run(c.args, c.env);
+    Strings args = c.args;
+    args.insert(args.begin(), "--json");
+    const CliRun run = Run(args, c.env);
+    const int status = c.verdict.status;
     const std::string label =
-        c.args.front() + " " + std::to_string(c.status) + " " + c.env.begin()->first;
-    EXPECT_EQ(run.status, c.status) << label << "\n" << run.err;
+        c.args.front() + " " + std::to_string(status) + " " + c.env.begin()->first;
+    EXPECT_EQ(run.status, status) << label << "\n" << run.err;
+    // Whatever the failure, a script gets one result line that says it.
+    ASSERT_FALSE(run.lines.empty()) << label;
+    const auto& error = run.lines.back()["error"];
+    if (status == 0) {
+      EXPECT_TRUE(error.is_null()) << label << ": " << error;
+    } else {
+      EXPECT_EQ(error["status"], status) << label;
+      EXPECT_EQ(error["class"], c.verdict.error_class) << label;
+      EXPECT_THAT(run.err, HasSubstr("vexcomm: " + error["message"].get<std::string>()));
+    }
     Strings notes;
     std::istringstream err(run.err);
     for (std::string line; std::getline(err, line);) {
@@ -736,6 +808,9 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
     }
   }
   std::filesystem::remove_all(registry / "HKEY_CURRENT_USER.txt.tmp");
+  // A folder named as the file to write is left as it was, with nothing beside it.
+  EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
+  EXPECT_FALSE(std::filesystem::exists(out / "kurse.svg.part"));
   WriteIdentity(3);
   EXPECT_THAT(Run({"get-file"}).out, HasSubstr("Keine neuen Nachrichten"));
 }

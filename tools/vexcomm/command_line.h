@@ -17,6 +17,12 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file the user asked for that cannot be written: exit status 7.
+class LocalError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 struct GlobalOptions {
   std::optional<std::string> ini_dir;
   std::optional<std::string> data_dir;

@@ -133,6 +133,20 @@ std::string IdentityField(const CommandLine& line, std::string_view option, bool
   return value;
 }
 
+// NAME@DOMAIN.TLD without blanks: what the server can answer to. Empty clears the field.
+bool IsMailAddress(std::string_view text) {
+  if (text.empty()) return true;
+  const auto at = text.find('@');
+  if (at == 0 || at == std::string_view::npos || text.find('@', at + 1) != std::string_view::npos) {
+    return false;
+  }
+  const std::string_view domain = text.substr(at + 1);
+  const auto dot = domain.rfind('.');
+  return text.find_first_of(" \t,;<>()[]\\\"") == std::string_view::npos &&
+         dot != std::string_view::npos && dot > 0 && domain.size() - dot > 2 &&
+         domain.find("..") == std::string_view::npos;
+}
+
 // One run (or change of the identity record) at a time per installation.
 InstallationLock LockInstallation(const GlobalOptions& global, const Folders& folders,
                                   Output& output) {
@@ -144,14 +158,46 @@ InstallationLock LockInstallation(const GlobalOptions& global, const Folders& fo
   return std::move(*InstallationLock::Acquire(folders.registry, InstallationLock::Wait::kYes));
 }
 
-QuoteDbContext DbContext(const Folders& folders, Output& output) {
+// `quiet`: the component's boxes are kept for the one line that says what failed, not shown.
+QuoteDbContext DbContext(const Folders& folders, Output& output, bool quiet = false) {
   QuoteDbContext context;
   context.data_dir = folders.data;
   context.ini_dir = folders.ini;
-  context.message_box = [&output](const std::string& title, const std::string& text) {
-    output.MessageBox(title, text);
+  context.message_box = [&output, quiet](const std::string& title, const std::string& text) {
+    if (quiet) {
+      output.KeepMessageBox(text);
+    } else {
+      output.MessageBox(title, text);
+    }
   };
   return context;
+}
+
+// What a person can do about a quote database that fails, by its cause.
+std::string DbAdvice(const std::string& cause) {
+  if (cause.find("locked") != std::string::npos || cause.find("busy") != std::string::npos) {
+    return "; another program is using it: try again when it has ended";
+  }
+  return "; restore it from a backup, or move it aside and the next quote run starts a new one "
+         "from the template";
+}
+
+int DbUnreadable(const Folders& folders, Output& output) {
+  const std::string cause = output.LastMessageBoxText();
+  return output.Fail(kExitLocalStore, "local",
+                     "the quote database " + folders.data + "Kurse.dat cannot be read" +
+                         (cause.empty() ? std::string() : ": " + cause) + DbAdvice(cause));
+}
+
+// The server's host name and where it came from, for a certificate that names another.
+std::string RunHost(const GlobalOptions& global, const Folders& folders) {
+  const std::string host = ServerHostName(folders.ini);
+  if (global.connect_to)
+    return host + " (from " + folders.ini + "MorvaZedi.ini, reached by --connect-to " +
+           *global.connect_to + ")";
+  if (fs::exists(folders.ini + "MorvaZedi.ini"))
+    return host + " (IP in " + folders.ini + "MorvaZedi.ini)";
+  return host + " (the standard server)";
 }
 
 int RunOperation(const CommandLine& line, Output& output) {
@@ -175,6 +221,15 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (stocks_file) {
     stocks = ReadStocksCsv(*stocks_file);
     if (stocks.empty()) throw UsageError("the stocks file " + *stocks_file + " lists no stock");
+  }
+  // An empty support log or password request reaches nobody.
+  if (modus == vexCommSendLog && !line.Has("--log-file") && !line.Has("--datum") &&
+      !line.Has("--text")) {
+    throw UsageError(std::string(command.name) +
+                     " needs --log-file FILE, --datum DATE or --text TEXT");
+  }
+  if (modus == vexCommSendPWD && !line.Has("--datum") && !line.Has("--text")) {
+    throw UsageError(std::string(command.name) + " needs --datum DATE or --text TEXT");
   }
   std::string log_support;
   if (auto file = line.Value("--log-file")) log_support = ReadTextFile(*file, "log file");
@@ -214,7 +269,8 @@ int RunOperation(const CommandLine& line, Output& output) {
   config.trace_unmasked = line.global.trace_unmasked;
   // Held until the run has ended and its values are stored.
   const InstallationLock lock = LockInstallation(line.global, folders, output);
-  if (!fs::exists(folders.ini + "MorvaZedi.ini")) {
+  // The standard server is the documented default: said only to those who ask.
+  if (line.global.verbose && !fs::exists(folders.ini + "MorvaZedi.ini")) {
     output.Note("no " + folders.ini + "MorvaZedi.ini: connecting to the standard server");
   }
 
@@ -229,10 +285,7 @@ int RunOperation(const CommandLine& line, Output& output) {
       stock->BisDatum = row.BisDatum;
     }
   } else if (from_db) {
-    if (!aktien->ReadDB()) {
-      output.Note("the quote database " + folders.data + "Kurse.dat cannot be read");
-      return kExitLocalStore;
-    }
+    if (!aktien->ReadDB()) return DbUnreadable(folders, output);
     if (aktien->Count() == 0) {
       throw UsageError("--from-db: no stock is stored in " + folders.data + "Kurse.dat");
     }
@@ -248,7 +301,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (result.ok())
     SettleRunQuotes(*aktien, aktien->WriteDB && fs::exists(folders.data + "Kurse.dat"));
   PrintRunResult(output, session, modus, result, line.Has("--wide"));
-  RunVerdict verdict = JudgeRun(result);
+  RunVerdict verdict = JudgeRun(result, RunHost(line.global, folders));
   if (result.outcome == OutcomeKind::kServerError && result.code == vcerrKundeNotFound) {
     const Identity user = ReadIdentity(folders.registry);
     if (user.BLZ.empty() || user.KundenNr.empty()) {
@@ -256,8 +309,16 @@ int RunOperation(const CommandLine& line, Output& output) {
           "; this installation has no identity yet: vexcomm user set --blz BLZ --kunden-nr NR";
     }
   }
-  if (!verdict.message.empty()) output.Note(verdict.message);
-  return verdict.status;
+  if (result.outcome == OutcomeKind::kInvalidReply) {
+    // What arrived instead tells a wrong server or port at once (an HTTP server answers text).
+    const std::string arrived = output.LastLogAfter("Keine gültige Nachricht:");
+    if (!arrived.empty()) {
+      verdict.message += "; the server sent \"" + std::string(CodePointPrefix(arrived, 60)) +
+                         (CodePointCount(arrived) > 60 ? "…" : "") + "\"";
+    }
+  }
+  if (verdict.status == kExitOk) return kExitOk;
+  return output.Fail(verdict.status, verdict.error_class, verdict.message);
 }
 
 Json UserJson(const Identity& user) {
@@ -289,8 +350,7 @@ int UserShow(const CommandLine& line, Output& output) {
   try {
     ShowUser(output, ReadIdentity(folders.registry));
   } catch (const std::runtime_error& e) {
-    output.Note(e.what());
-    return kExitLocalStore;
+    return output.Fail(kExitLocalStore, "local", e.what());
   }
   return kExitOk;
 }
@@ -304,20 +364,27 @@ int UserSet(const CommandLine& line, Output& output) {
   try {
     user = ReadIdentity(folders.registry);
   } catch (const std::runtime_error& e) {
-    output.Note(e.what());
-    return kExitLocalStore;
+    return output.Fail(kExitLocalStore, "local", e.what());
   }
-  if (line.Has("--blz")) user.BLZ = IdentityField(line, "--blz", true);
+  if (line.Has("--blz")) {
+    user.BLZ = IdentityField(line, "--blz", true);
+    if (user.BLZ.size() != 8)
+      throw UsageError("--blz wants the 8 digits of a bank code, not \"" + user.BLZ + "\"");
+  }
   if (line.Has("--kunden-nr")) user.KundenNr = IdentityField(line, "--kunden-nr", true);
   if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseFileNumberOption(*v);
   if (line.Has("--vorname")) user.Vorname = IdentityField(line, "--vorname", false);
   if (line.Has("--nachname")) user.Nachname = IdentityField(line, "--nachname", false);
-  if (line.Has("--email")) user.EMail = IdentityField(line, "--email", false);
+  if (line.Has("--email")) {
+    user.EMail = IdentityField(line, "--email", false);
+    if (!IsMailAddress(user.EMail)) {
+      throw UsageError("--email wants an address as name@example.de, not \"" + user.EMail + "\"");
+    }
+  }
   try {
     WriteIdentity(folders.registry, user);
   } catch (const std::exception& e) {
-    output.Note(e.what());
-    return kExitLocalStore;
+    return output.Fail(kExitLocalStore, "local", e.what());
   }
   ShowUser(output, user);
   return kExitOk;
@@ -329,12 +396,11 @@ int DbInitTemplate(const CommandLine& line, Output& output) {
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (fs::exists(file, ec)) {
-    output.Note(file.string() + " exists already; it is never replaced");
-    return kExitRunFailed;
+    return output.Fail(kExitRunFailed, "failed",
+                       file.string() + " exists already; it is never replaced");
   }
   if (!CreateTemplateDatabase(file)) {
-    output.Note("cannot write " + file.string());
-    return kExitLocalStore;
+    return output.Fail(kExitLocalStore, "local", "cannot write " + file.string());
   }
   if (output.json()) {
     output.EmitResult(Json{{"template", file.string()}});
@@ -348,11 +414,11 @@ int DbInitTemplate(const CommandLine& line, Output& output) {
 // message box said why).
 std::optional<int> LoadDb(const Folders& folders, Output& output, colAktien& aktien) {
   if (!fs::exists(folders.data + "Kurse.dat")) {
-    output.Note("there is no quote database " + folders.data + "Kurse.dat");
-    return kExitLocalStore;
+    return output.Fail(kExitLocalStore, "local",
+                       "there is no quote database " + folders.data + "Kurse.dat");
   }
-  aktien.SetDatabaseContext(DbContext(folders, output));
-  if (!aktien.ReadDB()) return kExitLocalStore;
+  aktien.SetDatabaseContext(DbContext(folders, output, true));
+  if (!aktien.ReadDB()) return DbUnreadable(folders, output);
   return std::nullopt;
 }
 
@@ -364,6 +430,9 @@ int DbShow(const CommandLine& line, Output& output) {
 }
 
 int DbExport(const CommandLine& line, Output& output) {
+  if (line.Value("--csv") == "-" && output.json()) {
+    throw UsageError("--json and --csv - both want standard output; name a file with --csv FILE");
+  }
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
@@ -371,6 +440,7 @@ int DbExport(const CommandLine& line, Output& output) {
 }
 
 int DbChart(const CommandLine& line, Output& output) {
+  ChartFile(line);
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
   if (auto status = LoadDb(folders, output, aktien)) return *status;
@@ -394,8 +464,10 @@ int DbDelete(const CommandLine& line, Output& output) {
     if (stock->WKN != wkn && stock->ISIN != wkn) continue;
     // A failed deletion shows a message box with its cause; success is told only after it.
     if (!stock->DeleteFromDB()) {
-      output.Note("the stock " + wkn + " was not deleted from " + folders.data + "Kurse.dat");
-      return kExitLocalStore;
+      return output.Fail(kExitLocalStore, "local",
+                         "the stock " + wkn + " was not deleted from " + folders.data +
+                             "Kurse.dat: " + output.LastMessageBoxText() +
+                             DbAdvice(output.LastMessageBoxText()));
     }
     deleted.push_back(
         Json{{"WKN", stock->WKN}, {"Name", stock->Name}, {"Kurse", stock->KursCount()}});
@@ -405,15 +477,14 @@ int DbDelete(const CommandLine& line, Output& output) {
     }
   }
   if (deleted.empty()) {
-    output.Note("no stock with WKN " + wkn + " in " + folders.data + "Kurse.dat");
-    return kExitRunFailed;
+    return output.Fail(kExitRunFailed, "failed",
+                       "no stock with WKN " + wkn + " in " + folders.data + "Kurse.dat");
   }
   // What the file holds now is the proof.
-  if (!aktien.ReadDB()) return kExitLocalStore;
+  if (!aktien.ReadDB()) return DbUnreadable(folders, output);
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     if (aktien.Item(i)->WKN == wkn || aktien.Item(i)->ISIN == wkn) {
-      output.Note("the stock " + wkn + " is still stored");
-      return kExitLocalStore;
+      return output.Fail(kExitLocalStore, "local", "the stock " + wkn + " is still stored");
     }
   }
   if (output.json()) output.EmitResult(Json{{"deleted", std::move(deleted)}});

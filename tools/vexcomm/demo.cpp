@@ -687,16 +687,15 @@ int Demo(Output& output, const DemoFolders& folders) {
                    nullptr});
 
   int failed = 0;
+  Json step_results = Json::array();  // the one result line holds every step's
   for (std::size_t i = 0; i < steps.size(); ++i) {
     Step& step = steps[i];
     output.Result("\n== " + std::to_string(i + 1) + "/" + std::to_string(steps.size()) + " " +
                   step.title + " (Modus " + std::to_string(step.modus) + ")");
     if (step.prepare) step.prepare(session);
     const RunResult result = session.Run(step.modus);
-    if (output.json()) output.EmitResult(session.ResultJson(step.modus));
     if (result.cancelled) {
-      output.Note("cancelled: " + result.text);
-      return kExitRunFailed;
+      return output.Fail(128 + result.signal, "cancelled", "cancelled: " + result.text);
     }
     std::string why;
     if (!result.ok()) {
@@ -713,7 +712,12 @@ int Demo(Output& output, const DemoFolders& folders) {
       ++failed;
       output.Note(step.title + ": " + why);
     }
+    step_results.push_back(Json{{"step", step.title},
+                                {"Modus", step.modus},
+                                {"ok", why.empty()},
+                                {"result", session.ResultJson(step.modus)}});
   }
+  output.EmitResult(Json{{"demo", std::move(step_results)}});
   if (!folders.temporary) {
     WriteRerunFiles(folders, today, protocol);
     output.Result("\nEverything to rerun the steps by hand is in " + folders.root.string() + "; " +
@@ -734,9 +738,9 @@ int Demo(Output& output, const DemoFolders& folders) {
                   (folders.temporary ? " (removed with the folder; --dir keeps it)" : ""));
     return kExitOk;
   }
-  output.Note(std::to_string(failed) + " of " + std::to_string(steps.size()) +
-              " runs did not end as expected");
-  return kExitRunFailed;
+  return output.Fail(kExitRunFailed, "failed",
+                     std::to_string(failed) + " of " + std::to_string(steps.size()) +
+                         " runs did not end as expected");
 }
 
 }  // namespace

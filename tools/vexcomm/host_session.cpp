@@ -154,7 +154,8 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
   } catch (const std::exception& failure) {
     vc_->RefuseFile(failure.what());
   }
-  current_.removed.push_back(Json{{"DateiNummer", number_text},
+  const auto number = ParseFileNumber(number_text);
+  current_.removed.push_back(Json{{"DateiNummer", number ? Json(*number) : Json(nullptr)},
                                   {"removed", removed ? Json(removed->string()) : Json(nullptr)}});
   if (output_.json()) {
     Json entries = Json::array();
@@ -189,6 +190,8 @@ void HostSession::OnNochAufServer(int32_t anzahl) {
   current_.noch_auf_server = anzahl;
   if (output_.json()) {
     output_.Emit(Json{{"event", "NochAufServer"}, {"Anzahl", anzahl}});
+  } else if (anzahl < 0) {
+    output_.Result("Noch auf dem Server: unbekannt");
   } else if (anzahl != 0) {
     output_.Result("Noch auf dem Server: " + std::to_string(anzahl));
   }
@@ -239,7 +242,25 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
   if (!shown.empty() && result.ok()) output.Result(shown);
 }
 
-RunVerdict JudgeRun(const RunResult& r) {
+namespace {
+
+// What to do about a refused certificate depends on why it was refused.
+std::string CertificateHint(const RunResult& r, const std::string& host) {
+  const std::string& why = r.detail.empty() ? r.text : r.detail;
+  if (why.find("öffentlicher Schlüssel") != std::string::npos) {
+    return "; the server's key is not one of the pinned keys: if the server changed its key "
+           "on purpose, add the pin seen with --pin-sha256 (config: pin-sha256 in [connection])";
+  }
+  if (why.find("ostname mismatch") != std::string::npos) {
+    return "; the certificate does not name the server " + host +
+           ": check the server's name (IP in MorvaZedi.ini, --connect-to); --verbose shows "
+           "the certificate's names";
+  }
+  return "; name the authority that signed it with --ca-file FILE (config: ca-file in "
+         "[connection])";
+}
+
+std::pair<int, std::string> Verdict(const RunResult& r, const std::string& host) {
   const std::string fehler =
       "Fehler.Code " + std::to_string(r.code) + (r.text.empty() ? std::string() : ": " + r.text);
   if (r.cancelled) return {128 + r.signal, "cancelled (" + fehler + ")"};
@@ -263,9 +284,7 @@ RunVerdict JudgeRun(const RunResult& r) {
     case OutcomeKind::kProxyCredentials:
       return {kExitProxyAuth, "the proxy wants a user name and password (--proxy-user)"};
     case OutcomeKind::kCertificateRefused:
-      return {kExitCertificate, r.text +
-                                    "; name the authority that signed it with --ca-file FILE "
-                                    "(config: ca-file in [connection])"};
+      return {kExitCertificate, r.text + CertificateHint(r, host)};
     case OutcomeKind::kNetworkRefused:
     case OutcomeKind::kNetworkUnreachable:
     case OutcomeKind::kNetworkTimeout:
@@ -280,6 +299,14 @@ RunVerdict JudgeRun(const RunResult& r) {
       break;
   }
   return {kExitRunFailed, "the run failed (" + fehler + ")"};
+}
+
+}  // namespace
+
+RunVerdict JudgeRun(const RunResult& r, const std::string& host) {
+  auto [status, message] = Verdict(r, host);
+  return {status, std::move(message),
+          r.cancelled ? "cancelled" : std::string(OutcomeName(r.outcome))};
 }
 
 }  // namespace vexcomm::cli

@@ -96,8 +96,10 @@ inline constexpr int32_t kNoFurtherFile = 9057;
 struct RunVerdict {
   int status = kExitOk;
   std::string message;
+  std::string error_class;  // the outcome's name (OutcomeName)
 };
-RunVerdict JudgeRun(const RunResult& result);
+// `host`: the server's name and where it came from, for a certificate issued to another.
+RunVerdict JudgeRun(const RunResult& result, const std::string& host = {});
 
 // The stocks and deposit results of an operation code, for people; deposit tables fit the
 // terminal unless `wide`.

@@ -1,6 +1,7 @@
 // vexcomm: the command-line host of the VexComm5 component.
 #include <malloc.h>
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -25,8 +26,13 @@ int main(int argc, char** argv) {
   try {
     line = ParseCommandLine(args);
   } catch (const UsageError& e) {
-    std::cerr << "vexcomm: " << e.what() << "\n(vexcomm --help shows the commands)\n";
-    return kExitUsage;
+    // A script asked for JSON gets its result line even for a line that could not be read.
+    const auto end = std::find(args.begin(), args.end(), "--");
+    Output output(std::find(args.begin(), end, "--json") != end, false, false, std::cout,
+                  std::cerr);
+    output.Fail(kExitUsage, "usage", e.what());
+    std::cerr << "(vexcomm --help shows the commands)\n";
+    return output.Finish(kExitUsage);
   }
   if (line.help) {
     std::cout << HelpText(line);
@@ -40,12 +46,12 @@ int main(int argc, char** argv) {
                 std::cerr);
   output.SetCommand(line.command->name);
   try {
-    return Execute(line, output);
+    return output.Finish(Execute(line, output));
   } catch (const UsageError& e) {
-    output.Note(e.what());
-    return kExitUsage;
+    return output.Finish(output.Fail(kExitUsage, "input", e.what()));
+  } catch (const LocalError& e) {
+    return output.Finish(output.Fail(kExitLocalStore, "local", e.what()));
   } catch (const std::exception& e) {
-    output.Note(e.what());
-    return kExitRunFailed;
+    return output.Finish(output.Fail(kExitRunFailed, "failed", e.what()));
   }
 }

@@ -13,6 +13,7 @@
 #include <vexcomm/text.h>
 #include <vexcomm/vexcomm.h>
 
+#include "exit_codes.h"
 #include "text_table.h"
 
 namespace vexcomm::cli {
@@ -34,7 +35,7 @@ double ParsePercent(std::string text) {
 
 // The log lines whose last occurrence the program shows after a run (how the run ended is the
 // outcome's to say, never a log line's).
-constexpr std::string_view kKeptPrefixes[] = {"Meldung:", "WP-Datum:"};
+constexpr std::string_view kKeptPrefixes[] = {"Meldung:", "WP-Datum:", "Keine gültige Nachricht:"};
 
 std::string_view KeptPrefix(std::string_view line) {
   for (std::string_view prefix : kKeptPrefixes) {
@@ -139,6 +140,7 @@ void Output::Callback(int kind, const std::string& text) {
 }
 
 void Output::MessageBox(const std::string& title, const std::string& text) {
+  last_box_ = text;
   if (json_) {
     Emit(Json{{"messagebox", Json{{"title", title}, {"text", text}}}});
     return;
@@ -154,8 +156,33 @@ void Output::Emit(const Json& value) {
   out_.flush();  // a reader sees each line as it happens
 }
 
-void Output::EmitResult(Json result) {
-  Emit(Json{{"schema", kJsonSchema}, {"command", command_}, {"result", std::move(result)}});
+int Output::Fail(int status, std::string_view error_class, std::string_view message) {
+  Note(message);
+  error_class_ = error_class;
+  error_message_ = EscapeControls(message);
+  return status;
+}
+
+int Output::Finish(int status) {
+  if (!json_) return status;
+  Json error = nullptr;
+  if (status != kExitOk) {
+    // A failure told by Note alone takes its class from the status.
+    const std::string_view error_class = !error_class_.empty()  ? std::string_view(error_class_)
+                                         : status == kExitUsage ? "input"
+                                         : status == kExitLocalStore ? "local"
+                                         : status > 128              ? "cancelled"
+                                                                     : "failed";
+    error = Json{{"status", status},
+                 {"class", error_class},
+                 {"message", error_message_.empty() ? last_note_ : error_message_}};
+  }
+  Emit(Json{{"schema", kJsonSchema},
+            {"command", command_.empty() ? Json(nullptr) : Json(command_)},
+            {"result", std::move(result_)},
+            {"error", std::move(error)}});
+  result_ = nullptr;
+  return status;
 }
 
 void Output::Result(std::string_view line) {
@@ -167,6 +194,7 @@ void Output::Result(std::string_view line) {
 }
 
 void Output::Note(std::string_view line) {
+  last_note_ = EscapeControls(line);
   ClearBar();
   err_ << "vexcomm: " << EscapeControls(line) << "\n";
   err_.flush();

@@ -41,10 +41,19 @@ class Output {
   // One report of the component's callback: kind 0 log line, 2 progress, 3 status, 4 name.
   void Callback(int kind, const std::string& text);
   void MessageBox(const std::string& title, const std::string& text);
+  // A box the command tells in its own line instead; LastMessageBoxText gives it.
+  void KeepMessageBox(const std::string& text) { last_box_ = text; }
+  const std::string& LastMessageBoxText() const { return last_box_; }
   void Emit(const Json& value);  // JSON mode only
-  // The one result line of a command: {"schema":…,"command":…,"result":…}. JSON mode only.
-  void EmitResult(Json result);
+  // What the command came to; Finish writes it as the one result line.
+  void EmitResult(Json result) { result_ = std::move(result); }
   void SetCommand(std::string_view name) { command_ = name; }
+  // A failure: its one line on standard error now, and the error member of the result line.
+  // `error_class` is the run's outcome name, or one of the tool's own classes. Returns `status`.
+  int Fail(int status, std::string_view error_class, std::string_view message);
+  // Ends the command: with JSON, the one result line {"schema","command","result","error"},
+  // failures included. Returns `status`.
+  int Finish(int status);
   // A line of the result for people; nothing in JSON mode.
   void Result(std::string_view line);
   // A remark or failure on standard error, in both modes.
@@ -79,6 +88,11 @@ class Output {
   std::ostream& out_;
   std::ostream& err_;
   std::string command_;
+  Json result_;  // null until the command has one
+  std::string error_class_;
+  std::string error_message_;
+  std::string last_note_;
+  std::string last_box_;
   bool bar_shown_ = false;
   double percent_ = 0;
   bool running_ = false;

@@ -476,7 +476,8 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
   }
   const fs::path file = target;
   if (std::error_code ec;
-      fs::exists(fs::symlink_status(file, ec)) && !fs::is_regular_file(file, ec)) {
+      fs::exists(fs::symlink_status(file, ec)) && !fs::is_regular_file(file, ec) &&
+      !fs::is_directory(file, ec)) {
     // A pipe or a device would be replaced by the file, not written.
     throw UsageError("cannot write " + file.string() + ": not a regular file");
   }
@@ -534,11 +535,17 @@ void ReplaceFile(const fs::path& file, std::string_view content) {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     out << content;
     out.close();
-    if (!out) throw std::runtime_error("cannot write " + partial.string());
+    if (!out) throw std::system_error(errno, std::generic_category());
   });
 }
 
 void ReplaceFile(const fs::path& file, const std::function<void(const fs::path&)>& write) {
+  const auto refuse = [&file](const std::string& cause) {
+    return LocalError("cannot write " + file.string() + ": " + cause);
+  };
+  std::error_code ec;
+  // A folder would take the temporary file's name and leave it behind.
+  if (fs::is_directory(file, ec)) throw refuse(std::strerror(EISDIR));
   const fs::path partial = file.string() + ".part";
   // Prices are banking data: readable by the user only, from the first octet on. A writer that
   // truncates the file keeps its mode.
@@ -547,13 +554,27 @@ void ReplaceFile(const fs::path& file, const std::function<void(const fs::path&)
   const bool made = fd >= 0 && ::fchmod(fd, 0600) == 0;
   const int error = errno;
   if (fd >= 0) ::close(fd);
-  if (!made)
-    throw std::runtime_error("cannot write " + partial.string() + ": " + std::strerror(error));
-  write(partial);
-  std::error_code ec;
+  if (!made) {
+    if (fd >= 0) fs::remove(partial, ec);
+    throw refuse(std::strerror(error));
+  }
+  // Nothing of a failed write stays behind.
+  try {
+    write(partial);
+  } catch (const std::system_error& e) {
+    fs::remove(partial, ec);
+    throw refuse(e.code().message());
+  } catch (const std::exception& e) {
+    fs::remove(partial, ec);
+    throw refuse(e.what());
+  }
   fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write, ec);
   fs::rename(partial, file, ec);
-  if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(partial, ignored);
+    throw refuse(ec.message());
+  }
 }
 
 }  // namespace vexcomm::cli

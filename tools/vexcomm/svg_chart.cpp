@@ -343,8 +343,19 @@ std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions&
   return svg;
 }
 
-int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
+fs::path ChartFile(const CommandLine& line) {
   if (!line.global.out) throw UsageError("db chart needs --out FILE.svg or FILE.png");
+  const fs::path file = *line.global.out;
+  std::string extension = file.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension != ".svg" && extension != ".png") {
+    throw UsageError("--out " + file.string() + ": the chart is written as .svg or .png");
+  }
+  return file;
+}
+
+int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
+  const fs::path file = ChartFile(line);
   std::string from, to;
   if (auto v = line.Value("--from")) from = ParseUserDate(*v, "--from");
   if (auto v = line.Value("--to")) to = ParseUserDate(*v, "--to");
@@ -360,10 +371,9 @@ int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
     points += s.quotes.size();
   }
   if (points == 0) throw std::runtime_error("no stored quote of these stocks in the range");
-  const fs::path file = *line.global.out;
+  const std::string svg = SvgChart(series, options);
   std::string extension = file.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const std::string svg = SvgChart(series, options);
   if (extension == ".png") {
     ReplaceFile(file, [&](const fs::path& partial) {
       WriteSvgAsPng(svg, options.width, ChartHeight(options, series.size()), partial);
