@@ -64,7 +64,12 @@ CliRun CliTest::Run(std::vector<std::string> args, const std::map<std::string, s
       {"https_proxy", ""},
       {"HTTPS_PROXY", ""},
       {"no_proxy", ""},
-      {"NO_PROXY", ""}};
+      {"NO_PROXY", ""},
+      // English unless a case asks for another language.
+      {"LANG", "C"},
+      {"LC_ALL", ""},
+      {"LC_MESSAGES", ""},
+      {"LANGUAGE", ""}};
   for (const auto& [key, value] : env) environment[key] = value;
   ChildProcess child(Binary(), args, environment);
   CliRun run;

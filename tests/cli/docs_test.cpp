@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <sstream>
 
 #include "child_process.h"
@@ -58,6 +60,33 @@ TEST(Docs, ManPageAndCompletionKnowEveryCommandAndOption) {
       asked.push_back("--");
       EXPECT_THAT(Complete(script, asked), Contains(std::string(o.name))) << c.name;
     }
+  }
+}
+
+// A text of the tables without its German line would show English amid German.
+TEST(Docs, TheGermanCatalogueTranslatesEveryTableText) {
+  std::ifstream po(std::string(VEXCOMM_SOURCE_DIR) + "/tools/vexcomm/po/de.po");
+  ASSERT_TRUE(po) << "no catalogue";
+  std::map<std::string, std::string> catalogue;
+  std::string id;
+  const auto unquote = [](std::string_view line, std::string_view key) {
+    std::string text;
+    for (std::size_t i = key.size() + 2; i + 1 < line.size(); ++i) {
+      if (line[i] == '\\' && i + 2 < line.size()) {
+        ++i;
+        text += line[i] == 'n' ? '\n' : line[i];
+      } else {
+        text += line[i];
+      }
+    }
+    return text;
+  };
+  for (std::string line; std::getline(po, line);) {
+    if (line.starts_with("msgid ")) id = unquote(line, "msgid");
+    if (line.starts_with("msgstr ")) catalogue[id] = unquote(line, "msgstr");
+  }
+  for (const auto& text : cli::TableTexts()) {
+    EXPECT_FALSE(catalogue[text].empty()) << text;
   }
 }
 

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <clocale>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -25,6 +26,7 @@ namespace {
 
 using nlohmann::json;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Strings = std::vector<std::string>;
 
 std::size_t WidestLine(const std::string& text) {
@@ -542,6 +544,42 @@ TEST_F(CliTest, AFileThatCannotBeSavedStaysOnTheServerForTheNextRun) {
   // The cursor stays: the next run asks for the refused file again.
   EXPECT_EQ(Run({"--json", "user", "show"}).lines.at(0)["result"]["user"]["DateiNr"], 0);
   std::filesystem::permissions(out, std::filesystem::perms::owner_all);  // for the clean-up
+}
+
+// One language per run: the program's own texts follow LANG, the component's German texts stay
+// as they are in both.
+TEST_F(CliTest, MessagesSpeakTheLanguageOfTheLocale) {
+  ASSERT_NE(std::setlocale(LC_MESSAGES, "de_DE.UTF-8"), nullptr)
+      << "no de_DE.UTF-8 locale (scripts/install-deps.sh generates it)";
+  std::setlocale(LC_MESSAGES, "C");
+  StartServer(StandardScenario());
+  struct Case {
+    Strings args;
+    std::string english;
+    std::string german;
+  };
+  const std::vector<Case> cases = {
+      {{"--help"}, "Usage: vexcomm [GLOBAL OPTIONS]", "Aufruf: vexcomm [GLOBALE OPTIONEN]"},
+      {{"--help"}, "\nExit status:\n", "\nRückgabewert:\n"},
+      {{"run", "--help"}, "un an operation by its code", "ine Operation über ihren Code"},
+      {{"chek-new"}, "(vexcomm --help shows the commands)", "(vexcomm --help zeigt die Befehle)"},
+      {{"run", "1"}, "operation 1 sends no request", "Operation 1 sendet keine Anfrage"},
+      {{"user", "set", "--blz", "123"}, "--blz wants the 8 digits", "--blz erwartet die 8 Ziffern"},
+      {{"send-password"}, "send-password needs --datum", "send-password braucht --datum"},
+      {{"--out", "k.jpg", "db", "chart", "1"}, "the chart is written as", "das Diagramm wird als"},
+      {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"},
+       "no connection to the server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt",
+       "keine Verbindung zum Server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt"},
+  };
+  for (const auto& c : cases) {
+    for (const std::string lang : {"C", "de_DE.UTF-8"}) {
+      const CliRun run = Run(c.args, {{"LANG", lang}});
+      const std::string shown = run.out + run.err;
+      const bool german = lang != "C";
+      EXPECT_THAT(shown, HasSubstr(german ? c.german : c.english)) << lang << " " << c.args[0];
+      EXPECT_THAT(shown, Not(HasSubstr(german ? c.english : c.german))) << lang;
+    }
+  }
 }
 
 TEST_F(CliTest, ServerTextReachesTheTerminalDisarmed) {

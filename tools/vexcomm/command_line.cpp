@@ -8,6 +8,7 @@
 
 #include <vexcomm/text.h>
 
+#include "messages.h"
 #include "settings.h"
 
 namespace vexcomm::cli {
@@ -93,9 +94,12 @@ const std::vector<CommandDef> kCommands = {
      1,
      1,
      0,
-     "run any operation code (2, 3, 8, 13 to 20, or any other number)",
-     "The inputs of every operation may be given; each is used only by the operations that "
-     "read it.",
+     "run an operation by its code: 2, 3, 8 or 13 to 20",
+     "MODUS is the code of an operation that sends a request: 2 get-new, 3 get-file, "
+     "8 check-new, 13 quote-date, 14 quotes, 15 new-quotes, 16 tagesgeld, 17 festgeld, "
+     "18 all-quotes, 19 send-log, 20 send-password; any other code is refused before anything "
+     "is sent. The inputs of every operation may be given; each is used only by the operations "
+     "that read it.",
      {kStocks, kFromDb, kWriteDb, kLogFile, kDatum, kText}},
     {"user show", "", 0, 0, 0, "show the installation's identity record", "", {}},
     {"user set",
@@ -297,25 +301,25 @@ void AppendOptions(std::ostringstream& out, const auto& options) {
   for (const auto& o : options) {
     std::string left(o.name);
     if (!o.value_name.empty()) left += " " + std::string(o.value_name);
-    out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(o.help, width + 4)
-        << "\n";
+    out << "  " << left << std::string(width - left.size() + 2, ' ')
+        << Hanging(Tr(o.help), width + 4) << "\n";
   }
 }
 
 std::string GlobalOptionsHelp() {
   std::ostringstream out;
-  out << "Global options (anywhere on the line):\n";
+  out << Tr("Global options (anywhere on the line):") << "\n";
   AppendOptions(out, kGlobals);
   return out.str();
 }
 
 std::string ExitStatusText() {
   std::ostringstream out;
-  out << "Exit status:\n";
+  out << Tr("Exit status:") << "\n";
   for (const auto& e : kExitCodes) {
     const std::string number = std::to_string(e.code);
-    out << "  " << std::string(3 - number.size(), ' ') << number << "  " << Hanging(e.meaning, 7)
-        << "\n";
+    out << "  " << std::string(3 - number.size(), ' ') << number << "  "
+        << Hanging(Tr(e.meaning), 7) << "\n";
   }
   return out.str();
 }
@@ -331,7 +335,7 @@ std::string GlobalOptionsBrief() {
   }
   std::string wrapped = Hanging(names, 2);
   std::replace(wrapped.begin(), wrapped.end(), '\x01', ' ');
-  return "Global options ('vexcomm --help' describes them):\n  " + wrapped + "\n";
+  return Tr("Global options ('vexcomm --help' describes them):") + "\n  " + wrapped + "\n";
 }
 
 std::size_t EditDistance(std::string_view a, std::string_view b) {
@@ -365,10 +369,13 @@ std::string NearestCommand(std::string_view name) {
 
 std::string ProgramHelp() {
   std::ostringstream out;
-  out << "Usage: vexcomm [GLOBAL OPTIONS] COMMAND [OPTIONS] [ARGUMENTS]\n\n"
-         "Runs the operations of the VexComm5 component against a VEXMSG server, as the\n"
-         "home-banking application does, and keeps the installation's identity record and\n"
-         "quote database.\n\nCommands:\n";
+  out << Tr("Usage: vexcomm [GLOBAL OPTIONS] COMMAND [OPTIONS] [ARGUMENTS]") << "\n\n"
+      << Hanging(Tr("Runs the operations of the VexComm5 component against a VEXMSG server, as "
+                    "the home-banking application does, and keeps the installation's identity "
+                    "record and quote database."),
+                 0)
+      << "\n\n"
+      << Tr("Commands:") << "\n";
   std::size_t width = 0;
   for (const auto& c : kCommands) {
     width = std::max(width, c.name.size() + (c.arguments.empty() ? 0 : c.arguments.size() + 1));
@@ -376,20 +383,20 @@ std::string ProgramHelp() {
   for (const auto& c : kCommands) {
     std::string left(c.name);
     if (!c.arguments.empty()) left += " " + std::string(c.arguments);
-    std::string summary(c.summary);
+    std::string summary = Tr(c.summary);
     if (c.modus != 0) summary += " (" + std::to_string(c.modus) + ")";
     out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
         << "\n";
   }
   out << "\n" << GlobalOptionsHelp() << "\n" << EnvironmentHelp() << "\n" << ExitStatusText();
-  out << "\n'vexcomm COMMAND --help' describes a command.\n";
+  out << "\n" << Tr("'vexcomm COMMAND --help' describes a command.") << "\n";
   return out.str();
 }
 
 std::string GroupHelp(std::string_view group) {
   std::ostringstream out;
-  out << "Usage: vexcomm " << group << " SUBCOMMAND\n\nSubcommands:\n";
-  std::vector<std::pair<std::string, std::string_view>> rows;
+  out << Fill(Tr("Usage: vexcomm %1 SUBCOMMAND"), {group}) << "\n\n" << Tr("Subcommands:") << "\n";
+  std::vector<std::pair<std::string, std::string>> rows;
   std::size_t width = 0;
   for (const auto& c : kCommands) {
     if (c.name.substr(0, c.name.find(' ')) != group || c.name.find(' ') == std::string::npos) {
@@ -398,7 +405,7 @@ std::string GroupHelp(std::string_view group) {
     std::string left(c.name.substr(group.size() + 1));
     if (!c.arguments.empty()) left += " " + std::string(c.arguments);
     width = std::max(width, left.size());
-    rows.emplace_back(std::move(left), c.summary);
+    rows.emplace_back(std::move(left), Tr(c.summary));
   }
   for (const auto& [left, summary] : rows) {
     out << "  " << left << std::string(width - left.size() + 2, ' ') << Hanging(summary, width + 4)
@@ -409,20 +416,22 @@ std::string GroupHelp(std::string_view group) {
 
 std::string CommandHelp(const CommandDef& c) {
   std::ostringstream out;
-  out << "Usage: vexcomm [GLOBAL OPTIONS] " << c.name;
-  if (!c.options.empty()) out << " [OPTIONS]";
+  out << Tr("Usage: vexcomm [GLOBAL OPTIONS]") << " " << c.name;
+  if (!c.options.empty()) out << " " << Tr("[OPTIONS]");
   if (!c.arguments.empty()) out << " " << c.arguments;
-  std::string summary(c.summary);
+  std::string summary = Tr(c.summary);
   summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
-  if (c.modus != 0) summary += " (operation " + std::to_string(c.modus) + ")";
+  if (c.modus != 0) summary += " " + Fill(Tr("(operation %1)"), {std::to_string(c.modus)});
   out << "\n\n" << Hanging(summary + ".", 0) << "\n";
-  if (!c.details.empty()) out << Hanging(c.details, 0) << "\n";
+  if (!c.details.empty()) out << Hanging(Tr(c.details), 0) << "\n";
   if (!c.options.empty()) {
-    out << "\nOptions:\n";
+    out << "\n" << Tr("Options:") << "\n";
     AppendOptions(out, c.options);
   }
   out << "\n" << GlobalOptionsBrief();
-  if (c.modus != 0 || c.name == "run") out << "\nExit statuses: 'vexcomm --help' lists them.\n";
+  if (c.modus != 0 || c.name == "run") {
+    out << "\n" << Tr("Exit statuses: 'vexcomm --help' lists them.") << "\n";
+  }
   return out.str();
 }
 

@@ -16,6 +16,7 @@
 #include <vexcomm/version.h>
 
 #include "demo.h"
+#include "messages.h"
 #include "object_views.h"
 #include "quote_history.h"
 #include "settings.h"
@@ -176,17 +177,19 @@ QuoteDbContext DbContext(const Folders& folders, Output& output, bool quiet = fa
 // What a person can do about a quote database that fails, by its cause.
 std::string DbAdvice(const std::string& cause) {
   if (cause.find("locked") != std::string::npos || cause.find("busy") != std::string::npos) {
-    return "; another program is using it: try again when it has ended";
+    return Tr("; another program is using it: try again when it has ended");
   }
-  return "; restore it from a backup, or move it aside and the next quote run starts a new one "
-         "from the template";
+  return Tr(
+      "; restore it from a backup, or move it aside and the next quote run starts a new "
+      "one from the template");
 }
 
 int DbUnreadable(const Folders& folders, Output& output) {
   const std::string cause = output.LastMessageBoxText();
-  return output.Fail(kExitLocalStore, "local",
-                     "the quote database " + folders.data + "Kurse.dat cannot be read" +
-                         (cause.empty() ? std::string() : ": " + cause) + DbAdvice(cause));
+  return output.Fail(
+      kExitLocalStore, "local",
+      Fill(Tr("the quote database %1 cannot be read"), {folders.data + "Kurse.dat"}) +
+          (cause.empty() ? std::string() : ": " + cause) + DbAdvice(cause));
 }
 
 // The server's host name and where it came from, for a certificate that names another.
@@ -205,8 +208,9 @@ int RunOperation(const CommandLine& line, Output& output) {
   const int32_t modus =
       command.modus != 0 ? command.modus : ParseInt32(line.arguments.at(0), "MODUS");
   if (!SendsRequest(modus)) {
-    throw UsageError("operation " + std::to_string(modus) +
-                     " sends no request; the codes that do are 2, 3, 8 and 13 to 20");
+    throw UsageError(
+        Fill(Tr("operation %1 sends no request; the codes that do are 2, 3, 8 and 13 to 20"),
+             {std::to_string(modus)}));
   }
   const Folders folders = ResolveFolders(line.global);
 
@@ -214,9 +218,9 @@ int RunOperation(const CommandLine& line, Output& output) {
   std::vector<StockRow> stocks;
   const auto stocks_file = line.Value("--stocks");
   const bool from_db = line.Has("--from-db");
-  if (stocks_file && from_db) throw UsageError("--stocks and --from-db exclude each other");
+  if (stocks_file && from_db) throw UsageError(Tr("--stocks and --from-db exclude each other"));
   if ((modus == vexCommWPK || modus == vexCommGetAllWPK) && !stocks_file && !from_db) {
-    throw UsageError(std::string(command.name) + " needs --stocks FILE or --from-db");
+    throw UsageError(Fill(Tr("%1 needs --stocks FILE or --from-db"), {command.name}));
   }
   if (stocks_file) {
     stocks = ReadStocksCsv(*stocks_file);
@@ -225,11 +229,11 @@ int RunOperation(const CommandLine& line, Output& output) {
   // An empty support log or password request reaches nobody.
   if (modus == vexCommSendLog && !line.Has("--log-file") && !line.Has("--datum") &&
       !line.Has("--text")) {
-    throw UsageError(std::string(command.name) +
-                     " needs --log-file FILE, --datum DATE or --text TEXT");
+    throw UsageError(
+        Fill(Tr("%1 needs --log-file FILE, --datum DATE or --text TEXT"), {command.name}));
   }
   if (modus == vexCommSendPWD && !line.Has("--datum") && !line.Has("--text")) {
-    throw UsageError(std::string(command.name) + " needs --datum DATE or --text TEXT");
+    throw UsageError(Fill(Tr("%1 needs --datum DATE or --text TEXT"), {command.name}));
   }
   std::string log_support;
   if (auto file = line.Value("--log-file")) log_support = ReadTextFile(*file, "log file");
@@ -306,15 +310,16 @@ int RunOperation(const CommandLine& line, Output& output) {
     const Identity user = ReadIdentity(folders.registry);
     if (user.BLZ.empty() || user.KundenNr.empty()) {
       verdict.message +=
-          "; this installation has no identity yet: vexcomm user set --blz BLZ --kunden-nr NR";
+          Tr("; this installation has no identity yet: vexcomm user set --blz BLZ --kunden-nr NR");
     }
   }
   if (result.outcome == OutcomeKind::kInvalidReply) {
     // What arrived instead tells a wrong server or port at once (an HTTP server answers text).
     const std::string arrived = output.LastLogAfter("Keine gültige Nachricht:");
     if (!arrived.empty()) {
-      verdict.message += "; the server sent \"" + std::string(CodePointPrefix(arrived, 60)) +
-                         (CodePointCount(arrived) > 60 ? "…" : "") + "\"";
+      verdict.message += Fill(
+          Tr("; the server sent \"%1\""),
+          {std::string(CodePointPrefix(arrived, 60)) + (CodePointCount(arrived) > 60 ? "…" : "")});
     }
   }
   if (verdict.status == kExitOk) return kExitOk;
@@ -369,7 +374,7 @@ int UserSet(const CommandLine& line, Output& output) {
   if (line.Has("--blz")) {
     user.BLZ = IdentityField(line, "--blz", true);
     if (user.BLZ.size() != 8)
-      throw UsageError("--blz wants the 8 digits of a bank code, not \"" + user.BLZ + "\"");
+      throw UsageError(Fill(Tr("--blz wants the 8 digits of a bank code, not \"%1\""), {user.BLZ}));
   }
   if (line.Has("--kunden-nr")) user.KundenNr = IdentityField(line, "--kunden-nr", true);
   if (auto v = line.Value("--datei-nr")) user.DateiNr = ParseFileNumberOption(*v);
@@ -378,7 +383,8 @@ int UserSet(const CommandLine& line, Output& output) {
   if (line.Has("--email")) {
     user.EMail = IdentityField(line, "--email", false);
     if (!IsMailAddress(user.EMail)) {
-      throw UsageError("--email wants an address as name@example.de, not \"" + user.EMail + "\"");
+      throw UsageError(
+          Fill(Tr("--email wants an address as name@example.de, not \"%1\""), {user.EMail}));
     }
   }
   try {
@@ -431,7 +437,8 @@ int DbShow(const CommandLine& line, Output& output) {
 
 int DbExport(const CommandLine& line, Output& output) {
   if (line.Value("--csv") == "-" && output.json()) {
-    throw UsageError("--json and --csv - both want standard output; name a file with --csv FILE");
+    throw UsageError(
+        Tr("--json and --csv - both want standard output; name a file with --csv FILE"));
   }
   const Folders folders = ResolveFolders(line.global);
   colAktien aktien;
@@ -478,7 +485,7 @@ int DbDelete(const CommandLine& line, Output& output) {
   }
   if (deleted.empty()) {
     return output.Fail(kExitRunFailed, "failed",
-                       "no stock with WKN " + wkn + " in " + folders.data + "Kurse.dat");
+                       Fill(Tr("no stock with WKN %1 in %2"), {wkn, folders.data + "Kurse.dat"}));
   }
   // What the file holds now is the proof.
   if (!aktien.ReadDB()) return DbUnreadable(folders, output);

@@ -1,5 +1,6 @@
 #include "docs.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
@@ -168,6 +169,24 @@ std::string BashCompletion() {
       << "}\n"
       << "complete -F _vexcomm vexcomm\n";
   return out.str();
+}
+
+std::vector<std::string> TableTexts() {
+  std::vector<std::string> texts;
+  const auto add = [&texts](std::string_view text) {
+    if (!text.empty()) texts.emplace_back(text);
+  };
+  for (const auto& c : Commands()) {
+    add(c.summary);
+    add(c.details);
+    for (const auto& o : c.options) add(o.help);
+  }
+  for (const auto& o : GlobalOptionList()) add(o.help);
+  for (const auto& e : kExitCodes) add(e.meaning);
+  for (const auto& v : EnvironmentVariables()) add(v.help);
+  std::sort(texts.begin(), texts.end());
+  texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+  return texts;
 }
 
 }  // namespace vexcomm::cli

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vexcomm::cli {
 
@@ -11,5 +12,8 @@ std::string ManPage(std::string_view version);
 // A bash completion script for vexcomm: commands, subcommands and options from the command
 // table; files and folders for the options that take them.
 std::string BashCompletion();
+
+// Every text of the tables that --help shows translated: the catalogue must hold each.
+std::vector<std::string> TableTexts();
 
 }  // namespace vexcomm::cli

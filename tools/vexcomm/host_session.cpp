@@ -6,6 +6,7 @@
 #include <vexcomm/quotes.h>
 
 #include "file_content.h"
+#include "messages.h"
 #include "object_views.h"
 #include "quote_history.h"
 #include "signal_cancel.h"
@@ -248,22 +249,25 @@ namespace {
 std::string CertificateHint(const RunResult& r, const std::string& host) {
   const std::string& why = r.detail.empty() ? r.text : r.detail;
   if (why.find("öffentlicher Schlüssel") != std::string::npos) {
-    return "; the server's key is not one of the pinned keys: if the server changed its key "
-           "on purpose, add the pin seen with --pin-sha256 (config: pin-sha256 in [connection])";
+    return Tr(
+        "; the server's key is not one of the pinned keys: if the server changed its key "
+        "on purpose, add the pin seen with --pin-sha256 (config: pin-sha256 in "
+        "[connection])");
   }
   if (why.find("ostname mismatch") != std::string::npos) {
-    return "; the certificate does not name the server " + host +
-           ": check the server's name (IP in MorvaZedi.ini, --connect-to); --verbose shows "
-           "the certificate's names";
+    return Fill(Tr("; the certificate does not name the server %1: check the server's name (IP "
+                   "in MorvaZedi.ini, --connect-to); --verbose shows the certificate's names"),
+                {host});
   }
-  return "; name the authority that signed it with --ca-file FILE (config: ca-file in "
-         "[connection])";
+  return Tr(
+      "; name the authority that signed it with --ca-file FILE (config: ca-file in "
+      "[connection])");
 }
 
 std::pair<int, std::string> Verdict(const RunResult& r, const std::string& host) {
   const std::string fehler =
       "Fehler.Code " + std::to_string(r.code) + (r.text.empty() ? std::string() : ": " + r.text);
-  if (r.cancelled) return {128 + r.signal, "cancelled (" + fehler + ")"};
+  if (r.cancelled) return {128 + r.signal, Fill(Tr("cancelled (%1)"), {fehler})};
   if (r.ok()) return {};
   switch (r.outcome) {
     case OutcomeKind::kOk:
@@ -271,34 +275,36 @@ std::pair<int, std::string> Verdict(const RunResult& r, const std::string& host)
       return {};
     case OutcomeKind::kFileRefused:
       return {kExitLocalStore,
-              "a received file could not be saved; the server keeps it (" + fehler + ")"};
+              Fill(Tr("a received file could not be saved; the server keeps it (%1)"), {fehler})};
     case OutcomeKind::kQuoteDatabase:
-      return {kExitLocalStore, "the quote database failed: " + r.detail};
+      return {kExitLocalStore, Fill(Tr("the quote database failed: %1"), {r.detail})};
     case OutcomeKind::kRegistryStore:
-      return {kExitLocalStore, "the registry store failed: " + r.detail +
-                                   "; what the run received is not recorded, the next run "
-                                   "fetches it again"};
+      return {kExitLocalStore,
+              Fill(Tr("the registry store failed: %1; what the run received is not recorded, "
+                      "the next run fetches it again"),
+                   {r.detail})};
     case OutcomeKind::kProxyRefused:
-      return {kExitProxyAuth,
-              "the proxy refused the user name or password (--proxy-user, VEXCOMM_PROXY_PASSWORD)"};
+      return {kExitProxyAuth, Tr("the proxy refused the user name or password (--proxy-user, "
+                                 "VEXCOMM_PROXY_PASSWORD)")};
     case OutcomeKind::kProxyCredentials:
-      return {kExitProxyAuth, "the proxy wants a user name and password (--proxy-user)"};
+      return {kExitProxyAuth, Tr("the proxy wants a user name and password (--proxy-user)")};
     case OutcomeKind::kCertificateRefused:
       return {kExitCertificate, r.text + CertificateHint(r, host)};
     case OutcomeKind::kNetworkRefused:
     case OutcomeKind::kNetworkUnreachable:
     case OutcomeKind::kNetworkTimeout:
     case OutcomeKind::kNetworkClosed:
-      return {kExitNetwork, "no connection to the server (" + fehler + ")"};
+      return {kExitNetwork, Fill(Tr("no connection to the server (%1)"), {fehler})};
     case OutcomeKind::kServerError:
-      return {kExitServerError, "the server refused the request (" + fehler + ")"};
+      return {kExitServerError, Fill(Tr("the server refused the request (%1)"), {fehler})};
     case OutcomeKind::kInvalidReply:
-      return {kExitRunFailed, "the run failed: a reply could not be processed (" + r.detail + ")"};
+      return {kExitRunFailed,
+              Fill(Tr("the run failed: a reply could not be processed (%1)"), {r.detail})};
     case OutcomeKind::kCancelled:
     case OutcomeKind::kStuckRun:
       break;
   }
-  return {kExitRunFailed, "the run failed (" + fehler + ")"};
+  return {kExitRunFailed, Fill(Tr("the run failed (%1)"), {fehler})};
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "messages.h"
 #include "output.h"
 #include "signal_cancel.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   using namespace vexcomm::cli;
   // First, so that every thread started later has the signals blocked.
   SignalCancel signals;
+  InitMessages();
   // Large buffers (a file, a long notice) go back to the system when freed. A fixed threshold
   // stops the allocator from raising it after the first one, which would keep the later ones
   // resident: memory then follows what a run holds, not what the server has sent.
@@ -31,7 +33,7 @@ int main(int argc, char** argv) {
     Output output(std::find(args.begin(), end, "--json") != end, false, false, std::cout,
                   std::cerr);
     output.Fail(kExitUsage, "usage", e.what());
-    std::cerr << "(vexcomm --help shows the commands)\n";
+    std::cerr << Tr("(vexcomm --help shows the commands)") << "\n";
     return output.Finish(kExitUsage);
   }
   if (line.help) {

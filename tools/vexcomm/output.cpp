@@ -14,6 +14,7 @@
 #include <vexcomm/vexcomm.h>
 
 #include "exit_codes.h"
+#include "messages.h"
 #include "text_table.h"
 
 namespace vexcomm::cli {
@@ -226,6 +227,7 @@ void Output::DrawThrottled() {
 }
 
 void Output::EndProgress(bool completed) {
+  shown_percent_ = 0;
   if (completed && bar_shown_) {
     percent_ = 100;
     received_ = expected_;
@@ -281,9 +283,13 @@ void Output::Draw() {
   constexpr int kBar = 20;
   // While a large reply arrives its bytes move the bar; the run's steps move it otherwise.
   const bool bytes = expected_ > 0 && received_ < expected_;
-  const double percent =
+  const double measured =
       bytes ? 100.0 * static_cast<double>(received_) / static_cast<double>(expected_) : percent_;
-  const int filled = static_cast<int>(std::lround(percent / 100.0 * kBar));
+  // Never back: the next step's name resets the component's percentage before it ends.
+  const double percent = std::max(measured, shown_percent_);
+  shown_percent_ = percent;
+  // Full only when done: 97.5 % is not drawn as a full bar.
+  const int filled = static_cast<int>(std::floor(percent / 100.0 * kBar));
   static constexpr char kSpinner[] = {'|', '/', '-', '\\'};
   std::string line = running_ ? std::string(1, kSpinner[spinner_ % 4]) + " " : std::string();
   if (!name_.empty()) line += name_ + " ";
@@ -292,14 +298,21 @@ void Output::Draw() {
   const std::string shown = std::to_string(static_cast<int>(percent));
   line += std::string(3 - std::min<std::size_t>(3, shown.size()), ' ') + shown + "%";
   if (bytes) {
-    line += "  " + FormatBytes(received_) + " of " + FormatBytes(expected_);
+    line += "  " + Fill(Tr("%1 of %2"), {FormatBytes(received_), FormatBytes(expected_)});
     const double seconds = std::chrono::duration<double>(last_draw_ - reply_start_).count();
     if (seconds >= 0.5 && received_ > 0) {
       const double rate = static_cast<double>(received_) / seconds;
       const auto left = static_cast<long long>(static_cast<double>(expected_ - received_) / rate);
       char eta[32];
-      std::snprintf(eta, sizeof eta, "%lld:%02lld left", left / 60, left % 60);
-      line += "  " + FormatBytes(static_cast<std::size_t>(rate)) + "/s  " + eta;
+      std::snprintf(eta, sizeof eta, "%lld:%02lld", left / 60, left % 60);
+      const std::string time_left = "  " + Fill(Tr("%1 left"), {eta});
+      const std::string speed = "  " + FormatBytes(static_cast<std::size_t>(rate)) + "/s";
+      // The time left matters more than the rate: the rate goes first when the line is too wide.
+      const std::size_t room = static_cast<std::size_t>(width - 1);
+      if (CodePointCount(line + speed + time_left) <= room) line += speed;
+      line += time_left;
+      if (CodePointCount(line) > room && !name_.empty())
+        line.erase(line.find(name_), name_.size() + 1);
     }
   } else if (!status_.empty() && status_ != name_) {
     line += "  " + status_;

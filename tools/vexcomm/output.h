@@ -95,6 +95,7 @@ class Output {
   std::string last_box_;
   bool bar_shown_ = false;
   double percent_ = 0;
+  double shown_percent_ = 0;  // the bar never goes back within a run
   bool running_ = false;
   unsigned spinner_ = 0;
   std::size_t received_ = 0;

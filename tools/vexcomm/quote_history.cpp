@@ -20,6 +20,7 @@
 #include <vexcomm/quotes.h>
 #include <vexcomm/text.h>
 
+#include "messages.h"
 #include "object_views.h"
 #include "stocks_csv.h"
 #include "text_table.h"
@@ -475,9 +476,8 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
     return kExitOk;
   }
   const fs::path file = target;
-  if (std::error_code ec;
-      fs::exists(fs::symlink_status(file, ec)) && !fs::is_regular_file(file, ec) &&
-      !fs::is_directory(file, ec)) {
+  if (std::error_code ec; fs::exists(fs::symlink_status(file, ec)) &&
+                          !fs::is_regular_file(file, ec) && !fs::is_directory(file, ec)) {
     // A pipe or a device would be replaced by the file, not written.
     throw UsageError("cannot write " + file.string() + ": not a regular file");
   }
@@ -541,7 +541,7 @@ void ReplaceFile(const fs::path& file, std::string_view content) {
 
 void ReplaceFile(const fs::path& file, const std::function<void(const fs::path&)>& write) {
   const auto refuse = [&file](const std::string& cause) {
-    return LocalError("cannot write " + file.string() + ": " + cause);
+    return LocalError(Fill(Tr("cannot write %1: %2"), {file.string(), cause}));
   };
   std::error_code ec;
   // A folder would take the temporary file's name and leave it behind.

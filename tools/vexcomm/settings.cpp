@@ -8,6 +8,7 @@
 
 #include <vexcomm/host.h>
 
+#include "messages.h"
 #include "text_table.h"
 
 namespace vexcomm::cli {
@@ -313,12 +314,13 @@ const std::vector<EnvironmentVariable>& EnvironmentVariables() {
 
 std::string EnvironmentHelp() {
   std::ostringstream out;
-  out << "Environment (the command line wins over the environment, which wins over the\n"
-         "config file $XDG_CONFIG_HOME/vexcomm/config, else ~/.config/vexcomm/config):\n";
+  out << Tr("Environment (the command line wins over the environment, which wins over the\n"
+            "config file $XDG_CONFIG_HOME/vexcomm/config, else ~/.config/vexcomm/config):")
+      << "\n";
   std::size_t width = 0;
   for (const auto& v : EnvironmentVariables()) width = std::max(width, v.names.size());
   for (const auto& v : EnvironmentVariables()) {
-    out << "  " << v.names << std::string(width - v.names.size() + 2, ' ') << v.help << "\n";
+    out << "  " << v.names << std::string(width - v.names.size() + 2, ' ') << Tr(v.help) << "\n";
   }
   return out.str();
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <limits>
 
+#include "messages.h"
 #include "png_chart.h"
 
 namespace vexcomm::cli {
@@ -349,7 +350,7 @@ fs::path ChartFile(const CommandLine& line) {
   std::string extension = file.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (extension != ".svg" && extension != ".png") {
-    throw UsageError("--out " + file.string() + ": the chart is written as .svg or .png");
+    throw UsageError(Fill(Tr("--out %1: the chart is written as .svg or .png"), {file.string()}));
   }
   return file;
 }

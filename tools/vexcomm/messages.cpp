@@ -1,0 +1,50 @@
+#include "messages.h"
+
+#include <libintl.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+#include <system_error>
+
+namespace vexcomm::cli {
+namespace {
+
+constexpr const char* kDomain = "vexcomm";
+
+}  // namespace
+
+std::string Tr(std::string_view english) {
+  if (english.empty()) return {};
+  const std::string key(english);
+  return ::dgettext(kDomain, key.c_str());
+}
+
+std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> values) {
+  std::string text;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    if (pattern[i] == '%' && next >= '1' && next <= '9' &&
+        static_cast<std::size_t>(next - '1') < values.size()) {
+      text += *(values.begin() + (next - '1'));
+      ++i;
+    } else {
+      text += pattern[i];
+    }
+  }
+  return text;
+}
+
+void InitMessages() {
+  ::setlocale(LC_MESSAGES, "");
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const auto built = self.parent_path() / "locale";
+  const std::string dir =
+      !ec && std::filesystem::is_directory(built, ec) ? built.string() : VEXCOMM_LOCALEDIR;
+  ::bindtextdomain(kDomain, dir.c_str());
+  // UTF-8 whatever LC_CTYPE says: the catalogue and every other text of the program are.
+  ::bind_textdomain_codeset(kDomain, "UTF-8");
+}
+
+}  // namespace vexcomm::cli

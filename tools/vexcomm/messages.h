@@ -1,0 +1,23 @@
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace vexcomm::cli {
+
+// Marks a text of a table for the catalogue; Tr translates it where it is shown.
+#define N_(text) text
+
+// The program's own text in the user's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), the
+// English source where the catalogue has none. The component's texts are never passed here.
+std::string Tr(std::string_view english);
+
+// `pattern` with %1, %2 … replaced by `values`, so that a translation may reorder them.
+std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> values);
+
+// Binds the catalogue: the build tree's next to the program, else the installed one. Once, at
+// the start; only the messages follow the locale, numbers and character classes stay "C".
+void InitMessages();
+
+}  // namespace vexcomm::cli
