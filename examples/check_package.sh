@@ -24,7 +24,8 @@ else
 fi
 for f in bin/vexcomm bin/vexmsg-server share/vexcomm5/Kurse.dat include/vexcomm/vexcomm.h \
   include/vexcomm/version_number.h share/man/man1/vexcomm.1 share/man/man1/vexmsg-server.1 \
-  share/bash-completion/completions/vexcomm share/doc/vexmsg-server/README.md \
+  share/bash-completion/completions/vexcomm share/locale/de/LC_MESSAGES/vexcomm.mo \
+  share/doc/vexmsg-server/README.md \
   share/doc/vexmsg-server/sample-scenario.json; do
   # A package compresses the manual pages.
   [[ -s $prefix/$f || -s $prefix/$f.gz ]] || { echo "not installed: $f"; exit 1; }
@@ -45,6 +46,9 @@ version=$(pkg-config --modversion vexcomm5)
 # have no RUNPATH to find the library by.
 [[ $1 == --prefix ]] && export LD_LIBRARY_PATH=$libdir
 [[ $("$prefix/bin/vexcomm" --version) == *"$version"* ]] || { echo "vexcomm --version"; exit 1; }
+# The installed program finds its German catalogue wherever the tree is.
+LANG=de_DE.UTF-8 LC_ALL= LANGUAGE= "$prefix/bin/vexcomm" --help | grep -q '^Aufruf: vexcomm' ||
+  { echo "vexcomm does not speak German with LANG=de_DE.UTF-8"; exit 1; }
 
 cmake -S "$source_dir/examples" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/build" >/dev/null

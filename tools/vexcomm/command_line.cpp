@@ -8,8 +8,11 @@
 
 #include <vexcomm/text.h>
 
+#include "commands.h"
+#include "demo.h"
 #include "messages.h"
 #include "settings.h"
+#include "trace_commands.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -43,10 +46,11 @@ const std::vector<CommandDef> kCommands = {
      8,
      "look for new messages; fetch them if the server holds any",
      kReceives,
-     {}},
-    {"get-new", "", 0, 0, 2, "fetch every new message and file", kReceives, {}},
-    {"get-file", "", 0, 0, 3, "fetch the next file only", kReceives, {}},
-    {"quote-date", "", 0, 0, 13, "ask for the date of the newest quotes", "", {}},
+     {},
+     &RunOperation},
+    {"get-new", "", 0, 0, 2, "fetch every new message and file", kReceives, {}, &RunOperation},
+    {"get-file", "", 0, 0, 3, "fetch the next file only", kReceives, {}, &RunOperation},
+    {"quote-date", "", 0, 0, 13, "ask for the date of the newest quotes", "", {}, &RunOperation},
     {"quotes",
      "",
      0,
@@ -54,7 +58,8 @@ const std::vector<CommandDef> kCommands = {
      14,
      "fetch the quotes of each stock for its date range",
      "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
-     {kStocks, kFromDb, kWriteDb}},
+     {kStocks, kFromDb, kWriteDb},
+     &RunOperation},
     {"new-quotes",
      "",
      0,
@@ -62,7 +67,8 @@ const std::vector<CommandDef> kCommands = {
      15,
      "fetch the quotes since the last stored date of each stock in Kurse.dat and store them",
      "",
-     {}},
+     {},
+     &RunOperation},
     {"all-quotes",
      "",
      0,
@@ -70,9 +76,26 @@ const std::vector<CommandDef> kCommands = {
      18,
      "fetch the quotes of the past year for each stock",
      "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
-     {kStocks, kFromDb, kWriteDb}},
-    {"tagesgeld", "", 0, 0, 16, "fetch the overnight-money offers", kFitsTerminal, {kWide}},
-    {"festgeld", "", 0, 0, 17, "fetch the fixed-term deposit offers", kFitsTerminal, {kWide}},
+     {kStocks, kFromDb, kWriteDb},
+     &RunOperation},
+    {"tagesgeld",
+     "",
+     0,
+     0,
+     16,
+     "fetch the overnight-money offers",
+     kFitsTerminal,
+     {kWide},
+     &RunOperation},
+    {"festgeld",
+     "",
+     0,
+     0,
+     17,
+     "fetch the fixed-term deposit offers",
+     kFitsTerminal,
+     {kWide},
+     &RunOperation},
     {"send-log",
      "",
      0,
@@ -80,7 +103,8 @@ const std::vector<CommandDef> kCommands = {
      19,
      "send a support log with the user's contact data",
      "",
-     {kLogFile, kDatum, kText}},
+     {kLogFile, kDatum, kText},
+     &RunOperation},
     {"send-password",
      "",
      0,
@@ -88,7 +112,8 @@ const std::vector<CommandDef> kCommands = {
      20,
      "send a password request with the user's contact data",
      "",
-     {kDatum, kText}},
+     {kDatum, kText},
+     &RunOperation},
     {"run",
      "MODUS",
      1,
@@ -100,8 +125,9 @@ const std::vector<CommandDef> kCommands = {
      "18 all-quotes, 19 send-log, 20 send-password; any other code is refused before anything "
      "is sent. The inputs of every operation may be given; each is used only by the operations "
      "that read it.",
-     {kStocks, kFromDb, kWriteDb, kLogFile, kDatum, kText}},
-    {"user show", "", 0, 0, 0, "show the installation's identity record", "", {}},
+     {kStocks, kFromDb, kWriteDb, kLogFile, kDatum, kText},
+     &RunOperation},
+    {"user show", "", 0, 0, 0, "show the installation's identity record", "", {}, &UserShow},
     {"user set",
      "",
      0,
@@ -114,7 +140,8 @@ const std::vector<CommandDef> kCommands = {
       {"--datei-nr", "N", "number of the last file received (DateiNr)"},
       {"--vorname", "TEXT", "first name"},
       {"--nachname", "TEXT", "last name"},
-      {"--email", "TEXT", "e-mail address"}}},
+      {"--email", "TEXT", "e-mail address"}},
+     &UserSet},
     {"db init-template",
      "DIR",
      1,
@@ -123,7 +150,8 @@ const std::vector<CommandDef> kCommands = {
      "write an empty quote database DIR/Kurse.dat",
      "The component copies the template from the INI folder when the data folder has no "
      "Kurse.dat yet. An existing file is never replaced.",
-     {}},
+     {},
+     &DbInitTemplate},
     {"db show",
      "[WKN|ISIN...]",
      0,
@@ -132,8 +160,17 @@ const std::vector<CommandDef> kCommands = {
      "list the stocks and quotes stored in Kurse.dat",
      "Without a stock: every stock with a line of its recent prices, then its quotes. Quotes are "
      "listed in date order; dates may be given as DD.MM.YYYY or YYYY-MM-DD.",
-     {kFrom, kTo}},
-    {"db delete", "WKN|ISIN", 1, 1, 0, "delete a stock and its quotes from Kurse.dat", "", {}},
+     {kFrom, kTo},
+     &DbShow},
+    {"db delete",
+     "WKN|ISIN",
+     1,
+     1,
+     0,
+     "delete a stock and its quotes from Kurse.dat",
+     "",
+     {},
+     &DbDelete},
     {"db export",
      "[WKN|ISIN...]",
      0,
@@ -145,7 +182,8 @@ const std::vector<CommandDef> kCommands = {
      "--delimiter says otherwise).",
      {{"--csv", "FILE", "the file to write, - for standard output"},
       {"--delimiter", "CHAR", ", or ;"},
-      {"--decimal-comma", "", "prices with a decimal comma"}}},
+      {"--decimal-comma", "", "prices with a decimal comma"}},
+     &DbExport},
     {"db import",
      "",
      0,
@@ -155,7 +193,8 @@ const std::vector<CommandDef> kCommands = {
      "The header names the columns (WKN, Kurs and Datum or ISO; ISIN and Name optional), "
      "separated by , or ;. Every line is checked first: a bad line is named and nothing is "
      "written. A stored date of a stock gets the new price, other dates are added.",
-     {{"--csv", "FILE", "the file to read, - for standard input"}}},
+     {{"--csv", "FILE", "the file to read, - for standard input"}},
+     &DbImport},
     {"db chart",
      "WKN|ISIN...",
      1,
@@ -164,7 +203,8 @@ const std::vector<CommandDef> kCommands = {
      "draw the stored prices of stocks as an SVG line chart",
      "Writes the chart to the file named by --out FILE.svg. One line per stock; a line breaks "
      "where more than 7 days have no quote.",
-     {kFrom, kTo, {"--normalize", "", "start each line at 100"}}},
+     {kFrom, kTo, {"--normalize", "", "start each line at 100"}},
+     &DbChart},
     {"trace show",
      "FILE",
      1,
@@ -173,7 +213,8 @@ const std::vector<CommandDef> kCommands = {
      "print a trace written by --trace for a person",
      "One line per record: the time since the first, an arrow for each frame (-> sent, <- "
      "received), long elements shortened.",
-     {}},
+     {},
+     &TraceShow},
     {"config show",
      "",
      0,
@@ -185,7 +226,8 @@ const std::vector<CommandDef> kCommands = {
      "file's section [connection] holds ca-file, proxy, proxy-user, no-proxy, connect-to, "
      "connect-timeout, idle-timeout, speed-limit, speed-time and pin-sha256; section [output] "
      "holds out.",
-     {}},
+     {},
+     &ConfigShow},
     {"demo",
      "",
      0,
@@ -197,7 +239,8 @@ const std::vector<CommandDef> kCommands = {
      "support log, as the home-banking application does.",
      {{"--dir", "DIR",
        "keep the demo's folders in DIR (default: a temporary folder, removed "
-       "at the end)"}}},
+       "at the end)"}},
+     &RunDemo},
 };
 
 struct GlobalDef {

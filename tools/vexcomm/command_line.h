@@ -54,6 +54,11 @@ struct OptionDef {
   std::string_view help;
 };
 
+class Output;
+struct CommandLine;
+// Runs a command and returns its exit status; throws UsageError for an input it refuses.
+using CommandHandler = int (*)(const CommandLine& line, Output& output);
+
 struct CommandDef {
   std::string_view name;       // "get-new", "user set"
   std::string_view arguments;  // positional arguments for the usage line, e.g. "WKN"
@@ -63,6 +68,7 @@ struct CommandDef {
   std::string_view summary;
   std::string_view details;
   std::vector<OptionDef> options;
+  CommandHandler handler = nullptr;
 };
 
 const std::vector<CommandDef>& Commands();

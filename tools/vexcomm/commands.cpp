@@ -203,6 +203,44 @@ std::string RunHost(const GlobalOptions& global, const Folders& folders) {
   return host + " (the standard server)";
 }
 
+Json UserJson(const Identity& user) {
+  return Json{{"BLZ", user.BLZ},         {"KundenNr", user.KundenNr}, {"DateiNr", user.DateiNr},
+              {"Vorname", user.Vorname}, {"Nachname", user.Nachname}, {"EMail", user.EMail}};
+}
+
+void ShowUser(Output& output, const Identity& user) {
+  if (output.json()) {
+    output.EmitResult(Json{{"user", UserJson(user)}});
+    return;
+  }
+  TextTable table({"Feld", "Wert"});
+  table.AddRow({"BLZ", user.BLZ});
+  table.AddRow({"KundenNr", user.KundenNr});
+  table.AddRow({"DateiNr", std::to_string(user.DateiNr)});
+  table.AddRow({"Vorname", user.Vorname});
+  table.AddRow({"Nachname", user.Nachname});
+  table.AddRow({"EMail", user.EMail});
+  std::ostringstream text;
+  table.Print(text);
+  std::string shown = text.str();
+  shown.pop_back();
+  output.Result(shown);
+}
+
+// The stored stocks, or an exit status when there is no database or it cannot be read (the
+// message box said why).
+std::optional<int> LoadDb(const Folders& folders, Output& output, colAktien& aktien) {
+  if (!fs::exists(folders.data + "Kurse.dat")) {
+    return output.Fail(kExitLocalStore, "local",
+                       "there is no quote database " + folders.data + "Kurse.dat");
+  }
+  aktien.SetDatabaseContext(DbContext(folders, output, true));
+  if (!aktien.ReadDB()) return DbUnreadable(folders, output);
+  return std::nullopt;
+}
+
+}  // namespace
+
 int RunOperation(const CommandLine& line, Output& output) {
   const CommandDef& command = *line.command;
   const int32_t modus =
@@ -326,30 +364,6 @@ int RunOperation(const CommandLine& line, Output& output) {
   return output.Fail(verdict.status, verdict.error_class, verdict.message);
 }
 
-Json UserJson(const Identity& user) {
-  return Json{{"BLZ", user.BLZ},         {"KundenNr", user.KundenNr}, {"DateiNr", user.DateiNr},
-              {"Vorname", user.Vorname}, {"Nachname", user.Nachname}, {"EMail", user.EMail}};
-}
-
-void ShowUser(Output& output, const Identity& user) {
-  if (output.json()) {
-    output.EmitResult(Json{{"user", UserJson(user)}});
-    return;
-  }
-  TextTable table({"Feld", "Wert"});
-  table.AddRow({"BLZ", user.BLZ});
-  table.AddRow({"KundenNr", user.KundenNr});
-  table.AddRow({"DateiNr", std::to_string(user.DateiNr)});
-  table.AddRow({"Vorname", user.Vorname});
-  table.AddRow({"Nachname", user.Nachname});
-  table.AddRow({"EMail", user.EMail});
-  std::ostringstream text;
-  table.Print(text);
-  std::string shown = text.str();
-  shown.pop_back();
-  output.Result(shown);
-}
-
 int UserShow(const CommandLine& line, Output& output) {
   const Folders folders = ResolveFolders(line.global);
   try {
@@ -414,18 +428,6 @@ int DbInitTemplate(const CommandLine& line, Output& output) {
     output.Result("Vorlage geschrieben: " + file.string());
   }
   return kExitOk;
-}
-
-// The stored stocks, or an exit status when there is no database or it cannot be read (the
-// message box said why).
-std::optional<int> LoadDb(const Folders& folders, Output& output, colAktien& aktien) {
-  if (!fs::exists(folders.data + "Kurse.dat")) {
-    return output.Fail(kExitLocalStore, "local",
-                       "there is no quote database " + folders.data + "Kurse.dat");
-  }
-  aktien.SetDatabaseContext(DbContext(folders, output, true));
-  if (!aktien.ReadDB()) return DbUnreadable(folders, output);
-  return std::nullopt;
 }
 
 int DbShow(const CommandLine& line, Output& output) {
@@ -497,8 +499,6 @@ int DbDelete(const CommandLine& line, Output& output) {
   if (output.json()) output.EmitResult(Json{{"deleted", std::move(deleted)}});
   return kExitOk;
 }
-
-}  // namespace
 
 Folders ResolveFolders(const GlobalOptions& global) {
   Folders folders;
@@ -584,25 +584,13 @@ std::string VersionText(bool json) {
 }
 
 int Execute(const CommandLine& given, Output& output) {
-  if (given.command->name == "config show") return ConfigShow(given, output);
   CommandLine line = given;
   // Only the runs connect and receive files; the other commands take none of these settings
   // (and `db chart` reads --out as the file it writes).
   if (given.command->modus != 0 || given.command->name == "run") {
     line.global = WithSettings(given.global, ProcessEnvironment(), true);
   }
-  const std::string_view name = line.command->name;
-  if (name == "user show") return UserShow(line, output);
-  if (name == "user set") return UserSet(line, output);
-  if (name == "db init-template") return DbInitTemplate(line, output);
-  if (name == "db show") return DbShow(line, output);
-  if (name == "db delete") return DbDelete(line, output);
-  if (name == "db export") return DbExport(line, output);
-  if (name == "db import") return DbImport(line, output);
-  if (name == "db chart") return DbChart(line, output);
-  if (name == "demo") return RunDemo(line, output);
-  if (name == "trace show") return TraceShow(line, output);
-  return RunOperation(line, output);
+  return line.command->handler(line, output);
 }
 
 }  // namespace vexcomm::cli

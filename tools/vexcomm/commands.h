@@ -27,6 +27,17 @@ SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::strin
 // `vexcomm --version`: the library and the libraries it runs on, as lines or one JSON line.
 std::string VersionText(bool json);
 
+// The handlers of the command table: each runs its command and returns the exit status.
+int RunOperation(const CommandLine& line, Output& output);  // every command that sends
+int UserShow(const CommandLine& line, Output& output);
+int UserSet(const CommandLine& line, Output& output);
+int DbInitTemplate(const CommandLine& line, Output& output);
+int DbShow(const CommandLine& line, Output& output);
+int DbDelete(const CommandLine& line, Output& output);
+int DbExport(const CommandLine& line, Output& output);
+int DbImport(const CommandLine& line, Output& output);
+int DbChart(const CommandLine& line, Output& output);
+
 // Runs the command of the line and returns the exit status. Throws UsageError.
 int Execute(const CommandLine& line, Output& output);
 

@@ -37,11 +37,18 @@ std::string Fill(std::string_view pattern, std::initializer_list<std::string_vie
 
 void InitMessages() {
   ::setlocale(LC_MESSAGES, "");
+  namespace fs = std::filesystem;
   std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  const auto built = self.parent_path() / "locale";
-  const std::string dir =
-      !ec && std::filesystem::is_directory(built, ec) ? built.string() : VEXCOMM_LOCALEDIR;
+  const fs::path bin = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  // The build tree's catalogue beside the program, else the one of the prefix the program is
+  // installed in (a package may use another prefix than the build), else the configured one.
+  std::string dir = VEXCOMM_LOCALEDIR;
+  for (const fs::path& candidate : {bin / "locale", bin / ".." / "share" / "locale"}) {
+    if (!ec && fs::exists(candidate / "de" / "LC_MESSAGES" / "vexcomm.mo", ec)) {
+      dir = candidate.lexically_normal().string();
+      break;
+    }
+  }
   ::bindtextdomain(kDomain, dir.c_str());
   // UTF-8 whatever LC_CTYPE says: the catalogue and every other text of the program are.
   ::bind_textdomain_codeset(kDomain, "UTF-8");
