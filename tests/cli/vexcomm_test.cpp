@@ -784,7 +784,8 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
       {{"festgeld"}, {1, "invalid_reply"}, "the server sent \"HTTP/1.1 400 Bad Request\\x0d"},
       {{"--pin-sha256", other_pin, "check-new"},
        {4, "certificate_refused"},
-       "if the server changed its key on purpose, add the pin seen with --pin-sha256"},
+       "if the server changed its key on purpose, add the pin seen with --pin-sha256 (config: "
+       "pin-sha256 in [connection]); otherwise"},
       // The local commands fail into the same contract.
       {{"quotes", "--stocks", stocks.string(), "--write-db"}, {0, ""}, ""},
       {{"db", "show", "999999"}, {1, "failed"}, "no stock with WKN or ISIN 999999"},

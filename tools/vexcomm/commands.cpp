@@ -343,7 +343,8 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (result.ok())
     SettleRunQuotes(*aktien, aktien->WriteDB && fs::exists(folders.data + "Kurse.dat"));
   PrintRunResult(output, session, modus, result, line.Has("--wide"));
-  RunVerdict verdict = JudgeRun(result, RunHost(line.global, folders));
+  RunVerdict verdict =
+      JudgeRun(result, RunHost(line.global, folders), line.global.pin_sha256.has_value());
   if (result.outcome == OutcomeKind::kServerError && result.code == vcerrKundeNotFound) {
     const Identity user = ReadIdentity(folders.registry);
     if (user.BLZ.empty() || user.KundenNr.empty()) {

@@ -246,25 +246,26 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
 namespace {
 
 // What to do about a refused certificate depends on why it was refused.
-std::string CertificateHint(const RunResult& r, const std::string& host) {
+std::string CertificateHint(const RunResult& r, const std::string& host, bool pinned) {
+  // OpenSSL's reason (X509_V_ERR_HOSTNAME_MISMATCH), not a text of the component.
   const std::string& why = r.detail.empty() ? r.text : r.detail;
-  if (why.find("öffentlicher Schlüssel") != std::string::npos) {
-    return Tr(
-        "; the server's key is not one of the pinned keys: if the server changed its key "
-        "on purpose, add the pin seen with --pin-sha256 (config: pin-sha256 in "
-        "[connection])");
-  }
   if (why.find("ostname mismatch") != std::string::npos) {
     return Fill(Tr("; the certificate does not name the server %1: check the server's name (IP "
                    "in MorvaZedi.ini, --connect-to); --verbose shows the certificate's names"),
                 {host});
+  }
+  if (pinned) {
+    return Tr(
+        "; if the server changed its key on purpose, add the pin seen with --pin-sha256 "
+        "(config: pin-sha256 in [connection]); otherwise name the authority that signed "
+        "the certificate with --ca-file FILE");
   }
   return Tr(
       "; name the authority that signed it with --ca-file FILE (config: ca-file in "
       "[connection])");
 }
 
-std::pair<int, std::string> Verdict(const RunResult& r, const std::string& host) {
+std::pair<int, std::string> Verdict(const RunResult& r, const std::string& host, bool pinned) {
   const std::string fehler =
       "Fehler.Code " + std::to_string(r.code) + (r.text.empty() ? std::string() : ": " + r.text);
   if (r.cancelled) return {128 + r.signal, Fill(Tr("cancelled (%1)"), {fehler})};
@@ -289,7 +290,7 @@ std::pair<int, std::string> Verdict(const RunResult& r, const std::string& host)
     case OutcomeKind::kProxyCredentials:
       return {kExitProxyAuth, Tr("the proxy wants a user name and password (--proxy-user)")};
     case OutcomeKind::kCertificateRefused:
-      return {kExitCertificate, r.text + CertificateHint(r, host)};
+      return {kExitCertificate, r.text + CertificateHint(r, host, pinned)};
     case OutcomeKind::kNetworkRefused:
     case OutcomeKind::kNetworkUnreachable:
     case OutcomeKind::kNetworkTimeout:
@@ -309,8 +310,8 @@ std::pair<int, std::string> Verdict(const RunResult& r, const std::string& host)
 
 }  // namespace
 
-RunVerdict JudgeRun(const RunResult& r, const std::string& host) {
-  auto [status, message] = Verdict(r, host);
+RunVerdict JudgeRun(const RunResult& r, const std::string& host, bool pinned) {
+  auto [status, message] = Verdict(r, host, pinned);
   return {status, std::move(message),
           r.cancelled ? "cancelled" : std::string(OutcomeName(r.outcome))};
 }

@@ -99,7 +99,8 @@ struct RunVerdict {
   std::string error_class;  // the outcome's name (OutcomeName)
 };
 // `host`: the server's name and where it came from, for a certificate issued to another.
-RunVerdict JudgeRun(const RunResult& result, const std::string& host = {});
+// `pinned`: public-key pins were given, so a refusal may be the pin's.
+RunVerdict JudgeRun(const RunResult& result, const std::string& host = {}, bool pinned = false);
 
 // The stocks and deposit results of an operation code, for people; deposit tables fit the
 // terminal unless `wide`.
