@@ -29,9 +29,10 @@ using namespace vexcomm;
 // The operation at the current step decides what AIERR does to the stock position.
 constexpr int32_t kEntries[] = {2, 3, 13, 14, 16, 17, 18, 6};
 
-struct Harness {
+struct Harness : services::RunDriver {
   explicit Harness(std::uint8_t flags) {
     auto& s = state;
+    s.driver = this;
     s.elements = std::make_shared<transport::clsElement>();
     s.fehler = std::make_shared<clsFehler>();
     s.aktien = std::make_shared<colAktien>();
@@ -39,10 +40,6 @@ struct Harness {
     s.festgeld = clsTagesgeld::Create();
     s.callback = automation::MakeCallback([this](int16_t, const std::string&) { ++reports; });
     s.host.message_box = [this](const std::string&, const std::string&) { ++boxes; };
-    s.send_frame = [this](const std::string&) { ++sent; };
-    s.raise_neue_datei = [this](NeueDateiEvent&) { CheckNeueDatei(); };
-    s.raise_delete = [this] { delete_ref = state.elements->Item(14); };
-    s.end_session = [this] { state.session_done = true; };
     s.operations = {0, kEntries[flags & 7], 6, 0, 0, 0, 0};
     s.step = 1;
     s.session_done = false;
@@ -54,11 +51,20 @@ struct Harness {
     vexcomm::detail::QuoteInternals::SetCurrentIndex(*s.aktien, (flags >> 3) & 3);
   }
 
+  virtual ~Harness() = default;
+  void SendFrame(const std::string&) override { ++sent; }
   // The event the handler built: its content taken from the element, not copied.
-  void CheckNeueDatei() {
+  void RaiseNeueDatei(NeueDateiEvent&) override {
     FUZZ_CHECK(state.elements->Item(13).empty());
     ++files;
   }
+  // The number the order names is the reply's own.
+  void RaiseDelete(const std::string& nummer) override {
+    FUZZ_CHECK(nummer == state.elements->Item(14));
+    delete_ref = nummer;
+  }
+  void RaiseSkippedFile(int32_t, const std::string&) override {}
+  void EndSession() override { state.session_done = true; }
 
   services::RunState state;
   int reports = 0;

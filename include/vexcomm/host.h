@@ -31,6 +31,10 @@ struct VEXCOMM_EXPORT HostServices {
   /// rises from 0 to 1. Default: $VEXCOMM_INI_DIR / $VEXCOMM_DATA_DIR, else the XDG config and data
   /// folders followed by "vexcomm/".
   std::function<std::string(int number)> text_setting;
+  /// The number of text_setting's INI folder.
+  static constexpr int kIniFolderSetting = 3;
+  /// The number of text_setting's data folder.
+  static constexpr int kDataFolderSetting = 5;
   /// Turns a date into the server's text form. Default: DD.MM.YYYY.
   std::function<std::string(std::chrono::sys_days)> date_to_text;
   /// Today's date. Default: the system clock's local date.

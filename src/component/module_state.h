@@ -17,8 +17,18 @@ class clsEvent;
 
 namespace vexcomm::detail {
 
-// The shared component state behind every VexComm instance of a module.
-struct ModuleState {
+// The shared component state behind every VexComm instance of a module; it drives the run.
+struct ModuleState final : services::RunDriver {
+  ModuleState() { run.driver = this; }
+  ModuleState(const ModuleState&) = delete;
+  ModuleState& operator=(const ModuleState&) = delete;
+
+  void SendFrame(const std::string& frame) override;
+  void RaiseNeueDatei(NeueDateiEvent& event) override;
+  void RaiseDelete(const std::string& nummer) override;
+  void RaiseSkippedFile(int32_t nummer, const std::string& name) override;
+  void EndSession() override;
+
   platform::MessageLoop loop;
   services::RunState run;
   int32_t instance_count = 0;
@@ -86,7 +96,7 @@ void ReleaseSharedObjects(detail::ModuleState& state);
 
 // The relays of the sink's notifications: they raise the public events on the first instance.
 void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event);
-void RelayDelete(detail::ModuleState& state);
+void RelayDelete(detail::ModuleState& state, const std::string& nummer);
 void RelayNochAufServer(detail::ModuleState& state);
 void RelaySkippedFile(detail::ModuleState& state, int32_t nummer, const std::string& name);
 

@@ -11,8 +11,8 @@
 #include "component/module_state.h"
 #include "config/persistent_values.h"
 #include "platform/host_services.h"
-#include "platform/socket/tls_socket.h"
 #include "services/messages.h"
+#include "socket/tls_socket.h"
 
 namespace vexcomm {
 
@@ -45,7 +45,19 @@ Module& Module::Process() {
 }
 
 void Module::Post(std::function<void()> fn) {
-  state_->loop.Post(std::move(fn));
+  // What the host's function throws must not end the wait of a running Send (it would leave
+  // the run with nothing stored and no outcome): the run goes on, and the host hears of it.
+  std::weak_ptr<detail::ModuleState> weak = state_;
+  state_->loop.Post([weak, fn = std::move(fn)] {
+    try {
+      fn();
+    } catch (...) {
+      if (auto state = weak.lock()) {
+        services::Log(state->run,
+                      "Fehler in einer Funktion des Hosts:", services::DescribeCurrentException());
+      }
+    }
+  });
 }
 
 std::shared_ptr<ProxySocket> Module::CreateSocket(const SocketOptions& options) {
@@ -74,6 +86,38 @@ void Module::OnReplyProgress(std::function<void(const ReplyProgress&)> fn) {
   state_->on_reply_progress = std::move(fn);
 }
 
+// ---- the run's driver ------------------------------------------------------------------------
+
+namespace detail {
+
+void ModuleState::SendFrame(const std::string& frame) {
+  if (!sink || !sink->sock()) Raise(errnum::kObjectNotSet);
+  sink->sock()->Send(frame);
+}
+
+void ModuleState::RaiseNeueDatei(NeueDateiEvent& event) {
+  component::RelayNeueDatei(*this, event);
+}
+
+void ModuleState::RaiseDelete(const std::string& nummer) {
+  component::RelayDelete(*this, nummer);
+}
+
+void ModuleState::RaiseSkippedFile(int32_t nummer, const std::string& name) {
+  component::RelaySkippedFile(*this, nummer, name);
+}
+
+void ModuleState::EndSession() {
+  // A run with nothing to request ends at once and leaves no connection open.
+  try {
+    if (sink && sink->sock()) sink->sock()->Close();
+  } catch (...) {
+  }
+  run.session_done = true;
+}
+
+}  // namespace detail
+
 // ---- shared objects -------------------------------------------------------------------------
 
 namespace component {
@@ -89,27 +133,10 @@ void CreateSharedObjects(const std::shared_ptr<detail::ModuleState>& shared, Vex
   run.festgeld = clsTagesgeld::Create();
   state.events_owner = &first;
   run.tagesgeld = clsTagesgeld::Create();
-  run.ini_dir = run.host.text_setting(3);
-  run.data_dir = run.host.text_setting(5);
+  run.ini_dir = run.host.text_setting(HostServices::kIniFolderSetting);
+  run.data_dir = run.host.text_setting(HostServices::kDataFolderSetting);
 
-  detail::ModuleState* raw = shared.get();  // the hooks live inside the state they point to
-  run.send_frame = [raw](const std::string& frame) {
-    if (!raw->sink || !raw->sink->sock()) Raise(errnum::kObjectNotSet);
-    raw->sink->sock()->Send(frame);
-  };
-  run.raise_neue_datei = [raw](NeueDateiEvent& event) { RelayNeueDatei(*raw, event); };
-  run.raise_delete = [raw] { RelayDelete(*raw); };
-  run.raise_skipped_file = [raw](int32_t nummer, const std::string& name) {
-    RelaySkippedFile(*raw, nummer, name);
-  };
-  // A run with nothing to request ends at once and leaves no connection open.
-  run.end_session = [raw] {
-    try {
-      if (raw->sink && raw->sink->sock()) raw->sink->sock()->Close();
-    } catch (...) {
-    }
-    raw->run.session_done = true;
-  };
+  detail::ModuleState* raw = shared.get();  // the functions live inside the state they point to
   run.aktien->SetDatabaseContext(QuoteDbContext{
       run.data_dir, run.ini_dir, run.host.message_box,
       [raw](std::string_view text) { services::Log(raw->run, text, {}); },
@@ -324,8 +351,8 @@ void RelayNeueDatei(detail::ModuleState& state, NeueDateiEvent& event) {
   }
 }
 
-void RelayDelete(detail::ModuleState& state) {
-  VariantArray array{Variant(), Variant(state.run.elements->Item(14))};
+void RelayDelete(detail::ModuleState& state, const std::string& nummer) {
+  VariantArray array{Variant(), Variant(nummer)};
   std::vector<Variant> args{Variant(std::move(array))};
   RaiseEvent(state, VexComm::kEventDelete, args);
 }

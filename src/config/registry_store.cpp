@@ -14,6 +14,8 @@
 #include <map>
 #include <system_error>
 
+#include <vexcomm/file_replace.h>
+
 #include "platform/escape.h"
 #include "platform/private_folders.h"
 #include "platform/utf8.h"
@@ -404,12 +406,6 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
-  // Closes now, reporting a failure (a delayed write error shows here).
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
 
  private:
   int fd_;
@@ -440,34 +436,13 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   return data;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Replaces `path` by `content` so that the old or the new file is seen, never a mixture.
 // 0, or the errno of the step that failed.
 int ReplaceFile(const std::filesystem::path& path, std::string_view content) {
-  std::filesystem::path temp = path;
-  temp += ".tmp";  // ours alone: the caller holds the lock
-  FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (fd.get() < 0) return errno;
-  if (!WriteAll(fd.get(), content) || ::fsync(fd.get()) != 0 || !fd.Close() ||
-      ::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    return error;
-  }
-  // The rename itself must reach the disk too.
-  FileDescriptor dir(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
-  return 0;
+  // The temporary name is ours alone: the caller holds the lock.
+  AtomicFile file(path, AtomicFile::Placement::kReplace, ".tmp");
+  file.Write(content);
+  return file.Commit();
 }
 
 std::string_view RootName(int32_t root) {

@@ -8,8 +8,11 @@
 
 #include "services/run_state.h"
 #include "transport/frame.h"
+#include "transport/reply_elements.h"
 
 namespace vexcomm::deposits {
+
+namespace element = transport::element;
 
 namespace {
 
@@ -27,13 +30,13 @@ void ProcessConditions(services::RunState& state, ConditionKind kind, std::strin
         kind == ConditionKind::Tagesgeld ? state.tagesgeld : state.festgeld;
     if (!elements || !root) Raise(errnum::kObjectNotSet);
 
-    std::string datum = elements->Item(4);
+    std::string datum = elements->Item(element::kOffersDate);
     services::Log(state, "Datum  : ", datum);
     // Cleared before the list is read: a reply without a usable list leaves the tree empty.
     root->Anbieter()->Clear();
-    root->Datum = elements->Item(4);
+    root->Datum = elements->Item(element::kOffersDate);
     // The tree keeps the list's text: its nodes read their texts from it.
-    ParseConditionList(elements->Take(7), kind, *root->Anbieter());
+    ParseConditionList(elements->Take(element::kOffersList), kind, *root->Anbieter());
   } catch (...) {
     // A bad list costs the rest of this reply only; the run goes on.
     services::ReplyNotProcessed(state, title);

@@ -47,11 +47,11 @@ void DefaultMessageBox(const std::string& title, const std::string& text) {
 
 std::string DefaultTextSetting(int number) {
   switch (number) {
-    case 3: {
+    case HostServices::kIniFolderSetting: {
       std::string dir = EnvOrEmpty("VEXCOMM_INI_DIR");
       return dir.empty() ? XdgDir("XDG_CONFIG_HOME", ".config") + "vexcomm/" : WithSlash(dir);
     }
-    case 5: {
+    case HostServices::kDataFolderSetting: {
       std::string dir = EnvOrEmpty("VEXCOMM_DATA_DIR");
       return dir.empty() ? XdgDir("XDG_DATA_HOME", ".local/share") + "vexcomm/" : WithSlash(dir);
     }

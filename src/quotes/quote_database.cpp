@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <vexcomm/error.h>
+#include <vexcomm/file_replace.h>
 
 #include "platform/host_services.h"
 #include "platform/private_folders.h"
@@ -87,49 +88,29 @@ void RemoveStaleCopies(const std::filesystem::path& database) {
 // appeared meanwhile (link fails then); otherwise the other run's database is used.
 void CopyTemplate(const std::filesystem::path& from, const std::filesystem::path& to) {
   platform::CreatePrivateFolders(to.parent_path());
-  std::string temp = to.string() + std::string(kCopyMark) + std::to_string(::getpid()) + "-XXXXXX";
-  const int out = ::mkostemp(temp.data(), O_CLOEXEC);  // 0600
-  if (out < 0) throw std::system_error(errno, std::generic_category(), to.string());
-  auto fail = [&](int error, const std::filesystem::path& what) {
-    ::close(out);
-    ::unlink(temp.c_str());
-    throw std::system_error(error, std::generic_category(), what.string());
-  };
+  AtomicFile out(to, AtomicFile::Placement::kIfAbsent,
+                 std::string(kCopyMark) + std::to_string(::getpid()) + "-XXXXXX");
+  if (out.error()) throw std::system_error(out.error(), std::generic_category(), to.string());
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) fail(errno, from);
+  if (in < 0) throw std::system_error(errno, std::generic_category(), from.string());
   char buf[65536];
   for (;;) {
-    ssize_t n = ::read(in, buf, sizeof buf);
+    const ssize_t n = ::read(in, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int error = errno;
       ::close(in);
-      fail(error, from);
+      throw std::system_error(error, std::generic_category(), from.string());
     }
     if (n == 0) break;
-    for (const char* p = buf; n > 0;) {
-      const ssize_t w = ::write(out, p, static_cast<std::size_t>(n));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        const int error = errno;
-        ::close(in);
-        fail(error, temp);
-      }
-      p += w;
-      n -= w;
+    if (!out.Write(std::string_view(buf, static_cast<std::size_t>(n)))) {
+      ::close(in);
+      throw std::system_error(out.error(), std::generic_category(), out.temp_path().string());
     }
   }
   ::close(in);
-  if (::fsync(out) != 0) fail(errno, temp);
-  if (::close(out) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    throw std::system_error(error, std::generic_category(), temp);
-  }
-  const int linked = ::link(temp.c_str(), to.c_str());
-  const int error = errno;
-  ::unlink(temp.c_str());
-  if (linked != 0 && error != EEXIST) {
+  const int error = out.Commit();
+  if (error != 0 && error != EEXIST) {
     throw std::system_error(error, std::generic_category(), to.string());
   }
 }
@@ -501,20 +482,18 @@ bool clsAktie::DeleteFromDB() {
 bool CreateTemplateDatabase(const std::filesystem::path& file) {
   std::error_code ec;
   if (std::filesystem::exists(file, ec) || ec) return false;
-  auto partial = file;
-  partial += ".part";
-  std::filesystem::remove(partial, ec);
   try {
+    // Readable by every user: it is what each one's first run copies.
+    AtomicFile partial(file, AtomicFile::Placement::kIfAbsent, ".part-XXXXXX", 0644);
+    if (partial.error()) return false;
     {
-      Connection connection(partial, quotes::kDatabaseKey, Connection::Mode::Create);
+      Connection connection(partial.temp_path(), quotes::kDatabaseKey, Connection::Mode::Create);
       quotes::Transaction transaction(connection);
       for (std::string_view sql : quotes::kSchema) connection.Execute(sql);
       transaction.Commit();
     }
-    std::filesystem::rename(partial, file);
-    return true;
+    return partial.Commit() == 0;
   } catch (...) {
-    std::filesystem::remove(partial, ec);
     return false;
   }
 }

@@ -6,16 +6,19 @@
 #include <vector>
 
 #include <vexcomm/error.h>
+#include <vexcomm/operation.h>
 #include <vexcomm/quotes.h>
-#include <vexcomm/vexcomm.h>
 
 #include "quotes/date_sort_key.h"
 #include "quotes/quote_database.h"
 #include "quotes/quote_internals.h"
 #include "quotes/quote_price.h"
 #include "transport/frame.h"
+#include "transport/reply_elements.h"
 
 namespace vexcomm::quotes {
+
+namespace element = transport::element;
 
 namespace {
 
@@ -28,7 +31,7 @@ constexpr int32_t kQuoteRunAll = vexCommGetAllWPK;
 bool InQuoteRun(const RunState& state) {
   try {
     const int32_t entry = services::CurrentEntry(state);
-    return entry == kQuoteRun || entry == kQuoteRunAll;
+    return entry == kQuoteRun || entry == kQuoteRunAll || entry == vexCommNewWPK;
   } catch (...) {
     return false;
   }
@@ -37,8 +40,8 @@ bool InQuoteRun(const RunState& state) {
 // Nothing to request: the run ends at once instead of waiting for a time-out.
 void EndWithoutRequest(RunState& state) {
   Log(state, "keine Aktien vorhanden", {});
-  if (state.end_session) {
-    state.end_session();
+  if (state.driver) {
+    state.driver->EndSession();
   } else {
     state.session_done = true;
   }
@@ -103,46 +106,47 @@ void SendeNeueWPK(RunState& state) {
   detail::QuoteInternals::SetLastDateOnly(*aktien, false);
   if (failure) services::SetOutcome(state, OutcomeKind::kQuoteDatabase, *failure);
   if (aktien->Count() == 0) return EndWithoutRequest(state);
-  state.operations[1] = kQuoteRun;
-  state.operations[2] = VexCommNone;
   SendeAKWPK(state);
 }
 
 void VerarbeiteAIWDT(RunState& state) {
-  Log(state, "WP-Datum: ", state.elements->Item(4));
+  Log(state, "WP-Datum: ", state.elements->Item(element::kQuoteDate));
 }
 
 void VerarbeiteWIWPK(RunState& state) {
   const auto elements = state.elements;
-  Log(state, "WKN  : ", elements->Item(4));
-  Log(state, "ISIN : ", elements->Item(5));
-  Log(state, "Name : ", elements->Item(6));
+  Log(state, "WKN  : ", elements->Item(element::kStockWkn));
+  Log(state, "ISIN : ", elements->Item(element::kStockIsin));
+  Log(state, "Name : ", elements->Item(element::kStockName));
   bool advanced = false;
   try {
     auto aktien = state.aktien;
     if (!aktien) Raise(errnum::kObjectNotSet);
     auto stock = aktien->Item(detail::QuoteInternals::CurrentIndex(*aktien));
     if (!stock) Raise(errnum::kObjectNotSet);
-    if (NamesAnotherStock(*stock, elements->Item(4), elements->Item(5))) {
+    if (NamesAnotherStock(*stock, elements->Item(element::kStockWkn),
+                          elements->Item(element::kStockIsin))) {
       // Its quotes are not this stock's, and a stock not asked for is not stored: skipped as
       // after a server error.
       Log(state, "Antwort für eine andere Aktie übergangen:",
-          "WKN=" + elements->Item(4) + " ISIN=" + elements->Item(5) + " statt WKN=" + stock->WKN +
+          "WKN=" + elements->Item(element::kStockWkn) +
+              " ISIN=" + elements->Item(element::kStockIsin) + " statt WKN=" + stock->WKN +
               " ISIN=" + stock->ISIN);
     } else {
-      stock->WKN = elements->Item(4);
-      stock->ISIN = elements->Item(5);
-      stock->Name = elements->Item(6);
+      stock->WKN = elements->Item(element::kStockWkn);
+      stock->ISIN = elements->Item(element::kStockIsin);
+      stock->Name = elements->Item(element::kStockName);
       // Only what is a quote is kept: a day of the calendar and a price. Logged after the
       // list is read, since the host's callback may re-enter the component.
       std::vector<std::string> left_out;
-      ForEachQuote(elements->Item(7), [&](std::string_view date, std::string_view price) {
-        if (IsCalendarDate(date) && QuotePrice(price)) {
-          stock->KursAdd(std::string(date), std::string(price));
-        } else {
-          left_out.push_back(std::string(date).append(1, '*').append(price));
-        }
-      });
+      ForEachQuote(elements->Item(element::kStockQuotes),
+                   [&](std::string_view date, std::string_view price) {
+                     if (IsCalendarDate(date) && QuotePrice(price)) {
+                       stock->KursAdd(std::string(date), std::string(price));
+                     } else {
+                       left_out.push_back(std::string(date).append(1, '*').append(price));
+                     }
+                   });
       for (const auto& entry : left_out) Log(state, "Kein Kurs, übergangen:", entry);
     }
     detail::QuoteInternals::SetCurrentIndex(*aktien,
@@ -158,6 +162,18 @@ void VerarbeiteWIWPK(RunState& state) {
           *state.aktien, detail::QuoteInternals::CurrentIndex(*state.aktien) + 1);
     }
   }
+}
+
+services::Next AfterQuoteReply(RunState& state) {
+  auto aktien = state.aktien;
+  if (!aktien) return services::Next::kFinish;
+  if (state.handled_reply == "AIERR") {
+    // The failed stock is skipped: the next request goes to the next one.
+    detail::QuoteInternals::SetCurrentIndex(*aktien,
+                                            detail::QuoteInternals::CurrentIndex(*aktien) + 1);
+  }
+  return detail::QuoteInternals::CurrentIndex(*aktien) > aktien->Count() ? services::Next::kFinish
+                                                                         : services::Next::kAgain;
 }
 
 void FinishQuoteRun(RunState& state) {

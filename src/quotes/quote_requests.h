@@ -16,6 +16,9 @@ void SendeNeueWPK(services::RunState& state);
 void VerarbeiteAIWDT(services::RunState& state);
 void VerarbeiteWIWPK(services::RunState& state);
 
+// The rule of the quote rows after a reply: a server error skips the stock; the run asks again
+// until the position passes the last stock, then finishes.
+services::Next AfterQuoteReply(services::RunState& state);
 // The end of a quote run, called by Advance before it closes: saves the collection when its
 // WriteDB flag is set.
 void FinishQuoteRun(services::RunState& state);

@@ -148,8 +148,8 @@ void SendRequest(RunState& state, std::string_view code,
       RecordFrame(state, TraceRecord::Type::kSent, text, masked.masks());
     }
   }
-  if (!state.send_frame) Raise(errnum::kObjectNotSet);
-  state.send_frame(frame);
+  if (!state.driver) Raise(errnum::kObjectNotSet);
+  state.driver->SendFrame(frame);
 }
 
 void TraceSent(const RunState& state, std::string_view frame) {

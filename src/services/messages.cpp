@@ -4,9 +4,12 @@
 #include "platform/utf8.h"
 #include "services/frame_trace.h"
 #include "transport/frame.h"
+#include "transport/reply_elements.h"
 #include "transport/reply_number.h"
 
 namespace vexcomm::services {
+
+namespace element = transport::element;
 
 namespace {
 
@@ -20,8 +23,8 @@ void SendIdentityRequest(RunState& state, std::string_view code) {
 
 // The number the host knows a file by: element 14, else element 4.
 int32_t FileNumber(const transport::clsElement& e) {
-  const int32_t nummer = transport::ReadReplyInt32(e.Item(14));
-  return nummer != 0 ? nummer : transport::ReadReplyInt32(e.Item(4));
+  const int32_t nummer = transport::ReadReplyInt32(e.Item(element::kFileNummer));
+  return nummer != 0 ? nummer : transport::ReadReplyInt32(e.Item(element::kFileDateiNr));
 }
 
 // Runs one step of the file handler; a failure is shown and the handler goes on with the next.
@@ -52,14 +55,13 @@ void SendeAKGET(RunState& state) {
 }
 
 void VerarbeiteAINEW(RunState& state) {
-  const std::string& count_text = state.elements->Item(4);
+  const std::string& count_text = state.elements->Item(element::kNewCount);
   int32_t n = transport::ReadReplyInt32(count_text);
   state.announced_files = n;
   state.remaining_files = n;
   state.progress_total = n;
   if (n != 0) {
     Log(state, count_text + " neue Nachrichten", {});
-    state.modus = VexCommGetNew;
   } else {
     Log(state, "Keine neuen Nachrichten", {});
     SetOutcome(state, OutcomeKind::kNothingNew);
@@ -71,32 +73,33 @@ void VerarbeiteDatei(RunState& state) {
   const int32_t datei_nr_before = state.user.DateiNr;
   const int32_t remaining_before = state.remaining_files;
   const int32_t progress_before = state.progress_counter;
-  TrapStep(state, [&] { Log(state, "Datei: ", e.Item(5)); });
-  TrapStep(state, [&] { state.user.DateiNr = transport::ReadReplyInt32(e.Item(4)); });
+  TrapStep(state, [&] { Log(state, "Datei: ", e.Item(element::kFileName)); });
+  TrapStep(state,
+           [&] { state.user.DateiNr = transport::ReadReplyInt32(e.Item(element::kFileDateiNr)); });
   TrapStep(state, [&] {
     state.remaining_files -= 1;
     state.progress_counter += 1;
   });
-  bool is_delete = platform::ToUpper(e.Item(6)) == "DELETE";
+  bool is_delete = platform::ToUpper(e.Item(element::kFileTyp)) == "DELETE";
   state.file_refused.reset();
   state.in_file_handler = true;
   if (is_delete) {
     TrapStep(state, [&] {
-      if (state.raise_delete) state.raise_delete();
+      if (state.driver) state.driver->RaiseDelete(e.Item(element::kFileNummer));
     });
   } else {
     TrapStep(state, [&] {
       // Built once, here, and handed through to the host's handlers.
       if (auto event = TakeNeueDatei(*state.elements)) {
-        if (state.raise_neue_datei) state.raise_neue_datei(*event);
+        if (state.driver) state.driver->RaiseNeueDatei(*event);
         return;
       }
       // Counted but never delivered: the host must be able to tell.
       const int32_t nummer = FileNumber(e);
-      const std::string skipped = std::to_string(nummer) + " " + e.Item(5);
+      const std::string skipped = std::to_string(nummer) + " " + e.Item(element::kFileName);
       Log(state, "Datei ohne Inhalt übersprungen: " + skipped, {});
       SetOutcome(state, OutcomeKind::kInvalidReply, "file without content: " + skipped);
-      if (state.raise_skipped_file) state.raise_skipped_file(nummer, e.Item(5));
+      if (state.driver) state.driver->RaiseSkippedFile(nummer, e.Item(element::kFileName));
     });
   }
   state.in_file_handler = false;
@@ -111,21 +114,30 @@ void VerarbeiteDatei(RunState& state) {
   }
 }
 
+Next AfterFileReply(const RunState& state) {
+  return state.remaining_files > 0 ? Next::kFetchFile : Next::kClose;
+}
+
+Next AfterCheckNewReply(const RunState& state) {
+  const bool announced = state.handled_reply == "AINEW" && state.announced_files != 0;
+  return announced ? Next::kBecomeFetch : Next::kNextStep;
+}
+
 std::optional<NeueDateiEvent> TakeNeueDatei(transport::clsElement& e) {
-  const std::size_t offset = transport::FileContentOffset(e.Item(13));
+  const std::size_t offset = transport::FileContentOffset(e.Item(element::kFileContent));
   if (offset == std::string::npos) return std::nullopt;
   NeueDateiEvent v;
   v.DateiNummer = FileNumber(e);
-  v.DateiName = e.Item(5);
-  v.Typ = platform::ToUpper(e.Item(6));
-  v.VonDatum = e.Item(7);
-  v.BisDatum = e.Item(8);
-  v.AnzeigeDauer = transport::ReadReplyInt32(e.Item(9));
-  v.Wichtigkeit = transport::ReadReplyInt32(e.Item(10));
-  v.Titel = e.Item(11);
-  v.URL = e.Item(12);
+  v.DateiName = e.Item(element::kFileName);
+  v.Typ = platform::ToUpper(e.Item(element::kFileTyp));
+  v.VonDatum = e.Item(element::kFileVonDatum);
+  v.BisDatum = e.Item(element::kFileBisDatum);
+  v.AnzeigeDauer = transport::ReadReplyInt32(e.Item(element::kFileAnzeigeDauer));
+  v.Wichtigkeit = transport::ReadReplyInt32(e.Item(element::kFileWichtigkeit));
+  v.Titel = e.Item(element::kFileTitel);
+  v.URL = e.Item(element::kFileUrl);
   // Last, once nothing can fail any more: the element gives up its content.
-  v.Datei = e.Take(13);
+  v.Datei = e.Take(element::kFileContent);
   v.Datei.erase(0, offset);
   return v;
 }

@@ -1,28 +1,21 @@
 #include "services/reply_dispatcher.h"
 
-#include <vexcomm/quotes.h>
-#include <vexcomm/vexcomm.h>
+#include <vexcomm/operation.h>
 
-#include "quotes/quote_internals.h"
 #include "transport/frame.h"
+#include "transport/reply_elements.h"
 #include "transport/reply_number.h"
 
 namespace vexcomm::services {
 
-namespace {
+namespace element = transport::element;
 
-void Dispatch(RunState& state, std::string_view frame, std::span<const ReplyHandlerEntry> handlers,
-              std::string* owned) {
+void DispatchReceivedFrame(RunState& state, std::string&& frame,
+                           std::span<const ReplyHandlerEntry> handlers) {
+  state.handled_reply = {};
   try {
     auto& elements = *state.elements;
-    bool valid = false;
-    if (owned) {
-      valid = transport::SplitValidReply(*owned, elements);
-    } else {
-      transport::SplitElements(frame, elements, true);
-      valid = transport::IsValidReply(elements);
-    }
-    if (!valid) {
+    if (!transport::SplitValidReply(frame, elements)) {
       std::string text = "Keine gültige Nachricht: ";
       text.append(frame);
       Log(state, text, {});
@@ -30,11 +23,12 @@ void Dispatch(RunState& state, std::string_view frame, std::span<const ReplyHand
       return;
     }
     // What the elements did not take over is let go before the handlers run.
-    if (owned) std::string().swap(*owned);
-    const std::string& code = elements.Item(3);
+    std::string().swap(frame);
+    const std::string& code = elements.Item(element::kCode);
     for (const auto& entry : handlers) {
       if (entry.code == code) {
         entry.handler(state);
+        state.handled_reply = entry.code;
         break;
       }
     }
@@ -46,39 +40,22 @@ void Dispatch(RunState& state, std::string_view frame, std::span<const ReplyHand
   }
 }
 
-}  // namespace
-
-void VerarbeiteNachricht(RunState& state, std::string_view frame,
-                         std::span<const ReplyHandlerEntry> handlers) {
-  Dispatch(state, frame, handlers, nullptr);
-}
-
-void DispatchReceivedFrame(RunState& state, std::string&& frame,
-                           std::span<const ReplyHandlerEntry> handlers) {
-  Dispatch(state, frame, handlers, &frame);
-}
-
 void VerarbeiteAIERR(RunState& state) {
   const auto& e = *state.elements;
-  Log(state, "FEHLER: ", e.Item(5));
-  const std::string& number = e.Item(4);
+  Log(state, "FEHLER: ", e.Item(element::kErrorText));
+  const std::string& number = e.Item(element::kErrorNumber);
   // Read before anything changes: an out-of-range number leaves the record as it was.
   int32_t code = (number == "9056" || number == "9058") ? vcerrKundeNotFound
                                                         : transport::ReadReplyInt32(number);
   state.fehler->Code = code;
-  state.fehler->Text = e.Item(5);
+  state.fehler->Text = e.Item(element::kErrorText);
   if (state.outcome) {
     state.outcome->server_number = transport::ReadReplyInt32(number);
-    state.outcome->server_text = e.Item(5);
+    state.outcome->server_text = e.Item(element::kErrorText);
   }
-  SetOutcome(state, OutcomeKind::kServerError, e.Item(5));
+  SetOutcome(state, OutcomeKind::kServerError, e.Item(element::kErrorText));
+  // No more files come; a quote run skips the stock (its row's rule).
   state.remaining_files = 0;
-  int32_t entry = CurrentEntry(state);
-  if ((entry == vexCommWPK || entry == vexCommGetAllWPK) && state.aktien) {
-    // The failed stock is skipped: the next request goes to the next one.
-    detail::QuoteInternals::SetCurrentIndex(
-        *state.aktien, detail::QuoteInternals::CurrentIndex(*state.aktien) + 1);
-  }
 }
 
 void VerarbeiteAIRMG(RunState& state) {
@@ -86,11 +63,17 @@ void VerarbeiteAIRMG(RunState& state) {
   // Made to measure and moved to the host: a notice may be megabytes.
   constexpr std::string_view kHead = "Meldung:  ";
   std::string line;
-  line.reserve(kHead.size() + e.Item(5).size() + e.Item(4).size() + 3);
-  line.append(kHead).append(e.Item(5)).append(" (").append(e.Item(4)).append(")");
+  {
+    const std::string& number = e.Item(element::kErrorNumber);
+    const std::string& text = e.Item(element::kErrorText);
+    line.reserve(kHead.size() + text.size() + number.size() + 3);
+    line.append(kHead).append(text).append(" (").append(number).append(")");
+  }
   Callback(state, kLogLine, std::move(line));
-  if (transport::ReadReplyNumber(e.Item(4)) == 10.0) state.fehler->Code = vcerrSuccess;
-  state.fehler->Text = e.Item(4);
+  // Read again: the host's callback may have re-entered the component.
+  const std::string& number = e.Item(element::kErrorNumber);
+  if (transport::ReadReplyNumber(number) == 10.0) state.fehler->Code = vcerrSuccess;
+  state.fehler->Text = number;
 }
 
 }  // namespace vexcomm::services

@@ -15,11 +15,9 @@ struct ReplyHandlerEntry {
 };
 
 // Cuts a complete frame into the element list, checks it and calls the handler of its reply
-// code from `handlers` (filled by the component). A failure inside is logged, never raised.
-void VerarbeiteNachricht(RunState& state, std::string_view frame,
-                         std::span<const ReplyHandlerEntry> handlers);
-// The same for a frame handed over whole: it is let go once it is split, so a large file is not
-// held twice while the host handles it.
+// code from `handlers` (filled by the component); records the code as handled_reply when the
+// handler completed. A failure inside is logged, never raised. The frame is let go once it is
+// split, so a large file is not held twice while the host handles it.
 void DispatchReceivedFrame(RunState& state, std::string&& frame,
                            std::span<const ReplyHandlerEntry> handlers);
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include <vexcomm/vexcomm.h>
+#include <vexcomm/operation.h>
 
 #include "platform/number_text.h"
 #include "services/frame_trace.h"
@@ -19,8 +19,8 @@ int32_t CurrentEntry(const RunState& state) {
 
 void SendRequest(RunState& state, const std::string& frame) {
   TraceSent(state, frame);
-  if (!state.send_frame) Raise(errnum::kObjectNotSet);
-  state.send_frame(frame);
+  if (!state.driver) Raise(errnum::kObjectNotSet);
+  state.driver->SendFrame(frame);
 }
 
 void Callback(RunState& state, int16_t kind, std::string_view text) {

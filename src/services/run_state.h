@@ -24,6 +24,33 @@ struct NeueDateiEvent;
 
 namespace vexcomm::services {
 
+// What follows a reply, as the row of the operation that asked decides it.
+enum class Next {
+  kAgain,        // the same operation asks again (the next stock)
+  kNextStep,     // the next operation of the list; after the last one the run closes
+  kFetchFile,    // the next file is fetched
+  kBecomeFetch,  // Modus becomes VexCommGetNew, and the run goes on as that one does
+  kFinish,       // the quote run stores what it got, then the run closes
+  kClose,        // the run ends
+};
+
+// What the run asks of the component that drives it; the component implements it.
+class RunDriver {
+ public:
+  // Hands a request frame to the socket; failures propagate.
+  virtual void SendFrame(const std::string& frame) = 0;
+  // The host's events of a file reply: a file, the order to delete the file the host knows by
+  // `nummer` (as sent), a file without content.
+  virtual void RaiseNeueDatei(NeueDateiEvent& event) = 0;
+  virtual void RaiseDelete(const std::string& nummer) = 0;
+  virtual void RaiseSkippedFile(int32_t nummer, const std::string& name) = 0;
+  // Ends the wait without a request, and the connection with it.
+  virtual void EndSession() = 0;
+
+ protected:
+  ~RunDriver() = default;
+};
+
 // The shared component state that request builders and reply handlers work on: the objects
 // (recreated at each first creation) and the plain values (kept while the component is loaded).
 struct RunState {
@@ -44,8 +71,11 @@ struct RunState {
   std::string log_datum;
   std::string log_text;
 
+  // Written by the component's run only; handlers record what a reply brought instead.
   std::array<int32_t, 7> operations{};  // index 0 unused; a list ends at the first 6
   int32_t step = 0;
+  // The code of the reply whose handler has just completed; empty when none did.
+  std::string_view handled_reply;
 
   bool session_done = true;
   int32_t attempts = 0;  // connection-attempt counter (persistent)
@@ -62,14 +92,7 @@ struct RunState {
   config::PersistentRecord stored;
   std::chrono::steady_clock::time_point host_events_at;  // the host's events last ran
 
-  // Provided by the component: hands a request frame to the socket (failures propagate), raises
-  // the two relays of a file reply and tells of a file without content, and ends the wait without a
-  // request (operation 15).
-  std::function<void(const std::string& frame)> send_frame;
-  std::function<void(NeueDateiEvent& event)> raise_neue_datei;
-  std::function<void()> raise_delete;
-  std::function<void(int32_t nummer, const std::string& name)> raise_skipped_file;
-  std::function<void()> end_session;
+  RunDriver* driver = nullptr;  // the component, which owns this state
 };
 
 // The entry at the step index; error 9 outside the list.

@@ -9,6 +9,7 @@
 #include "platform/number_text.h"
 #include "platform/utf8.h"
 #include "transport/cls_element.h"
+#include "transport/reply_elements.h"
 
 namespace vexcomm::transport {
 
@@ -145,7 +146,7 @@ bool SplitValidReply(std::string& text, clsElement& list) {
 }
 
 bool IsValidReply(const clsElement& list) {
-  return IsReplyHead(list.Item(1), list.Item(2));
+  return IsReplyHead(list.Item(element::kHead), list.Item(element::kVersion));
 }
 
 std::size_t LengthPrefixedContentOffset(std::string_view element) noexcept {

@@ -447,6 +447,37 @@ TEST_F(RunTest, FailingOrMissingCallbackChangesNothing) {
   }
 }
 
+// What a function the host posts throws is told of; the run it interrupts goes on.
+TEST_F(RunTest, AFailingPostedFunctionIsToldOfAndTheRunGoesOn) {
+  const std::string line = "Fehler in einer Funktion des Hosts: ";
+  struct Case {
+    bool during_run;
+    std::function<void()> fn;
+    std::string cause;
+  } const cases[] = {
+      {false, [] { throw std::runtime_error("kaputt"); }, "kaputt"},
+      {true, [] { throw std::runtime_error("kaputt"); }, "kaputt"},
+      {true, [] { throw Error(5, "Ungültig"); }, "Ungültig"},
+  };
+  for (const auto& c : cases) {
+    Reopen();
+    reports.clear();
+    events = {};
+    ServeFiles(ThreeFiles(), 18);
+    auto serve = sock->on_send;
+    sock->on_send = [&, serve](ScriptedSocket& s, const std::string& request) {
+      if (c.during_run && s.sent.size() == 1) module->Post(c.fn);
+      serve(s, request);
+    };
+    if (!c.during_run) module->Post(c.fn);
+    vc->SetModus(VexCommGetNew);
+    vc->Send();
+    EXPECT_EQ(events.files.size(), 3u) << c.cause;
+    EXPECT_EQ(vc->Outcome()->kind, OutcomeKind::kOk) << c.cause;
+    EXPECT_THAT(LogLines(), ::testing::Contains(line + c.cause)) << c.cause;
+  }
+}
+
 TEST_F(RunTest, OpeningWithoutSocketOrIni) {
   // No INI file: the standard host, no log line.
   sock->replies = {{"VEXMSG:2:AINEW:0:MSGEND"}};

@@ -11,7 +11,7 @@
 #include <vexcomm/error.h>
 
 #include "platform/message_loop.h"
-#include "platform/socket/tls_socket.h"
+#include "socket/tls_socket.h"
 #include "support/loop_helpers.h"
 #include "support/test_pki.h"
 #include "vexmsg-server/lib/server.h"

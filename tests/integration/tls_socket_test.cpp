@@ -1,6 +1,6 @@
 // The component's socket against the reference server on loopback: handshake, certificate
 // checks, network failures, close and reconnect, and the plain (unsecured) connection.
-#include "platform/socket/tls_socket.h"
+#include "socket/tls_socket.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

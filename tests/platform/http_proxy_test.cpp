@@ -1,4 +1,4 @@
-#include "platform/socket/http_proxy.h"
+#include "socket/http_proxy.h"
 
 #include <gtest/gtest.h>
 

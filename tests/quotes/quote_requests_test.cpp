@@ -36,7 +36,6 @@ class QuoteRun : public testing::RecordingRunState {
              std::to_string(unsigned(ymd.day()));
     };
     state.host.today = [] { return sys_days{2024y / March / 1}; };
-    state.end_session = [this] { state.session_done = true; };
     state.session_done = false;
     state.aktien->SetDatabaseContext(
         QuoteDbContext{data.dir(),
@@ -55,25 +54,21 @@ class QuoteRun : public testing::RecordingRunState {
     state.step = 1;
   }
 
-  // The dispatcher's and Advance's part of a quote run: one request per stock until the
-  // position passes the end. `reply` answers each request.
+  // A quote run as the component drives it, by the quote rows' rule: one request per stock
+  // until the position passes the end. `reply` answers each request.
   void RunQuotes(void (*request)(services::RunState&),
-                 const std::function<std::string(int32_t index)>& reply, bool first_sent = false) {
-    if (!first_sent) request(state);
+                 const std::function<std::string(int32_t index)>& reply) {
+    static constexpr services::ReplyHandlerEntry kReplies[] = {
+        {"AIWPK", VerarbeiteWIWPK}, {"AIERR", services::VerarbeiteAIERR}};
+    request(state);
     while (!state.session_done) {
       const int32_t index = vexcomm::detail::QuoteInternals::CurrentIndex(*state.aktien);
-      const std::string frame = reply(index);
-      Receive(frame);
-      if (state.elements->Item(3) == "AIWPK") {
-        VerarbeiteWIWPK(state);
+      services::DispatchReceivedFrame(state, reply(index), kReplies);
+      if (AfterQuoteReply(state) == services::Next::kAgain) {
+        request(state);
       } else {
-        services::VerarbeiteAIERR(state);
-      }
-      if (vexcomm::detail::QuoteInternals::CurrentIndex(*state.aktien) > state.aktien->Count()) {
         FinishQuoteRun(state);
         state.session_done = true;
-      } else {
-        request(state);
       }
     }
   }

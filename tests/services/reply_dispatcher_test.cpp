@@ -1,6 +1,5 @@
 #include "services/reply_dispatcher.h"
 
-#include "quotes/quote_internals.h"
 #include "services/messages.h"
 #include "services/run_state_fixture.h"
 
@@ -54,7 +53,7 @@ TEST(ReplyDispatcherTest, GeneralRepliesAndInvalidFrames) {
     r.state.fehler->Text = "alt";
     r.state.remaining_files = 7;
     r.state.attempts = 2;
-    services::VerarbeiteNachricht(r.state, c.frame, kHandlers);
+    services::DispatchReceivedFrame(r.state, std::string(c.frame), kHandlers);
     EXPECT_EQ(r.state.fehler->Code, c.expected.code) << c.frame;
     EXPECT_EQ(r.state.fehler->Text, c.expected.text) << c.frame;
     EXPECT_EQ(r.state.remaining_files, c.expected.remaining) << c.frame;
@@ -63,37 +62,21 @@ TEST(ReplyDispatcherTest, GeneralRepliesAndInvalidFrames) {
   }
 }
 
-TEST(ReplyDispatcherTest, ServerErrorSkipsTheStockOnlyInAQuoteRun) {
-  const std::pair<int32_t, int32_t> cases[] = {{14, 3}, {18, 3}, {2, 2}, {13, 2}};
-  for (const auto& [entry, index_after] : cases) {
-    RecordingRunState r;
-    for (int i = 0; i < 3; ++i) r.state.aktien->Add("W" + std::to_string(i), "", "");
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(*r.state.aktien, 2);
-    r.state.operations[1] = entry;
-    services::VerarbeiteNachricht(r.state, "VEXMSG:2:AIERR:1:x:MSGEND", kHandlers);
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*r.state.aktien), index_after) << entry;
-  }
-}
-
 TEST(MessagesTest, NewFilesCountAndRequests) {
   struct Case {
     std::string count;
     int32_t n;
-    int32_t modus;
     std::string log;
   };
   for (const auto& c :
-       {Case{"3", 3, 2, "3 neue Nachrichten "}, Case{"0", 0, 8, "Keine neuen Nachrichten "},
-        Case{" 2.5", 2, 2, " 2.5 neue Nachrichten "},
-        Case{"x", 0, 8, "Keine neuen Nachrichten "}}) {
+       {Case{"3", 3, "3 neue Nachrichten "}, Case{"0", 0, "Keine neuen Nachrichten "},
+        Case{" 2.5", 2, " 2.5 neue Nachrichten "}, Case{"x", 0, "Keine neuen Nachrichten "}}) {
     RecordingRunState r;
-    r.state.modus = 8;
     transport::SplitElements("VEXMSG:2:AINEW:" + c.count + ":MSGEND", *r.state.elements, true);
     services::VerarbeiteAINEW(r.state);
     EXPECT_EQ(r.state.remaining_files, c.n) << c.count;
     EXPECT_EQ(r.state.announced_files, c.n) << c.count;
     EXPECT_EQ(r.state.progress_total, c.n) << c.count;
-    EXPECT_EQ(r.state.modus, c.modus) << c.count;
     EXPECT_THAT(r.Lines(), ElementsAre(c.log));
   }
 
@@ -117,17 +100,17 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
     std::string frame;
     int32_t datei_nr;
     int neue;
-    int deletes;
+    std::vector<std::string> deleted;  // the number each Delete event carries
     std::size_t boxes;
     std::string skipped;  // number and name told of a file without content; empty: none
   } const cases[] = {
-      {"VEXMSG:2:AIGET:18:a:txt:::0:0:::@5@ab:cd:0:MSGEND", 18, 1, 0, 0, ""},
-      {"VEXMSG:2:AIGET:19:a:Delete:::0:0::::17:MSGEND", 19, 0, 1, 0, ""},
-      {"VEXMSG:2:AIGET:20:a:txt:::0:0::::0:MSGEND", 20, 0, 0, 0, "20 a"},
-      {"VEXMSG:2:AIGET:21:b.txt:txt:::0:0:::abcdefghi@x:31:MSGEND", 21, 0, 0, 0, "31 b.txt"},
+      {"VEXMSG:2:AIGET:18:a:txt:::0:0:::@5@ab:cd:0:MSGEND", 18, 1, {}, 0, ""},
+      {"VEXMSG:2:AIGET:19:a:Delete:::0:0::::17:MSGEND", 19, 0, {"17"}, 0, ""},
+      {"VEXMSG:2:AIGET:20:a:txt:::0:0::::0:MSGEND", 20, 0, {}, 0, "20 a"},
+      {"VEXMSG:2:AIGET:21:b.txt:txt:::0:0:::abcdefghi@x:31:MSGEND", 21, 0, {}, 0, "31 b.txt"},
       // A number out of range: a box for the cursor and one for the event, which is not raised;
       // the remaining steps still run.
-      {"VEXMSG:2:AIGET:99999999999:a:txt:::0:0:::@1@x:0:MSGEND", 5, 0, 0, 2, ""},
+      {"VEXMSG:2:AIGET:99999999999:a:txt:::0:0:::@1@x:0:MSGEND", 5, 0, {}, 2, ""},
   };
   for (const auto& c : cases) {
     RecordingRunState r;
@@ -139,7 +122,7 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
     EXPECT_EQ(r.state.remaining_files, 0) << c.frame;
     EXPECT_EQ(r.state.progress_counter, 1) << c.frame;
     EXPECT_EQ(r.neue_datei, c.neue) << c.frame;
-    EXPECT_EQ(r.deletes, c.deletes) << c.frame;
+    EXPECT_EQ(r.deleted, c.deleted) << c.frame;
     ASSERT_EQ(r.boxes.size(), c.boxes) << c.frame;
     if (c.boxes) {
       EXPECT_EQ(r.boxes[0].first, "VerarbeiteDatei");

@@ -21,8 +21,9 @@ namespace vexcomm::testing {
 
 // A run state as the component hands it to builders and handlers, without a socket, with the
 // host's side recorded: reports, message boxes and sent frames, in the order they happened.
-struct RecordingRunState {
+struct RecordingRunState : services::RunDriver {
   RecordingRunState() {
+    state.driver = this;
     state.elements = std::make_shared<transport::clsElement>();
     state.fehler = std::make_shared<clsFehler>();
     state.aktien = std::make_shared<colAktien>();
@@ -36,21 +37,24 @@ struct RecordingRunState {
       boxes.emplace_back(title, text);
       events.push_back("box:" + title);
     };
-    state.send_frame = [this](const std::string& frame) {
-      sent.push_back(frame);
-      events.push_back("send");
-    };
-    state.raise_neue_datei = [this](NeueDateiEvent&) { ++neue_datei; };
-    state.raise_delete = [this] { ++deletes; };
-    state.raise_skipped_file = [this](int32_t nummer, const std::string& name) {
-      skipped.push_back(std::to_string(nummer) + " " + name);
-    };
     // A fetch at its first step, unless a test starts another run.
     state.operations = {0, 2, 6, 0, 0, 0, 0};
     state.step = 1;
   }
   RecordingRunState(const RecordingRunState&) = delete;
   RecordingRunState& operator=(const RecordingRunState&) = delete;
+  virtual ~RecordingRunState() = default;
+
+  void SendFrame(const std::string& frame) override {
+    sent.push_back(frame);
+    events.push_back("send");
+  }
+  void RaiseNeueDatei(NeueDateiEvent&) override { ++neue_datei; }
+  void RaiseDelete(const std::string& nummer) override { deleted.push_back(nummer); }
+  void RaiseSkippedFile(int32_t nummer, const std::string& name) override {
+    skipped.push_back(std::to_string(nummer) + " " + name);
+  }
+  void EndSession() override { state.session_done = true; }
 
   // What the dispatcher does before it calls a handler.
   void Receive(std::string_view frame) { transport::SplitElements(frame, *state.elements, true); }
@@ -69,7 +73,7 @@ struct RecordingRunState {
   std::vector<std::string> sent;
   std::vector<std::string> events;
   int neue_datei = 0;
-  int deletes = 0;
+  std::vector<std::string> deleted;  // the number of each file the host is told to delete
   std::vector<std::string> skipped;  // number and name of each file without content
 };
 

@@ -8,7 +8,7 @@
 #include <vexcomm/trace.h>
 
 #include "platform/message_loop.h"
-#include "platform/socket/socket_error.h"
+#include "socket/socket_error.h"
 
 namespace vexcomm::platform {
 

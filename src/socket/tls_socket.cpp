@@ -1,4 +1,4 @@
-#include "platform/socket/tls_socket.h"
+#include "socket/tls_socket.h"
 
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -14,9 +14,9 @@
 #include <vexcomm/error.h>
 
 #include "platform/cp1252.h"
-#include "platform/socket/certificate.h"
-#include "platform/socket/http_proxy.h"
 #include "platform/trace_file.h"
+#include "socket/certificate.h"
+#include "socket/http_proxy.h"
 
 namespace vexcomm::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/socket/socket_error.h"
+#include "socket/socket_error.h"
 
 #include <asio.hpp>
 #include <asio/ssl.hpp>

@@ -1,4 +1,4 @@
-#include "platform/socket/certificate.h"
+#include "socket/certificate.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>

@@ -12,26 +12,46 @@ namespace vexcomm::component {
 
 namespace {
 
+using services::Next;
 using services::RunState;
 
+Next NextStep(RunState&) {
+  return Next::kNextStep;
+}
+Next AfterFileReply(RunState& run) {
+  return services::AfterFileReply(run);
+}
+Next AfterCheckNewReply(RunState& run) {
+  return services::AfterCheckNewReply(run);
+}
+// The list of stocks comes from the database with the first request; the replies are those of
+// the quote run, which the run then is.
+Next AfterNewQuotesReply(RunState& run) {
+  run.operations[static_cast<std::size_t>(run.step)] = vexCommWPK;
+  return quotes::AfterQuoteReply(run);
+}
+
+// An operation of the run: the request it sends and what follows a reply to it.
 struct Operation {
   int32_t code;
   std::string_view name;  // empty: none reported
-  void (*build)(RunState&);
+  void (*send)(RunState&);
+  Next (*after_reply)(RunState&);
 };
 
-// The operation codes with a request, and the names reported when they run.
 constexpr Operation kOperations[] = {
-    {VexCommGetNew, "Auf neue Nachrichten prüfen", services::SendeAKNEW},
-    {VexCommGetFile, "Datei holen", services::SendeAKGET},
-    {vexCommWDT, "", quotes::SendeAKWDT},
-    {vexCommWPK, "Wertpapierdaten abrufen", quotes::SendeAKWPK},
-    {vexCommNewWPK, "Wertpapierdaten abrufen", quotes::SendeNeueWPK},
-    {vexCommTGA, "Tagesgeld-Angebote abrufen", deposits::SendeAKTGA},
-    {vexCommFGA, "", deposits::SendeAKFGA},
-    {vexCommGetAllWPK, "Alle Wertpapierdaten abrufen", quotes::SendeAKWPKAlle},
-    {vexCommSendLog, "", services::SendeAKLOG},
-    {vexCommSendPWD, "", services::SendeAKPWD},
+    {VexCommGetNew, "Auf neue Nachrichten prüfen", services::SendeAKNEW, AfterFileReply},
+    {vexCommCheckNew, "Auf neue Nachrichten prüfen", services::SendeAKNEW, AfterCheckNewReply},
+    {VexCommGetFile, "Datei holen", services::SendeAKGET, NextStep},
+    {vexCommWDT, "", quotes::SendeAKWDT, NextStep},
+    {vexCommWPK, "Wertpapierdaten abrufen", quotes::SendeAKWPK, quotes::AfterQuoteReply},
+    {vexCommNewWPK, "Wertpapierdaten abrufen", quotes::SendeNeueWPK, AfterNewQuotesReply},
+    {vexCommTGA, "Tagesgeld-Angebote abrufen", deposits::SendeAKTGA, NextStep},
+    {vexCommFGA, "", deposits::SendeAKFGA, NextStep},
+    {vexCommGetAllWPK, "Alle Wertpapierdaten abrufen", quotes::SendeAKWPKAlle,
+     quotes::AfterQuoteReply},
+    {vexCommSendLog, "", services::SendeAKLOG, NextStep},
+    {vexCommSendPWD, "", services::SendeAKPWD, NextStep},
 };
 
 const Operation* FindOperation(int32_t code) {
@@ -39,6 +59,14 @@ const Operation* FindOperation(int32_t code) {
     if (op.code == code) return &op;
   }
   return nullptr;
+}
+
+// What follows the reply just handled. While Modus is VexCommGetNew (as check-new leaves it,
+// or as the host set it during the run) the run fetches as long as files wait.
+Next NextAfterReply(RunState& run) {
+  if (run.modus == VexCommGetNew) return services::AfterFileReply(run);
+  const Operation* op = FindOperation(services::CurrentEntry(run));
+  return op ? op->after_reply(run) : Next::kNextStep;
 }
 
 constexpr services::ReplyHandlerEntry kReplyHandlers[] = {
@@ -99,8 +127,7 @@ void Run(detail::ModuleState& state) {
                          notice.empty() ? run.fehler->Text : notice);
     return;
   }
-  int32_t m = run.modus;
-  run.operations[1] = m == vexCommCheckNew ? VexCommGetNew : m;
+  run.operations[1] = run.modus;
   run.operations[2] = VexCommNone;
   run.step = 1;
   state.sent_at.reset();
@@ -126,7 +153,7 @@ void Dispatch(detail::ModuleState& state) {
   try {
     ReportOperationName(state);
     const Operation* op = FindOperation(services::CurrentEntry(state.run));
-    if (op) op->build(state.run);
+    if (op) op->send(state.run);
   } catch (...) {
     services::Log(state.run, "Fehler: " + services::DescribeCurrentException(), {});
   }
@@ -138,31 +165,31 @@ void Advance(detail::ModuleState& state) {
     Close(state);  // fetching on would move the server past the refused file
     return;
   }
-  int32_t entry = services::CurrentEntry(run);
-  if (run.modus == VexCommGetNew) {
-    if (run.remaining_files > 0) {
+  Next next = NextAfterReply(run);
+  if (next == Next::kBecomeFetch) {
+    run.modus = VexCommGetNew;
+    next = NextAfterReply(run);
+  }
+  switch (next) {
+    case Next::kFetchFile:
       run.operations[static_cast<std::size_t>(run.step)] = VexCommGetFile;
-      DispatchUnlessStuck(state);
-    } else {
-      Close(state);
-    }
-  } else if (entry == vexCommWPK || entry == vexCommGetAllWPK) {
-    if (detail::QuoteInternals::CurrentIndex(*run.aktien) > run.aktien->Count()) {
+      return DispatchUnlessStuck(state);
+    case Next::kAgain:
+      return DispatchUnlessStuck(state);
+    case Next::kNextStep:
+      run.step += 1;
+      if (services::CurrentEntry(run) != VexCommNone) return DispatchUnlessStuck(state);
+      return Close(state);
+    case Next::kFinish:
       quotes::FinishQuoteRun(run);
       // The write ends in a commit and the close in a store, each waiting for the disk: the
       // host's user interface gets its turn between them. Its code may have closed the run.
       services::ProcessHostEvents(run, true);
       if (!run.session_done) Close(state);
-    } else {
-      DispatchUnlessStuck(state);
-    }
-  } else {
-    run.step += 1;
-    if (services::CurrentEntry(run) == VexCommNone) {
-      Close(state);
-    } else {
-      DispatchUnlessStuck(state);
-    }
+      return;
+    case Next::kBecomeFetch:
+    case Next::kClose:
+      return Close(state);
   }
 }
 
