@@ -179,12 +179,16 @@ TEST(RegistryStoreTest, GarbageLinesAreSkippedAndTheFileIsKeptAsideBeforeAWrite)
                               "\"B\"=sz:\"unterminated\n\"C\"=hex:0g\n\"D\"=dword:123\n" +
                               "\"E\"=bogus:1\n\"F\"=hex(x):00\n\"G\"=sz:\"bad \\q escape\"\n" +
                               "[\\bad]\n\"H\"=sz:\"under a bad key\"\n[Software\\VexComm5]\n" +
-                              "\"I\"=dword:0000002a\n" + garbage + "\n";
+                              "\"I\"=dword:0000002a\n[New%0ALine]\n\"L\"=sz:\"upper\"\n" + garbage +
+                              "\n";
   std::filesystem::create_directories(tmp.path());
   std::ofstream(store.FileOf(HKEY_CURRENT_USER), std::ios::binary) << content;
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "A"), (RegistryValue{REG_SZ, "ok"}));
   EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "I"),
             (RegistryValue{REG_DWORD, std::string("\x2A\0\0\0", 4)}));
+  // Escapes written by hand may use capitals.
+  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, "New\nLine", "L"),
+            (RegistryValue{REG_SZ, "upper"}));
   for (const char* damaged : {"B", "C", "D", "E", "F", "G", "H"})
     EXPECT_FALSE(store.QueryValue(HKEY_CURRENT_USER, kKey, damaged)) << damaged;
   EXPECT_TRUE(notices.empty());

@@ -4,6 +4,7 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ TEST(Utf8Test, OffsetsAndPrefixesCountCodePoints) {
   for (std::size_t n = 0; n < offsets.size(); ++n) {
     EXPECT_EQ(CodePointOffset(text, n), offsets[n]) << n;
     EXPECT_EQ(CodePointPrefix(text, n), text.substr(0, offsets[n])) << n;
+  }
+  // Cut anywhere, the text's whole characters end at the last offset before the cut.
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    const auto whole = *std::prev(std::upper_bound(offsets.begin(), offsets.end(), cut));
+    EXPECT_EQ(WholeCodePointsEnd(text.substr(0, cut)), whole) << cut;
   }
 }
 
