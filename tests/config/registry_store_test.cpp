@@ -78,7 +78,8 @@ TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
   ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "Software\\VexComm5"));
   ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "SOFTWARE\\VEXCOMM5\\Sub\\"));
   ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, "software\\vexcomm5", "BLZ", {REG_SZ, "1"}));
-  ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, "Software\\VexComm5", "blz", {REG_SZ, "2"}));
+  ASSERT_TRUE(store.SetValues(HKEY_CURRENT_USER, "Software\\VexComm5",
+                              {{"bLz", {REG_SZ, "x"}}, {"blz", {REG_SZ, "2"}}}));  // last wins
   ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "\xC3\xA4rger"));
 
   const std::pair<std::string, bool> cases[] = {
@@ -121,20 +122,6 @@ TEST(RegistryStoreTest, RootsAreSeparateAndOnlyPredefinedOnesExist) {
   }
   for (std::string_view key : {"", "\\x", "a\\\\b", "\\"})
     EXPECT_FALSE(store.CreateKey(HKEY_CURRENT_USER, key)) << key;
-}
-
-TEST(RegistryStoreTest, BatchSetsAllValuesAndKeepsOthers) {
-  TempDir tmp;
-  RegistryStore store(tmp.path());
-  ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, kKey, "Kept", {REG_SZ, "k"}));
-  ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, "Software\\Other", "Kept", {REG_SZ, "o"}));
-  ASSERT_TRUE(store.SetValues(HKEY_CURRENT_USER, kKey,
-                              {{"A", {REG_SZ, "1"}}, {"B", {REG_SZ, "2"}}, {"a", {REG_SZ, "3"}}}));
-  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "A"), (RegistryValue{REG_SZ, "3"}));
-  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "B"), (RegistryValue{REG_SZ, "2"}));
-  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, kKey, "Kept"), (RegistryValue{REG_SZ, "k"}));
-  EXPECT_EQ(store.QueryValue(HKEY_CURRENT_USER, "Software\\Other", "Kept"),
-            (RegistryValue{REG_SZ, "o"}));
 }
 
 TEST(RegistryStoreTest, ACutFileYieldsOnlyCompleteLines) {
