@@ -79,7 +79,9 @@ TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
   ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "SOFTWARE\\VEXCOMM5\\Sub\\"));
   ASSERT_TRUE(store.SetValue(HKEY_CURRENT_USER, "software\\vexcomm5", "BLZ", {REG_SZ, "1"}));
   ASSERT_TRUE(store.SetValues(HKEY_CURRENT_USER, "Software\\VexComm5",
-                              {{"bLz", {REG_SZ, "x"}}, {"blz", {REG_SZ, "2"}}}));  // last wins
+                              {{"bLz", {REG_SZ, "x"}},
+                               {"blz", {REG_SZ, "2"}},  // the last wins
+                               {"DateiNr", {REG_DWORD, std::string("\x11\0\0\0", 4)}}}));
   ASSERT_TRUE(store.CreateKey(HKEY_CURRENT_USER, "\xC3\xA4rger"));
 
   const std::pair<std::string, bool> cases[] = {
@@ -99,7 +101,7 @@ TEST(RegistryStoreTest, KeyPathsAreCaseInsensitiveAndKeepTheirFirstCase) {
             (RegistryValue{REG_SZ, "2"}));
   const std::string file = ReadFile(store.FileOf(HKEY_CURRENT_USER));
   EXPECT_NE(file.find("[Software\\VexComm5\\Sub]\n"), std::string::npos) << file;
-  EXPECT_NE(file.find("\"BLZ\"=sz:\"2\"\n"), std::string::npos) << file;
+  EXPECT_NE(file.find("\"BLZ\"=sz:\"2\"\n\"DateiNr\"=dword:00000011\n"), std::string::npos) << file;
   EXPECT_EQ(file.find("blz"), std::string::npos) << file;
 }
 
