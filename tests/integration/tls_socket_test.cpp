@@ -68,13 +68,8 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   automation::Dispatch& socket = *sink->socket;
   socket.Call("setsecure", {automation::Variant(true)});
   EXPECT_TRUE(socket.Call("CheckCertificate", {automation::Variant(sink->certificate)}).ToBool());
-  const std::pair<const char*, std::size_t> miscounted[] = {
-      {"SetSecure", 0}, {"Close", 1}, {"Connect", 1}, {"Send", 0}, {"CheckCertificate", 3}};
-  for (const auto& [name, count] : miscounted) {
-    EXPECT_EQ(ErrorOf([&] { socket.Call(name, std::vector<automation::Variant>(count)); }),
-              errnum::kWrongArgumentCount)
-        << name;
-  }
+  for (const char* name : {"SetSecure", "Connect", "Send", "CheckCertificate"})
+    EXPECT_EQ(ErrorOf([&] { socket.Call(name); }), errnum::kWrongArgumentCount) << name;
   EXPECT_EQ(ErrorOf([&] { socket.Invoke(6, automation::InvokeKind::Method, {}); }),
             errnum::kMemberNotFound);
 
