@@ -77,6 +77,8 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   RoundTrip(kAkNew, "VEXMSG:2:AINEW:2:MSGEND");
   Settle();
   EXPECT_EQ(sink->Kinds(), "connect validate ready");
+  socket.Call("Close");
+  EXPECT_EQ(ErrorOf([&] { socket.Call("Send", {automation::Variant(kAkNew)}); }), 10057);
 }
 
 // Chain and name first, then a pinned key: a pin never stands in for either.
