@@ -80,7 +80,6 @@ TEST(HostServicesTest, ResolveKeepsWhatTheHostInstalled) {
   ASSERT_TRUE(host.date_to_text);
   ASSERT_TRUE(host.today);
   EXPECT_EQ(host.date_to_text(sys_days{year{2023} / 3 / 9}), "09.03.2023");
-  // Without the host's own, a box is one line on standard error.
   testing::internal::CaptureStderr();
   ResolveHostServices({}).message_box("VerarbeiteAITGA", "Type mismatch");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "VerarbeiteAITGA: Type mismatch\n");
