@@ -6,11 +6,13 @@ run it only in a checkout that nobody else edits while it runs (a worktree or cl
 it refuses a tree with uncommitted changes and stops if the tree changes under it.
 
 Per mutant it builds and runs the whole CTest suite in stages, stopping at the first failure:
-  layer  the test program of the mutated file's layer (src/quotes/... -> tests/quotes)
-  fast   the other fast test programs that link the mutated file
-  rest   the rest of CTest: TLS integration, the command-line host, the Python binding, the
-         host and package checks (not the export check: it reads the declared interface,
-         which a mutant does not change, and a Debug library exports more)
+  layer    the test program of the mutated file's layer (src/quotes/... -> tests/quotes)
+  fast     the other fast test programs that link the mutated file
+  rest     the rest of CTest: TLS integration, the command-line host, the Python binding, the
+           host checks (not the export check: it reads the declared interface, which a mutant
+           does not change, and a Debug library exports more)
+  package  the install and Debian package checks: minutes each, and CTest lets a running test
+           finish after another failed, so they wait until everything else has passed
 Each stage builds only its own targets first; a stage whose build fails makes the mutant
 unviable. The time-outs come from the unmutated suite, measured once at the start: per test
 3x the stage's longest test plus 10 s, per stage 3x the stage plus 30 s. A time-out kills.
@@ -49,7 +51,7 @@ OPERATORS = [
 ]
 
 SKIP_LINE = re.compile(r"^\s*(#|//|static_assert|namespace|template|using|\*|/\*)")
-STAGES = ("layer", "fast", "rest")
+STAGES = ("layer", "fast", "rest", "package")
 
 
 def masked(line):
@@ -146,8 +148,11 @@ class Sampler:
         self.jobs = jobs
         self.fast = sorted(d.name for d in (ROOT / "src").iterdir()
                            if d.is_dir() and (ROOT / "tests" / d.name).is_dir())
-        # The tests of the last stage, as ctest arguments (the others' are chosen per file).
-        self.rest = ["-LE", "^(" + "|".join(self.fast) + ")$", "-E", "^library_exports$"]
+        # The tests of the last stages, as ctest arguments (the others' are chosen per file).
+        packages = "package_example|debian_package"
+        self.rest = ["-LE", "^(" + "|".join(self.fast) + ")$", "-E",
+                     f"^(library_exports|{packages})$"]
+        self.package = ["-R", f"^({packages})$"]
         self.limits = {}  # stage or fast label -> (seconds for the group, longest test)
         self.linked = {}  # source path -> the fast test programs that link it
 
@@ -198,7 +203,7 @@ class Sampler:
             raise SystemExit("the unmutated tree does not build\n" + out[-3000:])
         print(f"built the unmutated tree in {seconds:.0f} s", flush=True)
         groups = [(label, ["-L", f"^{label}$"]) for label in self.fast]
-        groups.append(("rest", self.rest))
+        groups += [("rest", self.rest), ("package", self.package)]
         for name, selection in groups:
             code, out, seconds = self.ctest(selection, 1500, 3000)
             if code != 0:
@@ -233,8 +238,9 @@ class Sampler:
             longest = max(self.limits[label][1] for label in labels)
             selection = ["-L", "^(" + "|".join(labels) + ")$"]
             result.append((stage, targets, selection, 3 * longest + 10, 3 * seconds + 30))
-        seconds, longest = self.limits["rest"]
-        result.append(("rest", [], self.rest, 3 * longest + 10, 3 * seconds + 30))
+        for stage, selection in (("rest", self.rest), ("package", self.package)):
+            seconds, longest = self.limits[stage]
+            result.append((stage, [], selection, 3 * longest + 10, 3 * seconds + 30))
         return result
 
     def try_mutant(self, path):

@@ -118,10 +118,12 @@ TEST_F(LateBindingTest, PlainValuesOutliveTheLastInstance) {
   vc->SetLogText("text");
   auto old_fehler = vc->Fehler();
   old_fehler->Text = "kept by the host";
+  vc->SetCallback(automation::MakeCallback([](int16_t, const std::string&) {}));
   sock.reset();
   vc.reset();
   EXPECT_EQ(state().instance_count, 0);
   EXPECT_EQ(state().run.fehler, nullptr);
+  EXPECT_EQ(state().run.callback, nullptr);  // the host's objects are let go
   vc = VexComm::Create(*module);
   EXPECT_EQ(vc->Modus(), vexCommTGA);
   EXPECT_EQ(run().log_text, "text");

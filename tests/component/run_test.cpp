@@ -413,10 +413,11 @@ TEST_F(RunTest, TypedHandlersHearTheirOwnInstancesRun) {
   EXPECT_THAT(second_events.noch, ElementsAre(0));
   EXPECT_THAT(late_bound, ElementsAre(3, 1));
 
-  // A cancel without a run reports the count and keeps Fehler. With the first instance gone
-  // the late-bound sinks hear nothing; the second's own close is its own to hear.
+  // A cancel without a run or a socket reports the count and keeps Fehler. With the first
+  // instance gone the late-bound sinks hear nothing; the second's own close is its own to hear.
   auto fehler = second->Fehler();
   vc.reset();
+  second->SetSocket(nullptr);
   run().remaining_files = 4;
   fehler->Code = vcerrNoConnection;
   second->CancelSend();

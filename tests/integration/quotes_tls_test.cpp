@@ -186,6 +186,7 @@ TEST_F(QuotesTlsTest, NewQuotesContinueFromTheLastStoredDate) {
   stocks[1]["kurse"].push_back({"04.12.2026", "9,80"});
   server->SetScenario(vexmsg::Scenario::FromJson(document, {}));
   reports.clear();
+  aktien->WriteDB = false;  // a run for new quotes stores them whatever the host set
   EXPECT_EQ(Run(vexCommNewWPK), vcerrNoError);
 
   const auto requests = WireRequests();

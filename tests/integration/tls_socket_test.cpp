@@ -16,6 +16,7 @@
 #include <vexcomm/error.h>
 
 #include "integration/socket_fixture.h"
+#include "support/error_of.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -23,6 +24,7 @@ namespace vexcomm::platform {
 namespace {
 
 using namespace std::chrono_literals;
+using test::ErrorOf;
 using test::Sink;
 using test::SocketEvent;
 using test::TestPki;
@@ -62,11 +64,21 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   EXPECT_EQ(cert.Get("PublicKeyPin").ToString(), pki.PublicKeyPin());
   EXPECT_LT(cert.Get("NotBefore").ToString(), cert.Get("NotAfter").ToString());
   EXPECT_EQ(cert.Get("NotBefore").ToString().size(), 19u);
+  // The socket as a late-binding host calls it: by name, its arguments counted.
+  automation::Dispatch& socket = *sink->socket;
+  socket.Call("setsecure", {automation::Variant(true)});
+  EXPECT_TRUE(socket.Call("CheckCertificate", {automation::Variant(sink->certificate)}).ToBool());
+  for (const char* name : {"SetSecure", "Connect", "Send", "CheckCertificate"})
+    EXPECT_EQ(ErrorOf([&] { socket.Call(name); }), errnum::kWrongArgumentCount) << name;
+  EXPECT_EQ(ErrorOf([&] { socket.Invoke(6, automation::InvokeKind::Method, {}); }),
+            errnum::kMemberNotFound);
 
   // Content in octets and Windows-1252 on the wire is pinned by the component's fetches.
   RoundTrip(kAkNew, "VEXMSG:2:AINEW:2:MSGEND");
   Settle();
   EXPECT_EQ(sink->Kinds(), "connect validate ready");
+  socket.Call("Close");
+  EXPECT_EQ(ErrorOf([&] { socket.Call("Send", {automation::Variant(kAkNew)}); }), 10057);
 }
 
 // Chain and name first, then a pinned key: a pin never stands in for either.

@@ -80,12 +80,8 @@ TEST(HostServicesTest, ResolveKeepsWhatTheHostInstalled) {
   ASSERT_TRUE(host.date_to_text);
   ASSERT_TRUE(host.today);
   EXPECT_EQ(host.date_to_text(sys_days{year{2023} / 3 / 9}), "09.03.2023");
-}
-
-TEST(HostServicesTest, DefaultMessageBoxWritesOneLineToStandardError) {
-  const HostServices host = ResolveHostServices({});
   testing::internal::CaptureStderr();
-  host.message_box("VerarbeiteAITGA", "Type mismatch");
+  ResolveHostServices({}).message_box("VerarbeiteAITGA", "Type mismatch");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "VerarbeiteAITGA: Type mismatch\n");
 }
 

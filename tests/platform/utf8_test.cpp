@@ -38,6 +38,11 @@ TEST(Utf8Test, OffsetsAndPrefixesCountCodePoints) {
     EXPECT_EQ(CodePointOffset(text, n), offsets[n]) << n;
     EXPECT_EQ(CodePointPrefix(text, n), text.substr(0, offsets[n])) << n;
   }
+  // Cut anywhere, the text's whole characters end at the last offset before the cut.
+  for (std::size_t cut = 0, n = 0; cut <= text.size(); ++cut) {
+    while (n + 1 < offsets.size() && offsets[n + 1] <= cut) ++n;
+    EXPECT_EQ(WholeCodePointsEnd(text.substr(0, cut)), offsets[n]) << cut;
+  }
 }
 
 TEST(Utf8Test, ToUpperCoversAsciiAndLatin1LettersOnly) {

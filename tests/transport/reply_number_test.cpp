@@ -64,6 +64,8 @@ TEST(ReadReplyNumber, EveryForm) {
       {std::string(400, '9'), kInf},
       {"1e-400", 0},
       {"0e999999", 0},
+      {"1" + std::string(400, '0') + "e-50", kInf},  // the digits outweigh the exponent
+      {"0." + std::string(400, '0') + "1e50", 0},
       // hexadecimal: 32-bit two's complement when it fits in 32 bits
       {"&H10", 16},
       {"&hff", 255},
