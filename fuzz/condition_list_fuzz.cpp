@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool failed = false;
   try {
     deposits::ParseConditionList(
-        list, festgeld ? deposits::ConditionKind::Festgeld : deposits::ConditionKind::Tagesgeld,
+        std::string(list),
+        festgeld ? deposits::ConditionKind::Festgeld : deposits::ConditionKind::Tagesgeld,
         *anbieter, separators);
   } catch (const Error& e) {
     FUZZ_CHECK(e.number() == errnum::kOverflow || e.number() == errnum::kSubscriptOutOfRange ||
