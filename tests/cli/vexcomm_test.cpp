@@ -316,7 +316,7 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
   EXPECT_EQ(before["result"]["Aktien"].size(), 2u);
   // A stock can be named by its ISIN.
   const CliRun run = Run({"db", "delete", "DE0005140008"});
-  EXPECT_EQ(run.out, "Gelöscht: 514000 Bank; Müller € (1 Kurse)\n") << run.err;
+  EXPECT_EQ(run.out, "Deleted: 514000 Bank; Müller € (1 quote)\n") << run.err;
 }
 
 TEST_F(CliTest, ChartDrawsEachStoredQuoteOnceAndRenders) {
@@ -557,6 +557,7 @@ TEST_F(CliTest, MessagesSpeakTheLanguageOfTheLocale) {
     Strings args;
     std::string english;
     std::string german;
+    std::map<std::string, std::string> env = {};
   };
   const std::vector<Case> cases = {
       {{"--help"}, "Usage: vexcomm [GLOBAL OPTIONS]", "Aufruf: vexcomm [GLOBALE OPTIONEN]"},
@@ -567,13 +568,19 @@ TEST_F(CliTest, MessagesSpeakTheLanguageOfTheLocale) {
       {{"user", "set", "--blz", "123"}, "--blz wants the 8 digits", "--blz erwartet die 8 Ziffern"},
       {{"send-password"}, "send-password needs --datum", "send-password braucht --datum"},
       {{"--out", "k.jpg", "db", "chart", "1"}, "the chart is written as", "das Diagramm wird als"},
+      {{"config", "show"},
+       "abc (unusable)",
+       "abc (unbrauchbar)",
+       {{"VEXCOMM_CONNECT_TIMEOUT", "abc"}}},
       {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"},
        "no connection to the server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt",
        "keine Verbindung zum Server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt"},
   };
   for (const auto& c : cases) {
     for (const std::string lang : {"C", "de_DE.UTF-8"}) {
-      const CliRun run = Run(c.args, {{"LANG", lang}});
+      auto env = c.env;
+      env["LANG"] = lang;
+      const CliRun run = Run(c.args, env);
       const std::string shown = run.out + run.err;
       const bool german = lang != "C";
       EXPECT_THAT(shown, HasSubstr(german ? c.german : c.english)) << lang << " " << c.args[0];

@@ -689,8 +689,7 @@ long long ParseSeconds(std::string_view text, std::string_view what) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   if (ec != std::errc() || end != text.data() + text.size() || !(seconds >= 0) ||
       seconds > 86400.0 * 365) {
-    throw UsageError(std::string(what) + " wants a number of seconds, not \"" + std::string(text) +
-                     "\"");
+    throw UsageError(Fill(Tr("%1 wants a number of seconds, not \"%2\""), {what, text}));
   }
   return std::llround(seconds * 1000);
 }
@@ -699,8 +698,8 @@ std::size_t ParseSpeed(std::string_view text, std::string_view what) {
   std::size_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-    throw UsageError(std::string(what) + " wants a whole number of bytes a second, not \"" +
-                     std::string(text) + "\"");
+    throw UsageError(
+        Fill(Tr("%1 wants a whole number of bytes a second, not \"%2\""), {what, text}));
   }
   return value;
 }

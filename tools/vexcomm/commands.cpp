@@ -482,8 +482,10 @@ int DbDelete(const CommandLine& line, Output& output) {
     deleted.push_back(
         Json{{"WKN", stock->WKN}, {"Name", stock->Name}, {"Kurse", stock->KursCount()}});
     if (!output.json()) {
-      output.Result("Gelöscht: " + stock->WKN + " " + stock->Name + " (" +
-                    std::to_string(stock->KursCount()) + " Kurse)");
+      output.Result(
+          Fill(Tr("Deleted: %1 %2 (%3)"),
+               {stock->WKN, stock->Name,
+                Counted(static_cast<unsigned long>(stock->KursCount()), "%1 quote", "%1 quotes")}));
     }
   }
   if (deleted.empty()) {
@@ -589,7 +591,9 @@ int Execute(const CommandLine& given, Output& output) {
   // Only the runs connect and receive files; the other commands take none of these settings
   // (and `db chart` reads --out as the file it writes).
   if (given.command->modus != 0 || given.command->name == "run") {
-    line.global = WithSettings(given.global, ProcessEnvironment(), true);
+    const Environment env = ProcessEnvironment();
+    for (const auto& warning : ConfigFileWarnings(ConfigFilePath(env))) output.Note(warning);
+    line.global = WithSettings(given.global, env, true);
   }
   return line.command->handler(line, output);
 }

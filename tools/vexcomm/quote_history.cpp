@@ -488,8 +488,9 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
     output.EmitResult(Json{
         {"export", Json{{"file", file.string()}, {"Aktien", stocks.size()}, {"Kurse", quotes}}}});
   } else {
-    output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(stocks.size()) +
-                  " Aktien nach " + file.string() + " exportiert");
+    output.Result(Fill(Tr("%1 of %2 exported to %3"),
+                       {Counted(quotes, "%1 quote", "%1 quotes"),
+                        Counted(stocks.size(), "%1 stock", "%1 stocks"), file.string()}));
   }
   return kExitOk;
 }
@@ -524,8 +525,10 @@ int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& cont
     output.EmitResult(
         Json{{"import", Json{{"file", source}, {"Aktien", rows.size()}, {"Kurse", quotes}}}});
   } else {
-    output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(rows.size()) +
-                  " Aktien in " + context.data_dir + "Kurse.dat übernommen");
+    output.Result(
+        Fill(Tr("%1 of %2 merged into %3"),
+             {Counted(quotes, "%1 quote", "%1 quotes"),
+              Counted(rows.size(), "%1 stock", "%1 stocks"), context.data_dir + "Kurse.dat"}));
   }
   return kExitOk;
 }
