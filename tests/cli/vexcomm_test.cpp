@@ -725,12 +725,16 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   scenario["rules"][2]["chunk_size"] = 1;  // AIWDT, a byte every 20 ms
   scenario["rules"][2]["chunk_delay_ms"] = 20;
   scenario["rules"][1]["raw"] = "HTTP/1.1 400 Bad Request\r\n\r\n:MSGEND";  // not our server
+  scenario["rules"].insert(scenario["rules"].begin(), nlohmann::json::parse(R"(
+      {"code": "AKWPK", "nth": 2, "error": {"number": "9060", "text": "Wertpapier nicht gefunden"}})"));
   StartServer(scenario);
   const std::string other_pin = "sha256//" + std::string(43, 'A') + "=";
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
   const TestPki stranger({"vexmsg.test"});
   const auto stocks =
       tmp.WriteFile("stocks.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n716460,DE0007164600,SAP\n");
+  const auto unknown =
+      tmp.WriteFile("unknown.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n716460,,SAP\n999999,,Fehlt\n");
   const std::string at = "@127.0.0.1:" + std::to_string(proxy.port());
   const std::string yes = "http://vex:richtig" + at, no = "http://vex:falsch" + at;
   const Strings via_proxy = {"--proxy", "http://" + at.substr(1), "--proxy-user", "vex",
@@ -795,6 +799,10 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
        "pin-sha256 in [connection]); otherwise"},
       // The local commands fail into the same contract.
       {{"quotes", "--stocks", stocks.string(), "--write-db"}, {0, ""}, ""},
+      {{"quotes", "--stocks", unknown.string()},
+       {6, "server_error"},
+       "(Fehler.Code 9060: Wertpapier nicht gefunden); refused for the stock WKN=999999 ISIN= "
+       "Name=Fehlt"},
       {{"db", "show", "999999"}, {1, "failed"}, "no stock with WKN or ISIN 999999"},
       {{"db", "delete", "999999"}, {1, "failed"}, "no stock with WKN 999999"},
       {{"db", "delete"}, {2, "usage"}, "db delete wants WKN|ISIN"},
@@ -854,6 +862,8 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
     }
   }
   std::filesystem::remove_all(registry / "HKEY_CURRENT_USER.txt.tmp");
+  // The stocks that arrived are shown beside the one refused.
+  EXPECT_THAT(Run({"quotes", "--stocks", unknown.string()}).out, HasSubstr("02.12.2026  141,20"));
   // A folder named as the file to write is left as it was, with nothing beside it.
   EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
   EXPECT_FALSE(std::filesystem::exists(out / "kurse.svg.part"));

@@ -337,7 +337,17 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (log_datum) vc.SetLogDatum(*log_datum);
   if (auto text = line.Text("--text")) vc.SetLogText(*text);
 
+  // The server's refusal names no stock: the request logged before it does.
+  std::string asked;
+  std::vector<std::string> refused;
+  output.OnLogLine([&asked, &refused](const std::string& text) {
+    for (const std::string_view prefix : {"WP-Kurs abrufen ", "Alle Kurse abrufen "}) {
+      if (text.starts_with(prefix)) asked = text.substr(prefix.size());
+    }
+    if (text.starts_with("FEHLER:") && !asked.empty()) refused.push_back(std::exchange(asked, ""));
+  });
   const RunResult result = session.Run(modus);
+  output.OnLogLine({});
   // The run appended the server's quotes to whatever was loaded: show each date once, in order,
   // and as stored when the run saved them.
   if (result.ok())
@@ -351,6 +361,12 @@ int RunOperation(const CommandLine& line, Output& output) {
       verdict.message +=
           Tr("; this installation has no identity yet: vexcomm user set --blz BLZ --kunden-nr NR");
     }
+  }
+  if (result.outcome == OutcomeKind::kServerError && !refused.empty()) {
+    std::string stocks;
+    for (const auto& stock : refused) stocks += (stocks.empty() ? "" : "; ") + stock;
+    verdict.message += Fill(
+        TrN("; refused for the stock %1", "; refused for the stocks %1", refused.size()), {stocks});
   }
   if (result.outcome == OutcomeKind::kInvalidReply) {
     // What arrived instead tells a wrong server or port at once (an HTTP server answers text).
