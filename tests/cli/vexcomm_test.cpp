@@ -977,6 +977,15 @@ TEST_F(CliTest, DemoRunsEverythingAsExpectedAndLeavesItsStepsToRerun) {
   EXPECT_EQ(rerun.Finish(std::chrono::seconds(90)), 0) << rerun.out() << rerun.err();
   EXPECT_THAT(rerun.out(), HasSubstr("+ vexcomm new-quotes"));
   EXPECT_THAT(rerun.out(), HasSubstr("Siemens AG"));  // db show at the end
+  // Its server answers every operation a person may try against it.
+  std::ifstream scenario(dir / "scenario-1.json");
+  StartServer(nlohmann::json::parse(scenario));
+  for (const Strings& args :
+       {Strings{"quote-date"}, Strings{"send-password", "--datum", "1.1.2026"},
+        Strings{"tagesgeld"}, Strings{"send-log", "--text", "x"}}) {
+    const CliRun tried = Run(args);
+    EXPECT_EQ(tried.status, 0) << args[0] << "\n" << tried.err;
+  }
   // The certificates serve a month of reruns.
   ChildProcess valid("/usr/bin/openssl",
                      {"x509", "-checkend", std::to_string(30 * 86400), "-noout", "-in",
