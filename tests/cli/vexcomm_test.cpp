@@ -296,7 +296,7 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
       {{"db", "import", "--csv", bad.string()}, 2, "", "line 3: \"31.02.2026\" is no date"},
       {{"--json", "db", "show", "716460", "--from", "1.12.2026"}, 0, history, ""},
       {{"db", "show", "999999"}, 1, "", "no stock with WKN or ISIN 999999"},
-      {{"db", "delete", "999999"}, 1, "", "no stock with WKN 999999"},
+      {{"--quiet", "db", "delete", "999999"}, 1, "", "no stock with WKN 999999"},
   };
   for (const auto& c : cases) {
     const std::string label = c.args[c.args[0] == "--json" ? 2 : 1] + " " + c.args.back();
@@ -306,6 +306,11 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
     EXPECT_THAT(run.err, HasSubstr(c.err)) << label;
   }
 
+  // Without a stock a line each, over the stored quotes; no quote lines.
+  const std::string overview = Run({"db", "show"}).out;
+  EXPECT_THAT(overview, HasSubstr("716460  DE0007164600  SAP SE          3       30.11.2026  "
+                                  "02.12.2026  141,20"));
+  EXPECT_THAT(overview, Not(HasSubstr("ISO 8601")));
   EXPECT_EQ(std::filesystem::status(exported).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // The export, read into an empty database, gives the same quotes.

@@ -158,8 +158,9 @@ const std::vector<CommandDef> kCommands = {
      1000,
      0,
      "list the stocks and quotes stored in Kurse.dat",
-     "Without a stock: every stock with a line of its recent prices, then its quotes. Quotes are "
-     "listed in date order; dates may be given as DD.MM.YYYY or YYYY-MM-DD.",
+     "Without a stock: a line per stock, with its number of quotes, the first and last date, "
+     "its last price and a line of its recent prices; with stocks: their quotes, in date order. "
+     "Dates may be given as DD.MM.YYYY or YYYY-MM-DD.",
      {kFrom, kTo},
      &DbShow},
     {"db delete",
@@ -291,7 +292,9 @@ const std::vector<GlobalDef> kGlobals = {
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
     {"--json-content", "", "with --json, each received file's content in its line as well",
      nullptr},
-    {"--verbose", "", "the component's log lines on standard error", nullptr},
+    {"--verbose", "", "the component's log lines on standard error (also -v)", nullptr},
+    {"--quiet", "", "no progress bar and no remarks on standard error, only a failure's line",
+     nullptr},
     {"--no-wait", "", "fail at once when another vexcomm run holds the installation", nullptr},
     {"--trace", "FILE",
      "write what went over the wire to FILE (JSON lines; identity, texts and large files masked)",
@@ -578,6 +581,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         (g->name == "--json"             ? line.global.json
          : g->name == "--json-content"   ? line.global.json_content
          : g->name == "--verbose"        ? line.global.verbose
+         : g->name == "--quiet"          ? line.global.quiet
          : g->name == "--trace-unmasked" ? line.global.trace_unmasked
          : g->name == "--utf8-text"      ? line.global.utf8_text
          : g->name == "--version"        ? line.version

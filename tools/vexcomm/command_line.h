@@ -45,6 +45,7 @@ struct GlobalOptions {
   bool json_content = false;  // received files inlined in the JSON lines
   bool utf8_text = false;     // received text files saved as UTF-8
   bool verbose = false;
+  bool quiet = false;
   bool no_wait = false;
 };
 
