@@ -806,8 +806,8 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
       {{"quotes", "--stocks", stocks.string(), "--write-db"}, {0, ""}, ""},
       {{"quotes", "--stocks", unknown.string()},
        {6, "server_error"},
-       "(Fehler.Code 9060: Wertpapier nicht gefunden); refused for the stock WKN=999999 ISIN= "
-       "Name=Fehlt"},
+       "(Fehler.Code 9060: Wertpapier nicht gefunden); no quotes arrived for the stock 999999 "
+       "Fehlt"},
       {{"db", "show", "999999"}, {1, "failed"}, "no stock with WKN or ISIN 999999"},
       {{"db", "delete", "999999"}, {1, "failed"}, "no stock with WKN 999999"},
       {{"db", "delete"}, {2, "usage"}, "db delete wants WKN|ISIN"},

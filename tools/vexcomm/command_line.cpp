@@ -384,6 +384,8 @@ std::string GlobalOptionsBrief() {
   return Tr("Global options ('vexcomm --help' describes them):") + "\n  " + wrapped + "\n";
 }
 
+}  // namespace
+
 std::size_t EditDistance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -398,6 +400,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   }
   return row[b.size()];
 }
+
+namespace {
 
 // The command a typo most likely meant, as git suggests one; empty when none is close.
 std::string NearestCommand(std::string_view name) {

@@ -337,17 +337,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (log_datum) vc.SetLogDatum(*log_datum);
   if (auto text = line.Text("--text")) vc.SetLogText(*text);
 
-  // The server's refusal names no stock: the request logged before it does.
-  std::string asked;
-  std::vector<std::string> refused;
-  output.OnLogLine([&asked, &refused](const std::string& text) {
-    for (const std::string_view prefix : {"WP-Kurs abrufen ", "Alle Kurse abrufen "}) {
-      if (text.starts_with(prefix)) asked = text.substr(prefix.size());
-    }
-    if (text.starts_with("FEHLER:") && !asked.empty()) refused.push_back(std::exchange(asked, ""));
-  });
   const RunResult result = session.Run(modus);
-  output.OnLogLine({});
   // The run appended the server's quotes to whatever was loaded: show each date once, in order,
   // and as stored when the run saved them.
   if (result.ok())
@@ -362,11 +352,20 @@ int RunOperation(const CommandLine& line, Output& output) {
           Tr("; this installation has no identity yet: vexcomm user set --blz BLZ --kunden-nr NR");
     }
   }
-  if (result.outcome == OutcomeKind::kServerError && !refused.empty()) {
-    std::string stocks;
-    for (const auto& stock : refused) stocks += (stocks.empty() ? "" : "; ") + stock;
-    verdict.message += Fill(
-        TrN("; refused for the stock %1", "; refused for the stocks %1", refused.size()), {stocks});
+  if (result.outcome == OutcomeKind::kServerError &&
+      (modus == vexCommWPK || modus == vexCommNewWPK || modus == vexCommGetAllWPK)) {
+    // The refusal names no stock; the stocks left without quotes are the ones to look at.
+    std::string empty;
+    std::size_t count = 0;
+    for (int32_t i = 1; i <= aktien->Count(); ++i) {
+      if (aktien->Item(i)->KursCount() != 0) continue;
+      empty += (count++ == 0 ? "" : ", ") + aktien->Item(i)->WKN + " " + aktien->Item(i)->Name;
+    }
+    if (count != 0) {
+      verdict.message += Fill(TrN("; no quotes arrived for the stock %1",
+                                  "; no quotes arrived for the stocks %1", count),
+                              {empty});
+    }
   }
   if (result.outcome == OutcomeKind::kInvalidReply) {
     // What arrived instead tells a wrong server or port at once (an HTTP server answers text).

@@ -173,22 +173,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// How many single-character edits turn `a` into `b`.
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 // " (did you mean X?)" for the nearest of `names` to a misspelt `name`, else "".
 std::string Suggestion(std::string_view name, const std::vector<std::string_view>& names,
                        std::string_view before = "", std::string_view after = "") {
