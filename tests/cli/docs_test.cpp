@@ -61,6 +61,16 @@ TEST(Docs, ManPageAndCompletionKnowEveryCommandAndOption) {
       EXPECT_THAT(Complete(script, asked), Contains(std::string(o.name))) << c.name;
     }
   }
+  for (const auto* section : {"\n.SH EXIT STATUS\n.TP\n.B 0\n", "\n.SH JSON\n", "\n.SH EXAMPLES\n",
+                              "\n.BI \"\\-\\-out \" \"FILE\"\nthe chart to write"}) {
+    EXPECT_THAT(man, HasSubstr(section));
+  }
+  // A chart's --out is a file, a name with blanks one word, and run takes operation codes.
+  const auto chart = tmp.WriteFile("a chart.svg", "");
+  EXPECT_THAT(Complete(script, {"db", "chart", "--out", (tmp.path() / "a ").string()}),
+              Contains(chart.string()));
+  EXPECT_THAT(cli::BashCompletion(), HasSubstr("complete -o filenames -F _vexcomm vexcomm"));
+  EXPECT_THAT(Complete(script, {"run", "1"}), Contains("13"));
 }
 
 // A text of the tables without its German line would show English amid German.

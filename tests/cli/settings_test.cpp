@@ -72,6 +72,37 @@ TEST(Settings, CommandLineBeatsEnvironmentBeatsConfigFileBeatsDefault) {
       ::testing::HasSubstr("not a regular file"));
 }
 
+TEST(Settings, EachLineTheReaderPassesOverIsNamed) {
+  const struct {
+    std::string text;
+    std::vector<std::string> warnings;  // "LINE: part of the text"
+  } kCases[] = {
+      {"\xEF\xBB\xBF[Connection]\n; note\n# note\nCA-File = a.pem\n\n[output]\nout=\"/o\"\n", {}},
+      {"[conection]\nproxy = p:1\nnonsense\n",
+       {"1: unknown section [conection], its settings are ignored (did you mean [connection]?)",
+        "3: not a setting"}},
+      {"[connection]\nca-file=\nproxy = \"\"\n",
+       {"2: ca-file has no value", "3: proxy has no value"}},
+      {"[connection]\nca_file = a.pem\nout = /o\nconnect-timeout = 1\nconnect-timeout = 2\n",
+       {"2: unknown setting ca_file, ignored (did you mean ca-file?)",
+        "3: out belongs in section [output]", "5: a second connect-timeout is ignored"}},
+      {"out = /o\n[connection]\n[output]\n[Connection ]\nproxy = p:1\nca-file=\n",
+       {"1: out belongs in section [output]", "4: a second [connection] section is ignored"}},
+      {"[connection\n[]\n", {"1: not a setting", "2: unknown section []"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    TempDir tmp;
+    tmp.WriteFile("config", c.text);
+    const auto warnings = cli::ConfigFileWarnings(tmp.path() / "config");
+    ASSERT_EQ(warnings.size(), c.warnings.size());
+    for (std::size_t i = 0; i < warnings.size(); ++i) {
+      EXPECT_THAT(warnings[i],
+                  ::testing::HasSubstr((tmp.path() / "config").string() + ":" + c.warnings[i]));
+    }
+  }
+}
+
 TEST(Settings, ProxyFromTheEnvironmentAsCurlReadsIt) {
   const struct {
     Env env;

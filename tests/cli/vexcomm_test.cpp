@@ -296,7 +296,7 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
       {{"db", "import", "--csv", bad.string()}, 2, "", "line 3: \"31.02.2026\" is no date"},
       {{"--json", "db", "show", "716460", "--from", "1.12.2026"}, 0, history, ""},
       {{"db", "show", "999999"}, 1, "", "no stock with WKN or ISIN 999999"},
-      {{"db", "delete", "999999"}, 1, "", "no stock with WKN 999999"},
+      {{"--quiet", "db", "delete", "999999"}, 1, "", "no stock with WKN 999999"},
   };
   for (const auto& c : cases) {
     const std::string label = c.args[c.args[0] == "--json" ? 2 : 1] + " " + c.args.back();
@@ -306,6 +306,11 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
     EXPECT_THAT(run.err, HasSubstr(c.err)) << label;
   }
 
+  // Without a stock a line each, over the stored quotes; no quote lines.
+  const std::string overview = Run({"db", "show"}).out;
+  EXPECT_THAT(overview, HasSubstr("716460  DE0007164600  SAP SE          3       30.11.2026  "
+                                  "02.12.2026  141,20"));
+  EXPECT_THAT(overview, Not(HasSubstr("ISO 8601")));
   EXPECT_EQ(std::filesystem::status(exported).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // The export, read into an empty database, gives the same quotes.
@@ -316,7 +321,7 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
   EXPECT_EQ(before["result"]["Aktien"].size(), 2u);
   // A stock can be named by its ISIN.
   const CliRun run = Run({"db", "delete", "DE0005140008"});
-  EXPECT_EQ(run.out, "Gelöscht: 514000 Bank; Müller € (1 Kurse)\n") << run.err;
+  EXPECT_EQ(run.out, "Deleted: 514000 Bank; Müller € (1 quote)\n") << run.err;
 }
 
 TEST_F(CliTest, ChartDrawsEachStoredQuoteOnceAndRenders) {
@@ -557,6 +562,7 @@ TEST_F(CliTest, MessagesSpeakTheLanguageOfTheLocale) {
     Strings args;
     std::string english;
     std::string german;
+    std::map<std::string, std::string> env = {};
   };
   const std::vector<Case> cases = {
       {{"--help"}, "Usage: vexcomm [GLOBAL OPTIONS]", "Aufruf: vexcomm [GLOBALE OPTIONEN]"},
@@ -567,13 +573,19 @@ TEST_F(CliTest, MessagesSpeakTheLanguageOfTheLocale) {
       {{"user", "set", "--blz", "123"}, "--blz wants the 8 digits", "--blz erwartet die 8 Ziffern"},
       {{"send-password"}, "send-password needs --datum", "send-password braucht --datum"},
       {{"--out", "k.jpg", "db", "chart", "1"}, "the chart is written as", "das Diagramm wird als"},
+      {{"config", "show"},
+       "abc (unusable)",
+       "abc (unbrauchbar)",
+       {{"VEXCOMM_CONNECT_TIMEOUT", "abc"}}},
       {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"},
        "no connection to the server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt",
        "keine Verbindung zum Server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt"},
   };
   for (const auto& c : cases) {
     for (const std::string lang : {"C", "de_DE.UTF-8"}) {
-      const CliRun run = Run(c.args, {{"LANG", lang}});
+      auto env = c.env;
+      env["LANG"] = lang;
+      const CliRun run = Run(c.args, env);
       const std::string shown = run.out + run.err;
       const bool german = lang != "C";
       EXPECT_THAT(shown, HasSubstr(german ? c.german : c.english)) << lang << " " << c.args[0];
@@ -718,12 +730,16 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
   scenario["rules"][2]["chunk_size"] = 1;  // AIWDT, a byte every 20 ms
   scenario["rules"][2]["chunk_delay_ms"] = 20;
   scenario["rules"][1]["raw"] = "HTTP/1.1 400 Bad Request\r\n\r\n:MSGEND";  // not our server
+  scenario["rules"].insert(scenario["rules"].begin(), nlohmann::json::parse(R"(
+      {"code": "AKWPK", "nth": 2, "error": {"number": "9060", "text": "Wertpapier nicht gefunden"}})"));
   StartServer(scenario);
   const std::string other_pin = "sha256//" + std::string(43, 'A') + "=";
   TinyProxy proxy(TinyProxy::Credentials{"vex", "richtig"});
   const TestPki stranger({"vexmsg.test"});
   const auto stocks =
       tmp.WriteFile("stocks.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n716460,DE0007164600,SAP\n");
+  const auto unknown =
+      tmp.WriteFile("unknown.csv", "WKN,ISIN,Name,VonDatum,BisDatum\n716460,,SAP\n999999,,Fehlt\n");
   const std::string at = "@127.0.0.1:" + std::to_string(proxy.port());
   const std::string yes = "http://vex:richtig" + at, no = "http://vex:falsch" + at;
   const Strings via_proxy = {"--proxy", "http://" + at.substr(1), "--proxy-user", "vex",
@@ -788,6 +804,10 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
        "pin-sha256 in [connection]); otherwise"},
       // The local commands fail into the same contract.
       {{"quotes", "--stocks", stocks.string(), "--write-db"}, {0, ""}, ""},
+      {{"quotes", "--stocks", unknown.string()},
+       {6, "server_error"},
+       "(Fehler.Code 9060: Wertpapier nicht gefunden); no quotes arrived for the stock 999999 "
+       "Fehlt"},
       {{"db", "show", "999999"}, {1, "failed"}, "no stock with WKN or ISIN 999999"},
       {{"db", "delete", "999999"}, {1, "failed"}, "no stock with WKN 999999"},
       {{"db", "delete"}, {2, "usage"}, "db delete wants WKN|ISIN"},
@@ -847,6 +867,8 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
     }
   }
   std::filesystem::remove_all(registry / "HKEY_CURRENT_USER.txt.tmp");
+  // The stocks that arrived are shown beside the one refused.
+  EXPECT_THAT(Run({"quotes", "--stocks", unknown.string()}).out, HasSubstr("02.12.2026  141,20"));
   // A folder named as the file to write is left as it was, with nothing beside it.
   EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
   EXPECT_FALSE(std::filesystem::exists(out / "kurse.svg.part"));
@@ -960,6 +982,15 @@ TEST_F(CliTest, DemoRunsEverythingAsExpectedAndLeavesItsStepsToRerun) {
   EXPECT_EQ(rerun.Finish(std::chrono::seconds(90)), 0) << rerun.out() << rerun.err();
   EXPECT_THAT(rerun.out(), HasSubstr("+ vexcomm new-quotes"));
   EXPECT_THAT(rerun.out(), HasSubstr("Siemens AG"));  // db show at the end
+  // Its server answers every operation a person may try against it.
+  std::ifstream scenario(dir / "scenario-1.json");
+  StartServer(nlohmann::json::parse(scenario));
+  for (const Strings& args :
+       {Strings{"quote-date"}, Strings{"send-password", "--datum", "1.1.2026"},
+        Strings{"tagesgeld"}, Strings{"send-log", "--text", "x"}}) {
+    const CliRun tried = Run(args);
+    EXPECT_EQ(tried.status, 0) << args[0] << "\n" << tried.err;
+  }
   // The certificates serve a month of reruns.
   ChildProcess valid("/usr/bin/openssl",
                      {"x509", "-checkend", std::to_string(30 * 86400), "-noout", "-in",

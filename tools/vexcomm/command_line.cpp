@@ -158,8 +158,9 @@ const std::vector<CommandDef> kCommands = {
      1000,
      0,
      "list the stocks and quotes stored in Kurse.dat",
-     "Without a stock: every stock with a line of its recent prices, then its quotes. Quotes are "
-     "listed in date order; dates may be given as DD.MM.YYYY or YYYY-MM-DD.",
+     "Without a stock: a line per stock, with its number of quotes, the first and last date, "
+     "its last price and a line of its recent prices; with stocks: their quotes, in date order. "
+     "Dates may be given as DD.MM.YYYY or YYYY-MM-DD.",
      {kFrom, kTo},
      &DbShow},
     {"db delete",
@@ -291,7 +292,9 @@ const std::vector<GlobalDef> kGlobals = {
     {"--json", "", "one JSON object per line on standard output, nothing else", nullptr},
     {"--json-content", "", "with --json, each received file's content in its line as well",
      nullptr},
-    {"--verbose", "", "the component's log lines on standard error", nullptr},
+    {"--verbose", "", "the component's log lines on standard error (also -v)", nullptr},
+    {"--quiet", "", "no progress bar and no remarks on standard error, only a failure's line",
+     nullptr},
     {"--no-wait", "", "fail at once when another vexcomm run holds the installation", nullptr},
     {"--trace", "FILE",
      "write what went over the wire to FILE (JSON lines; identity, texts and large files masked)",
@@ -381,6 +384,8 @@ std::string GlobalOptionsBrief() {
   return Tr("Global options ('vexcomm --help' describes them):") + "\n  " + wrapped + "\n";
 }
 
+}  // namespace
+
 std::size_t EditDistance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -395,6 +400,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   }
   return row[b.size()];
 }
+
+namespace {
 
 // The command a typo most likely meant, as git suggests one; empty when none is close.
 std::string NearestCommand(std::string_view name) {
@@ -578,6 +585,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         (g->name == "--json"             ? line.global.json
          : g->name == "--json-content"   ? line.global.json_content
          : g->name == "--verbose"        ? line.global.verbose
+         : g->name == "--quiet"          ? line.global.quiet
          : g->name == "--trace-unmasked" ? line.global.trace_unmasked
          : g->name == "--utf8-text"      ? line.global.utf8_text
          : g->name == "--version"        ? line.version
@@ -689,8 +697,7 @@ long long ParseSeconds(std::string_view text, std::string_view what) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   if (ec != std::errc() || end != text.data() + text.size() || !(seconds >= 0) ||
       seconds > 86400.0 * 365) {
-    throw UsageError(std::string(what) + " wants a number of seconds, not \"" + std::string(text) +
-                     "\"");
+    throw UsageError(Fill(Tr("%1 wants a number of seconds, not \"%2\""), {what, text}));
   }
   return std::llround(seconds * 1000);
 }
@@ -699,8 +706,8 @@ std::size_t ParseSpeed(std::string_view text, std::string_view what) {
   std::size_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-    throw UsageError(std::string(what) + " wants a whole number of bytes a second, not \"" +
-                     std::string(text) + "\"");
+    throw UsageError(
+        Fill(Tr("%1 wants a whole number of bytes a second, not \"%2\""), {what, text}));
   }
   return value;
 }

@@ -45,6 +45,7 @@ struct GlobalOptions {
   bool json_content = false;  // received files inlined in the JSON lines
   bool utf8_text = false;     // received text files saved as UTF-8
   bool verbose = false;
+  bool quiet = false;
   bool no_wait = false;
 };
 
@@ -113,6 +114,9 @@ std::pair<std::string, unsigned> ParseHostPort(std::string_view text, std::strin
 
 // Seconds as a decimal number, 0 or more; the result in milliseconds.
 long long ParseSeconds(std::string_view text, std::string_view what);
+
+// How many single-character edits turn `a` into `b`: what a misspelt name is nearest to.
+std::size_t EditDistance(std::string_view a, std::string_view b);
 
 // Octets a second as a whole number, 0 or more.
 std::size_t ParseSpeed(std::string_view text, std::string_view what);

@@ -352,6 +352,21 @@ int RunOperation(const CommandLine& line, Output& output) {
           Tr("; this installation has no identity yet: vexcomm user set --blz BLZ --kunden-nr NR");
     }
   }
+  if (result.outcome == OutcomeKind::kServerError &&
+      (modus == vexCommWPK || modus == vexCommNewWPK || modus == vexCommGetAllWPK)) {
+    // The refusal names no stock; the stocks left without quotes are the ones to look at.
+    std::string empty;
+    std::size_t count = 0;
+    for (int32_t i = 1; i <= aktien->Count(); ++i) {
+      if (aktien->Item(i)->KursCount() != 0) continue;
+      empty += (count++ == 0 ? "" : ", ") + aktien->Item(i)->WKN + " " + aktien->Item(i)->Name;
+    }
+    if (count != 0) {
+      verdict.message += Fill(TrN("; no quotes arrived for the stock %1",
+                                  "; no quotes arrived for the stocks %1", count),
+                              {empty});
+    }
+  }
   if (result.outcome == OutcomeKind::kInvalidReply) {
     // What arrived instead tells a wrong server or port at once (an HTTP server answers text).
     const std::string arrived = output.LastLogAfter("Keine gültige Nachricht:");
@@ -482,8 +497,10 @@ int DbDelete(const CommandLine& line, Output& output) {
     deleted.push_back(
         Json{{"WKN", stock->WKN}, {"Name", stock->Name}, {"Kurse", stock->KursCount()}});
     if (!output.json()) {
-      output.Result("Gelöscht: " + stock->WKN + " " + stock->Name + " (" +
-                    std::to_string(stock->KursCount()) + " Kurse)");
+      output.Result(
+          Fill(Tr("Deleted: %1 %2 (%3)"),
+               {stock->WKN, stock->Name,
+                Counted(static_cast<unsigned long>(stock->KursCount()), "%1 quote", "%1 quotes")}));
     }
   }
   if (deleted.empty()) {
@@ -589,7 +606,9 @@ int Execute(const CommandLine& given, Output& output) {
   // Only the runs connect and receive files; the other commands take none of these settings
   // (and `db chart` reads --out as the file it writes).
   if (given.command->modus != 0 || given.command->name == "run") {
-    line.global = WithSettings(given.global, ProcessEnvironment(), true);
+    const Environment env = ProcessEnvironment();
+    for (const auto& warning : ConfigFileWarnings(ConfigFilePath(env))) output.Note(warning);
+    line.global = WithSettings(given.global, env, true);
   }
   return line.command->handler(line, output);
 }

@@ -313,8 +313,13 @@ json ScenarioDocument(int quote_run, const std::string& today) {
                          {"nth", static_cast<int>(s + 1)},
                          {"raw", QuoteReply(stock, quotes.at(stock.wkn))}});
   }
+  // Every operation has its answer, whichever a person tries against the demo's server.
+  rules.push_back(
+      json{{"code", "AKWDT"}, {"raw", "VEXMSG:2:AIWDT:" + TradingDays().back() + ":MSGEND"}});
   rules.push_back(json{{"code", "AKLOG"},
                        {"notice", json{{"number", "10"}, {"text", "Protokoll erhalten, danke"}}}});
+  rules.push_back(json{{"code", "AKPWD"},
+                       {"notice", json{{"number", "10"}, {"text", "Anfrage erhalten, danke"}}}});
   return json{{"version", "2"},
               {"installations",
                json::array({json{{"blz", kBlz}, {"kundennr", kKundenNr}, {"files", files}}})},

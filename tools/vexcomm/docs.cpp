@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "exit_codes.h"
 #include "settings.h"
 
 namespace vexcomm::cli {
@@ -74,9 +75,14 @@ std::string ManPage(std::string_view version) {
     if (c.modus != 0) out << " (operation " << c.modus << ")";
     out << ".\n";
     if (!c.details.empty()) out << Roff(c.details) << "\n";
-    if (!c.options.empty()) {
+    std::vector<OptionDef> options = c.options;
+    // The global --out names the file a chart is written to.
+    if (c.name == "db chart") {
+      options.push_back({"--out", "FILE", "the chart to write: FILE.svg, or FILE.png"});
+    }
+    if (!options.empty()) {
       out << ".RS\n";
-      Options(out, c.options);
+      Options(out, options);
       out << ".RE\n";
     }
   }
@@ -92,14 +98,50 @@ std::string ManPage(std::string_view version) {
          "proxy, proxy\\-user, no\\-proxy, connect\\-to, connect\\-timeout and idle\\-timeout, "
          "section \\fB[output]\\fR with the key out. \\fBvexcomm config show\\fR prints the "
          "settings in effect and where each comes from.\n"
-      << ".SH EXIT STATUS\n"
-      << Roff(ExitStatusHelp()) << ".SH SEE ALSO\n.BR vexmsg\\-server (1),\n.BR curl (1)\n";
+      << ".SH EXIT STATUS\n";
+  for (const auto& e : kExitCodes) {
+    out << ".TP\n.B " << e.code << "\n" << Roff(e.meaning) << "\n";
+  }
+  out << ".SH JSON\nWith \\fB\\-\\-json\\fR, standard output carries one JSON object a line: "
+         "events as they happen (\\fB{\"event\": ...}\\fR), then exactly one result line, "
+         "failures included:\n"
+         ".PP\n.nf\n"
+         "{\"schema\": 1, \"command\": \"quotes\", \"result\": {...}, \"error\": null}\n"
+         "{\"schema\": 1, \"command\": \"db show\", \"result\": null,\n"
+         " \"error\": {\"status\": 1, \"class\": \"failed\", \"message\": \"...\"}}\n"
+         ".fi\n.PP\n"
+         "\\fBerror.status\\fR is the exit status, \\fBerror.class\\fR names the cause "
+         "(usage, network_refused, certificate_refused, server_error, local, ...) and "
+         "\\fBerror.message\\fR is the line shown on standard error. \\fBschema\\fR grows "
+         "when a name changes or goes, not when one is added. Notes and the progress bar go to "
+         "standard error.\n"
+      << ".SH EXAMPLES\n"
+         "Set the installation's identity once, then fetch the new messages into a folder:\n"
+         ".PP\n.nf\n"
+         "vexcomm user set \\-\\-blz 12345678 \\-\\-kunden\\-nr 4711\n"
+         "vexcomm \\-\\-out ~/Nachrichten get\\-new\n"
+         ".fi\n.PP\n"
+         "Fetch the quotes of the stocks in a CSV file and store them, then chart them:\n"
+         ".PP\n.nf\n"
+         "vexcomm quotes \\-\\-stocks aktien.csv \\-\\-write\\-db\n"
+         "vexcomm db show\n"
+         "vexcomm \\-\\-out kurse.svg db chart 716460\n"
+         ".fi\n.PP\n"
+         "In a script, the cause of a failure from the result line:\n"
+         ".PP\n.nf\n"
+         "vexcomm \\-\\-json check\\-new | tail \\-n 1 | jq \\-r \'.error.class // \"ok\"\'\n"
+         ".fi\n.PP\n"
+         "Try everything against a local server with made\\-up data:\n"
+         ".PP\n.nf\n"
+         "vexcomm demo\n"
+         ".fi\n"
+      << ".SH SEE ALSO\n.BR vexmsg\\-server (1),\n.BR curl (1)\n";
   return out.str();
 }
 
 std::string BashCompletion() {
   std::set<std::string> top{"help"};
-  std::set<std::string> dirs, files, values;
+  std::set<std::string> dirs, files, values, codes;
   std::ostringstream cases;
   std::map<std::string, std::set<std::string>> groups;
   auto classify = [&](const OptionDef& o) {
@@ -116,6 +158,7 @@ std::string BashCompletion() {
     top.insert(name.substr(0, space));
     if (space != std::string::npos) groups[name.substr(0, space)].insert(name.substr(space + 1));
     for (const auto& o : c.options) classify(o);
+    if (c.modus != 0) codes.insert(std::to_string(c.modus));
     cases << "    \"" << name << "\") opts=\"" << OptionWords(c.options) << "\" ;;\n";
   }
   std::set<std::string> valued = dirs;
@@ -132,11 +175,6 @@ std::string BashCompletion() {
       << "_vexcomm() {\n"
       << "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
       << "  COMPREPLY=()\n"
-      << "  case $prev in\n"
-      << "    " << alternatives(dirs) << ") COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
-      << "    " << alternatives(files) << ") COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
-      << "    " << alternatives(values) << ") return ;;\n"
-      << "  esac\n"
       << "  local cmd= i word\n"
       << "  for ((i = 1; i < COMP_CWORD; i++)); do\n"
       << "    word=${COMP_WORDS[i]}\n"
@@ -150,6 +188,17 @@ std::string BashCompletion() {
   }
   out << "    fi\n"
       << "  done\n"
+      // db chart writes the file --out names: folders and files.
+      << "  case $cmd:$prev in\n"
+      << "    \"db chart:--out\") mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return ;;\n"
+      << "  esac\n"
+      << "  case $prev in\n"
+      << "    " << alternatives(dirs)
+      << ") mapfile -t COMPREPLY < <(compgen -d -- \"$cur\"); return ;;\n"
+      << "    " << alternatives(files)
+      << ") mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return ;;\n"
+      << "    " << alternatives(values) << ") return ;;\n"
+      << "  esac\n"
       << "  local opts=\n"
       << "  case $cmd in\n"
       << cases.str() << "  esac\n"
@@ -164,10 +213,12 @@ std::string BashCompletion() {
     out << "    " << group << ") COMPREPLY=($(compgen -W \"" << Words(subs)
         << "\" -- \"$cur\")) ;;\n";
   }
-  out << "    *) COMPREPLY=($(compgen -f -- \"$cur\")) ;;\n"
+  out << "    run) COMPREPLY=($(compgen -W \"" << Words(codes) << "\" -- \"$cur\")) ;;\n"
+      << "    *) mapfile -t COMPREPLY < <(compgen -f -- \"$cur\") ;;\n"
       << "  esac\n"
       << "}\n"
-      << "complete -F _vexcomm vexcomm\n";
+      // One name a line, blanks kept; -o filenames quotes them and gives a folder its "/".
+      << "complete -o filenames -F _vexcomm vexcomm\n";
   return out.str();
 }
 

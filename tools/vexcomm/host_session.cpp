@@ -240,7 +240,10 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
   if (!notice.empty()) text << "Meldung: " << notice << "\n";
   std::string shown = text.str();
   if (!shown.empty() && shown.back() == '\n') shown.pop_back();
-  if (!shown.empty() && result.ok()) output.Result(shown);
+  // A stock the server refused leaves the others' quotes worth showing.
+  const bool stocks_arrived =
+      FetchesStocks(requested) && result.outcome == OutcomeKind::kServerError;
+  if (!shown.empty() && (result.ok() || stocks_arrived)) output.Result(shown);
 }
 
 namespace {

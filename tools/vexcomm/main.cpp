@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   }
   Output output(line.global.json, line.global.verbose, Output::StderrIsTerminal(), std::cout,
                 std::cerr);
+  if (line.global.quiet) output.SetQuiet();
   output.SetCommand(line.command->name);
   try {
     return output.Finish(Execute(line, output));

@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 namespace vexcomm::cli {
@@ -20,6 +21,11 @@ std::string Tr(std::string_view english) {
   return ::dgettext(kDomain, key.c_str());
 }
 
+std::string TrN(std::string_view singular, std::string_view plural, unsigned long n) {
+  const std::string one(singular), many(plural);
+  return ::dngettext(kDomain, one.c_str(), many.c_str(), n);
+}
+
 std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> values) {
   std::string text;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -33,6 +39,10 @@ std::string Fill(std::string_view pattern, std::initializer_list<std::string_vie
     }
   }
   return text;
+}
+
+std::string Counted(unsigned long n, std::string_view singular, std::string_view plural) {
+  return Fill(TrN(singular, plural, n), {std::to_string(n)});
 }
 
 void InitMessages() {

@@ -13,6 +13,12 @@ namespace vexcomm::cli {
 // English source where the catalogue has none. The component's texts are never passed here.
 std::string Tr(std::string_view english);
 
+// The form of `singular`/`plural` for `n` in the user's language.
+std::string TrN(std::string_view singular, std::string_view plural, unsigned long n);
+
+// "%1 quote"/"%1 quotes" for `n`, translated, with the number in.
+std::string Counted(unsigned long n, std::string_view singular, std::string_view plural);
+
 // `pattern` with %1, %2 … replaced by `values`, so that a translation may reorder them.
 std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> values);
 

@@ -158,6 +158,7 @@ void Output::Emit(const Json& value) {
 }
 
 int Output::Fail(int status, std::string_view error_class, std::string_view message) {
+  quiet_ = false;
   Note(message);
   error_class_ = error_class;
   error_message_ = EscapeControls(message);
@@ -195,6 +196,7 @@ void Output::Result(std::string_view line) {
 }
 
 void Output::Note(std::string_view line) {
+  if (quiet_) return;
   last_note_ = EscapeControls(line);
   ClearBar();
   err_ << "vexcomm: " << EscapeControls(line) << "\n";

@@ -37,6 +37,11 @@ class Output {
   static bool StderrIsTerminal();
 
   bool json() const { return json_; }
+  // For scripts: no progress bar and no remarks; the failure's line stays.
+  void SetQuiet() {
+    quiet_ = true;
+    progress_bar_ = false;
+  }
   bool progress_bar() const { return progress_bar_; }
   // One report of the component's callback: kind 0 log line, 2 progress, 3 status, 4 name.
   void Callback(int kind, const std::string& text);
@@ -85,6 +90,7 @@ class Output {
   bool json_;
   bool verbose_;
   bool progress_bar_;
+  bool quiet_ = false;
   std::ostream& out_;
   std::ostream& err_;
   std::string command_;

@@ -430,24 +430,28 @@ int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien) {
   std::ostringstream text;
   if (overview) {
     text << aktien.DatabaseContext().data_dir << "Kurse.dat\n";
-    if (stocks.empty()) text << "  (keine Aktien)\n";
+    if (stocks.empty()) text << "  " << Tr("(no stocks)") << "\n";
   }
   if (overview && !stocks.empty()) {
+    // The overview: a line a stock over its stored quotes; the quotes when stocks are named.
     const bool utf8 = LocaleIsUtf8();
-    TextTable table({"WKN", "ISIN", "Name", "von", "bis", "Kurse", "letzter Kurs", "Verlauf"});
+    TextTable table({"WKN", "ISIN", "Name", Tr("quotes"), Tr("first"), Tr("last"), Tr("last price"),
+                     Tr("trend")});
     for (const auto& s : stocks) {
-      const auto quotes = QuotesByDate(*s);
+      const auto quotes = QuotesByDate(*s, from, to);
       std::vector<double> recent;
       const std::size_t start = quotes.size() > 30 ? quotes.size() - 30 : 0;
       for (std::size_t k = start; k < quotes.size(); ++k) recent.push_back(quotes[k].value);
-      const auto last = s->Kurs(s->KursCount());
-      table.AddRow({s->WKN, s->ISIN, s->Name, s->VonDatum, s->BisDatum,
-                    std::to_string(s->KursCount()), last ? last->Datum + "  " + last->Kurs : "",
-                    Sparkline(recent, utf8)});
+      table.AddRow({s->WKN, s->ISIN, s->Name, std::to_string(quotes.size()),
+                    quotes.empty() ? "" : quotes.front().datum,
+                    quotes.empty() ? "" : quotes.back().datum,
+                    quotes.empty() ? "" : quotes.back().kurs, Sparkline(recent, utf8)});
     }
     table.Print(text, "  ");
   }
-  for (const auto& s : stocks) PrintHistory(text, *s, QuotesByDate(*s, from, to));
+  if (!overview) {
+    for (const auto& s : stocks) PrintHistory(text, *s, QuotesByDate(*s, from, to));
+  }
   std::string shown = text.str();
   shown.pop_back();
   output.Result(shown);
@@ -488,8 +492,9 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
     output.EmitResult(Json{
         {"export", Json{{"file", file.string()}, {"Aktien", stocks.size()}, {"Kurse", quotes}}}});
   } else {
-    output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(stocks.size()) +
-                  " Aktien nach " + file.string() + " exportiert");
+    output.Result(Fill(Tr("%1 of %2 exported to %3"),
+                       {Counted(quotes, "%1 quote", "%1 quotes"),
+                        Counted(stocks.size(), "%1 stock", "%1 stocks"), file.string()}));
   }
   return kExitOk;
 }
@@ -524,8 +529,10 @@ int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& cont
     output.EmitResult(
         Json{{"import", Json{{"file", source}, {"Aktien", rows.size()}, {"Kurse", quotes}}}});
   } else {
-    output.Result(std::to_string(quotes) + " Kurse von " + std::to_string(rows.size()) +
-                  " Aktien in " + context.data_dir + "Kurse.dat übernommen");
+    output.Result(
+        Fill(Tr("%1 of %2 merged into %3"),
+             {Counted(quotes, "%1 quote", "%1 quotes"),
+              Counted(rows.size(), "%1 stock", "%1 stocks"), context.data_dir + "Kurse.dat"}));
   }
   return kExitOk;
 }

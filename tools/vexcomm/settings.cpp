@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 #include <vexcomm/host.h>
@@ -166,6 +167,32 @@ std::string Shown(const EffectiveSetting& s) {
   return s.value->substr(0, colon + 1) + "***" + s.value->substr(at);
 }
 
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// " (did you mean X?)" for the nearest of `names` to a misspelt `name`, else "".
+std::string Suggestion(std::string_view name, const std::vector<std::string_view>& names,
+                       std::string_view before = "", std::string_view after = "") {
+  for (const auto candidate : names) {
+    if (EditDistance(Lower(name), candidate) <= 2) {
+      return Fill(Tr(" (did you mean %1?)"),
+                  {std::string(before) + std::string(candidate) + std::string(after)});
+    }
+  }
+  return "";
+}
+
+std::string ValueShown(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value);
+}
+
 }  // namespace
 
 Environment ProcessEnvironment() {
@@ -178,6 +205,75 @@ fs::path ConfigFilePath(const Environment& env) {
   if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg) / "vexcomm" / "config";
   const char* home = Get(env, "HOME");
   return fs::path(home != nullptr ? home : "/") / ".config" / "vexcomm" / "config";
+}
+
+std::vector<std::string> ConfigFileWarnings(const fs::path& file) {
+  // Nothing to say of a missing file; a pipe is refused where the settings are read.
+  if (std::error_code ec; !fs::is_regular_file(file, ec)) return {};
+  std::ifstream in(file, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // UTF-16 or binary content: the reader decodes the one and ignores the other; no line to name.
+  if (text.starts_with("\xFF\xFE") || text.find('\0') != std::string::npos) return {};
+  if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+  std::vector<std::string_view> sections, keys;
+  for (const auto& def : kSettings) {
+    if (std::find(sections.begin(), sections.end(), def.section) == sections.end()) {
+      sections.push_back(def.section);
+    }
+    keys.push_back(def.key);
+  }
+  std::vector<std::string> warnings;
+  std::vector<std::string> sections_seen, keys_seen;
+  std::string section;          // lower case; empty before the first one
+  bool section_counts = false;  // a known section seen for the first time
+  std::istringstream lines(text);
+  std::string raw;
+  for (int number = 1; std::getline(lines, raw); ++number) {
+    const std::string_view line = Trim(raw);
+    auto warn = [&](const std::string& what) {
+      warnings.push_back(file.string() + ":" + std::to_string(number) + ": " + what);
+    };
+    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    if (const auto close = line.rfind(']');
+        line.front() == '[' && close != 0 && close != std::string_view::npos) {
+      section = Lower(Trim(line.substr(1, close - 1)));
+      const bool known = std::find(sections.begin(), sections.end(), section) != sections.end();
+      const bool again =
+          std::find(sections_seen.begin(), sections_seen.end(), section) != sections_seen.end();
+      section_counts = known && !again;
+      sections_seen.push_back(section);
+      keys_seen.clear();
+      if (!known) {
+        warn(Fill(Tr("unknown section [%1], its settings are ignored"), {section}) +
+             Suggestion(section, sections, "[", "]"));
+      } else if (again) {
+        warn(Fill(Tr("a second [%1] section is ignored: only the first one is read"), {section}));
+      }
+      continue;
+    }
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      warn(Tr("not a setting (KEY = VALUE), a [section] or a ; comment: ignored"));
+      continue;
+    }
+    if (!section.empty() && !section_counts) continue;  // that section has its one warning
+    const std::string key = Lower(Trim(line.substr(0, equals)));
+    const auto def = std::find_if(kSettings.begin(), kSettings.end(),
+                                  [&](const SettingDef& d) { return d.key == key; });
+    if (def == kSettings.end()) {
+      warn(Fill(Tr("unknown setting %1, ignored"), {key}) + Suggestion(key, keys));
+    } else if (def->section != section) {
+      warn(Fill(Tr("%1 belongs in section [%2]: ignored here"), {key, def->section}));
+    } else if (std::find(keys_seen.begin(), keys_seen.end(), key) != keys_seen.end()) {
+      warn(Fill(Tr("a second %1 is ignored: the first one counts"), {key}));
+    } else {
+      keys_seen.push_back(key);
+      if (ValueShown(Trim(line.substr(equals + 1))).empty()) {
+        warn(Fill(Tr("%1 has no value: the default applies"), {key}));
+      }
+    }
+  }
+  return warnings;
 }
 
 std::vector<EffectiveSetting> ResolveSettings(const GlobalOptions& given, const Environment& env,
@@ -331,27 +427,49 @@ int ConfigShow(const CommandLine& line, Output& output) {
   std::error_code ec;
   const bool exists = fs::is_regular_file(file, ec);
   const auto settings = ResolveSettings(line.global, env, false);
+  const auto warnings = ConfigFileWarnings(file);
+  for (const auto& warning : warnings) output.Note(warning);
+  // What a run would refuse, found now rather than when it connects.
+  std::vector<std::string> problems;
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const auto& s = settings[i];
+    problems.emplace_back();
+    if (!s.value) continue;
+    try {
+      Check(kSettings[i], *s.value, s.origin, s.source == SettingSource::kEnvironment);
+    } catch (const UsageError& e) {
+      problems.back() = e.what();
+      output.Note(problems.back());
+    }
+  }
   if (output.json()) {
     Json values = Json::object();
-    for (const auto& s : settings) {
-      values[std::string(s.key)] = Json{{"value", s.value ? Json(Shown(s)) : Json(nullptr)},
-                                        {"source", SourceName(s.source)},
-                                        {"origin", s.origin}};
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+      const auto& s = settings[i];
+      values[std::string(s.key)] =
+          Json{{"value", s.value ? Json(Shown(s)) : Json(nullptr)},
+               {"source", SourceName(s.source)},
+               {"origin", s.origin},
+               {"problem", problems[i].empty() ? Json(nullptr) : Json(problems[i])}};
     }
-    output.EmitResult(Json{
-        {"config",
-         Json{{"file", file.string()}, {"file_exists", exists}, {"settings", std::move(values)}}}});
+    output.EmitResult(Json{{"config", Json{{"file", file.string()},
+                                           {"file_exists", exists},
+                                           {"settings", std::move(values)},
+                                           {"warnings", warnings}}}});
     return kExitOk;
   }
   TextTable table({"setting", "value", "from"});
-  for (const auto& s : settings) {
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const auto& s = settings[i];
     const std::string from = s.source == SettingSource::kDefault
                                  ? "default"
                                  : SourceName(s.source) + " (" + s.origin + ")";
-    table.AddRow({std::string(s.key), s.value ? Shown(s) : s.origin, from});
+    std::string value = s.value ? Shown(s) : s.origin;
+    if (!problems[i].empty()) value += " " + Tr("(unusable)");
+    table.AddRow({std::string(s.key), value, from});
   }
   std::ostringstream text;
-  text << "Config file: " << file.string() << (exists ? "" : " (none)") << "\n";
+  text << Fill(Tr(exists ? "Config file: %1" : "Config file: %1 (none)"), {file.string()}) << "\n";
   table.Print(text);
   std::string shown = text.str();
   shown.pop_back();

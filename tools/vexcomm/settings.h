@@ -34,6 +34,11 @@ struct EffectiveSetting {
 std::vector<EffectiveSetting> ResolveSettings(const GlobalOptions& given, const Environment& env,
                                               bool check);
 
+// One line per fault of the config file that makes the reader pass over a line ("FILE:LINE:
+// what"): unknown sections and keys, keys in the wrong section, repeated sections and keys,
+// empty values, lines that are no setting.
+std::vector<std::string> ConfigFileWarnings(const std::filesystem::path& file);
+
 // `given` with each setting it leaves open taken from the environment or the config file.
 GlobalOptions WithSettings(GlobalOptions given, const Environment& env, bool check);
 

@@ -16,27 +16,29 @@ namespace {
 
 constexpr const char* kUsage = R"(Usage: vexmsg-server --cert FILE --key FILE [options]
 
-A TLS server that answers VEXMSG requests (AKNEW, AKGET, ...) from a JSON scenario, with
-transport faults on demand. See tools/vexmsg-server/README.md for the scenario format.
+A TLS server that answers VEXMSG requests (AKNEW, AKGET, ...) from a JSON
+scenario, with transport faults on demand. The scenario format: README.md in
+share/doc/vexmsg-server/ of the installation's prefix (see vexmsg-server(1)).
 
 Options:
-  --listen ADDR:PORT   address and port to listen on (default 127.0.0.1:8443; port 0 picks a
-                       free one; IPv6 as [::1]:8443)
-  --cert FILE          PEM file with the server certificate (its chain after it)
-  --key FILE           PEM file with the certificate's private key
-  --scenario FILE      JSON scenario (default: no installations; every AKNEW is refused)
-  --replay TRACE       answer with the replies recorded by `vexcomm --trace`, in order; each
-                       request that differs from the recorded one is logged as a divergence,
-                       and the exit status is 3 when there was any or a recorded request was
-                       never asked for
-  --threads N          worker threads (default 2)
-  --print-port         print the bound port on standard output, alone on a line
-  --quiet              no connection and request lines on standard error
-  --help               this text
+  --listen ADDR:PORT  address and port to listen on (default 127.0.0.1:8443;
+                      port 0 picks a free one; IPv6 as [::1]:8443)
+  --cert FILE         PEM file with the server certificate (its chain after it)
+  --key FILE          PEM file with the certificate's private key
+  --scenario FILE     JSON scenario (default: no installations; every AKNEW is
+                      refused)
+  --replay TRACE      answer with the replies recorded by `vexcomm --trace`, in
+                      order; a request that differs from the recorded one is
+                      logged as a divergence, and the exit status is 3 when
+                      there was any or a recorded request was never asked for
+  --threads N         worker threads (default 2)
+  --print-port        print the bound port on standard output, alone on a line
+  --quiet             no connection and request lines on standard error
+  --help              this text
 
 Example:
-  vexmsg-server --cert server.pem --key server.key --scenario sample-scenario.json \
-      --listen 127.0.0.1:0 --print-port
+  vexmsg-server --cert server.pem --key server.key \
+      --scenario sample-scenario.json --listen 127.0.0.1:0 --print-port
 )";
 
 bool ParseListen(std::string_view text, std::string& address, std::uint16_t& port) {
