@@ -17,6 +17,7 @@
 #include <map>
 #include <sstream>
 
+#include <vexcomm/file_replace.h>
 #include <vexcomm/quotes.h>
 #include <vexcomm/text.h>
 
@@ -537,51 +538,42 @@ int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& cont
   return kExitOk;
 }
 
-void ReplaceFile(const fs::path& file, std::string_view content) {
-  ReplaceFile(file, [content](const fs::path& partial) {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    if (!out) throw std::system_error(errno, std::generic_category());
-  });
-}
+namespace {
 
-void ReplaceFile(const fs::path& file, const std::function<void(const fs::path&)>& write) {
+// Prices are banking data: the temporary file is the user's alone from its first octet, and a
+// unique name cannot be a link someone placed. Nothing of a failed write stays behind.
+void Replace(const fs::path& file, std::string_view content,
+             const std::function<void(const fs::path&)>* write) {
   const auto refuse = [&file](const std::string& cause) {
     return LocalError(Fill(Tr("cannot write %1: %2"), {file.string(), cause}));
   };
   std::error_code ec;
   // A folder would take the temporary file's name and leave it behind.
   if (fs::is_directory(file, ec)) throw refuse(std::strerror(EISDIR));
-  const fs::path partial = file.string() + ".part";
-  // Prices are banking data: readable by the user only, from the first octet on. A writer that
-  // truncates the file keeps its mode.
-  const int fd =
-      ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  const bool made = fd >= 0 && ::fchmod(fd, 0600) == 0;
-  const int error = errno;
-  if (fd >= 0) ::close(fd);
-  if (!made) {
-    if (fd >= 0) fs::remove(partial, ec);
-    throw refuse(std::strerror(error));
+  AtomicFile out(file);
+  if (out.error() != 0) throw refuse(std::strerror(out.error()));
+  if (write) {
+    try {
+      (*write)(out.temp_path());
+    } catch (const std::system_error& e) {
+      throw refuse(e.code().message());
+    } catch (const std::exception& e) {
+      throw refuse(e.what());
+    }
+  } else if (!out.Write(content)) {
+    throw refuse(std::strerror(out.error()));
   }
-  // Nothing of a failed write stays behind.
-  try {
-    write(partial);
-  } catch (const std::system_error& e) {
-    fs::remove(partial, ec);
-    throw refuse(e.code().message());
-  } catch (const std::exception& e) {
-    fs::remove(partial, ec);
-    throw refuse(e.what());
-  }
-  fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write, ec);
-  fs::rename(partial, file, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
-    throw refuse(ec.message());
-  }
+  if (const int error = out.Commit(); error != 0) throw refuse(std::strerror(error));
+}
+
+}  // namespace
+
+void ReplaceFile(const fs::path& file, std::string_view content) {
+  Replace(file, content, nullptr);
+}
+
+void ReplaceFile(const fs::path& file, const std::function<void(const fs::path&)>& write) {
+  Replace(file, {}, &write);
 }
 
 }  // namespace vexcomm::cli
