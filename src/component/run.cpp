@@ -18,6 +18,7 @@ using services::RunState;
 Next NextStep(RunState&) {
   return Next::kNextStep;
 }
+// The services' rules only read the run; a row's rule may also change it.
 Next AfterFileReply(RunState& run) {
   return services::AfterFileReply(run);
 }
