@@ -311,6 +311,28 @@ TEST_F(CliTest, HistoryExportAndImportKeepEveryQuote) {
   EXPECT_THAT(overview, HasSubstr("716460  DE0007164600  SAP SE          3       30.11.2026  "
                                   "02.12.2026  141,20"));
   EXPECT_THAT(overview, Not(HasSubstr("ISO 8601")));
+  // On a narrow terminal a table leaves out or cuts what is missed least and says so.
+  struct Fit {
+    Strings args;
+    std::size_t width;  // the widest line allowed; 0: whole, no note
+    std::string note;
+  };
+  for (const Fit& f :
+       std::vector<Fit>{{{"db", "show"}, 50, "columns left out; --wide shows all"},
+                        {{"db", "show", "--wide"}, 0, ""},
+                        {{"config", "show"}, 50, "(long values cut; --wide shows all)"},
+                        {{"config", "show", "--wide"}, 0, ""}}) {
+    const CliRun fit = Run(f.args, {{"COLUMNS", "50"}});
+    ASSERT_EQ(fit.status, 0) << f.args.back() << fit.err;
+    const std::string table = fit.out.substr(fit.out.find('\n') + 1);  // under the file's name
+    if (f.width == 0) {
+      EXPECT_GT(WidestLine(table), 50u) << fit.out;
+      EXPECT_THAT(fit.out, Not(HasSubstr("--wide"))) << fit.out;
+    } else {
+      EXPECT_LE(WidestLine(table), f.width) << fit.out;
+      EXPECT_THAT(fit.out, HasSubstr(f.note)) << fit.out;
+    }
+  }
   EXPECT_EQ(std::filesystem::status(exported).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // The export, read into an empty database, gives the same quotes.
@@ -414,7 +436,8 @@ TEST_F(CliTest, DepositTablesFitTheTerminalUnlessWide) {
     if (c.width > 0) {
       EXPECT_LE(WidestLine(run.out), c.width) << label << "\n" << run.out;
       EXPECT_THAT(run.out, HasSubstr("Anbieter")) << label;
-      EXPECT_THAT(run.out, ::testing::Not(HasSubstr("BLZ"))) << label;
+      EXPECT_THAT(run.out, ::testing::Not(HasSubstr("  BLZ  "))) << label;
+      EXPECT_THAT(run.out, HasSubstr("; --wide shows all)")) << label;
     } else {
       EXPECT_THAT(run.out, HasSubstr("Maximalanlage")) << label;
     }

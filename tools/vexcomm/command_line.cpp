@@ -161,7 +161,7 @@ const std::vector<CommandDef> kCommands = {
      "Without a stock: a line per stock, with its number of quotes, the first and last date, "
      "its last price and a line of its recent prices; with stocks: their quotes, in date order. "
      "Dates may be given as DD.MM.YYYY or YYYY-MM-DD.",
-     {kFrom, kTo},
+     {kFrom, kTo, kWide},
      &DbShow},
     {"db delete",
      "WKN|ISIN",
@@ -227,7 +227,7 @@ const std::vector<CommandDef> kCommands = {
      "file's section [connection] holds ca-file, proxy, proxy-user, no-proxy, connect-to, "
      "connect-timeout, idle-timeout, speed-limit, speed-time and pin-sha256; section [output] "
      "holds out.",
-     {},
+     {kWide},
      &ConfigShow},
     {"demo",
      "",

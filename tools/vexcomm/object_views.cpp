@@ -197,13 +197,16 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
   // Least important first: what a reader can look up at the provider, then the rarer terms.
   static const std::vector<std::size_t> kDropFestgeld = {1, 4, 3, 9, 6, 11, 2};
   static const std::vector<std::size_t> kDropTagesgeld = {1, 4, 12, 5, 6, 3, 11, 10, 2};
-  table.Fit(width.value_or(TableWidth()), 2, festgeld ? kDropFestgeld : kDropTagesgeld);
+  const std::size_t fit = width.value_or(TableWidth());
+  const auto dropped = table.Fit(fit, 2, festgeld ? kDropFestgeld : kDropTagesgeld);
   out << (festgeld ? "Festgeld" : "Tagesgeld") << "-Angebote vom " << root.Datum << "\n";
   if (table.empty()) {
     out << "  (keine Angebote)\n";
     return;
   }
   table.Print(out, "  ");
+  if (const auto note = LeftOutNote(dropped, false, fit, 2); !note.empty())
+    out << "  " << note << "\n";
 }
 
 void PrintAktien(std::ostream& out, const colAktien& aktien, bool with_quotes) {

@@ -443,7 +443,17 @@ int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien) {
                     quotes.empty() ? "" : quotes.back().datum,
                     quotes.empty() ? "" : quotes.back().kurs, Sparkline(recent, utf8)});
     }
+    std::vector<std::string> dropped;
+    bool cut = false;
+    const std::size_t width = line.Has("--wide") ? 0 : TableWidth();
+    if (width > 0) {
+      // What a reader misses least goes first; the name is cut rather than the prices dropped.
+      dropped = table.Fit(width, 2, {7, 1, 4, 3});
+      cut = table.Shrink("Name", width, 2);
+    }
     table.Print(text, "  ");
+    if (const auto note = LeftOutNote(dropped, cut, width, 2); !note.empty())
+      text << "  " << note << "\n";
   }
   if (!overview) {
     for (const auto& s : stocks) PrintHistory(text, *s, QuotesByDate(*s, from, to));

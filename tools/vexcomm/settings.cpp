@@ -470,7 +470,15 @@ int ConfigShow(const CommandLine& line, Output& output) {
   }
   std::ostringstream text;
   text << Fill(Tr(exists ? "Config file: %1" : "Config file: %1 (none)"), {file.string()}) << "\n";
+  bool cut = false;
+  const std::size_t width = line.Has("--wide") ? 0 : TableWidth();
+  if (width > 0) {
+    // The value is cut first: where it comes from is what the table is read for.
+    cut = table.Shrink("value", width, 0);
+    cut = table.Shrink("from", width, 0) || cut;
+  }
   table.Print(text);
+  if (const auto note = LeftOutNote({}, cut, width, 0); !note.empty()) text << note << "\n";
   std::string shown = text.str();
   shown.pop_back();
   output.Result(shown);

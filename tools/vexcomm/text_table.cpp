@@ -10,6 +10,8 @@
 
 #include <vexcomm/text.h>
 
+#include "messages.h"
+
 namespace vexcomm::cli {
 std::size_t TableWidth() {
   if (const char* columns = std::getenv("COLUMNS")) {
@@ -39,22 +41,67 @@ std::vector<std::size_t> TextTable::Widths() const {
   return widths;
 }
 
-void TextTable::Fit(std::size_t width, std::size_t indent, const std::vector<std::size_t>& drop) {
-  if (width == 0) return;
+std::size_t TextTable::LineWidth(std::size_t indent) const {
+  std::size_t total = indent;
+  for (std::size_t w : Widths()) total += w + 2;
+  return total - 2;
+}
+
+std::vector<std::string> TextTable::Fit(std::size_t width, std::size_t indent,
+                                        const std::vector<std::size_t>& drop) {
+  std::vector<std::string> dropped;
+  if (width == 0) return dropped;
   std::vector<std::size_t> original(headers_.size());  // where each made column is now
   for (std::size_t c = 0; c < original.size(); ++c) original[c] = c;
   for (std::size_t column : drop) {
-    const auto widths = Widths();
-    std::size_t total = indent;
-    for (std::size_t w : widths) total += w + 2;
-    if (total - 2 <= width) return;
+    if (LineWidth(indent) <= width) break;
     const auto at = std::find(original.begin(), original.end(), column);
     if (at == original.end()) continue;
     const auto index = static_cast<std::ptrdiff_t>(at - original.begin());
     original.erase(at);
+    dropped.push_back(headers_[static_cast<std::size_t>(index)]);
     headers_.erase(headers_.begin() + index);
     for (auto& row : rows_) row.erase(row.begin() + index);
   }
+  return dropped;
+}
+
+bool TextTable::Shrink(std::string_view header, std::size_t width, std::size_t indent) {
+  const auto column = static_cast<std::size_t>(std::find(headers_.begin(), headers_.end(), header) -
+                                               headers_.begin());
+  const std::size_t total = LineWidth(indent);
+  if (width == 0 || column >= headers_.size() || total <= width) return false;
+  const std::size_t current = Widths()[column];
+  const std::size_t floor = std::max<std::size_t>(CodePointCount(headers_[column]), 2);
+  if (current <= floor) return false;
+  const std::size_t target = std::max(floor, current - std::min(current, total - width));
+  bool cut = false;
+  for (auto& row : rows_) {
+    if (CodePointCount(row[column]) <= target) continue;
+    row[column] = std::string(CodePointPrefix(row[column], target - 1)) + "…";
+    cut = true;
+  }
+  return cut;
+}
+
+std::string LeftOutNote(const std::vector<std::string>& dropped, bool cut, std::size_t width,
+                        std::size_t indent) {
+  if (dropped.empty() && !cut) return {};
+  auto note = [&](bool named) {
+    std::string names;
+    for (const auto& name : dropped) names += (names.empty() ? "" : ", ") + name;
+    std::string what = dropped.empty() ? ""
+                       : named
+                           ? Fill(Tr("left out: %1"), {names})
+                           : Fill(TrN("%1 column left out", "%1 columns left out", dropped.size()),
+                                  {std::to_string(dropped.size())});
+    if (cut) what += (what.empty() ? "" : "; ") + Tr("long values cut");
+    return Fill(Tr("(%1; --wide shows all)"), {what});
+  };
+  // The names while they fit the line, else how many.
+  std::string named = note(true);
+  if (width == 0 || indent + CodePointCount(named) <= width) return named;
+  return note(false);
 }
 
 void TextTable::Print(std::ostream& out, std::string_view indent) const {

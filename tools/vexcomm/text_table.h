@@ -13,6 +13,11 @@ std::size_t TableWidth();
 
 // Columns padded to their widest cell, for tables on a terminal: a cell is as wide as its code
 // points, which is what a terminal shows for the Latin texts here.
+// The line under a table that lost columns or had cells cut to fit `width` (after `indent`),
+// naming what is missing while the names fit, and that --wide shows it; empty when nothing is.
+std::string LeftOutNote(const std::vector<std::string>& dropped, bool cut, std::size_t width,
+                        std::size_t indent);
+
 class TextTable {
  public:
   explicit TextTable(std::vector<std::string> headers);
@@ -20,13 +25,19 @@ class TextTable {
   bool empty() const { return rows_.empty(); }
   void Print(std::ostream& out, std::string_view indent = "") const;
   // Removes columns, in the order of `drop` (indices of the columns as made), until a line with
-  // `indent` is at most `width` code points wide or `drop` is used up; 0 keeps all.
-  void Fit(std::size_t width, std::size_t indent, const std::vector<std::size_t>& drop);
+  // `indent` is at most `width` code points wide or `drop` is used up; 0 keeps all. Returns the
+  // headers of the columns it removed.
+  std::vector<std::string> Fit(std::size_t width, std::size_t indent,
+                               const std::vector<std::size_t>& drop);
+  // Cuts the cells of the column headed `header` with "…" until a line fits `width`, never
+  // narrower than its header; true when a cell was cut.
+  bool Shrink(std::string_view header, std::size_t width, std::size_t indent);
 
  private:
   std::vector<std::string> headers_;
   std::vector<std::vector<std::string>> rows_;
   std::vector<std::size_t> Widths() const;
+  std::size_t LineWidth(std::size_t indent) const;
 };
 
 }  // namespace vexcomm::cli
