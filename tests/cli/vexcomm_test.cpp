@@ -941,6 +941,18 @@ TEST_F(CliTest, ALargeFileShowsItsBytesArrivingAndTheBarEndsAtAHundred) {
   EXPECT_THAT(err, HasSubstr(" of 3.0 MB"));
   EXPECT_THAT(err.substr(err.rfind('\r')),
               ::testing::AllOf(HasSubstr("100%"), ::testing::EndsWith("\n")));
+
+  // After Ctrl-C the run's last reports draw no bar: it goes and stays gone.
+  std::ostringstream cancelled_err;
+  cli::Output cancelled(false, false, true, shown_out, cancelled_err);
+  cancelled.StartProgress();
+  cancelled.Callback(2, "40");
+  cancelled.StopDrawing();
+  cancelled.Callback(2, "60");
+  cancelled.EndProgress();
+  EXPECT_THAT(cancelled_err.str(), HasSubstr("40%"));
+  EXPECT_THAT(cancelled_err.str(), ::testing::Not(HasSubstr("60%")));
+  EXPECT_THAT(cancelled_err.str(), ::testing::EndsWith("\r\x1b[K"));
 }
 
 TEST_F(CliTest, UserSetChangesOnlyTheNamedFieldsAndTheNextRunUsesThem) {

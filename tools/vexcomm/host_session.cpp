@@ -71,7 +71,11 @@ RunResult HostSession::Run(int32_t modus) {
   if (signals) {
     // Called on the signal thread; PostCancelSend is the component's one thread-safe entry.
     VexComm* vc = vc_.get();
-    signals->SetCancel([vc] { vc->PostCancelSend(); });
+    Output* output = &output_;
+    signals->SetCancel([vc, output] {
+      output->StopDrawing();
+      vc->PostCancelSend();
+    });
   }
   vc_->Send();
   if (signals) {

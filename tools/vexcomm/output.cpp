@@ -280,6 +280,10 @@ std::string Output::LastLogAfter(std::string_view prefix) const {
 
 void Output::Draw() {
   if (!progress_bar_ || (name_.empty() && status_.empty() && !running_)) return;
+  if (stopped_) {
+    ClearBar();
+    return;
+  }
   last_draw_ = std::chrono::steady_clock::now();
   const int width = TerminalWidth();
   constexpr int kBar = 20;

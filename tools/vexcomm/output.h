@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <iosfwd>
@@ -68,7 +69,13 @@ class Output {
   void ReplyProgress(std::size_t received, std::size_t expected);
   // Turns the spinner of a run that is waiting; a few times a second at most.
   void Tick();
-  void StartProgress() { running_ = true; }
+  void StartProgress() {
+    running_ = true;
+    stopped_ = false;
+  }
+  // A cancelled run draws no more bar: the next draw clears it. The one call that may come
+  // from another thread (the signal thread).
+  void StopDrawing() { stopped_ = true; }
   // A run that ended well leaves its bar at 100 %; otherwise the bar goes.
   void EndProgress(bool completed = false);
 
@@ -100,6 +107,7 @@ class Output {
   std::string last_note_;
   std::string last_box_;
   bool bar_shown_ = false;
+  std::atomic<bool> stopped_{false};
   double percent_ = 0;
   double shown_percent_ = 0;  // the bar never goes back within a run
   bool running_ = false;
