@@ -146,6 +146,16 @@ TEST_F(RunTest, TwoHostsTakeTurnsAndKeepEachOthersChanges) {
   EXPECT_EQ(stored.DateiNr, 20);
   EXPECT_EQ(stored.Nachname, "Neumann");
   EXPECT_EQ(stored.BLZ, "11122233");
+
+  // A lock moved onto another keeps its installation locked; the one it replaced lets go.
+  const auto second = dir / "second-registry";
+  std::filesystem::create_directories(second);
+  auto held = InstallationLock::Acquire(registry, InstallationLock::Wait::kNo);
+  auto replaced = InstallationLock::Acquire(second, InstallationLock::Wait::kNo);
+  ASSERT_TRUE(held && replaced);
+  *replaced = std::move(*held);
+  EXPECT_FALSE(InstallationLock::Acquire(registry, InstallationLock::Wait::kNo));
+  EXPECT_TRUE(InstallationLock::Acquire(second, InstallationLock::Wait::kNo));
 }
 
 TEST_F(RunTest, AStoreThatCannotBeTrustedIsToldOfBeforeTheRun) {

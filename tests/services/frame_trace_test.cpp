@@ -14,7 +14,7 @@
 namespace vexcomm::services {
 namespace {
 
-// Each record as its frame and the masked elements "element:kind:length".
+// Each record as "unmasked " when it is, its frame and the masked elements "element:kind:length".
 struct RecordingSink : TraceSink {
   void Record(const TraceRecord& r) override {
     std::string masks;
@@ -24,7 +24,7 @@ struct RecordingSink : TraceSink {
       if (m.kind == TraceMask::Kind::kFile)
         masks += std::string(m.first) + "|" + std::string(m.last);
     }
-    records.push_back(std::string(r.frame) + " " + masks);
+    records.push_back((r.unmasked ? "unmasked " : "") + std::string(r.frame) + " " + masks);
   }
   std::vector<std::string> records;
 };
@@ -42,7 +42,10 @@ TEST(FrameTrace, MasksPrivateFieldsWithoutMovingAnyElement) {
        "VEXMSG:2:AKLOG:***:**:*****:**:**:***:[5 chars]::[3 chars]:MSGEND 4:identity:3 "
        "5:identity:2 "
        "6:identity:5 7:identity:2 8:identity:2 9:identity:3 10:text:5 12:text:3 "},
-      {"unmasked", true, [](auto& r) { SendeAKNEW(r.state); }, "VEXMSG:2:AKNEW:123:K7:9:5:MSGEND "},
+      {"unmasked", true, [](auto& r) { SendeAKNEW(r.state); },
+       "unmasked VEXMSG:2:AKNEW:123:K7:9:5:MSGEND "},
+      // A run that ends before it connects writes only this record: it says the trace is unmasked.
+      {"the end of an unmasked run", true, [](auto& r) { TraceEnd(r.state); }, "unmasked  "},
       {"a large file's content", false,
        [&](auto& r) {
          TraceReceived(r.state, "VEXMSG:2:AIGET:9:f:t:::::::@312@" + content + ":0:MSGEND");
