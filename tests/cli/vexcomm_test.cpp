@@ -379,7 +379,7 @@ print(json.dumps({
       {{"--from", "2026-11-15"}, {{4, 2}, {2, 1}}, {"SAP SE (716460)", "150", "07.12."}},
       {{"--from", "01.12.2026", "--to", "2026-12-02", "--normalize"},
        {{2, 1}, {1, 1}},
-       {"A & <B> (514000) (erster Tag = 100)", "100,6", "02.12."}},
+       {"A & <B> (514000) (first day = 100)", "100,6", "02.12."}},
   };
   for (const auto& c : cases) {
     const auto svg = tmp.path() / "chart.svg";
@@ -435,11 +435,11 @@ TEST_F(CliTest, DepositTablesFitTheTerminalUnlessWide) {
     ASSERT_EQ(run.status, 0) << label << run.err;
     if (c.width > 0) {
       EXPECT_LE(WidestLine(run.out), c.width) << label << "\n" << run.out;
-      EXPECT_THAT(run.out, HasSubstr("Anbieter")) << label;
+      EXPECT_THAT(run.out, HasSubstr("provider")) << label;
       EXPECT_THAT(run.out, ::testing::Not(HasSubstr("  BLZ  "))) << label;
       EXPECT_THAT(run.out, HasSubstr("; --wide shows all)")) << label;
     } else {
-      EXPECT_THAT(run.out, HasSubstr("Maximalanlage")) << label;
+      EXPECT_THAT(run.out, HasSubstr("max. deposit")) << label;
     }
   }
 }
@@ -469,7 +469,7 @@ TEST_F(CliTest, FetchReportsEventsInOrderAndKeepsTheFolderInStep) {
   // A file without content is counted by the server: the host is told, not left to guess.
   EXPECT_EQ(events[3],
             OrderedJson::parse(R"({"event":"Skipped","DateiNummer":4,"DateiName":"leer.txt"})"));
-  EXPECT_THAT(run.err, HasSubstr("Warnung: Datei 4 (leer.txt) ohne Inhalt übersprungen"));
+  EXPECT_THAT(run.err, HasSubstr("warning: file 4 (leer.txt) skipped, it has no content"));
   EXPECT_EQ(events[1], OrderedJson::parse(R"({"event":"NeueDatei","DateiNummer":2,
       "DateiName":"liste.csv","Typ":"CSV","VonDatum":"01.12.2026","VonDatumISO":"2026-12-01",
       "BisDatum":"31.12.2026","BisDatumISO":"2026-12-31",
@@ -581,12 +581,24 @@ TEST_F(CliTest, MessagesSpeakTheLanguageOfTheLocale) {
       << "no de_DE.UTF-8 locale (scripts/install-deps.sh generates it)";
   std::setlocale(LC_MESSAGES, "C");
   StartServer(StandardScenario());
+  const auto quotes = tmp.WriteFile(
+      "quotes.csv",
+      "WKN,Name,Datum,Kurs\n716460,SAP SE,01.12.2026,140.1\n716460,SAP SE,02.12.2026,141.2\n");
+  ASSERT_EQ(Run({"db", "import", "--csv", quotes.string()}).status, 0);
+  const auto bad_price = tmp.WriteFile("price.csv", "WKN,Kurs,Datum\n1,abc,01.12.2026\n");
+  const auto bad_header = tmp.WriteFile("stocks.csv", "WKN,Name\n1,A\n");
+  const auto not_a_folder = tmp.WriteFile("file", "");
+  const std::string missing = (tmp.path() / "missing").string();
+  std::filesystem::create_directories(tmp.path() / "empty" / "vexcomm" / "config");
+  const std::string empty = (tmp.path() / "empty").string();
   struct Case {
     Strings args;
     std::string english;
     std::string german;
     std::map<std::string, std::string> env = {};
   };
+  // A row for each kind of text the program writes itself: refusals of the command line and of
+  // inputs, notes, result lines and tables; the component's own words stay as they are.
   const std::vector<Case> cases = {
       {{"--help"}, "Usage: vexcomm [GLOBAL OPTIONS]", "Aufruf: vexcomm [GLOBALE OPTIONEN]"},
       {{"--help"}, "\nExit status:\n", "\nRückgabewert:\n"},
@@ -603,6 +615,47 @@ TEST_F(CliTest, MessagesSpeakTheLanguageOfTheLocale) {
       {{"--connect-to", "vexmsg.test:443:127.0.0.1:1", "check-new"},
        "no connection to the server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt",
        "keine Verbindung zum Server (Fehler.Code 1: Der Server hat die Verbindung abgelehnt"},
+      {{"--connect-to", "bad", "check-new"},
+       "--connect-to wants HOST:PORT:ADDRESS:PORT, not \"bad\"",
+       "--connect-to erwartet RECHNER:PORT:ADRESSE:PORT, nicht „bad“"},
+      {{"db", "show", "--bogus"},
+       "unknown option --bogus for db show",
+       "unbekannte Option --bogus für db show"},
+      {{"user", "set", "--datei-nr", "7x"},
+       "--datei-nr wants a whole number",
+       "--datei-nr erwartet eine ganze Zahl"},
+      {{"--data-dir", empty, "db", "show"},
+       "there is no quote database",
+       "es gibt keine Kursdatenbank"},
+      {{"user", "show"}, "field", "Feld"},
+      {{"send-log", "--text", "x"}, "Sent\nNotice: Erhalten", "Gesendet\nMeldung: Erhalten"},
+      {{"tagesgeld"},
+       "Overnight-money offers of 01.12.2026\n  provider",
+       "Tagesgeld-Angebote vom 01.12.2026\n  Anbieter"},
+      {{"db", "import", "--csv", bad_price.string()},
+       "line 2: \"abc\" is no price",
+       "Zeile 2: „abc“ ist kein Kurs"},
+      {{"quotes", "--stocks", bad_header.string()},
+       "line 1: the header must be",
+       "Zeile 1: die Kopfzeile muss"},
+      {{"db", "chart", "716460", "--out", (tmp.path() / "c.svg").string()},
+       "Chart (1 stock, 2 quotes)",
+       "Diagramm (1 Aktie, 2 Kurse)"},
+      {{"config", "show"},
+       "environment (VEXCOMM_CONNECT_TIMEOUT)",
+       "Umgebung (VEXCOMM_CONNECT_TIMEOUT)",
+       {{"VEXCOMM_CONNECT_TIMEOUT", "5"}}},
+      {{"config", "show"},
+       "cannot read the config file",
+       "Konfigurationsdatei",
+       {{"XDG_CONFIG_HOME", empty}}},
+      {{"--out", not_a_folder.string(), "get-new"},
+       "for received files: not a folder",
+       "ist für empfangene Dateien nicht verwendbar"},
+      {{"trace", "show", missing},
+       "trace show: cannot read",
+       "trace show: " + missing + " kann nicht"},
+      {{"demo", "--dir", "/dev/null/demo"}, "cannot make the folder", "kann nicht angelegt werden"},
   };
   for (const auto& c : cases) {
     for (const std::string lang : {"C", "de_DE.UTF-8"}) {
@@ -899,7 +952,7 @@ TEST_F(CliTest, EachFailureClassHasItsStatusAndOneLine) {
     }
   }
   WriteIdentity(3);
-  EXPECT_THAT(Run({"get-file"}).out, HasSubstr("Keine neuen Nachrichten"));
+  EXPECT_THAT(Run({"get-file"}).out, HasSubstr("No new messages"));
 }
 
 // A first run shows the server's pin; pinned to another key a run is refused as a certificate

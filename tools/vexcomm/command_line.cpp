@@ -490,7 +490,7 @@ unsigned ParsePort(std::string_view text, std::string_view what, bool allow_empt
   unsigned value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
-    throw UsageError(std::string(what) + ": \"" + std::string(text) + "\" is not a port");
+    throw UsageError(Fill(Tr("%1: \"%2\" is not a port"), {what, text}));
   }
   return value;
 }
@@ -574,14 +574,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     auto take_value = [&](std::string_view value_name) -> std::string {
       if (inline_value) return *inline_value;
       if (i + 1 >= args.size()) {
-        throw UsageError(arg + " needs a value (" + std::string(value_name) + ")");
+        throw UsageError(Fill(Tr("%1 needs a value (%2)"), {arg, value_name}));
       }
       return args[++i];
     };
 
     if (const GlobalDef* g = FindGlobal(arg)) {
       if (g->value_name.empty()) {
-        if (inline_value) throw UsageError(arg + " takes no value");
+        if (inline_value) throw UsageError(Fill(Tr("%1 takes no value"), {arg}));
         (g->name == "--json"             ? line.global.json
          : g->name == "--json-content"   ? line.global.json_content
          : g->name == "--verbose"        ? line.global.verbose
@@ -611,11 +611,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       }
     }
     if (!def) {
-      throw UsageError("unknown option " + arg +
-                       (command ? " for " + std::string(command->name) : std::string()));
+      throw UsageError(command ? Fill(Tr("unknown option %1 for %2"), {arg, command->name})
+                               : Fill(Tr("unknown option %1"), {arg}));
     }
     if (def->value_name.empty()) {
-      if (inline_value) throw UsageError(arg + " takes no value");
+      if (inline_value) throw UsageError(Fill(Tr("%1 takes no value"), {arg}));
       line.options[arg] = "";
     } else {
       line.options[arg] = take_value(def->value_name);
@@ -628,7 +628,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (words.empty()) {
     if (line.help || line.version) return line;
-    throw UsageError("no command given");
+    throw UsageError(Tr("no command given"));
   }
   std::string name = words[0];
   std::size_t used = 1;
@@ -636,7 +636,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (words.size() < 2) {
       line.group = words[0];
       if (line.help) return line;
-      throw UsageError("'" + words[0] + "' needs a subcommand");
+      throw UsageError(Fill(Tr("'%1' needs a subcommand"), {words[0]}));
     }
     name += " " + words[1];
     used = 2;
@@ -644,17 +644,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.command = FindCommand(name);
   if (!line.command) {
     const std::string nearest = NearestCommand(name);
-    throw UsageError("unknown command '" + name + "'" +
-                     (nearest.empty() ? std::string() : "; did you mean '" + nearest + "'?"));
+    throw UsageError(nearest.empty()
+                         ? Fill(Tr("unknown command '%1'"), {name})
+                         : Fill(Tr("unknown command '%1'; did you mean '%2'?"), {name, nearest}));
   }
   line.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
   if (line.help) return line;
   const auto count = static_cast<int>(line.arguments.size());
   if (count < line.command->min_arguments || count > line.command->max_arguments) {
     if (line.command->max_arguments == 0) {
-      throw UsageError(name + " takes no arguments, got '" + line.arguments.front() + "'");
+      throw UsageError(Fill(Tr("%1 takes no arguments, got '%2'"), {name, line.arguments.front()}));
     }
-    throw UsageError(name + " wants " + std::string(line.command->arguments));
+    throw UsageError(Fill(Tr("%1 wants %2"), {name, line.command->arguments}));
   }
   return line;
 }
@@ -668,8 +669,7 @@ std::string HelpText(const CommandLine& line) {
 ConnectTo ParseConnectTo(std::string_view text) {
   const auto parts = SplitHostParts(text);
   if (parts.size() != 4 || parts[0].empty()) {
-    throw UsageError("--connect-to wants HOST:PORT:ADDRESS:PORT, not \"" + std::string(text) +
-                     "\"");
+    throw UsageError(Fill(Tr("--connect-to wants HOST:PORT:ADDRESS:PORT, not \"%1\""), {text}));
   }
   ConnectTo c;
   c.host = parts[0];
@@ -682,12 +682,12 @@ ConnectTo ParseConnectTo(std::string_view text) {
 std::pair<std::string, unsigned> ParseHostPort(std::string_view text, std::string_view what) {
   if (text.find('@') != std::string_view::npos) {
     // Never echoed: it may hold a password.
-    throw UsageError(std::string(what) +
-                     " wants HOST:PORT without user or password (see --proxy-user)");
+    throw UsageError(
+        Fill(Tr("%1 wants HOST:PORT without user or password (see --proxy-user)"), {what}));
   }
   const auto parts = SplitHostParts(text);
   if (parts.size() != 2 || parts[0].empty()) {
-    throw UsageError(std::string(what) + " wants HOST:PORT, not \"" + std::string(text) + "\"");
+    throw UsageError(Fill(Tr("%1 wants HOST:PORT, not \"%2\""), {what, text}));
   }
   return {parts[0], ParsePort(parts[1], what, false)};
 }
@@ -728,12 +728,12 @@ std::vector<std::string> ParsePins(std::string_view text, std::string_view what)
     // A SHA-256 in base64: 43 characters and one "=".
     if (value.size() != 44 || value.back() != '=' ||
         value.substr(0, 43).find_first_not_of(kBase64) != std::string_view::npos) {
-      throw UsageError(std::string(what) + " wants sha256// and 44 characters of base64, not \"" +
-                       std::string(pin) + "\"");
+      throw UsageError(
+          Fill(Tr("%1 wants sha256// and 44 characters of base64, not \"%2\""), {what, pin}));
     }
     pins.push_back(std::string(kPrefix) + std::string(value));
   }
-  if (pins.empty()) throw UsageError(std::string(what) + " names no pin");
+  if (pins.empty()) throw UsageError(Fill(Tr("%1 names no pin"), {what}));
   return pins;
 }
 

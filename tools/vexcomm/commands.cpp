@@ -41,7 +41,7 @@ std::string ExistingFolder(const std::optional<std::string>& given, int setting,
   if (!given) return DefaultHostServices().text_setting(setting);
   std::error_code ec;
   if (!fs::is_directory(*given, ec)) {
-    throw UsageError(std::string(option) + ": the folder " + *given + " does not exist");
+    throw UsageError(Fill(Tr("%1: the folder %2 does not exist"), {option, *given}));
   }
   return WithSlash(*given);
 }
@@ -50,8 +50,7 @@ int32_t ParseInt32(std::string_view text, std::string_view what) {
   int32_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
-    throw UsageError(std::string(what) + " wants a whole number, not \"" + std::string(text) +
-                     "\"");
+    throw UsageError(Fill(Tr("%1 wants a whole number, not \"%2\""), {what, text}));
   }
   return value;
 }
@@ -62,10 +61,10 @@ int32_t ParseFileNumberOption(std::string_view text) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || end != text.data() + text.size() ||
       (ec != std::errc() && ec != std::errc::result_out_of_range)) {
-    throw UsageError("--datei-nr wants a whole number, not \"" + std::string(text) + "\"");
+    throw UsageError(Fill(Tr("%1 wants a whole number, not \"%2\""), {"--datei-nr", text}));
   }
   if (ec != std::errc() || value < 0 || value > INT32_MAX) {
-    throw UsageError("--datei-nr " + std::string(text) + " is out of range (0 to 2147483647)");
+    throw UsageError(Fill(Tr("--datei-nr %1 is out of range (0 to 2147483647)"), {text}));
   }
   return static_cast<int32_t>(value);
 }
@@ -75,12 +74,11 @@ std::string PromptPassword(const std::string& user) {
   const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     throw UsageError(
-        "--proxy-user needs the password in VEXCOMM_PROXY_PASSWORD (no terminal "
-        "to ask on)");
+        Tr("--proxy-user needs the password in VEXCOMM_PROXY_PASSWORD (no terminal to ask on)"));
   }
   termios saved{};
   const bool is_tty = ::tcgetattr(fd, &saved) == 0;
-  const std::string prompt = "Proxy password for " + user + ": ";
+  const std::string prompt = Fill(Tr("Proxy password for %1: "), {user});
   [[maybe_unused]] auto w = ::write(fd, prompt.data(), prompt.size());
   SignalCancel* signals = CurrentSignalCancel();
   if (is_tty) {
@@ -125,11 +123,11 @@ std::string ServerDate(std::string_view text, std::string_view what) {
 std::string IdentityField(const CommandLine& line, std::string_view option, bool digits) {
   std::string value = *line.Text(option);
   if (value.find(':') != std::string::npos) {
-    throw UsageError(std::string(option) + " must not contain \":\" (it separates the fields " +
-                     "of a request)");
+    throw UsageError(
+        Fill(Tr("%1 must not contain \":\" (it separates the fields of a request)"), {option}));
   }
   if (digits && (value.empty() || value.find_first_not_of("0123456789") != std::string::npos)) {
-    throw UsageError(std::string(option) + " wants digits only, not \"" + value + "\"");
+    throw UsageError(Fill(Tr("%1 wants digits only, not \"%2\""), {option, value}));
   }
   return value;
 }
@@ -151,11 +149,10 @@ bool IsMailAddress(std::string_view text) {
 // One run (or change of the identity record) at a time per installation.
 InstallationLock LockInstallation(const GlobalOptions& global, const Folders& folders,
                                   Output& output) {
-  constexpr std::string_view kHeld = "another vexcomm run holds this installation";
   auto lock = InstallationLock::Acquire(folders.registry, InstallationLock::Wait::kNo);
   if (lock) return std::move(*lock);
-  if (global.no_wait) throw std::runtime_error(std::string(kHeld));
-  output.Note(std::string(kHeld) + "; waiting…");
+  if (global.no_wait) throw std::runtime_error(Tr("another vexcomm run holds this installation"));
+  output.Note(Tr("another vexcomm run holds this installation; waiting…"));
   return std::move(*InstallationLock::Acquire(folders.registry, InstallationLock::Wait::kYes));
 }
 
@@ -196,11 +193,11 @@ int DbUnreadable(const Folders& folders, Output& output) {
 std::string RunHost(const GlobalOptions& global, const Folders& folders) {
   const std::string host = ServerHostName(folders.ini);
   if (global.connect_to)
-    return host + " (from " + folders.ini + "MorvaZedi.ini, reached by --connect-to " +
-           *global.connect_to + ")";
+    return Fill(Tr("%1 (from %2MorvaZedi.ini, reached by --connect-to %3)"),
+                {host, folders.ini, *global.connect_to});
   if (fs::exists(folders.ini + "MorvaZedi.ini"))
-    return host + " (IP in " + folders.ini + "MorvaZedi.ini)";
-  return host + " (the standard server)";
+    return Fill(Tr("%1 (IP in %2MorvaZedi.ini)"), {host, folders.ini});
+  return Fill(Tr("%1 (the standard server)"), {host});
 }
 
 Json UserJson(const Identity& user) {
@@ -213,7 +210,7 @@ void ShowUser(Output& output, const Identity& user) {
     output.EmitResult(Json{{"user", UserJson(user)}});
     return;
   }
-  TextTable table({"Feld", "Wert"});
+  TextTable table({Tr("field"), Tr("value")});
   table.AddRow({"BLZ", user.BLZ});
   table.AddRow({"KundenNr", user.KundenNr});
   table.AddRow({"DateiNr", std::to_string(user.DateiNr)});
@@ -232,7 +229,7 @@ void ShowUser(Output& output, const Identity& user) {
 std::optional<int> LoadDb(const Folders& folders, Output& output, colAktien& aktien) {
   if (!fs::exists(folders.data + "Kurse.dat")) {
     return output.Fail(kExitLocalStore, "local",
-                       "there is no quote database " + folders.data + "Kurse.dat");
+                       Fill(Tr("there is no quote database %1Kurse.dat"), {folders.data}));
   }
   aktien.SetDatabaseContext(DbContext(folders, output, true));
   if (!aktien.ReadDB()) return DbUnreadable(folders, output);
@@ -262,7 +259,8 @@ int RunOperation(const CommandLine& line, Output& output) {
   }
   if (stocks_file) {
     stocks = ReadStocksCsv(*stocks_file);
-    if (stocks.empty()) throw UsageError("the stocks file " + *stocks_file + " lists no stock");
+    if (stocks.empty())
+      throw UsageError(Fill(Tr("the stocks file %1 lists no stock"), {*stocks_file}));
   }
   // An empty support log or password request reaches nobody.
   if (modus == vexCommSendLog && !line.Has("--log-file") && !line.Has("--datum") &&
@@ -274,7 +272,8 @@ int RunOperation(const CommandLine& line, Output& output) {
     throw UsageError(Fill(Tr("%1 needs --datum DATE or --text TEXT"), {command.name}));
   }
   std::string log_support;
-  if (auto file = line.Value("--log-file")) log_support = ReadTextFile(*file, "log file");
+  if (auto file = line.Value("--log-file"))
+    log_support = ReadTextFile(*file, N_("cannot read log file %1: %2"));
   std::optional<std::string> log_datum;
   if (auto datum = line.Value("--datum")) log_datum = ServerDate(*datum, "--datum");
 
@@ -282,12 +281,12 @@ int RunOperation(const CommandLine& line, Output& output) {
   if (writes_db || from_db) {
     const bool has_db = fs::exists(folders.data + "Kurse.dat");
     if (!has_db && from_db) {
-      throw UsageError("--from-db: there is no " + folders.data + "Kurse.dat");
+      throw UsageError(Fill(Tr("--from-db: there is no %1Kurse.dat"), {folders.data}));
     }
     if (!has_db && !fs::exists(folders.ini + "Kurse.dat")) {
-      throw UsageError("neither " + folders.data + "Kurse.dat nor a template " + folders.ini +
-                       "Kurse.dat exists; 'vexcomm db init-template " + folders.ini +
-                       "' writes the template");
+      throw UsageError(Fill(Tr("neither %1Kurse.dat nor a template %2Kurse.dat exists; "
+                               "'vexcomm db init-template %2' writes the template"),
+                            {folders.data, folders.ini}));
     }
     // The component makes the data folder (private) when it first writes Kurse.dat.
   }
@@ -303,7 +302,7 @@ int RunOperation(const CommandLine& line, Output& output) {
     try {
       ReceivedFiles(config.out_dir).Prepare();
     } catch (const std::exception& e) {
-      throw UsageError(std::string("--out: ") + e.what());
+      throw UsageError(Fill(Tr("--out: %1"), {e.what()}));
     }
   }
   config.socket = ResolveSocketOptions(line.global, ServerHostName(folders.ini));
@@ -313,7 +312,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   const InstallationLock lock = LockInstallation(line.global, folders, output);
   // The standard server is the documented default: said only to those who ask.
   if (line.global.verbose && !fs::exists(folders.ini + "MorvaZedi.ini")) {
-    output.Note("no " + folders.ini + "MorvaZedi.ini: connecting to the standard server");
+    output.Note(Fill(Tr("no %1MorvaZedi.ini: connecting to the standard server"), {folders.ini}));
   }
 
   HostSession session(std::move(config), output);
@@ -329,7 +328,7 @@ int RunOperation(const CommandLine& line, Output& output) {
   } else if (from_db) {
     if (!aktien->ReadDB()) return DbUnreadable(folders, output);
     if (aktien->Count() == 0) {
-      throw UsageError("--from-db: no stock is stored in " + folders.data + "Kurse.dat");
+      throw UsageError(Fill(Tr("--from-db: no stock is stored in %1Kurse.dat"), {folders.data}));
     }
   }
   if (line.Has("--write-db")) aktien->WriteDB = true;
@@ -391,7 +390,7 @@ int UserShow(const CommandLine& line, Output& output) {
 }
 
 int UserSet(const CommandLine& line, Output& output) {
-  if (line.options.empty()) throw UsageError("user set: name at least one field to change");
+  if (line.options.empty()) throw UsageError(Tr("user set: name at least one field to change"));
   const Folders folders = ResolveFolders(line.global);
   // A run that read the record before this change would write its old values back.
   const InstallationLock lock = LockInstallation(line.global, folders, output);
@@ -433,15 +432,15 @@ int DbInitTemplate(const CommandLine& line, Output& output) {
   fs::create_directories(dir, ec);
   if (fs::exists(file, ec)) {
     return output.Fail(kExitRunFailed, "failed",
-                       file.string() + " exists already; it is never replaced");
+                       Fill(Tr("%1 exists already; it is never replaced"), {file.string()}));
   }
   if (!CreateTemplateDatabase(file)) {
-    return output.Fail(kExitLocalStore, "local", "cannot write " + file.string());
+    return output.Fail(kExitLocalStore, "local", Fill(Tr("cannot write %1"), {file.string()}));
   }
   if (output.json()) {
     output.EmitResult(Json{{"template", file.string()}});
   } else {
-    output.Result("Vorlage geschrieben: " + file.string());
+    output.Result(Fill(Tr("Template written: %1"), {file.string()}));
   }
   return kExitOk;
 }
@@ -490,8 +489,8 @@ int DbDelete(const CommandLine& line, Output& output) {
     // A failed deletion shows a message box with its cause; success is told only after it.
     if (!stock->DeleteFromDB()) {
       return output.Fail(kExitLocalStore, "local",
-                         "the stock " + wkn + " was not deleted from " + folders.data +
-                             "Kurse.dat: " + output.LastMessageBoxText() +
+                         Fill(Tr("the stock %1 was not deleted from %2Kurse.dat: %3"),
+                              {wkn, folders.data, output.LastMessageBoxText()}) +
                              DbAdvice(output.LastMessageBoxText()));
     }
     deleted.push_back(
@@ -511,7 +510,7 @@ int DbDelete(const CommandLine& line, Output& output) {
   if (!aktien.ReadDB()) return DbUnreadable(folders, output);
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     if (aktien.Item(i)->WKN == wkn || aktien.Item(i)->ISIN == wkn) {
-      return output.Fail(kExitLocalStore, "local", "the stock " + wkn + " is still stored");
+      return output.Fail(kExitLocalStore, "local", Fill(Tr("the stock %1 is still stored"), {wkn}));
     }
   }
   if (output.json()) output.EmitResult(Json{{"deleted", std::move(deleted)}});
@@ -531,7 +530,7 @@ Folders ResolveFolders(const GlobalOptions& global) {
       // Told below.
     }
     if (!fs::is_directory(folders.registry, ec)) {
-      throw UsageError("--registry-dir: cannot use " + folders.registry.string());
+      throw UsageError(Fill(Tr("--registry-dir: cannot use %1"), {folders.registry.string()}));
     }
   } else {
     folders.registry = DefaultHostServices().registry_dir;
@@ -542,7 +541,7 @@ Folders ResolveFolders(const GlobalOptions& global) {
 SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::string& server_host) {
   SocketOptions options;
   if (global.ca_file) {
-    ReadInputFile(*global.ca_file, "CA file");
+    ReadInputFile(*global.ca_file, N_("cannot read CA file %1: %2"));
     options.ca_file = *global.ca_file;
   }
   if (global.connect_to) {
@@ -561,7 +560,7 @@ SocketOptions ResolveSocketOptions(const GlobalOptions& global, const std::strin
     options.proxy_port = static_cast<uint16_t>(proxy.port);
   }
   if (global.proxy_user && !direct) {
-    if (!global.proxy) throw UsageError("--proxy-user needs --proxy");
+    if (!global.proxy) throw UsageError(Tr("--proxy-user needs --proxy"));
     options.proxy_user = *global.proxy_user;
     const char* password = std::getenv("VEXCOMM_PROXY_PASSWORD");
     options.proxy_password = password                ? std::string(password)
@@ -598,7 +597,7 @@ std::string VersionText(bool json) {
            "\n";
   }
   return "vexcomm " + v.library + "\n" + v.openssl + "\nSQLCipher " +
-         (v.sqlcipher.empty() ? "(unknown)" : v.sqlcipher) + " (SQLite " + v.sqlite + ")\n";
+         (v.sqlcipher.empty() ? Tr("(unknown)") : v.sqlcipher) + " (SQLite " + v.sqlite + ")\n";
 }
 
 int Execute(const CommandLine& given, Output& output) {

@@ -17,6 +17,7 @@
 #include <vexcomm/text.h>
 
 #include "host_session.h"
+#include "messages.h"
 #include "object_views.h"
 #include "signal_cancel.h"
 #include "svg_chart.h"
@@ -359,18 +360,19 @@ QuoteTable StoredQuotes(const std::string& data_dir, const std::string& ini_dir,
 std::string CompareQuotes(const QuoteTable& stored, const QuoteTable& expected) {
   for (const auto& [wkn, quotes] : expected) {
     auto it = stored.find(wkn);
-    if (it == stored.end()) return "Kurse.dat holds no stock " + wkn;
+    if (it == stored.end()) return Fill(Tr("Kurse.dat holds no stock %1"), {wkn});
     if (it->second != quotes) {
-      return "Kurse.dat holds " + std::to_string(it->second.size()) + " quotes of " + wkn +
-             " that differ from the " + std::to_string(quotes.size()) + " sent";
+      return Fill(Tr("Kurse.dat holds %1 quotes of %2 that differ from the %3 sent"),
+                  {std::to_string(it->second.size()), wkn, std::to_string(quotes.size())});
     }
   }
-  if (stored.size() != expected.size()) return "Kurse.dat holds other stocks as well";
+  if (stored.size() != expected.size()) return Tr("Kurse.dat holds other stocks as well");
   return {};
 }
 
 struct Step {
-  std::string title;
+  std::string name;   // in the result line, whatever the language
+  const char* title;  // shown, translated
   int32_t modus;
   std::function<void(HostSession&)> prepare;
   // Empty when the run ended as the data says it should; otherwise why not.
@@ -396,13 +398,13 @@ DemoFolders MakeFolders(const CommandLine& line, Output& output) {
     folders.root = fs::absolute(*dir);
     std::error_code ec;
     if (fs::exists(folders.root / kCommandsFile, ec) || fs::exists(folders.registry(), ec)) {
-      output.Note(folders.root.string() +
-                  " holds an earlier demo: its identity record, Kurse.dat and scripts are "
-                  "replaced, received files are kept");
+      output.Note(Fill(Tr("%1 holds an earlier demo: its identity record, Kurse.dat and scripts "
+                          "are replaced, received files are kept"),
+                       {folders.root.string()}));
     }
   } else {
     std::string pattern = (fs::temp_directory_path() / "vexcomm-demo-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw UsageError("cannot make a temporary folder");
+    if (!::mkdtemp(pattern.data())) throw UsageError(Tr("cannot make a temporary folder"));
     folders.root = pattern;
     folders.temporary = true;
   }
@@ -412,7 +414,9 @@ DemoFolders MakeFolders(const CommandLine& line, Output& output) {
   for (const auto& dir :
        {folders.pki(), folders.ini(), folders.data(), folders.registry(), folders.files()}) {
     fs::create_directories(dir, ec);
-    if (!fs::is_directory(dir)) throw UsageError("cannot make the folder " + dir.string());
+    if (!fs::is_directory(dir)) {
+      throw UsageError(Fill(Tr("cannot make the folder %1"), {dir.string()}));
+    }
   }
   // A run before may have left its database; the demo starts from the template.
   fs::remove(folders.data() / "Kurse.dat", ec);
@@ -530,7 +534,7 @@ int Demo(Output& output, const DemoFolders& folders) {
   std::ofstream(folders.ini() / "MorvaZedi.ini") << "[Comm]\r\nIP=" << kHost << "\r\n";
   if (!fs::exists(folders.ini() / "Kurse.dat") &&
       !CreateTemplateDatabase(folders.ini() / "Kurse.dat")) {
-    output.Note("cannot write the template " + (folders.ini() / "Kurse.dat").string());
+    output.Note(Fill(Tr("cannot write the template %1"), {(folders.ini() / "Kurse.dat").string()}));
     return kExitRunFailed;
   }
   try {
@@ -562,9 +566,12 @@ int Demo(Output& output, const DemoFolders& folders) {
   config.socket.idle_timeout = std::chrono::seconds(30);
   HostSession session(config, output);
 
-  output.Result("VexComm5 demo: reference server on 127.0.0.1:" + std::to_string(server.port()) +
-                " answering as " + kHost + ", folders in " + folders.root.string() +
-                (folders.temporary ? " (removed at the end; --dir keeps them)" : ""));
+  output.Result(Fill(folders.temporary ? Tr("VexComm5 demo: reference server on 127.0.0.1:%1 "
+                                            "answering as %2, folders in %3 (removed at the end; "
+                                            "--dir keeps them)")
+                                       : Tr("VexComm5 demo: reference server on 127.0.0.1:%1 "
+                                            "answering as %2, folders in %3"),
+                     {std::to_string(server.port()), kHost, folders.root.string()}));
 
   std::string protocol;  // the log of the runs so far, sent as the support log at the end
   output.OnLogLine([&protocol](const std::string& line) { protocol.append(line).append("\r\n"); });
@@ -597,35 +604,37 @@ int Demo(Output& output, const DemoFolders& folders) {
   };
 
   std::vector<Step> steps;
-  steps.push_back({"Neue Nachrichten abrufen", VexCommGetNew, nullptr,
+  steps.push_back({"Neue Nachrichten abrufen", N_("Fetch new messages"), VexCommGetNew, nullptr,
                    [&](HostSession&, const RunResult& r) -> std::string {
                      int files = 0;
                      int deletions = 0;
                      for (const auto& f : Files()) (f.typ == "DELETE" ? deletions : files) += 1;
                      if (r.events != files + deletions) {
-                       return std::to_string(r.events) + " events for " + std::to_string(files) +
-                              " files and " + std::to_string(deletions) + " deletion notices";
+                       return Fill(Tr("%1 events for %2 files and %3 deletion notices"),
+                                   {std::to_string(r.events), std::to_string(files),
+                                    std::to_string(deletions)});
                      }
-                     if (r.noch_auf_server != 0) return "files are left on the server";
+                     if (r.noch_auf_server != 0) return Tr("files are left on the server");
                      for (const auto& f : Files()) {
                        if (f.typ == "DELETE") continue;
                        bool withdrawn = false;
                        for (const auto& d : Files()) withdrawn = withdrawn || d.ref == f.nr;
                        const fs::path file = folders.files() / SafeFileName(f.nr, f.name);
-                       if (withdrawn && fs::exists(file)) return file.string() + " was not removed";
+                       if (withdrawn && fs::exists(file))
+                         return Fill(Tr("%1 was not removed"), {file.string()});
                        if (!withdrawn && ReadText(file) != Utf8ToCp1252(f.content)) {
-                         return file.string() + " does not hold what the server sent";
+                         return Fill(Tr("%1 does not hold what the server sent"), {file.string()});
                        }
                      }
                      return {};
                    },
                    nullptr});
   steps.push_back(
-      {"Tagesgeld-Angebote abrufen", vexCommTGA, nullptr,
+      {"Tagesgeld-Angebote abrufen", N_("Fetch the overnight-money offers"), vexCommTGA, nullptr,
        [&](HostSession& s, const RunResult&) -> std::string {
          if (DepositTreeJson(*s.vc().Tagesgeld(), false) !=
              ExpectedTree(today, Tagesgeld(), false)) {
-           return "the Tagesgeld tree differs from the offers sent";
+           return Tr("the Tagesgeld tree differs from the offers sent");
          }
          return {};
        },
@@ -633,17 +642,18 @@ int Demo(Output& output, const DemoFolders& folders) {
          show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Tagesgeld(), false); });
        }});
   steps.push_back(
-      {"Festgeld-Angebote abrufen", vexCommFGA, nullptr,
+      {"Festgeld-Angebote abrufen", N_("Fetch the fixed-term deposit offers"), vexCommFGA, nullptr,
        [&](HostSession& s, const RunResult&) -> std::string {
          if (DepositTreeJson(*s.vc().Festgeld(), false) != ExpectedTree(today, Festgeld(), true)) {
-           return "the Festgeld tree differs from the offers sent";
+           return Tr("the Festgeld tree differs from the offers sent");
          }
          return {};
        },
        [&](HostSession& s) {
          show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Festgeld(), true); });
        }});
-  steps.push_back({"Kurse abrufen und in Kurse.dat speichern", vexCommWPK,
+  steps.push_back({"Kurse abrufen und in Kurse.dat speichern",
+                   N_("Fetch quotes and store them in Kurse.dat"), vexCommWPK,
                    [&](HostSession& s) {
                      const auto days = TradingDays();
                      auto aktien = s.vc().Aktien();
@@ -661,7 +671,7 @@ int Demo(Output& output, const DemoFolders& folders) {
                    },
                    show_stored});
   steps.push_back(
-      {"Neue Kurse abrufen", vexCommNewWPK,
+      {"Neue Kurse abrufen", N_("Fetch new quotes"), vexCommNewWPK,
        [&](HostSession&) {
          server.SetScenario(vexmsg::Scenario::FromJson(ScenarioDocument(2, today), folders.root));
        },
@@ -673,19 +683,19 @@ int Demo(Output& output, const DemoFolders& folders) {
          return CompareQuotes(StoredQuotes(config.data_dir, config.ini_dir, output), expected);
        },
        show_stored});
-  steps.push_back({"Support-Protokoll senden", vexCommSendLog,
+  steps.push_back({"Support-Protokoll senden", N_("Send the support log"), vexCommSendLog,
                    [&](HostSession& s) {
                      s.vc().SetLogSupport(protocol);
                      s.vc().SetLogDatum(today);
                      s.vc().SetLogText("Protokoll der Demo");
                    },
                    [&](HostSession&, const RunResult& r) -> std::string {
-                     if (r.code != vcerrSuccess) return "the server did not confirm the log";
+                     if (r.code != vcerrSuccess) return Tr("the server did not confirm the log");
                      const auto requests = server.Requests();
                      const std::string expected = std::string("VEXMSG:2:AKLOG:") + kBlz + ":" +
                                                   kKundenNr + ":Erika:Mustermann:";
                      if (requests.empty() || requests.back().rfind(expected, 0) != 0) {
-                       return "the server received no support log of this installation";
+                       return Tr("the server received no support log of this installation");
                      }
                      return {};
                    },
@@ -695,29 +705,33 @@ int Demo(Output& output, const DemoFolders& folders) {
   Json step_results = Json::array();  // the one result line holds every step's
   for (std::size_t i = 0; i < steps.size(); ++i) {
     Step& step = steps[i];
-    output.Result("\n== " + std::to_string(i + 1) + "/" + std::to_string(steps.size()) + " " +
-                  step.title + " (Modus " + std::to_string(step.modus) + ")");
+    output.Result("\n== " + Fill(Tr("%1/%2 %3 (Modus %4)"),
+                                 {std::to_string(i + 1), std::to_string(steps.size()),
+                                  Tr(step.title), std::to_string(step.modus)}));
     if (step.prepare) step.prepare(session);
     const RunResult result = session.Run(step.modus);
     if (result.cancelled) {
-      return output.Fail(128 + result.signal, "cancelled", "cancelled: " + result.text);
+      return output.Fail(128 + result.signal, "cancelled",
+                         Fill(Tr("cancelled (%1)"), {result.text}));
     }
     std::string why;
     if (!result.ok()) {
-      why = "the run ended with Fehler.Code " + std::to_string(result.code) +
-            (result.text.empty() ? "" : ": " + result.text);
+      why = result.text.empty()
+                ? Fill(Tr("the run ended with Fehler.Code %1"), {std::to_string(result.code)})
+                : Fill(Tr("the run ended with Fehler.Code %1: %2"),
+                       {std::to_string(result.code), result.text});
     } else {
       why = step.check(session, result);
     }
     if (why.empty()) {
       if (step.show) step.show(session);
       const std::string notice = output.LastLogAfter("Meldung:");
-      output.Result(notice.empty() ? "ok" : "ok, Meldung: " + notice);
+      output.Result(notice.empty() ? Tr("ok") : Fill(Tr("ok, notice: %1"), {notice}));
     } else {
       ++failed;
-      output.Note(step.title + ": " + why);
+      output.Note(Tr(step.title) + ": " + why);
     }
-    step_results.push_back(Json{{"step", step.title},
+    step_results.push_back(Json{{"step", step.name},
                                 {"Modus", step.modus},
                                 {"ok", why.empty()},
                                 {"result", session.ResultJson(step.modus)}});
@@ -725,11 +739,14 @@ int Demo(Output& output, const DemoFolders& folders) {
   output.EmitResult(Json{{"demo", std::move(step_results)}});
   if (!folders.temporary) {
     WriteRerunFiles(folders, today, protocol);
-    output.Result("\nEverything to rerun the steps by hand is in " + folders.root.string() + "; " +
-                  (folders.root / kCommandsFile).string() + " runs them:\n" + RerunSteps(today));
+    output.Result("\n" +
+                  Fill(Tr("Everything to rerun the steps by hand is in %1; %2 runs them:"),
+                       {folders.root.string(), (folders.root / kCommandsFile).string()}) +
+                  "\n" + RerunSteps(today));
   }
   if (failed == 0) {
-    output.Result("\nAll " + std::to_string(steps.size()) + " runs ended as expected.");
+    output.Result("\n" +
+                  Fill(Tr("All %1 runs ended as expected."), {std::to_string(steps.size())}));
     colAktien stored;
     read_stored(stored);
     std::vector<ChartSeries> series;
@@ -739,13 +756,16 @@ int Demo(Output& output, const DemoFolders& folders) {
     }
     const fs::path chart = folders.root / "kurse.svg";
     std::ofstream(chart, std::ios::binary) << SvgChart(series, ChartOptions{});
-    output.Result("Chart of the stored quotes: " + chart.string() +
-                  (folders.temporary ? " (removed with the folder; --dir keeps it)" : ""));
+    output.Result(Fill(folders.temporary
+                           ? Tr("Chart of the stored quotes: %1 (removed with the folder; --dir "
+                                "keeps it)")
+                           : Tr("Chart of the stored quotes: %1"),
+                       {chart.string()}));
     return kExitOk;
   }
   return output.Fail(kExitRunFailed, "failed",
-                     std::to_string(failed) + " of " + std::to_string(steps.size()) +
-                         " runs did not end as expected");
+                     Fill(Tr("%1 of %2 runs did not end as expected"),
+                          {std::to_string(failed), std::to_string(steps.size())}));
 }
 
 }  // namespace

@@ -132,10 +132,10 @@ void HostSession::OnNeueDatei(const NeueDateiEvent& e) {
     output_.Emit(event);
     return;
   }
-  std::ostringstream line;
-  line << "Datei " << e.DateiNummer << ": " << (e.Titel.empty() ? e.DateiName : e.Titel);
-  if (!saved.empty()) line << " -> " << saved;
-  output_.Result(line.str());
+  const std::string number = std::to_string(e.DateiNummer);
+  const std::string& title = e.Titel.empty() ? e.DateiName : e.Titel;
+  output_.Result(saved.empty() ? Fill(Tr("File %1: %2"), {number, title})
+                               : Fill(Tr("File %1: %2 -> %3"), {number, title, saved}));
 }
 
 bool HostSession::CommitFiles() {
@@ -176,16 +176,19 @@ void HostSession::OnDelete(const automation::VariantArray& array) {
                       {"removed", removed ? Json(removed->string()) : Json(nullptr)}});
     return;
   }
-  output_.Result("Gelöscht: Datei " + number_text +
-                 (removed ? " (" + removed->string() + " entfernt)" : std::string()));
-  if (!removed) output_.Note("no file saved here under number " + number_text + ": none removed");
+  output_.Result(removed
+                     ? Fill(Tr("Deleted: file %1 (%2 removed)"), {number_text, removed->string()})
+                     : Fill(Tr("Deleted: file %1"), {number_text}));
+  if (!removed) {
+    output_.Note(Fill(Tr("no file saved here under number %1: none removed"), {number_text}));
+  }
 }
 
 void HostSession::OnSkippedFile(int32_t nummer, const std::string& name) {
   // The server counted it as delivered: without this the file would be lost unnoticed (the run's
   // outcome says it failed).
-  output_.Note("Warnung: Datei " + std::to_string(nummer) + " (" + name +
-               ") ohne Inhalt übersprungen");
+  output_.Note(
+      Fill(Tr("warning: file %1 (%2) skipped, it has no content"), {std::to_string(nummer), name}));
   if (output_.json()) {
     output_.Emit(Json{{"event", "Skipped"}, {"DateiNummer", nummer}, {"DateiName", name}});
   }
@@ -196,9 +199,9 @@ void HostSession::OnNochAufServer(int32_t anzahl) {
   if (output_.json()) {
     output_.Emit(Json{{"event", "NochAufServer"}, {"Anzahl", anzahl}});
   } else if (anzahl < 0) {
-    output_.Result("Noch auf dem Server: unbekannt");
+    output_.Result(Tr("Still on the server: unknown"));
   } else if (anzahl != 0) {
-    output_.Result("Noch auf dem Server: " + std::to_string(anzahl));
+    output_.Result(Fill(Tr("Still on the server: %1"), {std::to_string(anzahl)}));
   }
 }
 
@@ -232,16 +235,19 @@ void PrintRunResult(Output& output, HostSession& session, int32_t requested,
   const std::optional<std::size_t> width = wide ? std::optional<std::size_t>(0) : std::nullopt;
   if (requested == vexCommTGA) PrintDeposits(text, *session.vc().Tagesgeld(), false, width);
   if (requested == vexCommFGA) PrintDeposits(text, *session.vc().Festgeld(), true, width);
-  if (requested == vexCommWDT) text << "Kursdatum: " << output.LastLogAfter("WP-Datum:") << "\n";
+  if (requested == vexCommWDT) {
+    text << Fill(Tr("Quote date: %1"), {output.LastLogAfter("WP-Datum:")}) << "\n";
+  }
   if (requested == vexCommWPK || requested == vexCommNewWPK || requested == vexCommGetAllWPK) {
     PrintAktien(text, *session.vc().Aktien(), true);
   }
   if (IsFetch(requested) && result.events == 0 && result.ok()) {
-    text << "Keine neuen Nachrichten\n";
+    text << Tr("No new messages") << "\n";
   }
-  if (requested == vexCommSendLog || requested == vexCommSendPWD) text << "Gesendet\n";
+  if (requested == vexCommSendLog || requested == vexCommSendPWD) text << Tr("Sent") << "\n";
+  // The server's notice itself is the component's text, shown as it came.
   const std::string notice = output.LastLogAfter("Meldung:");
-  if (!notice.empty()) text << "Meldung: " << notice << "\n";
+  if (!notice.empty()) text << Fill(Tr("Notice: %1"), {notice}) << "\n";
   std::string shown = text.str();
   if (!shown.empty() && shown.back() == '\n') shown.pop_back();
   // A stock the server refused leaves the others' quotes worth showing.

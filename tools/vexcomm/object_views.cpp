@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "messages.h"
 #include "quote_history.h"
 #include "text_table.h"
 
@@ -135,16 +136,15 @@ Json AktienJson(const colAktien& aktien) {
 
 void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
                    std::optional<std::size_t> width) {
-  std::vector<std::string> headers = {"Anbieter", "BLZ", "Produkt", "Mindestanlage",
-                                      "Maximalanlage"};
+  std::vector<std::string> headers = {Tr("provider"), "BLZ", Tr("product"), Tr("min. deposit"),
+                                      Tr("max. deposit")};
   if (festgeld) {
-    for (const char* h : {"ab Betrag", "1 M", "3 M", "6 M", "9 M", "12 M", "18 M"}) {
-      headers.emplace_back(h);
-    }
+    headers.push_back(Tr("from amount"));
+    for (const char* h : {"1 M", "3 M", "6 M", "9 M", "12 M", "18 M"}) headers.emplace_back(h);
   } else {
-    for (const char* h :
-         {"Gutschrift", "Neukunde", "ab Betrag", "Zins", "Monate", "danach", "Monate", "gültig"}) {
-      headers.emplace_back(h);
+    for (const char* h : {N_("credited"), N_("new customers"), N_("from amount"), N_("rate"),
+                          N_("months"), N_("then"), N_("months"), N_("valid")}) {
+      headers.push_back(Tr(h));
     }
   }
   TextTable table(headers);
@@ -179,7 +179,7 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
         for (int32_t z = 1; z <= std::max(tiers, 1); ++z) {
           auto cells = head(*product, z == 1);
           cells.push_back(z == 1 ? product->Gutschrift() : "");
-          cells.push_back(z == 1 ? (product->Neukunde() ? "ja" : "nein") : "");
+          cells.push_back(z == 1 ? (product->Neukunde() ? Tr("yes") : Tr("no")) : "");
           if (tiers > 0) {
             const auto t = product->Zinsen()->Item(z);
             cells.insert(cells.end(),
@@ -199,9 +199,11 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
   static const std::vector<std::size_t> kDropTagesgeld = {1, 4, 12, 5, 6, 3, 11, 10, 2};
   const std::size_t fit = width.value_or(TableWidth());
   const auto dropped = table.Fit(fit, 2, festgeld ? kDropFestgeld : kDropTagesgeld);
-  out << (festgeld ? "Festgeld" : "Tagesgeld") << "-Angebote vom " << root.Datum << "\n";
+  out << Fill(festgeld ? Tr("Fixed-term deposit offers of %1") : Tr("Overnight-money offers of %1"),
+              {root.Datum})
+      << "\n";
   if (table.empty()) {
-    out << "  (keine Angebote)\n";
+    out << "  " << Tr("(no offers)") << "\n";
     return;
   }
   table.Print(out, "  ");
@@ -211,10 +213,11 @@ void PrintDeposits(std::ostream& out, const clsTagesgeld& root, bool festgeld,
 
 void PrintAktien(std::ostream& out, const colAktien& aktien, bool with_quotes) {
   if (aktien.Count() == 0) {
-    out << "  (keine Aktien)\n";
+    out << "  " << Tr("(no stocks)") << "\n";
     return;
   }
-  TextTable table({"WKN", "ISIN", "Name", "von", "bis", "Kurse", "letzter Kurs"});
+  TextTable table(
+      {"WKN", "ISIN", "Name", Tr("from date"), Tr("to date"), Tr("quotes"), Tr("last price")});
   for (int32_t i = 1; i <= aktien.Count(); ++i) {
     const auto s = aktien.Item(i);
     const auto last = s->Kurs(s->KursCount());
@@ -227,7 +230,7 @@ void PrintAktien(std::ostream& out, const colAktien& aktien, bool with_quotes) {
     const auto s = aktien.Item(i);
     if (s->KursCount() == 0) continue;
     out << "\n  " << s->WKN << "  " << s->Name << "\n";
-    TextTable quotes({"Datum", "Kurs"});
+    TextTable quotes({Tr("date"), Tr("price")});
     for (int32_t k = 1; k <= s->KursCount(); ++k) {
       quotes.AddRow({s->Kurs(k)->Datum, s->Kurs(k)->Kurs});
     }

@@ -262,8 +262,8 @@ void Output::KeepLogLine(const std::string& text) {
   const std::string_view kept = CodePointPrefix(line, kKeptCharacters);
   same->assign(kept);
   if (kept.size() < line.size()) {
-    same->append(" … (" + std::to_string(CodePointCount(line.substr(kept.size()))) +
-                 " more characters)");
+    same->append(" " + Fill(Tr("… (%1 more characters)"),
+                            {std::to_string(CodePointCount(line.substr(kept.size())))}));
   }
 }
 

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "messages.h"
+
 namespace vexcomm::cli {
 namespace {
 
@@ -17,8 +19,9 @@ void* Open(const char* library) {
   void* handle = ::dlopen(library, RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = ::dlerror();
-    throw std::runtime_error(std::string("cannot draw the chart as PNG: ") + (why ? why : library) +
-                             " (install librsvg, or write an SVG)");
+    throw std::runtime_error(
+        Fill(Tr("cannot draw the chart as PNG: %1 (install librsvg, or write an SVG)"),
+             {why ? why : library}));
   }
   return handle;
 }
@@ -26,7 +29,7 @@ void* Open(const char* library) {
 template <class Fn>
 Fn* Symbol(void* library, const char* name) {
   void* symbol = ::dlsym(library, name);
-  if (!symbol) throw std::runtime_error(std::string("cannot draw the chart as PNG: no ") + name);
+  if (!symbol) throw std::runtime_error(Fill(Tr("cannot draw the chart as PNG: no %1"), {name}));
   return reinterpret_cast<Fn*>(symbol);
 }
 
@@ -72,9 +75,9 @@ const Rsvg& Library() {
 void WriteSvgAsPng(std::string_view svg, int width, int height, const std::filesystem::path& file) {
   const Rsvg& lib = Library();
   auto fail = [&lib](GError* error) {
-    const std::string text = error != nullptr ? error->message : "invalid SVG";
+    const std::string text = error != nullptr ? error->message : Tr("invalid SVG");
     if (error != nullptr) lib.error_free(error);
-    throw std::runtime_error("cannot draw the chart as PNG: " + text);
+    throw std::runtime_error(Fill(Tr("cannot draw the chart as PNG: %1"), {text}));
   };
   const auto unref = [&lib](RsvgHandle* handle) { lib.object_unref(handle); };
   const auto destroy_surface = [&lib](cairo_surface_t* surface) { lib.surface_destroy(surface); };
@@ -92,7 +95,7 @@ void WriteSvgAsPng(std::string_view svg, int width, int height, const std::files
     if (!lib.render_document(handle.get(), cr.get(), &viewport, &error)) fail(error);
   }
   if (lib.write_to_png(surface.get(), file.c_str()) != CAIRO_STATUS_SUCCESS) {
-    throw std::runtime_error("cannot write " + file.string());
+    throw std::runtime_error(Fill(Tr("cannot write %1"), {file.string()}));
   }
 }
 

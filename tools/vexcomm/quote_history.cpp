@@ -91,14 +91,15 @@ std::string ImportedCell(std::string cell) {
 
 // A price a quote may be stored with, else why not.
 std::string PriceProblem(std::string_view kurs) {
-  if (const auto value = QuotePriceValue(kurs)) return *value > 0 ? "" : "a price is above zero";
-  if (kurs.empty()) return "no price";
-  if (kurs.find_first_of("+-") != std::string_view::npos) return "a price has no sign";
-  if (kurs.find_first_of("eE") != std::string_view::npos) return "a price has no exponent";
+  if (const auto value = QuotePriceValue(kurs))
+    return *value > 0 ? "" : Tr("a price is above zero");
+  if (kurs.empty()) return Tr("no price");
+  if (kurs.find_first_of("+-") != std::string_view::npos) return Tr("a price has no sign");
+  if (kurs.find_first_of("eE") != std::string_view::npos) return Tr("a price has no exponent");
   if (std::count_if(kurs.begin(), kurs.end(), [](char c) { return c == '.' || c == ','; }) > 1) {
-    return "one decimal separator (\".\" or \",\"), no grouping";
+    return Tr("one decimal separator (\".\" or \",\"), no grouping");
   }
-  return "digits with one decimal separator (\".\" or \",\")";
+  return Tr("digits with one decimal separator (\".\" or \",\")");
 }
 
 // The CSV as a terminal shows it: a server's control characters written out, line ends kept.
@@ -157,10 +158,10 @@ Json HistoryJson(const clsAktie& stock, const std::vector<DatedQuote>& quotes) {
 void PrintHistory(std::ostream& out, const clsAktie& stock, const std::vector<DatedQuote>& quotes) {
   out << "\n  " << stock.WKN << "  " << stock.ISIN << "  " << stock.Name << "\n";
   if (quotes.empty()) {
-    out << "    (keine Kurse)\n";
+    out << "    " << Tr("(no quotes)") << "\n";
     return;
   }
-  TextTable table({"Datum", "ISO 8601", "Kurs"});
+  TextTable table({Tr("date"), "ISO 8601", Tr("price")});
   for (const auto& q : quotes) table.AddRow({q.datum, q.iso, q.kurs});
   table.Print(out, "    ");
 }
@@ -177,8 +178,8 @@ std::optional<std::string> IsoDate(std::string_view datum) {
 std::string ParseUserDate(std::string_view text, std::string_view what) {
   auto iso = IsoDate(text);
   if (!iso) {
-    throw UsageError(std::string(what) + " wants a date as DD.MM.YYYY or YYYY-MM-DD, not \"" +
-                     std::string(text) + "\"");
+    throw UsageError(
+        Fill(Tr("%1 wants a date as DD.MM.YYYY or YYYY-MM-DD, not \"%2\""), {what, text}));
   }
   return *iso;
 }
@@ -297,7 +298,8 @@ std::vector<std::shared_ptr<clsAktie>> SelectStocks(const colAktien& aktien,
         selected.push_back(stock);
       }
     }
-    if (!found) throw std::runtime_error("no stock with WKN or ISIN " + name + " is stored");
+    if (!found)
+      throw std::runtime_error(Fill(Tr("no stock with WKN or ISIN %1 is stored"), {name}));
   }
   return selected;
 }
@@ -337,21 +339,21 @@ std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
                              ? ';'
                              : ',';
   const auto records = SplitCsvRecords(text, delimiter);
-  if (records.empty()) throw UsageError("line 1: no header");
+  if (records.empty()) throw UsageError(Tr("line 1: no header"));
   std::map<std::string, std::size_t> column;
   for (std::size_t c = 0; c < records[0].fields.size(); ++c) {
     const std::string name = Lower(records[0].fields[c]);
     if (name != "wkn" && name != "isin" && name != "name" && name != "datum" && name != "iso" &&
         name != "kurs") {
-      throw UsageError("line 1: unknown column \"" + records[0].fields[c] + "\"");
+      throw UsageError(Fill(Tr("line 1: unknown column \"%1\""), {records[0].fields[c]}));
     }
     if (!column.emplace(name, c).second) {
-      throw UsageError("line 1: the column " + records[0].fields[c] + " stands twice");
+      throw UsageError(Fill(Tr("line 1: the column %1 stands twice"), {records[0].fields[c]}));
     }
   }
   if (!column.count("wkn") || !column.count("kurs") ||
       (!column.count("datum") && !column.count("iso"))) {
-    throw UsageError("line 1: the header needs WKN, Kurs and Datum or ISO");
+    throw UsageError(Tr("line 1: the header needs WKN, Kurs and Datum or ISO"));
   }
   std::vector<ImportedStock> stocks;
   std::map<std::string, std::size_t> by_wkn;
@@ -359,40 +361,42 @@ std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
   for (std::size_t r = 1; r < records.size(); ++r) {
     const CsvRecord& record = records[r];
     auto fail = [&record](const std::string& why) {
-      throw UsageError("line " + std::to_string(record.line) + ": " + why);
+      throw UsageError(Fill(Tr("line %1: %2"), {std::to_string(record.line), why}));
     };
     if (record.fields.size() != records[0].fields.size()) {
-      fail(std::to_string(record.fields.size()) + " fields where the header has " +
-           std::to_string(records[0].fields.size()));
+      fail(Fill(Tr("%1 fields where the header has %2"),
+                {std::to_string(record.fields.size()), std::to_string(records[0].fields.size())}));
     }
     auto field = [&](const char* name) -> std::string {
       auto it = column.find(name);
       return it == column.end() ? std::string() : ImportedCell(record.fields[it->second]);
     };
     const std::string wkn = field("wkn");
-    if (wkn.empty()) fail("no WKN");
+    if (wkn.empty()) fail(Tr("no WKN"));
     const std::string datum = field("datum");
     const std::string iso_text = field("iso");
     std::optional<std::string> iso;
     if (!datum.empty()) {
       iso = IsoDate(datum);
-      if (!iso) fail("\"" + datum + "\" is no date");
+      if (!iso) fail(Fill(Tr("\"%1\" is no date"), {datum}));
     }
     if (!iso_text.empty()) {
       auto from_iso = iso_text.find('-') != std::string::npos ? IsoDate(iso_text) : std::nullopt;
-      if (!from_iso) fail("\"" + iso_text + "\" is no date as YYYY-MM-DD");
-      if (iso && *iso != *from_iso) fail("Datum " + datum + " and ISO " + iso_text + " differ");
+      if (!from_iso) fail(Fill(Tr("\"%1\" is no date as YYYY-MM-DD"), {iso_text}));
+      if (iso && *iso != *from_iso) {
+        fail(Fill(Tr("Datum %1 and ISO %2 differ"), {datum, iso_text}));
+      }
       iso = from_iso;
     }
-    if (!iso) fail("no date");
+    if (!iso) fail(Tr("no date"));
     const std::string kurs(Trim(field("kurs")));
     if (const std::string problem = PriceProblem(kurs); !problem.empty()) {
-      fail("\"" + kurs + "\" is no price: " + problem);
+      fail(Fill(Tr("\"%1\" is no price: %2"), {kurs, problem}));
     }
     const auto [first, fresh] = line_of.emplace(std::pair(wkn, *iso), record.line);
     if (!fresh) {
-      fail("a second price of " + wkn + " for " + GermanDate(*iso) + ", after line " +
-           std::to_string(first->second));
+      fail(Fill(Tr("a second price of %1 for %2, after line %3"),
+                {wkn, GermanDate(*iso), std::to_string(first->second)}));
     }
     auto [it, added] = by_wkn.emplace(wkn, stocks.size());
     if (added) stocks.push_back({wkn, field("isin"), field("name"), {}});
@@ -405,7 +409,7 @@ std::vector<ImportedStock> ParseQuotesCsv(std::string_view text) {
 int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien) {
   const std::string from = DateBound(line, "--from");
   const std::string to = DateBound(line, "--to");
-  if (!from.empty() && !to.empty() && from > to) throw UsageError("--from is after --to");
+  if (!from.empty() && !to.empty() && from > to) throw UsageError(Tr("--from is after --to"));
   const bool overview = line.arguments.empty();
   if (overview && output.json() && from.empty() && to.empty()) {
     output.EmitResult(Json{{"Aktien", AktienJson(aktien)}});
@@ -469,11 +473,11 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
   format.decimal_comma = line.Has("--decimal-comma");
   format.delimiter = format.decimal_comma ? ';' : ',';
   if (auto d = line.Value("--delimiter")) {
-    if (*d != "," && *d != ";") throw UsageError("--delimiter is , or ;");
+    if (*d != "," && *d != ";") throw UsageError(Tr("--delimiter is , or ;"));
     format.delimiter = (*d)[0];
   }
   const std::string target = line.Value("--csv").value_or("");
-  if (target.empty()) throw UsageError("db export needs --csv FILE (or - for standard output)");
+  if (target.empty()) throw UsageError(Tr("db export needs --csv FILE (or - for standard output)"));
   std::vector<std::shared_ptr<clsAktie>> stocks;
   if (line.arguments.empty()) {
     for (int32_t i = 1; i <= aktien.Count(); ++i) stocks.push_back(aktien.Item(i));
@@ -489,7 +493,7 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
   if (std::error_code ec; fs::exists(fs::symlink_status(file, ec)) &&
                           !fs::is_regular_file(file, ec) && !fs::is_directory(file, ec)) {
     // A pipe or a device would be replaced by the file, not written.
-    throw UsageError("cannot write " + file.string() + ": not a regular file");
+    throw UsageError(Fill(Tr("cannot write %1: %2"), {file.string(), Tr("not a regular file")}));
   }
   ReplaceFile(file, csv);
   int32_t quotes = 0;
@@ -507,20 +511,20 @@ int DbExport(const CommandLine& line, Output& output, colAktien& aktien) {
 
 int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& context) {
   const std::string source = line.Value("--csv").value_or("");
-  if (source.empty()) throw UsageError("db import needs --csv FILE (or - for standard input)");
+  if (source.empty()) throw UsageError(Tr("db import needs --csv FILE (or - for standard input)"));
   // UTF-8 as it is, else Windows-1252, as a spreadsheet on Windows saves it.
   const std::string text =
       source == "-" ? TextAsUtf8(std::string(std::istreambuf_iterator<char>(std::cin), {}))
-                    : ReadTextFile(source, "CSV file");
+                    : ReadTextFile(source, N_("cannot read CSV file %1: %2"));
   std::vector<ImportedStock> rows;
   try {
     rows = ParseQuotesCsv(text);
   } catch (const UsageError& e) {
-    throw UsageError(source + ", " + e.what() + "; nothing was imported");
+    throw UsageError(Fill(Tr("%1, %2; nothing was imported"), {source, e.what()}));
   }
   if (!fs::exists(context.data_dir + "Kurse.dat") && !fs::exists(context.ini_dir + "Kurse.dat")) {
-    throw UsageError("neither " + context.data_dir + "Kurse.dat nor a template " + context.ini_dir +
-                     "Kurse.dat exists");
+    throw UsageError(Fill(Tr("neither %1Kurse.dat nor a template %2Kurse.dat exists"),
+                          {context.data_dir, context.ini_dir}));
   }
   colAktien merge;
   merge.SetDatabaseContext(context);

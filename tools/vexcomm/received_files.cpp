@@ -16,6 +16,8 @@
 #include <system_error>
 #include <vector>
 
+#include "messages.h"
+
 namespace vexcomm::cli {
 namespace {
 
@@ -57,8 +59,10 @@ bool IsUnsafe(char32_t cp) {
          cp == 0xFFFD || cp == 0x2028 || cp == 0x2029;
 }
 
-std::string Errno(const std::string& what, const std::filesystem::path& path) {
-  return what + " " + path.string() + ": " + std::strerror(errno);
+// `what`: an untranslated pattern with %1 for the path.
+std::string Errno(const char* what, const std::filesystem::path& path) {
+  const std::string reason = std::strerror(errno);
+  return Fill(Tr(what), {path.string()}) + ": " + reason;
 }
 
 constexpr std::string_view kTempPrefix = ".vexcomm-";
@@ -152,8 +156,8 @@ Record ReadRecord(const std::filesystem::path& dir) {
   return record;
 }
 
-std::string ErrorText(const std::string& what, const std::filesystem::path& path, int error) {
-  return what + " " + path.string() + ": " + std::strerror(error);
+std::string ErrorText(const char* what, const std::filesystem::path& path, int error) {
+  return Fill(Tr(what), {path.string()}) + ": " + std::strerror(error);
 }
 
 }  // namespace
@@ -202,12 +206,13 @@ void ReceivedFiles::Prepare() {
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
-      throw std::runtime_error(Errno("cannot create", *it));
+      throw std::runtime_error(Errno(N_("cannot create %1"), *it));
     }
   }
   std::error_code ec;
   if (!std::filesystem::is_directory(dir_, ec)) {
-    throw std::runtime_error("cannot use " + dir_.string() + " for received files: not a folder");
+    throw std::runtime_error(
+        Fill(Tr("cannot use %1 for received files: not a folder"), {dir_.string()}));
   }
   prepared_ = true;
 }
@@ -242,12 +247,12 @@ ReceivedFiles::Temp ReceivedFiles::WriteTemp(std::string_view content,
                                              SaveAs as) const {
   Temp temp{(dir_ / TempPrefix()).string() + "XXXXXX"};
   const int fd = ::mkostemp(temp.path.data(), O_CLOEXEC);  // 0600
-  if (fd < 0) throw std::runtime_error(Errno("cannot write in", dir_));
+  if (fd < 0) throw std::runtime_error(Errno(N_("cannot write in %1"), dir_));
   bool ok = WriteContent(fd, content, as);
   struct stat st {};
   ok = ok && (!sync || ::fsync(fd) == 0) && ::fstat(fd, &st) == 0;
   temp.inode = st.st_ino;
-  const std::string failure = ok ? std::string() : Errno("cannot write", target);
+  const std::string failure = ok ? std::string() : Errno(N_("cannot write %1"), target);
   ::close(fd);
   if (!ok) {
     ::unlink(temp.path.c_str());
@@ -262,7 +267,7 @@ void ReceivedFiles::Append(const std::string& line) {
     record_fd_ = ::open(record.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     struct stat st {};
     if (record_fd_ < 0 || ::fstat(record_fd_, &st) != 0) {
-      const std::string message = Errno("cannot write", record);
+      const std::string message = Errno(N_("cannot write %1"), record);
       CloseRecord();
       throw std::runtime_error(message);
     }
@@ -276,7 +281,7 @@ void ReceivedFiles::Append(const std::string& line) {
     const int error = n < 0 ? errno : ENOSPC;
     // No torn line: the next one must start a line of its own.
     if (n > 0 && ::ftruncate(record_fd_, record_size_) != 0) CloseRecord();
-    throw std::runtime_error(ErrorText("cannot write", record, error));
+    throw std::runtime_error(ErrorText(N_("cannot write %1"), record, error));
   }
   record_size_ += n;
 }
@@ -327,7 +332,7 @@ std::filesystem::path ReceivedFiles::Save(int32_t number, std::string_view name,
   }
   if (placed.empty()) {
     ::unlink(temp.path.c_str());
-    throw std::runtime_error(ErrorText("cannot write", dir_ / wanted, error));
+    throw std::runtime_error(ErrorText(N_("cannot write %1"), dir_ / wanted, error));
   }
   saved_[number] = placed;
   uncommitted_ = true;
@@ -345,7 +350,7 @@ std::optional<std::filesystem::path> ReceivedFiles::Remove(int32_t number) {
   if (it == saved_.end()) return std::nullopt;
   const std::filesystem::path path = dir_ / it->second;
   const bool gone = ::unlink(path.c_str()) == 0;
-  if (!gone && errno != ENOENT) throw std::runtime_error(Errno("cannot remove", path));
+  if (!gone && errno != ENOENT) throw std::runtime_error(Errno(N_("cannot remove %1"), path));
   Append("-\t" + std::to_string(number) + "\n");
   saved_.erase(it);
   uncommitted_ = true;
@@ -362,7 +367,8 @@ void ReceivedFiles::Commit() {
   const int error = errno;
   if (fd >= 0) ::close(fd);
   if (!synced)
-    throw std::runtime_error(ErrorText("cannot make the received files durable in", dir_, error));
+    throw std::runtime_error(
+        ErrorText(N_("cannot make the received files durable in %1"), dir_, error));
   uncommitted_ = false;
   try {
     // Settled, the record no longer needs the inodes: a file the user edits stays ours.
@@ -379,7 +385,7 @@ void ReceivedFiles::WriteRecord() {
   const Temp temp = WriteTemp(text, record, true);
   CloseRecord();
   if (::rename(temp.path.c_str(), record.c_str()) != 0) {
-    const std::string message = Errno("cannot write", record);
+    const std::string message = Errno(N_("cannot write %1"), record);
     ::unlink(temp.path.c_str());
     throw std::runtime_error(message);
   }

@@ -33,32 +33,32 @@ const std::vector<SettingDef> kSettings = {
      "--ca-file",
      {"VEXCOMM_CA_FILE"},
      &GlobalOptions::ca_file,
-     "the system's certificate authorities",
+     N_("the system's certificate authorities"),
      true},
     {"proxy",
      "connection",
      "--proxy",
      {"https_proxy", "HTTPS_PROXY"},
      &GlobalOptions::proxy,
-     "none"},
+     N_("none")},
     {"proxy-user",
      "connection",
      "--proxy-user",
      {"VEXCOMM_PROXY_USER"},
      &GlobalOptions::proxy_user,
-     "none"},
+     N_("none")},
     {"no-proxy",
      "connection",
      "--noproxy",
      {"no_proxy", "NO_PROXY"},
      &GlobalOptions::no_proxy,
-     "none"},
+     N_("none")},
     {"connect-to",
      "connection",
      "--connect-to",
      {"VEXCOMM_CONNECT_TO"},
      &GlobalOptions::connect_to,
-     "none"},
+     N_("none")},
     {"connect-timeout",
      "connection",
      "--connect-timeout",
@@ -88,8 +88,14 @@ const std::vector<SettingDef> kSettings = {
      "--pin-sha256",
      {"VEXCOMM_PIN_SHA256"},
      &GlobalOptions::pin_sha256,
-     "none: any key the authorities vouch for"},
-    {"out", "output", "--out", {"VEXCOMM_OUT"}, &GlobalOptions::out, "the current folder", true},
+     N_("none: any key the authorities vouch for")},
+    {"out",
+     "output",
+     "--out",
+     {"VEXCOMM_OUT"},
+     &GlobalOptions::out,
+     N_("the current folder"),
+     true},
 };
 
 std::string Lower(std::string_view text) {
@@ -143,15 +149,15 @@ std::string PercentDecoded(std::string_view text) {
 std::string SourceName(SettingSource source) {
   switch (source) {
     case SettingSource::kCommandLine:
-      return "command line";
+      return N_("command line");
     case SettingSource::kEnvironment:
-      return "environment";
+      return N_("environment");
     case SettingSource::kConfigFile:
-      return "config file";
+      return N_("config file");
     case SettingSource::kDefault:
       break;
   }
-  return "default";
+  return N_("default");
 }
 
 // A proxy URL as shown: its password is never printed.
@@ -281,7 +287,8 @@ std::vector<EffectiveSetting> ResolveSettings(const GlobalOptions& given, const 
   const fs::path file = ConfigFilePath(env);
   // A pipe or a device is no config file: reading one could wait for ever.
   if (std::error_code ec; fs::exists(file, ec) && !fs::is_regular_file(file, ec)) {
-    throw UsageError("cannot read the config file " + file.string() + ": not a regular file");
+    throw UsageError(
+        Fill(Tr("cannot read the config file %1: %2"), {file.string(), Tr("not a regular file")}));
   }
   std::vector<EffectiveSetting> settings;
   for (const auto& def : kSettings) {
@@ -333,7 +340,7 @@ ProxyAddress ParseProxy(std::string_view text, std::string_view what, bool allow
   std::string_view rest = text;
   if (const auto scheme = rest.find("://"); scheme != std::string_view::npos) {
     if (Lower(rest.substr(0, scheme)) != "http") {
-      throw UsageError(std::string(what) + ": only http:// proxies can be used");
+      throw UsageError(Fill(Tr("%1: only http:// proxies can be used"), {what}));
     }
     rest.remove_prefix(scheme + 3);
     if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
@@ -342,8 +349,8 @@ ProxyAddress ParseProxy(std::string_view text, std::string_view what, bool allow
   if (const auto at = rest.rfind('@'); at != std::string_view::npos) {
     if (!allow_credentials) {
       // Never echoed: it may hold a password.
-      throw UsageError(std::string(what) +
-                       " wants HOST:PORT without user or password (see --proxy-user)");
+      throw UsageError(
+          Fill(Tr("%1 wants HOST:PORT without user or password (see --proxy-user)"), {what}));
     }
     const std::string_view credentials = rest.substr(0, at);
     const auto colon = credentials.find(':');
@@ -458,13 +465,14 @@ int ConfigShow(const CommandLine& line, Output& output) {
                                            {"warnings", warnings}}}});
     return kExitOk;
   }
-  TextTable table({"setting", "value", "from"});
+  // The JSON above keeps its fixed words; the table speaks the user's language.
+  TextTable table({Tr("setting"), Tr("value"), Tr("from")});
   for (std::size_t i = 0; i < settings.size(); ++i) {
     const auto& s = settings[i];
     const std::string from = s.source == SettingSource::kDefault
-                                 ? "default"
-                                 : SourceName(s.source) + " (" + s.origin + ")";
-    std::string value = s.value ? Shown(s) : s.origin;
+                                 ? Tr(SourceName(s.source))
+                                 : Tr(SourceName(s.source)) + " (" + s.origin + ")";
+    std::string value = s.value ? Shown(s) : Tr(s.origin);
     if (!problems[i].empty()) value += " " + Tr("(unusable)");
     table.AddRow({std::string(s.key), value, from});
   }
@@ -474,8 +482,8 @@ int ConfigShow(const CommandLine& line, Output& output) {
   const std::size_t width = line.Has("--wide") ? 0 : TableWidth();
   if (width > 0) {
     // The value is cut first: where it comes from is what the table is read for.
-    cut = table.Shrink("value", width, 0);
-    cut = table.Shrink("from", width, 0) || cut;
+    cut = table.Shrink(Tr("value"), width, 0);
+    cut = table.Shrink(Tr("from"), width, 0) || cut;
   }
   table.Print(text);
   if (const auto note = LeftOutNote({}, cut, width, 0); !note.empty()) text << note << "\n";

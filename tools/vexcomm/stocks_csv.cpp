@@ -14,6 +14,7 @@
 #include <vexcomm/text.h>
 
 #include "command_line.h"
+#include "messages.h"
 #include "quote_history.h"
 
 namespace vexcomm::cli {
@@ -75,7 +76,8 @@ std::vector<CsvRecord> SplitCsvRecords(std::string_view text, char delimiter) {
     }
     if (c == '"') {
       if (!Trim(field).empty()) {
-        throw UsageError("line " + std::to_string(line) + ": a quote inside an unquoted field");
+        throw UsageError(
+            Fill(Tr("line %1: a quote inside an unquoted field"), {std::to_string(line)}));
       }
       field.clear();
       quoted = was_quoted = any = true;
@@ -89,7 +91,7 @@ std::vector<CsvRecord> SplitCsvRecords(std::string_view text, char delimiter) {
     } else {
       if (was_quoted) {
         if (c != ' ' && c != '\t') {
-          throw UsageError("line " + std::to_string(line) + ": text after a closing quote");
+          throw UsageError(Fill(Tr("line %1: text after a closing quote"), {std::to_string(line)}));
         }
         continue;
       }
@@ -97,7 +99,9 @@ std::vector<CsvRecord> SplitCsvRecords(std::string_view text, char delimiter) {
       field += c;
     }
   }
-  if (quoted) throw UsageError("line " + std::to_string(current.line) + ": unterminated quote");
+  if (quoted) {
+    throw UsageError(Fill(Tr("line %1: unterminated quote"), {std::to_string(current.line)}));
+  }
   end_record();
   return records;
 }
@@ -108,30 +112,30 @@ std::vector<StockRow> ParseStocksCsv(std::string_view text) {
   const std::string_view first_line = text.substr(0, text.find('\n'));
   const char delimiter = first_line.find(';') != std::string_view::npos ? ';' : ',';
   const auto records = SplitCsvRecords(text, delimiter);
-  if (records.empty()) throw UsageError("no header line WKN,ISIN,Name,VonDatum,BisDatum");
+  if (records.empty()) throw UsageError(Tr("no header line WKN,ISIN,Name,VonDatum,BisDatum"));
   const auto& header = records.front().fields;
   bool header_ok = header.size() == kHeader.size();
   for (std::size_t i = 0; header_ok && i < kHeader.size(); ++i) {
     header_ok = EqualsNoCase(header[i], kHeader[i]);
   }
   if (!header_ok) {
-    throw UsageError("line " + std::to_string(records.front().line) +
-                     ": the header must be WKN,ISIN,Name,VonDatum,BisDatum");
+    throw UsageError(Fill(Tr("line %1: the header must be WKN,ISIN,Name,VonDatum,BisDatum"),
+                          {std::to_string(records.front().line)}));
   }
   std::vector<StockRow> rows;
   for (std::size_t r = 1; r < records.size(); ++r) {
     const auto& f = records[r].fields;
     if (f.size() < 3 || f.size() > 5) {
-      throw UsageError("line " + std::to_string(records[r].line) + ": " + std::to_string(f.size()) +
-                       " fields, 3 to 5 expected");
+      throw UsageError(Fill(Tr("line %1: %2 fields, 3 to 5 expected"),
+                            {std::to_string(records[r].line), std::to_string(f.size())}));
     }
     StockRow row{f[0], f[1], f[2], f.size() > 3 ? f[3] : "", f.size() > 4 ? f[4] : ""};
     for (std::string* date : {&row.VonDatum, &row.BisDatum}) {
       if (date->empty()) continue;
       const auto iso = IsoDate(*date);
       if (!iso) {
-        throw UsageError("line " + std::to_string(records[r].line) + ": \"" + *date +
-                         "\" is no date as DD.MM.YYYY or YYYY-MM-DD");
+        throw UsageError(Fill(Tr("line %1: \"%2\" is no date as DD.MM.YYYY or YYYY-MM-DD"),
+                              {std::to_string(records[r].line), *date}));
       }
       // The server reads DD.MM.YYYY.
       *date = iso->substr(8, 2) + "." + iso->substr(5, 2) + "." + iso->substr(0, 4);
@@ -146,9 +150,9 @@ std::string ReadInputFile(const std::filesystem::path& file, std::string_view wh
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    const std::string reason = fd < 0 ? std::strerror(errno) : "not a regular file";
+    const std::string reason = fd < 0 ? std::strerror(errno) : Tr("not a regular file");
     if (fd >= 0) ::close(fd);
-    throw UsageError("cannot read " + std::string(what) + " " + file.string() + ": " + reason);
+    throw UsageError(Fill(Tr(what), {file.string(), reason}));
   }
   std::string content;
   char buffer[65536];
@@ -158,7 +162,7 @@ std::string ReadInputFile(const std::filesystem::path& file, std::string_view wh
     if (n < 0) {
       const std::string reason = std::strerror(errno);
       ::close(fd);
-      throw UsageError("cannot read " + std::string(what) + " " + file.string() + ": " + reason);
+      throw UsageError(Fill(Tr(what), {file.string(), reason}));
     }
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
@@ -176,12 +180,12 @@ std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file) {
   if (file == "-") {
     text = TextAsUtf8(std::string(std::istreambuf_iterator<char>(std::cin), {}));
   } else {
-    text = ReadTextFile(file, "stocks file");
+    text = ReadTextFile(file, N_("cannot read stocks file %1: %2"));
   }
   try {
     return ParseStocksCsv(text);
   } catch (const UsageError& e) {
-    throw UsageError("stocks file " + file.string() + ", " + e.what());
+    throw UsageError(Fill(Tr("stocks file %1, %2"), {file.string(), e.what()}));
   }
 }
 

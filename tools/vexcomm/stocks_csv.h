@@ -37,7 +37,8 @@ std::vector<StockRow> ParseStocksCsv(std::string_view text);
 // Reads and parses the file, "-" standard input; UsageError when it cannot be read.
 std::vector<StockRow> ReadStocksCsv(const std::filesystem::path& file);
 
-// The whole content of a file; UsageError naming `what` when it cannot be read.
+// The whole content of a file; when it cannot be read, UsageError with `what`, an untranslated
+// pattern with %1 for the file and %2 for the reason.
 std::string ReadInputFile(const std::filesystem::path& file, std::string_view what);
 // A file of text for the server or the stores: UTF-8 as it is, else Windows-1252 converted.
 std::string ReadTextFile(const std::filesystem::path& file, std::string_view what);

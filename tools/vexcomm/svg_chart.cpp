@@ -338,14 +338,14 @@ std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions&
            "\" width=\"16\" height=\"4\" fill=\"" + kColors[i % std::size(kColors)] + "\"/>\n";
     svg += "<text x=\"" + std::to_string(kLeft + 22) + "\" y=\"" + std::to_string(y) +
            "\" dominant-baseline=\"middle\">" + Escape(series[i].label) +
-           (options.normalize ? " (erster Tag = 100)" : "") + "</text>\n";
+           (options.normalize ? " " + Tr("(first day = 100)") : "") + "</text>\n";
   }
   svg += "</g>\n</svg>\n";
   return svg;
 }
 
 fs::path ChartFile(const CommandLine& line) {
-  if (!line.global.out) throw UsageError("db chart needs --out FILE.svg or FILE.png");
+  if (!line.global.out) throw UsageError(Tr("db chart needs --out FILE.svg or FILE.png"));
   const fs::path file = *line.global.out;
   std::string extension = file.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -360,7 +360,7 @@ int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
   std::string from, to;
   if (auto v = line.Value("--from")) from = ParseUserDate(*v, "--from");
   if (auto v = line.Value("--to")) to = ParseUserDate(*v, "--to");
-  if (!from.empty() && !to.empty() && from > to) throw UsageError("--from is after --to");
+  if (!from.empty() && !to.empty() && from > to) throw UsageError(Tr("--from is after --to"));
   ChartOptions options;
   options.normalize = line.Has("--normalize");
   std::vector<ChartSeries> series;
@@ -371,7 +371,7 @@ int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
     s.quotes = QuotesByDate(*stock, from, to);
     points += s.quotes.size();
   }
-  if (points == 0) throw std::runtime_error("no stored quote of these stocks in the range");
+  if (points == 0) throw std::runtime_error(Tr("no stored quote of these stocks in the range"));
   const std::string svg = SvgChart(series, options);
   std::string extension = file.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -389,8 +389,9 @@ int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
                                           {"Aktien", series.size()},
                                           {"Kurse", points}}}});
   } else {
-    output.Result("Chart mit " + std::to_string(series.size()) + " Aktien und " +
-                  std::to_string(points) + " Kursen: " + file.string());
+    output.Result(
+        Fill(Tr("Chart (%1, %2): %3"), {Counted(series.size(), "%1 stock", "%1 stocks"),
+                                        Counted(points, "%1 quote", "%1 quotes"), file.string()}));
   }
   return kExitOk;
 }

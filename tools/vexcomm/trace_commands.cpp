@@ -4,6 +4,8 @@
 #include <fstream>
 #include <string>
 
+#include "messages.h"
+
 namespace vexcomm::cli {
 
 namespace {
@@ -30,7 +32,7 @@ std::string ShortenElements(const std::string& frame) {
       shown.append(element);
     } else {
       shown.append(element.substr(0, cut));
-      shown += "…(" + std::to_string(characters) + " chars)";
+      shown += Fill(Tr("…(%1 chars)"), {std::to_string(characters)});
     }
     if (colon == std::string::npos) break;
     shown += ':';
@@ -48,19 +50,20 @@ std::string Describe(const Json& r) {
   const std::string type = Text(r, "type");
   if (type == "connect") {
     std::string line = "connect  " + Text(r, "host") + ":" + Text(r, "port");
-    if (!Text(r, "proxy").empty()) line += " via proxy " + Text(r, "proxy");
-    if (!Text(r, "connect_to").empty()) line += " at " + Text(r, "connect_to");
+    if (!Text(r, "proxy").empty()) line += " " + Fill(Tr("via proxy %1"), {Text(r, "proxy")});
+    if (!Text(r, "connect_to").empty()) line += " " + Fill(Tr("at %1"), {Text(r, "connect_to")});
     return line;
   }
   if (type == "tls") {
     std::string line = "tls      " + Text(r, "protocol") + " " + Text(r, "cipher");
     line += kMore + "subject " + Text(r, "subject") + kMore + "issuer  " + Text(r, "issuer");
-    line += kMore + "valid   " + Text(r, "not_before") + " to " + Text(r, "not_after");
+    line += kMore + Fill(Tr("valid   %1 to %2"), {Text(r, "not_before"), Text(r, "not_after")});
     line += kMore + "sha256  " + Text(r, "sha256");
     if (!Text(r, "pin_sha256").empty()) line += kMore + "pin     " + Text(r, "pin_sha256");
     line += kMore;
-    line += Text(r, "verified") == "true" ? "verified" : "NOT verified: " + Text(r, "verify_error");
-    line += Text(r, "accepted") == "true" ? ", accepted" : ", refused";
+    line += Text(r, "verified") == "true" ? Tr("verified")
+                                          : Fill(Tr("NOT verified: %1"), {Text(r, "verify_error")});
+    line += Text(r, "accepted") == "true" ? Tr(", accepted") : Tr(", refused");
     return line;
   }
   if (type == "sent" || type == "received") {
@@ -68,10 +71,11 @@ std::string Describe(const Json& r) {
         (type == "sent" ? "->       " : "<-       ") + ShortenElements(Text(r, "frame"));
     for (const auto& m : r.value("masks", Json::array())) {
       if (m.value("kind", "") != "file") continue;
-      line += kMore + "element " + std::to_string(m.value("element", 0)) + ": " +
-              std::to_string(m.value("length", 0)) + " chars, sha256 " + m.value("sha256", "") +
-              ", from \"" + EscapeControls(m.value("first", "")) + "\" to \"" +
-              EscapeControls(m.value("last", "")) + "\"";
+      line +=
+          kMore + Fill(Tr("element %1: %2 chars, sha256 %3, from \"%4\" to \"%5\""),
+                       {std::to_string(m.value("element", 0)), std::to_string(m.value("length", 0)),
+                        m.value("sha256", ""), EscapeControls(m.value("first", "")),
+                        EscapeControls(m.value("last", ""))});
     }
     return line;
   }
@@ -79,7 +83,7 @@ std::string Describe(const Json& r) {
     return "end      Modus " + Text(r, "modus") + ", " + Text(r, "how") + " (Fehler.Code " +
            Text(r, "code") + ")" + (Text(r, "text").empty() ? "" : ": " + Text(r, "text"));
   }
-  return type + " (unknown record)";
+  return Fill(Tr("%1 (unknown record)"), {type});
 }
 
 // With --verbose the server's certificate and its key's pin are shown as the run meets them,
@@ -96,7 +100,7 @@ class VerboseTrace final : public TraceSink {
         if (f.name == "subject") subject = f.value;
         if (f.name == "pin_sha256") pin = f.value;
       }
-      output_.Note("server certificate " + subject + ", public key pin " + pin);
+      output_.Note(Fill(Tr("server certificate %1, public key pin %2"), {subject, pin}));
     }
     if (file_) file_->Record(record);
   }
@@ -110,7 +114,7 @@ class VerboseTrace final : public TraceSink {
 
 std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& output) {
   if (!global.trace) {
-    if (global.trace_unmasked) throw UsageError("--trace-unmasked needs --trace FILE");
+    if (global.trace_unmasked) throw UsageError(Tr("--trace-unmasked needs --trace FILE"));
     if (global.verbose) return std::make_shared<VerboseTrace>(nullptr, output);
     return nullptr;
   }
@@ -118,13 +122,13 @@ std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& out
   try {
     sink = OpenTraceFile(*global.trace);
   } catch (const std::exception& e) {
-    throw UsageError(std::string("--trace: ") + e.what());
+    throw UsageError(Fill(Tr("--trace: %1"), {e.what()}));
   }
   if (global.trace_unmasked) {
-    output.Note(
-        "WARNING: --trace-unmasked: " + *global.trace +
-        " holds the bank code, customer number, names, e-mail and every text as sent. Keep it "
-        "to yourself; for support, trace without --trace-unmasked.");
+    output.Note(Fill(Tr("WARNING: --trace-unmasked: %1 holds the bank code, customer number, "
+                        "names, e-mail and every text as sent. Keep it to yourself; for support, "
+                        "trace without --trace-unmasked."),
+                     {*global.trace}));
   }
   if (global.verbose) return std::make_shared<VerboseTrace>(std::move(sink), output);
   return sink;
@@ -133,7 +137,7 @@ std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& out
 int TraceShow(const CommandLine& line, Output& output) {
   const std::string& file = line.arguments.at(0);
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw UsageError("trace show: cannot read " + file);
+  if (!in) throw UsageError(Fill(Tr("trace show: cannot read %1"), {file}));
   std::string text;
   long long start = 0;
   std::size_t records = 0;
@@ -141,13 +145,13 @@ int TraceShow(const CommandLine& line, Output& output) {
     if (text.empty()) continue;
     const Json record = Json::parse(text, nullptr, false);
     if (record.is_discarded() || !record.is_object()) {
-      throw UsageError(file + ":" + std::to_string(number) + ": not a trace record");
+      throw UsageError(Fill(Tr("%1:%2: not a trace record"), {file, std::to_string(number)}));
     }
     if (number == 1) {
       if (Text(record, "schema") != kTraceSchema) {
-        throw UsageError(file + ": not a trace (schema " + std::string(kTraceSchema) + ")");
+        throw UsageError(Fill(Tr("%1: not a trace (schema %2)"), {file, kTraceSchema}));
       }
-      if (record.value("masked", true) == false) output.Result("(unmasked trace)");
+      if (record.value("masked", true) == false) output.Result(Tr("(unmasked trace)"));
       start = record.value("t_us", 0LL);
     }
     ++records;
@@ -160,7 +164,7 @@ int TraceShow(const CommandLine& line, Output& output) {
     std::snprintf(stamp, sizeof stamp, "+%8.3fs  ", seconds);
     output.Result(stamp + Describe(record));
   }
-  if (records == 0) throw UsageError(file + ": empty, not a trace");
+  if (records == 0) throw UsageError(Fill(Tr("%1: empty, not a trace"), {file}));
   if (output.json()) output.EmitResult(Json{{"trace", Json{{"file", file}, {"records", records}}}});
   return kExitOk;
 }
