@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include <vexcomm/file_replace.h>
 
@@ -67,8 +68,8 @@ int AtomicFile::Commit() {
       error_ = errno;
     }
   }
-  if (created_) ::unlink(temp_.c_str());
-  created_ = false;
+  // Once only: after the unlink another writer may be given the same temporary name.
+  if (std::exchange(created_, false)) ::unlink(temp_.c_str());
   if (error_ != 0) return error_;
   // The new name must reach the disk too.
   auto folder = path_.parent_path();
