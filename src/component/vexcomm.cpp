@@ -385,6 +385,12 @@ void RunFileHandler(detail::ModuleState& state, Fn&& handler) noexcept {
   }
 }
 
+// An event of this id with the arguments the component raises it with; the typed handlers
+// read them by position.
+bool IsEvent(automation::DispId id, Args a, automation::DispId wanted, std::size_t count) {
+  return id == wanted && a.size() == count;
+}
+
 }  // namespace
 
 automation::EventSource::Cookie VexComm::OnNeueDatei(
@@ -392,7 +398,7 @@ automation::EventSource::Cookie VexComm::OnNeueDatei(
   std::weak_ptr<detail::ModuleState> weak = state_;
   return events_.Advise([fn = std::move(fn), weak](automation::DispId id, Args a) {
     const auto state = weak.lock();
-    if (id != kEventNeueDatei || a.size() != 10 || !state || !state->neue_datei) return;
+    if (!IsEvent(id, a, kEventNeueDatei, 10) || !state || !state->neue_datei) return;
     // The content is lent to the handler and given back for the other sinks: a copy of a large
     // file would cost as much as receiving it.
     NeueDateiEvent& event = *state->neue_datei;
@@ -413,21 +419,21 @@ automation::EventSource::Cookie VexComm::OnDelete(std::function<void(const Varia
   std::weak_ptr<detail::ModuleState> weak = state_;
   return events_.Advise([fn = std::move(fn), weak](automation::DispId id, Args a) {
     const auto state = weak.lock();
-    if (id != kEventDelete || a.size() != 1 || !state) return;
+    if (!IsEvent(id, a, kEventDelete, 1) || !state) return;
     RunFileHandler(*state, [&] { fn(a[0].ToArray()); });
   });
 }
 
 automation::EventSource::Cookie VexComm::OnNochAufServer(std::function<void(int32_t)> fn) {
   return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
-    if (id == kEventNochAufServer && a.size() == 1) fn(a[0].ToInt32());
+    if (IsEvent(id, a, kEventNochAufServer, 1)) fn(a[0].ToInt32());
   });
 }
 
 automation::EventSource::Cookie VexComm::OnSkippedFile(
     std::function<void(int32_t nummer, const std::string& name)> fn) {
   return events_.Advise([fn = std::move(fn)](automation::DispId id, Args a) {
-    if (id == kEventSkippedFile && a.size() == 2) fn(a[0].ToInt32(), a[1].ToString());
+    if (IsEvent(id, a, kEventSkippedFile, 2)) fn(a[0].ToInt32(), a[1].ToString());
   });
 }
 

@@ -39,13 +39,15 @@ class Cursor {
 };
 
 int DigitValue(char c, int base) noexcept {
-  int d = -1;
+  int d = 0;
   if (IsDigit(c)) {
     d = c - '0';
   } else if (c >= 'a' && c <= 'f') {
     d = c - 'a' + 10;
   } else if (c >= 'A' && c <= 'F') {
     d = c - 'A' + 10;
+  } else {
+    return -1;
   }
   return d < base ? d : -1;
 }

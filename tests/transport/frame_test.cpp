@@ -344,7 +344,9 @@ TEST(FrameAssembler, LargeFileInChunksEndingInsideContent) {
   const std::size_t expected = head.size() - 1 + kPieces * kPiece.size() + kPiece.size();
   FrameAssembler assembler;
   EXPECT_EQ(assembler.ExpectedOctets(), 0u);
-  EXPECT_FALSE(assembler.Append(head));
+  EXPECT_FALSE(assembler.Append(head.substr(0, 20)));
+  EXPECT_EQ(assembler.ExpectedOctets(), 0u) << "unknown until the length has been read";
+  EXPECT_FALSE(assembler.Append(head.substr(20)));
   EXPECT_EQ(assembler.ExpectedOctets(), expected);
   std::size_t left = kPieces;
   while (left > 0) {
