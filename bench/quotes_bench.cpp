@@ -169,9 +169,13 @@ void BM_ReadDB(benchmark::State& state) {
   files.Restore();
   colAktien aktien;
   aktien.SetDatabaseContext(files.Context());
-  vexcomm::detail::QuoteInternals::SetLastDateOnly(aktien, state.range(0) == 1);
+  using vexcomm::detail::QuoteInternals;
+  const auto what = state.range(0) == 1 ? QuoteInternals::Stored::kLastDateOnly
+                                        : QuoteInternals::Stored::kAllQuotes;
   for (auto _ : state) {
-    if (!aktien.ReadDB() || aktien.Count() != kStocks) state.SkipWithError("ReadDB failed");
+    if (QuoteInternals::ReadDB(aktien, what) || aktien.Count() != kStocks) {
+      state.SkipWithError("ReadDB failed");
+    }
   }
   state.SetItemsProcessed(state.iterations() * kStocks * (state.range(0) == 1 ? 1 : kStoredDays));
 }

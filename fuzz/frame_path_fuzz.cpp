@@ -15,7 +15,6 @@
 #include "component/module_state.h"
 #include "fuzz_check.h"
 #include "platform/cp1252.h"
-#include "quotes/quote_internals.h"
 #include "services/messages.h"
 #include "services/reply_dispatcher.h"
 #include "services/run_state.h"
@@ -49,7 +48,7 @@ struct Harness : services::RunDriver {
       auto stock = s.aktien->Add("W" + std::to_string(i), "I", "N");
       stock->KursAdd("01.01.2024", "1,0");
     }
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(*s.aktien, (flags >> 3) & 3);
+    s.cursor.SetStockPosition(*s.aktien, (flags >> 3) & 3);
   }
 
   virtual ~Harness() = default;

@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.aktien->Add("W" + std::to_string(i), "I", "N")->KursAdd("01.01.2024", "1,0");
   }
   const int32_t position = flags & 7;  // 0 reads as 1; 4 and up are past the end
-  vexcomm::detail::QuoteInternals::SetCurrentIndex(*state.aktien, position);
-  const int32_t current = vexcomm::detail::QuoteInternals::CurrentIndex(*state.aktien);
+  state.cursor.SetStockPosition(*state.aktien, position);
+  const int32_t current = state.cursor.StockPosition(*state.aktien);
 
   auto& e = *state.elements;
   for (const std::string& text : {std::string("VEXMSG"), std::string("2"), std::string("AIWPK"),
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(state.aktien->Count() == kStocks);
   const bool found = current <= kStocks;
   FUZZ_CHECK(boxes == (found ? 0 : 1));
-  FUZZ_CHECK(vexcomm::detail::QuoteInternals::CurrentIndex(*state.aktien) ==
+  FUZZ_CHECK(state.cursor.StockPosition(*state.aktien) ==
              (found || quote_run ? current + 1 : current));
   return 0;
 }

@@ -178,8 +178,7 @@ class VEXCOMM_EXPORT colAktien : public automation::DispatchObject<colAktien> {
   friend struct detail::QuoteInternals;
   std::shared_ptr<QuoteDbContext> context_;
   std::vector<std::shared_ptr<clsAktie>> stocks_;
-  int32_t current_index_ = 0;
-  bool last_date_only_ = false;
+  uint64_t revision_ = 0;  // new at each Clear and Add: a run's stock position is for one
 };
 
 /// Merges every stock of a collection and its quotes into Kurse.dat of its database context, in

@@ -44,7 +44,7 @@ struct ModuleState final : services::RunDriver {
   std::size_t max_non_file_frame_bytes = Module::kDefaultMaxNonFileFrameBytes;
   // Where the last request was sent from, and how many times in a row from there.
   struct RunPosition {
-    int32_t modus, step, entry, current_index, datei_nr, remaining_files;
+    int32_t modus, step, entry, stock_position, datei_nr, remaining_files;
     bool operator==(const RunPosition&) const = default;
   };
   std::optional<RunPosition> sent_at;

@@ -3,7 +3,6 @@
 #include "component/cls_event.h"
 #include "component/module_state.h"
 #include "deposits/deposit_requests.h"
-#include "quotes/quote_internals.h"
 #include "quotes/quote_requests.h"
 #include "services/messages.h"
 #include "services/support_requests.h"
@@ -83,9 +82,9 @@ detail::ModuleState::RunPosition PositionOf(const detail::ModuleState& state) {
   return {run.modus,
           run.step,
           in_list ? run.operations[static_cast<std::size_t>(run.step)] : 0,
-          run.aktien ? detail::QuoteInternals::CurrentIndex(*run.aktien) : 0,
+          run.aktien ? run.cursor.StockPosition(*run.aktien) : 0,
           run.user.DateiNr,
-          run.remaining_files};
+          run.cursor.remaining_files()};
 }
 
 // The same request twice in a row is a retry; a third time the server's answers have shown they

@@ -358,7 +358,7 @@ void RelayDelete(detail::ModuleState& state, const std::string& nummer) {
 }
 
 void RelayNochAufServer(detail::ModuleState& state) {
-  std::vector<Variant> args{Variant(state.run.remaining_files)};
+  std::vector<Variant> args{Variant(state.run.cursor.remaining_files())};
   RaiseEvent(state, VexComm::kEventNochAufServer, args);
 }
 

@@ -335,10 +335,11 @@ int32_t FindLastID(Statement& max_query, Table table, const ResolvedDbContext& c
 }  // namespace quotes
 
 bool colAktien::ReadDB() {
-  return !detail::QuoteInternals::ReadDB(*this);
+  return !detail::QuoteInternals::ReadDB(*this, detail::QuoteInternals::Stored::kAllQuotes);
 }
 
-std::optional<std::string> detail::QuoteInternals::ReadDB(colAktien& aktien) {
+std::optional<std::string> detail::QuoteInternals::ReadDB(colAktien& aktien, Stored what) {
+  const bool last_date_only = what == Stored::kLastDateOnly;
   aktien.Clear();
   const auto context = quotes::Resolve(*aktien.context_);
   try {
@@ -352,7 +353,7 @@ std::optional<std::string> detail::QuoteInternals::ReadDB(colAktien& aktien) {
     Connection connection(context.database, quotes::kDatabaseKey, Connection::Mode::ReadWrite);
     Statement stocks(connection.handle(), "SELECT ID, WKN, ISIN, Name FROM Aktien ORDER BY ID");
     // Dates sort as dates (DD.MM.YYYY across years too); the stored text stays as sent.
-    Statement quotes(connection.handle(), aktien.last_date_only_
+    Statement quotes(connection.handle(), last_date_only
                                               ? "SELECT Datum FROM Kurse WHERE AktienID = ?1 "
                                                 "ORDER BY vx_datum_key(Datum) DESC, ID DESC LIMIT 1"
                                               : "SELECT Datum, Kurs FROM Kurse WHERE AktienID = ?1 "
@@ -363,7 +364,7 @@ std::optional<std::string> detail::QuoteInternals::ReadDB(colAktien& aktien) {
                              quotes::decode(stocks.Text(2)), quotes::decode(stocks.Text(3)));
       SetDBID(*stock, id);
       quotes.Bind(1, id);
-      if (aktien.last_date_only_) {
+      if (last_date_only) {
         if (quotes.Step()) stock->VonDatum = quotes.Text(0);
       } else {
         while (quotes.Step()) {

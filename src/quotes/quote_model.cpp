@@ -1,3 +1,5 @@
+#include <atomic>
+
 #include <vexcomm/quotes.h>
 
 #include "automation/member_table.h"
@@ -8,6 +10,18 @@ namespace vexcomm {
 using automation::Args;
 using automation::Member;
 using automation::MemberTable;
+
+namespace quotes {
+namespace {
+
+// One sequence for all collections, so that no two ever share a revision.
+uint64_t NextRevision() noexcept {
+  static std::atomic<uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
+}  // namespace quotes
 
 // clsKurs
 
@@ -81,7 +95,8 @@ std::shared_ptr<clsKurs> clsAktie::Kurs(int32_t index) const noexcept {
 
 // colAktien
 
-colAktien::colAktien() : context_(std::make_shared<QuoteDbContext>()) {}
+colAktien::colAktien()
+    : context_(std::make_shared<QuoteDbContext>()), revision_(quotes::NextRevision()) {}
 
 const std::vector<Member<colAktien>>& colAktien::Members() {
   static const std::vector<Member<colAktien>> members =
@@ -111,7 +126,7 @@ void colAktien::Clear() noexcept {
     stocks_.back()->Clear();
     stocks_.pop_back();
   }
-  current_index_ = 0;
+  revision_ = quotes::NextRevision();
 }
 
 int32_t colAktien::Count() const noexcept {
@@ -124,7 +139,7 @@ std::shared_ptr<clsAktie> colAktien::Add(std::string WKN, std::string ISIN, std:
   stock->ISIN = std::move(ISIN);
   stock->Name = std::move(Name);
   stocks_.push_back(stock);
-  current_index_ = 0;
+  revision_ = quotes::NextRevision();
   return stock;
 }
 

@@ -51,7 +51,7 @@ void EndWithoutRequest(RunState& state) {
 std::shared_ptr<clsAktie> StockToRequest(RunState& state) {
   if (!state.aktien) Raise(errnum::kObjectNotSet);
   state.progress_total = 2 * state.aktien->Count();
-  return state.aktien->Item(detail::QuoteInternals::CurrentIndex(*state.aktien));
+  return state.aktien->Item(state.cursor.StockPosition(*state.aktien));
 }
 
 // The reply names a stock (by WKN or ISIN) and it is not the one asked for: neither identifier
@@ -100,10 +100,9 @@ void SendeAKWPKAlle(RunState& state) {
 void SendeNeueWPK(RunState& state) {
   if (!state.aktien) Raise(errnum::kObjectNotSet);
   auto aktien = state.aktien;  // the host may drop the component's reference meanwhile
-  detail::QuoteInternals::SetLastDateOnly(*aktien, true);
   aktien->WriteDB = true;
-  const auto failure = detail::QuoteInternals::ReadDB(*aktien);
-  detail::QuoteInternals::SetLastDateOnly(*aktien, false);
+  const auto failure =
+      detail::QuoteInternals::ReadDB(*aktien, detail::QuoteInternals::Stored::kLastDateOnly);
   if (failure) services::SetOutcome(state, OutcomeKind::kQuoteDatabase, *failure);
   if (aktien->Count() == 0) return EndWithoutRequest(state);
   SendeAKWPK(state);
@@ -122,7 +121,7 @@ void VerarbeiteWIWPK(RunState& state) {
   try {
     auto aktien = state.aktien;
     if (!aktien) Raise(errnum::kObjectNotSet);
-    auto stock = aktien->Item(detail::QuoteInternals::CurrentIndex(*aktien));
+    auto stock = aktien->Item(state.cursor.StockPosition(*aktien));
     if (!stock) Raise(errnum::kObjectNotSet);
     if (NamesAnotherStock(*stock, elements->Item(element::kStockWkn),
                           elements->Item(element::kStockIsin))) {
@@ -149,17 +148,15 @@ void VerarbeiteWIWPK(RunState& state) {
                    });
       for (const auto& entry : left_out) Log(state, "Kein Kurs, übergangen:", entry);
     }
-    detail::QuoteInternals::SetCurrentIndex(*aktien,
-                                            detail::QuoteInternals::CurrentIndex(*aktien) + 1);
+    state.cursor.NextStock(*aktien);
     advanced = true;
-    state.progress_counter = detail::QuoteInternals::CurrentIndex(*aktien);
+    state.progress_counter = state.cursor.StockPosition(*aktien);
     services::ReportProgress(state);
   } catch (...) {
     services::ReplyNotProcessed(state, "VerarbeiteWIWPK");
     // Skipped as after a server error, so the run cannot ask for the same stock forever.
     if (!advanced && state.aktien && InQuoteRun(state)) {
-      detail::QuoteInternals::SetCurrentIndex(
-          *state.aktien, detail::QuoteInternals::CurrentIndex(*state.aktien) + 1);
+      state.cursor.NextStock(*state.aktien);
     }
   }
 }
@@ -169,11 +166,10 @@ services::Next AfterQuoteReply(RunState& state) {
   if (!aktien) return services::Next::kFinish;
   if (state.handled_reply == "AIERR") {
     // The failed stock is skipped: the next request goes to the next one.
-    detail::QuoteInternals::SetCurrentIndex(*aktien,
-                                            detail::QuoteInternals::CurrentIndex(*aktien) + 1);
+    state.cursor.NextStock(*aktien);
   }
-  return detail::QuoteInternals::CurrentIndex(*aktien) > aktien->Count() ? services::Next::kFinish
-                                                                         : services::Next::kAgain;
+  return state.cursor.StockPosition(*aktien) > aktien->Count() ? services::Next::kFinish
+                                                               : services::Next::kAgain;
 }
 
 void FinishQuoteRun(RunState& state) {

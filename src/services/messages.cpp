@@ -49,7 +49,7 @@ void SendeAKNEW(RunState& state) {
 
 void SendeAKGET(RunState& state) {
   ReportStatus(state, "Hole Nachricht" + NumberWithSign(state.progress_counter + 1) + " von" +
-                          NumberWithSign(state.announced_files));
+                          NumberWithSign(state.cursor.announced_files()));
   ReportProgress(state);
   SendIdentityRequest(state, "AKGET");
 }
@@ -57,8 +57,7 @@ void SendeAKGET(RunState& state) {
 void VerarbeiteAINEW(RunState& state) {
   const std::string& count_text = state.elements->Item(element::kNewCount);
   int32_t n = transport::ReadReplyInt32(count_text);
-  state.announced_files = n;
-  state.remaining_files = n;
+  state.cursor.AnnounceFiles(n);
   state.progress_total = n;
   if (n != 0) {
     Log(state, count_text + " neue Nachrichten", {});
@@ -71,13 +70,13 @@ void VerarbeiteAINEW(RunState& state) {
 void VerarbeiteDatei(RunState& state) {
   const auto& e = *state.elements;
   const int32_t datei_nr_before = state.user.DateiNr;
-  const int32_t remaining_before = state.remaining_files;
+  const int32_t remaining_before = state.cursor.remaining_files();
   const int32_t progress_before = state.progress_counter;
   TrapStep(state, [&] { Log(state, "Datei: ", e.Item(element::kFileName)); });
   TrapStep(state,
            [&] { state.user.DateiNr = transport::ReadReplyInt32(e.Item(element::kFileDateiNr)); });
   TrapStep(state, [&] {
-    state.remaining_files -= 1;
+    state.cursor.FileTaken();
     state.progress_counter += 1;
   });
   bool is_delete = platform::ToUpper(e.Item(element::kFileTyp)) == "DELETE";
@@ -106,7 +105,7 @@ void VerarbeiteDatei(RunState& state) {
   if (state.file_refused) {
     // Not taken: the server keeps it for the next run.
     state.user.DateiNr = datei_nr_before;
-    state.remaining_files = remaining_before;
+    state.cursor.SetRemainingFiles(remaining_before);
     state.progress_counter = progress_before;
     state.fehler->Code = vcerrOther;
     state.fehler->Text = "Datei nicht angenommen: " + *state.file_refused;
@@ -115,11 +114,11 @@ void VerarbeiteDatei(RunState& state) {
 }
 
 Next AfterFileReply(const RunState& state) {
-  return state.remaining_files > 0 ? Next::kFetchFile : Next::kClose;
+  return state.cursor.remaining_files() > 0 ? Next::kFetchFile : Next::kClose;
 }
 
 Next AfterCheckNewReply(const RunState& state) {
-  const bool announced = state.handled_reply == "AINEW" && state.announced_files != 0;
+  const bool announced = state.handled_reply == "AINEW" && state.cursor.announced_files() != 0;
   return announced ? Next::kBecomeFetch : Next::kNextStep;
 }
 

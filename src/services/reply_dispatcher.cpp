@@ -55,7 +55,7 @@ void VerarbeiteAIERR(RunState& state) {
   }
   SetOutcome(state, OutcomeKind::kServerError, e.Item(element::kErrorText));
   // No more files come; a quote run skips the stock (its row's rule).
-  state.remaining_files = 0;
+  state.cursor.SetRemainingFiles(0);
 }
 
 void VerarbeiteAIRMG(RunState& state) {

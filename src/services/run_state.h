@@ -14,6 +14,7 @@
 #include <vexcomm/outcome.h>
 
 #include "config/persistent_values.h"
+#include "services/run_cursor.h"
 #include "transport/cls_element.h"
 
 namespace vexcomm {
@@ -71,9 +72,10 @@ struct RunState {
   std::string log_datum;
   std::string log_text;
 
-  // Written by the component's run only; handlers record what a reply brought instead.
+  // Written by the component's run only; handlers record what a reply brought in the cursor.
   std::array<int32_t, 7> operations{};  // index 0 unused; a list ends at the first 6
   int32_t step = 0;
+  RunCursor cursor;
   // The code of the reply whose handler has just completed; empty when none did.
   std::string_view handled_reply;
 
@@ -81,8 +83,6 @@ struct RunState {
   int32_t attempts = 0;  // connection-attempt counter (persistent)
   int32_t progress_counter = 0;
   int32_t progress_total = 0;
-  int32_t remaining_files = 0;
-  int32_t announced_files = 0;
   config::clsUserDaten user;  // identity record (persistent)
   // Set while the host's NeueDatei or Delete handler runs; the host may refuse the file then,
   // with a reason, and the run ends after it with DateiNr before the file.

@@ -3,11 +3,12 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include <array>
 #include <ctime>
 #include <string>
 
 #include <vexcomm/error.h>
+
+#include "automation/member_table.h"
 
 namespace vexcomm {
 
@@ -18,53 +19,30 @@ using automation::DispId;
 using automation::InvokeKind;
 using automation::Variant;
 
-struct NamedId {
-  std::string_view name;
-  DispId id;
-};
-
-constexpr std::array<NamedId, 8> kCertificateMembers = {{{"Subject", 1},
-                                                         {"Issuer", 2},
-                                                         {"NotBefore", 3},
-                                                         {"NotAfter", 4},
-                                                         {"Fingerprint", 5},
-                                                         {"Verified", 6},
-                                                         {"VerifyError", 7},
-                                                         {"PublicKeyPin", 8}}};
+const automation::MemberSet<Certificate>& CertificateMembers() {
+  static const auto members =
+      automation::MemberTable<Certificate>()
+          .Get("Subject", 1, [](Certificate& c) { return c.subject; })
+          .Get("Issuer", 2, [](Certificate& c) { return c.issuer; })
+          .Get("NotBefore", 3, [](Certificate& c) { return c.not_before; })
+          .Get("NotAfter", 4, [](Certificate& c) { return c.not_after; })
+          .Get("Fingerprint", 5, [](Certificate& c) { return c.fingerprint; })
+          .Get("Verified", 6, [](Certificate& c) { return c.verified; })
+          .Get("VerifyError", 7, [](Certificate& c) { return c.verify_error; })
+          .Get("PublicKeyPin", 8, [](Certificate& c) { return c.public_key_pin; })
+          .DefaultMember(1)  // the subject names the certificate
+          .BuildSet();
+  return members;
+}
 
 }  // namespace
 
 std::optional<DispId> Certificate::GetIdOfName(std::string_view name) const {
-  for (const auto& m : kCertificateMembers) {
-    if (automation::EqualsNoCase(m.name, name)) return m.id;
-  }
-  return std::nullopt;
+  return CertificateMembers().IdOfName(name);
 }
 
 Variant Certificate::Invoke(DispId id, InvokeKind kind, Args args) {
-  if (kind == InvokeKind::PropertyPut) Raise(errnum::kMemberNotFound);
-  if (!args.empty()) Raise(errnum::kWrongArgumentCount);
-  switch (id) {
-    case automation::kDispIdValue:  // the subject names the certificate
-    case 1:
-      return subject;
-    case 2:
-      return issuer;
-    case 3:
-      return not_before;
-    case 4:
-      return not_after;
-    case 5:
-      return fingerprint;
-    case 6:
-      return verified;
-    case 7:
-      return verify_error;
-    case 8:
-      return public_key_pin;
-    default:
-      Raise(errnum::kMemberNotFound);
-  }
+  return CertificateMembers().Invoke(*this, id, kind, args);
 }
 
 namespace platform {

@@ -13,6 +13,7 @@
 
 #include <vexcomm/error.h>
 
+#include "automation/member_table.h"
 #include "platform/cp1252.h"
 #include "platform/trace_file.h"
 #include "socket/certificate.h"
@@ -27,11 +28,6 @@ using automation::DispId;
 using automation::EqualsNoCase;
 using automation::InvokeKind;
 using automation::Variant;
-
-struct NamedId {
-  std::string_view name;
-  DispId id;
-};
 
 using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
@@ -225,51 +221,38 @@ class TlsSocket final : public ProxySocket, public std::enable_shared_from_this<
   }
 
   std::optional<DispId> GetIdOfName(std::string_view name) const override {
-    for (const auto& m : kSocketMembers) {
-      if (EqualsNoCase(m.name, name)) return m.id;
-    }
-    return std::nullopt;
+    return Members().IdOfName(name);
   }
 
-  Variant Invoke(DispId id, InvokeKind, Args args) override {
-    auto need = [&](std::size_t min, std::size_t max) {
-      if (args.size() < min || args.size() > max) Raise(errnum::kWrongArgumentCount);
-    };
-    switch (id) {
-      case 1:
-        need(1, 1);
-        SetSecure(args[0].ToBool());
-        return {};
-      case 2:
-        need(0, 0);
-        Close();
-        return {};
-      case 3: {
-        need(2, 2);
-        int32_t port = args[1].ToInt32();
-        Connect(args[0].ToString(), port);
-        return {};
-      }
-      case 4:
-        need(1, 2);
-        Send(args[0].ToString());
-        return {};
-      case 5: {
-        need(1, 2);
-        auto cert = std::dynamic_pointer_cast<Certificate>(args[0].ToObject());
-        if (!cert) Raise(errnum::kTypeMismatch);
-        const bool ok = CheckCertificate(*cert);
-        if (args.size() == 2) args[1] = ok;
-        return ok;
-      }
-      default:
-        Raise(errnum::kMemberNotFound);
-    }
+  Variant Invoke(DispId id, InvokeKind kind, Args args) override {
+    return Members().Invoke(*this, id, kind, args);
   }
 
  private:
-  static constexpr std::array<NamedId, 5> kSocketMembers = {
-      {{"SetSecure", 1}, {"Close", 2}, {"Connect", 3}, {"Send", 4}, {"CheckCertificate", 5}}};
+  // Send takes the VexProxySocket5 flag it ignores; CheckCertificate also hands its verdict
+  // back through a second argument.
+  static const automation::MemberSet<TlsSocket>& Members() {
+    static const auto members =
+        automation::MemberTable<TlsSocket>()
+            .Method("SetSecure", 1, 1, [](TlsSocket& s, Args a) { s.SetSecure(a[0].ToBool()); })
+            .Method("Close", 2, 0, [](TlsSocket& s, Args) { s.Close(); })
+            .Method("Connect", 3, 2,
+                    [](TlsSocket& s, Args a) {
+                      int32_t port = a[1].ToInt32();
+                      s.Connect(a[0].ToString(), port);
+                    })
+            .Method("Send", 4, automation::ArgCount{1, 2},
+                    [](TlsSocket& s, Args a) { s.Send(a[0].ToString()); })
+            .Method("CheckCertificate", 5, automation::ArgCount{1, 2},
+                    [](TlsSocket& s, Args a) {
+                      auto cert = std::dynamic_pointer_cast<Certificate>(a[0].ToObject());
+                      if (!cert) Raise(errnum::kTypeMismatch);
+                      return s.CheckCertificate(*cert);
+                    })
+            .ResultAlsoTo(1)
+            .BuildSet();
+    return members;
+  }
 
   bool Current(Gen g) const { return conn_ && g == gen_; }
 

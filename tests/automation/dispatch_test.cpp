@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <vexcomm/dispatch.h>
 #include <vexcomm/error.h>
 
+#include "automation/member_table.h"
 #include "support/error_of.h"
 
 namespace vexcomm::automation {
@@ -52,6 +54,39 @@ class Account : public DispatchObject<Account> {
   int32_t balance = 0;
 };
 
+// The same through a MemberSet, as a class whose base is fixed implements Dispatch: optional
+// arguments, a result also handed back by reference, a default member with an id of its own.
+class Teller : public Dispatch {
+ public:
+  std::string_view TypeName() const override { return "Teller"; }
+  std::optional<DispId> GetIdOfName(std::string_view name) const override {
+    return Members().IdOfName(name);
+  }
+  Variant Invoke(DispId id, InvokeKind kind, Args args) override {
+    return Members().Invoke(*this, id, kind, args);
+  }
+
+  int32_t balance = 0;
+
+ private:
+  // Pay(amount, [times], [balance after]).
+  static const MemberSet<Teller>& Members() {
+    static const auto members = MemberTable<Teller>()
+                                    .Get("Balance", 1, [](Teller& t) { return t.balance; })
+                                    .Method("Pay", 2, ArgCount{1, 3},
+                                            [](Teller& t, Args a) {
+                                              const int32_t amount = a[0].ToInt32();
+                                              t.balance -=
+                                                  amount * (a.size() > 1 ? a[1].ToInt32() : 1);
+                                              return t.balance;
+                                            })
+                                    .ResultAlsoTo(2)
+                                    .DefaultMember(1)
+                                    .BuildSet();
+    return members;
+  }
+};
+
 TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
   struct Case {
     const char* name;
@@ -60,6 +95,8 @@ TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
     std::vector<Variant> args;
     int32_t error;  // 0: the call succeeds
     Variant result;
+    bool teller = false;                   // called on a Teller rather than an Account
+    std::optional<Variant> last_arg = {};  // the last argument after the call
   } const cases[] = {
       {"Get", kDispIdValue, InvokeKind::PropertyGet, {}, 0, Variant(int32_t{10})},
       {"GetAsMethod", kDispIdValue, InvokeKind::Method, {}, 0, Variant(int32_t{10})},
@@ -73,18 +110,45 @@ TEST(DispatchObject, InvokeChecksKindAndArgumentCount) {
       {"ArgumentForGet", kDispIdValue, InvokeKind::PropertyGet, {Variant(1)}, 450, {}},
       {"NoValueForPut", kDispIdValue, InvokeKind::PropertyPut, {}, 450, {}},
       {"WrongArgumentKind", 1, InvokeKind::Method, {Variant("x"), Variant(1)}, 13, {}},
+      {"OptionalLeftOut", 2, InvokeKind::Method, {Variant(3)}, 0, Variant(7), true},
+      {"OptionalGiven", 2, InvokeKind::Method, {Variant(3), Variant(2)}, 0, Variant(4), true},
+      {"ResultByReference",
+       2,
+       InvokeKind::Method,
+       {Variant(1), Variant(1), Variant()},
+       0,
+       Variant(9),
+       true,
+       Variant(9)},
+      {"TooFewForOptional", 2, InvokeKind::Method, {}, 450, {}, true},
+      {"TooManyForOptional",
+       2,
+       InvokeKind::Method,
+       {Variant(1), Variant(1), Variant(), Variant()},
+       450,
+       {},
+       true},
+      {"DefaultMemberOfItsOwnId", kDispIdValue, InvokeKind::PropertyGet, {}, 0, Variant(10), true},
+      {"PutOnOptional", 2, InvokeKind::PropertyPut, {Variant(1)}, 438, {}, true},
   };
   for (const auto& c : cases) {
     Account account;
     account.balance = 10;
+    Teller teller;
+    teller.balance = 10;
+    Dispatch& object = c.teller ? static_cast<Dispatch&>(teller) : account;
     auto args = c.args;
     try {
-      Variant result = account.Invoke(c.id, c.kind, args);
+      Variant result = object.Invoke(c.id, c.kind, args);
       EXPECT_EQ(c.error, 0) << c.name << ": no error";
       EXPECT_EQ(result, c.result) << c.name;
+      if (c.last_arg) {
+        EXPECT_EQ(args.back(), *c.last_arg) << c.name;
+      }
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), c.error) << c.name;
-      EXPECT_EQ(account.balance, 10) << c.name << ": a failed call changed the object";
+      EXPECT_EQ(account.balance + teller.balance, 20)
+          << c.name << ": a failed call changed the object";
     }
   }
 }

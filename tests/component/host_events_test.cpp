@@ -10,7 +10,7 @@ class HostEventsTest : public ComponentTest {
     ComponentTest::SetUp();
     run().host.process_host_events = [this] {
       ++calls;
-      seen.push_back({sock->sent.size(), run().remaining_files});
+      seen.push_back({sock->sent.size(), run().cursor.remaining_files()});
       if (on_call) on_call(calls);
     };
     vc->OnNochAufServer([this](int32_t n) { noch.push_back(n); });
@@ -64,7 +64,7 @@ TEST_F(HostEventsTest, HostCodeCallsIntoTheComponent) {
     SCOPED_TRACE(c.name);
     sock->sent.clear();
     calls = 0;
-    run().remaining_files = 1;  // left over from an earlier fetch
+    run().cursor.SetRemainingFiles(1);  // left over from an earlier fetch
     bool answered = false;
     on_call = [&](int n) {
       if (n != 2) return;

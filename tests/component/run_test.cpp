@@ -383,7 +383,7 @@ TEST_F(RunTest, AnswersThatDoNotMoveTheRunOnEndItAfterOneRetry) {
 TEST_F(RunTest, HostChangesModusDuringTheRun) {
   // A fetch that a cancel interrupted left a file waiting; the host switches to fetching while
   // the notice of its support-log run is handled.
-  run().remaining_files = 1;
+  run().cursor.SetRemainingFiles(1);
   sock->replies = {{"VEXMSG:2:AIRMG:10:Erhalten:MSGEND"}, {FileFrame(18, "x.txt", "x")}};
   vc->SetCallback(automation::MakeCallback([this](int16_t kind, const std::string& text) {
     reports.emplace_back(kind, text);
@@ -428,7 +428,7 @@ TEST_F(RunTest, TypedHandlersHearTheirOwnInstancesRun) {
   auto fehler = second->Fehler();
   vc.reset();
   second->SetSocket(nullptr);
-  run().remaining_files = 4;
+  run().cursor.SetRemainingFiles(4);
   fehler->Code = vcerrNoConnection;
   second->CancelSend();
   EXPECT_THAT(second_events.noch, ElementsAre(0, 4));

@@ -64,12 +64,29 @@ TEST_F(TlsSocketTest, HandshakeCertificateAndWindows1252RoundTrips) {
   EXPECT_EQ(cert.Get("PublicKeyPin").ToString(), pki.PublicKeyPin());
   EXPECT_LT(cert.Get("NotBefore").ToString(), cert.Get("NotAfter").ToString());
   EXPECT_EQ(cert.Get("NotBefore").ToString().size(), 19u);
+  // The subject is also the default member; nothing is written.
+  EXPECT_EQ(cert.Invoke(automation::kDispIdValue, automation::InvokeKind::PropertyGet, {}),
+            automation::Variant(cert.subject));
+  EXPECT_EQ(ErrorOf([&] { cert.Put("Subject", automation::Variant("x")); }),
+            errnum::kMemberNotFound);
   // The socket as a late-binding host calls it: by name, its arguments counted.
   automation::Dispatch& socket = *sink->socket;
   socket.Call("setsecure", {automation::Variant(true)});
   EXPECT_TRUE(socket.Call("CheckCertificate", {automation::Variant(sink->certificate)}).ToBool());
-  for (const char* name : {"SetSecure", "Connect", "Send", "CheckCertificate"})
-    EXPECT_EQ(ErrorOf([&] { socket.Call(name); }), errnum::kWrongArgumentCount) << name;
+  std::vector<automation::Variant> verdict = {automation::Variant(sink->certificate),
+                                              automation::Variant(false)};
+  EXPECT_TRUE(
+      socket.Invoke(socket.IdOf("CheckCertificate"), automation::InvokeKind::Method, verdict)
+          .ToBool());
+  EXPECT_TRUE(verdict[1].ToBool());  // handed back through the optional argument
+  const std::pair<const char*, std::size_t> miscounted[] = {
+      {"SetSecure", 0}, {"Connect", 0},         {"Send", 0}, {"CheckCertificate", 0}, {"Close", 1},
+      {"Send", 3},      {"CheckCertificate", 3}};
+  for (const auto& [name, count] : miscounted) {
+    EXPECT_EQ(ErrorOf([&] { socket.Call(name, std::vector<automation::Variant>(count)); }),
+              errnum::kWrongArgumentCount)
+        << name << " " << count;
+  }
   EXPECT_EQ(ErrorOf([&] { socket.Invoke(6, automation::InvokeKind::Method, {}); }),
             errnum::kMemberNotFound);
 

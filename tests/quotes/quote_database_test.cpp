@@ -17,6 +17,7 @@
 
 #include "quote_db_fixture.h"
 #include "quotes/quote_internals.h"
+#include "services/run_cursor.h"
 
 namespace vexcomm::quotes {
 namespace {
@@ -228,9 +229,14 @@ TEST_P(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
 
   auto aktien = NewCollection();
   aktien->Add("stale", "", "")->KursAdd("1", "1");
+  services::RunCursor cursor;
+  cursor.SetStockPosition(*aktien, 2);
+  using Stored = vexcomm::detail::QuoteInternals::Stored;
   // Each stock as read: its fields, the row it came from, its range and its quotes.
-  auto read = [&] {
-    EXPECT_TRUE(aktien->ReadDB());
+  auto read = [&](Stored what) {
+    EXPECT_TRUE(what == Stored::kAllQuotes
+                    ? aktien->ReadDB()
+                    : !vexcomm::detail::QuoteInternals::ReadDB(*aktien, what));
     std::vector<std::string> out;
     for (int32_t i = 1; i <= aktien->Count(); ++i) {
       const auto a = aktien->Item(i);
@@ -242,16 +248,16 @@ TEST_P(QuoteDatabaseTest, WrittenRunIsReadBackInDateOrderInBothModes) {
     }
     return out;
   };
-  EXPECT_EQ(read(), (std::vector<std::string>{
-                        "710000|DE0007100000|Daimler: Aktie|1|1|2.2.2023|15.01.2024: 2.2.2023=0 "
-                        "31.12.2023=a 01.01.2024=b 15.01.2024=c",
-                        "519000|DE0005190003|BMW|2|2|2023-12-01|2024-01-10: 2023-12-01=x "
-                        "2024-01-10=y",
-                        "|||7|7||:"}));
-  EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*aktien), 1);
+  EXPECT_EQ(read(Stored::kAllQuotes),
+            (std::vector<std::string>{
+                "710000|DE0007100000|Daimler: Aktie|1|1|2.2.2023|15.01.2024: 2.2.2023=0 "
+                "31.12.2023=a 01.01.2024=b 15.01.2024=c",
+                "519000|DE0005190003|BMW|2|2|2023-12-01|2024-01-10: 2023-12-01=x "
+                "2024-01-10=y",
+                "|||7|7||:"}));
+  EXPECT_EQ(cursor.StockPosition(*aktien), 1);
 
-  vexcomm::detail::QuoteInternals::SetLastDateOnly(*aktien, true);
-  EXPECT_EQ(read(),
+  EXPECT_EQ(read(Stored::kLastDateOnly),
             (std::vector<std::string>{"710000|DE0007100000|Daimler: Aktie|1|1|15.01.2024|:",
                                       "519000|DE0005190003|BMW|2|2|2024-01-10|:", "|||7|7||:"}));
   EXPECT_TRUE(boxes.empty());

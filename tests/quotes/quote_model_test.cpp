@@ -7,6 +7,7 @@
 #include <vexcomm/quotes.h>
 
 #include "quotes/quote_internals.h"
+#include "services/run_cursor.h"
 #include "support/error_of.h"
 
 namespace vexcomm {
@@ -37,29 +38,32 @@ TEST(QuoteModelTest, OutOfRangeGivesNoObjectWithoutError) {
   EXPECT_EQ(stock->Kurs(1)->Kurs, "1,5");
 }
 
-TEST(QuoteModelTest, CurrentIndexNeverReadsBelowOneAndIsResetByFilling) {
+TEST(QuoteModelTest, StockPositionNeverReadsBelowOneAndIsResetByFilling) {
   colAktien aktien;
-  EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1);  // a fresh one starts at the first stock
+  services::RunCursor cursor;
+  EXPECT_EQ(cursor.StockPosition(aktien), 1);  // a fresh one starts at the first stock
   const std::pair<const char*, std::function<void()>> resets[] = {
       {"Add", [&] { aktien.Add("2", "", ""); }},
       {"AddFromDB", [&] { QuoteInternals::AddFromDB(aktien, 7, "3", "", ""); }},
       {"Clear", [&] { aktien.Clear(); }},
   };
   for (const auto& [what, change] : resets) {
-    QuoteInternals::SetCurrentIndex(aktien, 5);
+    cursor.SetStockPosition(aktien, 5);
     change();
-    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1) << what;
+    EXPECT_EQ(cursor.StockPosition(aktien), 1) << what;
   }
   for (int32_t stored : {0, -3}) {
-    QuoteInternals::SetCurrentIndex(aktien, stored);
-    EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 1);
+    cursor.SetStockPosition(aktien, stored);
+    EXPECT_EQ(cursor.StockPosition(aktien), 1);
   }
   // Nothing else moves it: reading, Item and Count leave a later position alone.
   aktien.Add("a", "", "");
-  QuoteInternals::SetCurrentIndex(aktien, 3);
+  cursor.SetStockPosition(aktien, 3);
   aktien.Item(1);
   aktien.Count();
-  EXPECT_EQ(QuoteInternals::CurrentIndex(aktien), 3);
+  EXPECT_EQ(cursor.StockPosition(aktien), 3);
+  // A position is its collection's: another one, even fresh, starts at the first stock.
+  EXPECT_EQ(cursor.StockPosition(colAktien()), 1);
 }
 
 TEST(QuoteModelTest, ClearingKeepsWhatTheHostHolds) {

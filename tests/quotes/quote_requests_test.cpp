@@ -12,7 +12,6 @@
 #include <vexcomm/quotes.h>
 
 #include "platform/number_text.h"
-#include "quotes/quote_internals.h"
 #include "quotes/sqlite.h"
 #include "services/reply_dispatcher.h"
 #include "services/run_state_fixture.h"
@@ -62,7 +61,7 @@ class QuoteRun : public testing::RecordingRunState {
         {"AIWPK", VerarbeiteWIWPK}, {"AIERR", services::VerarbeiteAIERR}};
     request(state);
     while (!state.session_done) {
-      const int32_t index = vexcomm::detail::QuoteInternals::CurrentIndex(*state.aktien);
+      const int32_t index = state.cursor.StockPosition(*state.aktien);
       services::DispatchReceivedFrame(state, reply(index), kReplies);
       if (AfterQuoteReply(state) == services::Next::kAgain) {
         request(state);
@@ -105,7 +104,7 @@ TEST(QuoteRequestsTest, RequestTextsByteForByte) {
     auto stock = run.state.aktien->Add(c.wkn, c.isin, c.name);
     stock->VonDatum = c.von;
     stock->BisDatum = c.bis;
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(*run.state.aktien, 2);
+    run.state.cursor.SetStockPosition(*run.state.aktien, 2);
     c.request(run.state);
     EXPECT_EQ(run.sent, std::vector<std::string>{c.frame});
     EXPECT_EQ(run.Lines(), std::vector<std::string>{c.log});
@@ -155,7 +154,7 @@ TEST(QuoteRequestsTest, QuoteListGrammar) {
     std::vector<std::string> lines{"WKN  :  w", "ISIN :  I2", "Name :  N2"};
     for (const auto& entry : c.left_out) lines.push_back("Kein Kurs, übergangen: " + entry);
     EXPECT_EQ(run.Lines(), lines);
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), 2);
+    EXPECT_EQ(run.state.cursor.StockPosition(*run.state.aktien), 2);
   }
 }
 
@@ -183,7 +182,7 @@ TEST(QuoteRequestsTest, AReplyForAnotherStockIsNotTaken) {
     VerarbeiteWIWPK(run.state);
     EXPECT_EQ(stock->WKN + "/" + stock->ISIN + "/" + stock->Name, c.after) << c.reply;
     EXPECT_EQ(stock->KursCount(), c.quotes) << c.reply;
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), 2) << c.reply;
+    EXPECT_EQ(run.state.cursor.StockPosition(*run.state.aktien), 2) << c.reply;
   }
 }
 
@@ -251,7 +250,7 @@ TEST(QuoteRequestsTest, NoStockToRequestEndsAtOnce) {
     SCOPED_TRACE(c.what);
     QuoteRun run;
     for (int i = 0; i < c.stocks; ++i) run.state.aktien->Add(std::to_string(i), "", "");
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(*run.state.aktien, c.position);
+    run.state.cursor.SetStockPosition(*run.state.aktien, c.position);
     c.request(run.state);
     EXPECT_TRUE(run.sent.empty());
     EXPECT_TRUE(run.state.session_done);
@@ -266,12 +265,12 @@ TEST(QuoteRequestsTest, HandlerFailureSkipsTheStockInAQuoteRun) {
     QuoteRun run;
     run.Start(operation);
     run.state.aktien->Add("1", "", "");
-    vexcomm::detail::QuoteInternals::SetCurrentIndex(*run.state.aktien, 2);  // no stock there
+    run.state.cursor.SetStockPosition(*run.state.aktien, 2);  // no stock there
     run.Receive("VEXMSG:2:AIWPK:1:::d*p:MSGEND");
     VerarbeiteWIWPK(run.state);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].first, "VerarbeiteWIWPK");
-    EXPECT_EQ(vexcomm::detail::QuoteInternals::CurrentIndex(*run.state.aktien), position_after);
+    EXPECT_EQ(run.state.cursor.StockPosition(*run.state.aktien), position_after);
     EXPECT_TRUE(run.Lines(2).empty());
     EXPECT_EQ(run.state.aktien->Item(1)->KursCount(), 0);
   }

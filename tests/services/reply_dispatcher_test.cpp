@@ -51,12 +51,12 @@ TEST(ReplyDispatcherTest, GeneralRepliesAndInvalidFrames) {
     RecordingRunState r;
     r.state.fehler->Code = 3;
     r.state.fehler->Text = "alt";
-    r.state.remaining_files = 7;
+    r.state.cursor.SetRemainingFiles(7);
     r.state.attempts = 2;
     services::DispatchReceivedFrame(r.state, std::string(c.frame), kHandlers);
     EXPECT_EQ(r.state.fehler->Code, c.expected.code) << c.frame;
     EXPECT_EQ(r.state.fehler->Text, c.expected.text) << c.frame;
-    EXPECT_EQ(r.state.remaining_files, c.expected.remaining) << c.frame;
+    EXPECT_EQ(r.state.cursor.remaining_files(), c.expected.remaining) << c.frame;
     EXPECT_EQ(r.state.attempts, c.expected.attempts) << c.frame;
     EXPECT_EQ(r.Lines(), c.expected.log) << c.frame;
   }
@@ -74,8 +74,8 @@ TEST(MessagesTest, NewFilesCountAndRequests) {
     RecordingRunState r;
     transport::SplitElements("VEXMSG:2:AINEW:" + c.count + ":MSGEND", *r.state.elements, true);
     services::VerarbeiteAINEW(r.state);
-    EXPECT_EQ(r.state.remaining_files, c.n) << c.count;
-    EXPECT_EQ(r.state.announced_files, c.n) << c.count;
+    EXPECT_EQ(r.state.cursor.remaining_files(), c.n) << c.count;
+    EXPECT_EQ(r.state.cursor.announced_files(), c.n) << c.count;
     EXPECT_EQ(r.state.progress_total, c.n) << c.count;
     EXPECT_THAT(r.Lines(), ElementsAre(c.log));
   }
@@ -84,7 +84,7 @@ TEST(MessagesTest, NewFilesCountAndRequests) {
   r.state.user = {"11122233", "4711", -4, "", "", ""};
   r.state.progress_counter = 1;
   r.state.progress_total = 2;
-  r.state.announced_files = 2;
+  r.state.cursor.AnnounceFiles(2);
   services::SendeAKNEW(r.state);
   services::SendeAKGET(r.state);
   EXPECT_THAT(r.sent, ElementsAre("VEXMSG:2:AKNEW:11122233:4711:-4:5:MSGEND",
@@ -115,11 +115,11 @@ TEST(MessagesTest, FileRepliesMoveTheCursorAndRaiseTheRightEvent) {
   for (const auto& c : cases) {
     RecordingRunState r;
     r.state.user.DateiNr = 5;
-    r.state.remaining_files = 1;
+    r.state.cursor.SetRemainingFiles(1);
     transport::SplitElements(c.frame, *r.state.elements, true);
     services::VerarbeiteDatei(r.state);
     EXPECT_EQ(r.state.user.DateiNr, c.datei_nr) << c.frame;
-    EXPECT_EQ(r.state.remaining_files, 0) << c.frame;
+    EXPECT_EQ(r.state.cursor.remaining_files(), 0) << c.frame;
     EXPECT_EQ(r.state.progress_counter, 1) << c.frame;
     EXPECT_EQ(r.neue_datei, c.neue) << c.frame;
     EXPECT_EQ(r.deleted, c.deleted) << c.frame;
