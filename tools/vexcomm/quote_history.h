@@ -70,11 +70,6 @@ struct ImportedStock {
 };
 std::vector<ImportedStock> ParseQuotesCsv(std::string_view text);
 
-int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien);
-int DbExport(const CommandLine& line, Output& output, colAktien& aktien);
-// Merges the rows into the database that `aktien`'s context names.
-int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& context);
-
 // Writes `file` through `write`, which fills a file beside it that then takes its place, so a
 // reader never sees half a file. Throws std::runtime_error naming the file.
 void ReplaceFile(const std::filesystem::path& file,

@@ -31,8 +31,4 @@ std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions&
 // The height SvgChart gives a chart of `count` series.
 int ChartHeight(const ChartOptions& options, std::size_t count);
 
-// The file --out names, checked before anything is read: .svg or .png. Throws UsageError.
-std::filesystem::path ChartFile(const CommandLine& line);
-int DbChart(const CommandLine& line, Output& output, colAktien& aktien);
-
 }  // namespace vexcomm::cli

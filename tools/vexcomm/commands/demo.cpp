@@ -1,5 +1,3 @@
-#include "demo.h"
-
 #include <stdlib.h>
 
 #include <array>
@@ -16,6 +14,7 @@
 #include <vexcomm/quotes.h>
 #include <vexcomm/text.h>
 
+#include "commands/commands.h"
 #include "host_session.h"
 #include "messages.h"
 #include "object_views.h"
