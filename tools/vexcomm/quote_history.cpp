@@ -8,18 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <map>
-#include <sstream>
 
 #include <vexcomm/file_replace.h>
 #include <vexcomm/quotes.h>
 #include <vexcomm/text.h>
 
+#include "command_line.h"
 #include "messages.h"
-#include "object_views.h"
 #include "stocks_csv.h"
-#include "text_table.h"
 
 namespace vexcomm::cli {
 namespace {

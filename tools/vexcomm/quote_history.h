@@ -10,9 +10,6 @@
 
 #include <vexcomm/quotes.h>
 
-#include "command_line.h"
-#include "output.h"
-
 namespace vexcomm::cli {
 
 // A stored date (DD.MM.YYYY, day and month may have one digit, or YYYY-MM-DD) as YYYY-MM-DD;

@@ -10,7 +10,6 @@
 #include <vexcomm/host.h>
 
 #include "messages.h"
-#include "text_table.h"
 
 namespace vexcomm::cli {
 namespace {

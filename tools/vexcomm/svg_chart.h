@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "output.h"
 #include "quote_history.h"
 
 namespace vexcomm::cli {
