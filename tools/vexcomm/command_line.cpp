@@ -6,13 +6,12 @@
 #include <cmath>
 #include <sstream>
 
+#include <vexcomm/operation.h>
 #include <vexcomm/text.h>
 
-#include "commands.h"
-#include "demo.h"
+#include "commands/commands.h"
 #include "messages.h"
 #include "settings.h"
-#include "trace_commands.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -43,19 +42,43 @@ const std::vector<CommandDef> kCommands = {
      "",
      0,
      0,
-     8,
+     vexCommCheckNew,
      "look for new messages; fetch them if the server holds any",
      kReceives,
      {},
      &RunOperation},
-    {"get-new", "", 0, 0, 2, "fetch every new message and file", kReceives, {}, &RunOperation},
-    {"get-file", "", 0, 0, 3, "fetch the next file only", kReceives, {}, &RunOperation},
-    {"quote-date", "", 0, 0, 13, "ask for the date of the newest quotes", "", {}, &RunOperation},
+    {"get-new",
+     "",
+     0,
+     0,
+     VexCommGetNew,
+     "fetch every new message and file",
+     kReceives,
+     {},
+     &RunOperation},
+    {"get-file",
+     "",
+     0,
+     0,
+     VexCommGetFile,
+     "fetch the next file only",
+     kReceives,
+     {},
+     &RunOperation},
+    {"quote-date",
+     "",
+     0,
+     0,
+     vexCommWDT,
+     "ask for the date of the newest quotes",
+     "",
+     {},
+     &RunOperation},
     {"quotes",
      "",
      0,
      0,
-     14,
+     vexCommWPK,
      "fetch the quotes of each stock for its date range",
      "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
      {kStocks, kFromDb, kWriteDb},
@@ -64,7 +87,7 @@ const std::vector<CommandDef> kCommands = {
      "",
      0,
      0,
-     15,
+     vexCommNewWPK,
      "fetch the quotes since the last stored date of each stock in Kurse.dat and store them",
      "",
      {},
@@ -73,7 +96,7 @@ const std::vector<CommandDef> kCommands = {
      "",
      0,
      0,
-     18,
+     vexCommGetAllWPK,
      "fetch the quotes of the past year for each stock",
      "The stocks come from --stocks or, with --from-db, from Kurse.dat.",
      {kStocks, kFromDb, kWriteDb},
@@ -82,7 +105,7 @@ const std::vector<CommandDef> kCommands = {
      "",
      0,
      0,
-     16,
+     vexCommTGA,
      "fetch the overnight-money offers",
      kFitsTerminal,
      {kWide},
@@ -91,7 +114,7 @@ const std::vector<CommandDef> kCommands = {
      "",
      0,
      0,
-     17,
+     vexCommFGA,
      "fetch the fixed-term deposit offers",
      kFitsTerminal,
      {kWide},
@@ -100,7 +123,7 @@ const std::vector<CommandDef> kCommands = {
      "",
      0,
      0,
-     19,
+     vexCommSendLog,
      "send a support log with the user's contact data",
      "",
      {kLogFile, kDatum, kText},
@@ -109,7 +132,7 @@ const std::vector<CommandDef> kCommands = {
      "",
      0,
      0,
-     20,
+     vexCommSendPWD,
      "send a password request with the user's contact data",
      "",
      {kDatum, kText},
@@ -658,6 +681,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     throw UsageError(Fill(Tr("%1 wants %2"), {name, line.command->arguments}));
   }
   return line;
+}
+
+int Execute(const CommandLine& given, Output& output) {
+  CommandLine line = given;
+  // Only the runs connect and receive files; the other commands take none of these settings
+  // (and `db chart` reads --out as the file it writes).
+  if (given.command->modus != 0 || given.command->name == "run") {
+    const Environment env = ProcessEnvironment();
+    for (const auto& warning : ConfigFileWarnings(ConfigFilePath(env))) output.Note(warning);
+    line.global = WithSettings(given.global, env, true);
+  }
+  return line.command->handler(line, output);
 }
 
 std::string HelpText(const CommandLine& line) {

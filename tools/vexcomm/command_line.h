@@ -97,6 +97,9 @@ struct CommandLine {
 // Global options may stand anywhere; a command's own options after its name. Throws UsageError.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// Runs the command of the line and returns the exit status. Throws UsageError.
+int Execute(const CommandLine& line, Output& output);
+
 // The help text of a command, of a group ("user", "db"), or of the program (empty name).
 std::string HelpText(const CommandLine& line);
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "command_line.h"
-#include "commands.h"
+#include "commands/commands.h"
 #include "messages.h"
 #include "output.h"
 #include "signal_cancel.h"

@@ -10,9 +10,6 @@
 
 #include <vexcomm/quotes.h>
 
-#include "command_line.h"
-#include "output.h"
-
 namespace vexcomm::cli {
 
 // A stored date (DD.MM.YYYY, day and month may have one digit, or YYYY-MM-DD) as YYYY-MM-DD;
@@ -69,11 +66,6 @@ struct ImportedStock {
   std::vector<std::pair<std::string, std::string>> quotes;  // Datum, Kurs as they will be stored
 };
 std::vector<ImportedStock> ParseQuotesCsv(std::string_view text);
-
-int DbShowHistory(const CommandLine& line, Output& output, colAktien& aktien);
-int DbExport(const CommandLine& line, Output& output, colAktien& aktien);
-// Merges the rows into the database that `aktien`'s context names.
-int DbImport(const CommandLine& line, Output& output, const QuoteDbContext& context);
 
 // Writes `file` through `write`, which fills a file beside it that then takes its place, so a
 // reader never sees half a file. Throws std::runtime_error naming the file.

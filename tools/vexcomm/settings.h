@@ -65,7 +65,8 @@ const std::vector<EnvironmentVariable>& EnvironmentVariables();
 // The same for --help.
 std::string EnvironmentHelp();
 
-// `vexcomm config show`.
-int ConfigShow(const CommandLine& line, Output& output);
+// Throws UsageError naming `origin` when the value of the setting `key` cannot be used.
+void CheckSetting(std::string_view key, const std::string& value, const std::string& origin,
+                  bool allow_credentials);
 
 }  // namespace vexcomm::cli

@@ -10,7 +10,6 @@
 #include <limits>
 
 #include "messages.h"
-#include "png_chart.h"
 
 namespace vexcomm::cli {
 namespace {
@@ -342,58 +341,6 @@ std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions&
   }
   svg += "</g>\n</svg>\n";
   return svg;
-}
-
-fs::path ChartFile(const CommandLine& line) {
-  if (!line.global.out) throw UsageError(Tr("db chart needs --out FILE.svg or FILE.png"));
-  const fs::path file = *line.global.out;
-  std::string extension = file.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension != ".svg" && extension != ".png") {
-    throw UsageError(Fill(Tr("--out %1: the chart is written as .svg or .png"), {file.string()}));
-  }
-  return file;
-}
-
-int DbChart(const CommandLine& line, Output& output, colAktien& aktien) {
-  const fs::path file = ChartFile(line);
-  std::string from, to;
-  if (auto v = line.Value("--from")) from = ParseUserDate(*v, "--from");
-  if (auto v = line.Value("--to")) to = ParseUserDate(*v, "--to");
-  if (!from.empty() && !to.empty() && from > to) throw UsageError(Tr("--from is after --to"));
-  ChartOptions options;
-  options.normalize = line.Has("--normalize");
-  std::vector<ChartSeries> series;
-  std::size_t points = 0;
-  for (const auto& stock : SelectStocks(aktien, line.arguments)) {
-    auto& s = series.emplace_back();
-    s.label = stock->Name.empty() ? stock->WKN : stock->Name + " (" + stock->WKN + ")";
-    s.quotes = QuotesByDate(*stock, from, to);
-    points += s.quotes.size();
-  }
-  if (points == 0) throw std::runtime_error(Tr("no stored quote of these stocks in the range"));
-  const std::string svg = SvgChart(series, options);
-  std::string extension = file.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension == ".png") {
-    ReplaceFile(file, [&](const fs::path& partial) {
-      WriteSvgAsPng(svg, options.width, ChartHeight(options, series.size()), partial);
-    });
-  } else {
-    ReplaceFile(file, svg);
-  }
-  if (output.json()) {
-    output.EmitResult(Json{{"chart", Json{{"file", file.string()},
-                                          {"width", options.width},
-                                          {"height", ChartHeight(options, series.size())},
-                                          {"Aktien", series.size()},
-                                          {"Kurse", points}}}});
-  } else {
-    output.Result(
-        Fill(Tr("Chart (%1, %2): %3"), {Counted(series.size(), "%1 stock", "%1 stocks"),
-                                        Counted(points, "%1 quote", "%1 quotes"), file.string()}));
-  }
-  return kExitOk;
 }
 
 }  // namespace vexcomm::cli

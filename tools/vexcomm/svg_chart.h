@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "output.h"
 #include "quote_history.h"
 
 namespace vexcomm::cli {
@@ -30,9 +28,5 @@ struct ChartOptions {
 std::string SvgChart(const std::vector<ChartSeries>& series, const ChartOptions& options);
 // The height SvgChart gives a chart of `count` series.
 int ChartHeight(const ChartOptions& options, std::size_t count);
-
-// The file --out names, checked before anything is read: .svg or .png. Throws UsageError.
-std::filesystem::path ChartFile(const CommandLine& line);
-int DbChart(const CommandLine& line, Output& output, colAktien& aktien);
 
 }  // namespace vexcomm::cli

@@ -1,5 +1,3 @@
-#include "demo.h"
-
 #include <stdlib.h>
 
 #include <array>
@@ -8,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include <vexcomm/deposits.h>
@@ -16,6 +15,7 @@
 #include <vexcomm/quotes.h>
 #include <vexcomm/text.h>
 
+#include "commands/commands.h"
 #include "host_session.h"
 #include "messages.h"
 #include "object_views.h"
@@ -526,9 +526,28 @@ void WriteRerunFiles(const DemoFolders& folders, const std::string& today,
                   fs::perm_options::add);
 }
 
-int Demo(Output& output, const DemoFolders& folders) {
+// ---- the demo's steps -------------------------------------------------------------------------
+
+// What the steps share: the folders, the day, the server, the session, and the log of the runs
+// so far, sent as the support log at the end.
+struct DemoRun {
+  Output& output;
+  const DemoFolders& folders;
+  const std::string today;
+  vexmsg::Server& server;
+  HostSession& session;
+  std::string protocol;
+};
+
+std::string Today() {
   const HostServices host = DefaultHostServices();
-  const std::string today = host.date_to_text(host.today());
+  return host.date_to_text(host.today());
+}
+
+// The installation a home-banking application would have: certificates, MorvaZedi.ini naming
+// the demo's server, the template Kurse.dat and the identity record. An exit status when one
+// cannot be written.
+std::optional<int> SetUpInstallation(Output& output, const DemoFolders& folders) {
   // Long enough for the folder to be used again by hand, as commands.sh does.
   vexmsg::WriteThrowawayPki(folders.pki(), {kHost}, "VexComm Demo", std::chrono::days(31));
   std::ofstream(folders.ini() / "MorvaZedi.ini") << "[Comm]\r\nIP=" << kHost << "\r\n";
@@ -544,14 +563,24 @@ int Demo(Output& output, const DemoFolders& folders) {
     output.Note(e.what());
     return kExitRunFailed;
   }
+  return std::nullopt;
+}
 
-  vexmsg::ServerOptions server_options;
-  server_options.cert_file = folders.pki() / "server.pem";
-  server_options.key_file = folders.pki() / "server.key";
-  server_options.threads = 1;
-  vexmsg::Server server(server_options,
-                        vexmsg::Scenario::FromJson(ScenarioDocument(1, today), folders.root));
+vexmsg::Scenario DemoScenario(int quote_run, const DemoFolders& folders, const std::string& today) {
+  return vexmsg::Scenario::FromJson(ScenarioDocument(quote_run, today), folders.root);
+}
 
+// The reference server on a free loopback port with the first scenario.
+vexmsg::Server StartServer(const DemoFolders& folders, const std::string& today) {
+  vexmsg::ServerOptions options;
+  options.cert_file = folders.pki() / "server.pem";
+  options.key_file = folders.pki() / "server.key";
+  options.threads = 1;
+  return vexmsg::Server(options, DemoScenario(1, folders, today));
+}
+
+// The demo's folders, and the server reached as kHost through the demo's CA.
+SessionConfig SessionFor(const DemoFolders& folders, uint16_t port) {
   SessionConfig config;
   config.ini_dir = Slash(folders.ini());
   config.data_dir = Slash(folders.data());
@@ -561,211 +590,294 @@ int Demo(Output& output, const DemoFolders& folders) {
   config.socket.connect_to_host = kHost;
   config.socket.connect_to_port = 443;
   config.socket.connect_to_address = "127.0.0.1";
-  config.socket.connect_to_address_port = server.port();
+  config.socket.connect_to_address_port = port;
   config.socket.connect_timeout = std::chrono::seconds(10);
   config.socket.idle_timeout = std::chrono::seconds(30);
-  HostSession session(config, output);
+  return config;
+}
 
+void AnnounceServer(Output& output, const DemoFolders& folders, uint16_t port) {
   output.Result(Fill(folders.temporary ? Tr("VexComm5 demo: reference server on 127.0.0.1:%1 "
                                             "answering as %2, folders in %3 (removed at the end; "
                                             "--dir keeps them)")
                                        : Tr("VexComm5 demo: reference server on 127.0.0.1:%1 "
                                             "answering as %2, folders in %3"),
-                     {std::to_string(server.port()), kHost, folders.root.string()}));
+                     {std::to_string(port), kHost, folders.root.string()}));
+}
 
-  std::string protocol;  // the log of the runs so far, sent as the support log at the end
-  output.OnLogLine([&protocol](const std::string& line) { protocol.append(line).append("\r\n"); });
-  struct StopProtocol {
-    Output& output;
-    ~StopProtocol() { output.OnLogLine({}); }
-  } stop_protocol{output};
-  auto show_text = [&output](const std::function<void(std::ostream&)>& print) {
-    std::ostringstream text;
-    print(text);
-    std::string shown = text.str();
-    if (!shown.empty() && shown.back() == '\n') shown.pop_back();
-    output.Result(shown);
-  };
-  // What Kurse.dat holds now, read as a host reads it.
-  auto read_stored = [&](colAktien& stored) {
-    QuoteDbContext context;
-    context.data_dir = config.data_dir;
-    context.ini_dir = config.ini_dir;
-    stored.SetDatabaseContext(context);
-    stored.ReadDB();
-  };
-  auto show_stored = [&](HostSession&) {
-    colAktien stored;
-    read_stored(stored);
-    show_text([&](std::ostream& out) {
-      out << "Kurse.dat:\n";
-      PrintAktien(out, stored, false);
-    });
-  };
+// Keeps the log lines of the runs in `protocol` while it lives.
+class RecordProtocol {
+ public:
+  RecordProtocol(Output& output, std::string& protocol) : output_(output) {
+    output_.OnLogLine(
+        [&protocol](const std::string& line) { protocol.append(line).append("\r\n"); });
+  }
+  ~RecordProtocol() { output_.OnLogLine({}); }
+  RecordProtocol(const RecordProtocol&) = delete;
+  RecordProtocol& operator=(const RecordProtocol&) = delete;
 
-  std::vector<Step> steps;
-  steps.push_back({"Neue Nachrichten abrufen", N_("Fetch new messages"), VexCommGetNew, nullptr,
-                   [&](HostSession&, const RunResult& r) -> std::string {
-                     int files = 0;
-                     int deletions = 0;
-                     for (const auto& f : Files()) (f.typ == "DELETE" ? deletions : files) += 1;
-                     if (r.events != files + deletions) {
-                       return Fill(Tr("%1 events for %2 files and %3 deletion notices"),
-                                   {std::to_string(r.events), std::to_string(files),
-                                    std::to_string(deletions)});
-                     }
-                     if (r.noch_auf_server != 0) return Tr("files are left on the server");
-                     for (const auto& f : Files()) {
-                       if (f.typ == "DELETE") continue;
-                       bool withdrawn = false;
-                       for (const auto& d : Files()) withdrawn = withdrawn || d.ref == f.nr;
-                       const fs::path file = folders.files() / SafeFileName(f.nr, f.name);
-                       if (withdrawn && fs::exists(file))
-                         return Fill(Tr("%1 was not removed"), {file.string()});
-                       if (!withdrawn && ReadText(file) != Utf8ToCp1252(f.content)) {
-                         return Fill(Tr("%1 does not hold what the server sent"), {file.string()});
-                       }
-                     }
-                     return {};
-                   },
-                   nullptr});
-  steps.push_back(
-      {"Tagesgeld-Angebote abrufen", N_("Fetch the overnight-money offers"), vexCommTGA, nullptr,
-       [&](HostSession& s, const RunResult&) -> std::string {
-         if (DepositTreeJson(*s.vc().Tagesgeld(), false) !=
-             ExpectedTree(today, Tagesgeld(), false)) {
-           return Tr("the Tagesgeld tree differs from the offers sent");
-         }
-         return {};
-       },
-       [&](HostSession& s) {
-         show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Tagesgeld(), false); });
-       }});
-  steps.push_back(
-      {"Festgeld-Angebote abrufen", N_("Fetch the fixed-term deposit offers"), vexCommFGA, nullptr,
-       [&](HostSession& s, const RunResult&) -> std::string {
-         if (DepositTreeJson(*s.vc().Festgeld(), false) != ExpectedTree(today, Festgeld(), true)) {
-           return Tr("the Festgeld tree differs from the offers sent");
-         }
-         return {};
-       },
-       [&](HostSession& s) {
-         show_text([&](std::ostream& out) { PrintDeposits(out, *s.vc().Festgeld(), true); });
-       }});
-  steps.push_back({"Kurse abrufen und in Kurse.dat speichern",
-                   N_("Fetch quotes and store them in Kurse.dat"), vexCommWPK,
-                   [&](HostSession& s) {
-                     const auto days = TradingDays();
-                     auto aktien = s.vc().Aktien();
-                     aktien->Clear();
-                     for (const auto& stock : Stocks()) {
-                       auto added = aktien->Add(stock.wkn, stock.isin, stock.name);
-                       added->VonDatum = days.front();
-                       added->BisDatum = days[3];
-                     }
-                     aktien->WriteDB = true;
-                   },
-                   [&](HostSession&, const RunResult&) -> std::string {
-                     return CompareQuotes(StoredQuotes(config.data_dir, config.ini_dir, output),
-                                          QuotesOfRun(1));
-                   },
-                   show_stored});
-  steps.push_back(
-      {"Neue Kurse abrufen", N_("Fetch new quotes"), vexCommNewWPK,
-       [&](HostSession&) {
-         server.SetScenario(vexmsg::Scenario::FromJson(ScenarioDocument(2, today), folders.root));
-       },
-       [&](HostSession&, const RunResult&) -> std::string {
-         QuoteTable expected = QuotesOfRun(1);
-         for (const auto& [wkn, quotes] : QuotesOfRun(2)) {
-           for (const auto& [datum, kurs] : quotes) expected[wkn][datum] = kurs;
-         }
-         return CompareQuotes(StoredQuotes(config.data_dir, config.ini_dir, output), expected);
-       },
-       show_stored});
-  steps.push_back({"Support-Protokoll senden", N_("Send the support log"), vexCommSendLog,
-                   [&](HostSession& s) {
-                     s.vc().SetLogSupport(protocol);
-                     s.vc().SetLogDatum(today);
-                     s.vc().SetLogText("Protokoll der Demo");
-                   },
-                   [&](HostSession&, const RunResult& r) -> std::string {
-                     if (r.code != vcerrSuccess) return Tr("the server did not confirm the log");
-                     const auto requests = server.Requests();
-                     const std::string expected = std::string("VEXMSG:2:AKLOG:") + kBlz + ":" +
-                                                  kKundenNr + ":Erika:Mustermann:";
-                     if (requests.empty() || requests.back().rfind(expected, 0) != 0) {
-                       return Tr("the server received no support log of this installation");
-                     }
-                     return {};
-                   },
-                   nullptr});
+ private:
+  Output& output_;
+};
 
+void ShowText(Output& output, const std::function<void(std::ostream&)>& print) {
+  std::ostringstream text;
+  print(text);
+  std::string shown = text.str();
+  if (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  output.Result(shown);
+}
+
+// What Kurse.dat holds now, read as a host reads it.
+void ReadStored(const DemoRun& demo, colAktien& stored) {
+  QuoteDbContext context;
+  context.data_dir = demo.session.config().data_dir;
+  context.ini_dir = demo.session.config().ini_dir;
+  stored.SetDatabaseContext(context);
+  stored.ReadDB();
+}
+
+void ShowStored(const DemoRun& demo) {
+  colAktien stored;
+  ReadStored(demo, stored);
+  ShowText(demo.output, [&](std::ostream& out) {
+    out << "Kurse.dat:\n";
+    PrintAktien(out, stored, false);
+  });
+}
+
+QuoteTable StoredQuotes(DemoRun& demo) {
+  return StoredQuotes(demo.session.config().data_dir, demo.session.config().ini_dir, demo.output);
+}
+
+Step FetchNewMessages(DemoRun& demo) {
+  return {"Neue Nachrichten abrufen",
+          N_("Fetch new messages"),
+          VexCommGetNew,
+          nullptr,
+          [&demo](HostSession&, const RunResult& r) -> std::string {
+            int files = 0;
+            int deletions = 0;
+            for (const auto& f : Files()) (f.typ == "DELETE" ? deletions : files) += 1;
+            if (r.events != files + deletions) {
+              return Fill(
+                  Tr("%1 events for %2 files and %3 deletion notices"),
+                  {std::to_string(r.events), std::to_string(files), std::to_string(deletions)});
+            }
+            if (r.noch_auf_server != 0) return Tr("files are left on the server");
+            for (const auto& f : Files()) {
+              if (f.typ == "DELETE") continue;
+              bool withdrawn = false;
+              for (const auto& d : Files()) withdrawn = withdrawn || d.ref == f.nr;
+              const fs::path file = demo.folders.files() / SafeFileName(f.nr, f.name);
+              if (withdrawn && fs::exists(file))
+                return Fill(Tr("%1 was not removed"), {file.string()});
+              if (!withdrawn && ReadText(file) != Utf8ToCp1252(f.content)) {
+                return Fill(Tr("%1 does not hold what the server sent"), {file.string()});
+              }
+            }
+            return {};
+          },
+          nullptr};
+}
+
+Step FetchTagesgeldOffers(DemoRun& demo) {
+  return {"Tagesgeld-Angebote abrufen",
+          N_("Fetch the overnight-money offers"),
+          vexCommTGA,
+          nullptr,
+          [&demo](HostSession& s, const RunResult&) -> std::string {
+            if (DepositTreeJson(*s.vc().Tagesgeld(), false) !=
+                ExpectedTree(demo.today, Tagesgeld(), false)) {
+              return Tr("the Tagesgeld tree differs from the offers sent");
+            }
+            return {};
+          },
+          [&demo](HostSession& s) {
+            ShowText(demo.output,
+                     [&](std::ostream& out) { PrintDeposits(out, *s.vc().Tagesgeld(), false); });
+          }};
+}
+
+Step FetchFestgeldOffers(DemoRun& demo) {
+  return {"Festgeld-Angebote abrufen",
+          N_("Fetch the fixed-term deposit offers"),
+          vexCommFGA,
+          nullptr,
+          [&demo](HostSession& s, const RunResult&) -> std::string {
+            if (DepositTreeJson(*s.vc().Festgeld(), false) !=
+                ExpectedTree(demo.today, Festgeld(), true)) {
+              return Tr("the Festgeld tree differs from the offers sent");
+            }
+            return {};
+          },
+          [&demo](HostSession& s) {
+            ShowText(demo.output,
+                     [&](std::ostream& out) { PrintDeposits(out, *s.vc().Festgeld(), true); });
+          }};
+}
+
+Step FetchQuotesIntoKurseDat(DemoRun& demo) {
+  return {"Kurse abrufen und in Kurse.dat speichern",
+          N_("Fetch quotes and store them in Kurse.dat"),
+          vexCommWPK,
+          [](HostSession& s) {
+            const auto days = TradingDays();
+            auto aktien = s.vc().Aktien();
+            aktien->Clear();
+            for (const auto& stock : Stocks()) {
+              auto added = aktien->Add(stock.wkn, stock.isin, stock.name);
+              added->VonDatum = days.front();
+              added->BisDatum = days[3];
+            }
+            aktien->WriteDB = true;
+          },
+          [&demo](HostSession&, const RunResult&) -> std::string {
+            return CompareQuotes(StoredQuotes(demo), QuotesOfRun(1));
+          },
+          [&demo](HostSession&) { ShowStored(demo); }};
+}
+
+// The second scenario corrects a quote of each stock and adds a newer one.
+Step FetchNewQuotes(DemoRun& demo) {
+  return {
+      "Neue Kurse abrufen",
+      N_("Fetch new quotes"),
+      vexCommNewWPK,
+      [&demo](HostSession&) { demo.server.SetScenario(DemoScenario(2, demo.folders, demo.today)); },
+      [&demo](HostSession&, const RunResult&) -> std::string {
+        QuoteTable expected = QuotesOfRun(1);
+        for (const auto& [wkn, quotes] : QuotesOfRun(2)) {
+          for (const auto& [datum, kurs] : quotes) expected[wkn][datum] = kurs;
+        }
+        return CompareQuotes(StoredQuotes(demo), expected);
+      },
+      [&demo](HostSession&) { ShowStored(demo); }};
+}
+
+// The log of the runs before, as a user sends it to the bank's support.
+Step SendSupportLog(DemoRun& demo) {
+  return {"Support-Protokoll senden",
+          N_("Send the support log"),
+          vexCommSendLog,
+          [&demo](HostSession& s) {
+            s.vc().SetLogSupport(demo.protocol);
+            s.vc().SetLogDatum(demo.today);
+            s.vc().SetLogText("Protokoll der Demo");
+          },
+          [&demo](HostSession&, const RunResult& r) -> std::string {
+            if (r.code != vcerrSuccess) return Tr("the server did not confirm the log");
+            const auto requests = demo.server.Requests();
+            const std::string expected =
+                std::string("VEXMSG:2:AKLOG:") + kBlz + ":" + kKundenNr + ":Erika:Mustermann:";
+            if (requests.empty() || requests.back().rfind(expected, 0) != 0) {
+              return Tr("the server received no support log of this installation");
+            }
+            return {};
+          },
+          nullptr};
+}
+
+// Empty when the run ended as the sample data says it should; otherwise why not.
+std::string CheckAgainstSampleData(DemoRun& demo, const Step& step, const RunResult& result) {
+  if (!result.ok()) {
+    return result.text.empty()
+               ? Fill(Tr("the run ended with Fehler.Code %1"), {std::to_string(result.code)})
+               : Fill(Tr("the run ended with Fehler.Code %1: %2"),
+                      {std::to_string(result.code), result.text});
+  }
+  return step.check(demo.session, result);
+}
+
+struct StepResults {
   int failed = 0;
-  Json step_results = Json::array();  // the one result line holds every step's
+  Json steps = Json::array();    // the one result line holds every step's
+  std::optional<int> cancelled;  // the exit status of a cancelled run
+};
+
+// Each step in turn: prepared, run, checked and shown, or said why it failed.
+StepResults RunSteps(DemoRun& demo, const std::vector<Step>& steps) {
+  StepResults results;
   for (std::size_t i = 0; i < steps.size(); ++i) {
-    Step& step = steps[i];
-    output.Result("\n== " + Fill(Tr("%1/%2 %3 (Modus %4)"),
-                                 {std::to_string(i + 1), std::to_string(steps.size()),
-                                  Tr(step.title), std::to_string(step.modus)}));
-    if (step.prepare) step.prepare(session);
-    const RunResult result = session.Run(step.modus);
+    const Step& step = steps[i];
+    demo.output.Result("\n== " + Fill(Tr("%1/%2 %3 (Modus %4)"),
+                                      {std::to_string(i + 1), std::to_string(steps.size()),
+                                       Tr(step.title), std::to_string(step.modus)}));
+    if (step.prepare) step.prepare(demo.session);
+    const RunResult result = demo.session.Run(step.modus);
     if (result.cancelled) {
-      return output.Fail(128 + result.signal, "cancelled",
-                         Fill(Tr("cancelled (%1)"), {result.text}));
+      results.cancelled = demo.output.Fail(128 + result.signal, "cancelled",
+                                           Fill(Tr("cancelled (%1)"), {result.text}));
+      return results;
     }
-    std::string why;
-    if (!result.ok()) {
-      why = result.text.empty()
-                ? Fill(Tr("the run ended with Fehler.Code %1"), {std::to_string(result.code)})
-                : Fill(Tr("the run ended with Fehler.Code %1: %2"),
-                       {std::to_string(result.code), result.text});
-    } else {
-      why = step.check(session, result);
-    }
+    const std::string why = CheckAgainstSampleData(demo, step, result);
     if (why.empty()) {
-      if (step.show) step.show(session);
-      const std::string notice = output.LastLogAfter("Meldung:");
-      output.Result(notice.empty() ? Tr("ok") : Fill(Tr("ok, notice: %1"), {notice}));
+      if (step.show) step.show(demo.session);
+      const std::string notice = demo.output.LastLogAfter("Meldung:");
+      demo.output.Result(notice.empty() ? Tr("ok") : Fill(Tr("ok, notice: %1"), {notice}));
     } else {
-      ++failed;
-      output.Note(Tr(step.title) + ": " + why);
+      ++results.failed;
+      demo.output.Note(Tr(step.title) + ": " + why);
     }
-    step_results.push_back(Json{{"step", step.name},
-                                {"Modus", step.modus},
-                                {"ok", why.empty()},
-                                {"result", session.ResultJson(step.modus)}});
+    results.steps.push_back(Json{{"step", step.name},
+                                 {"Modus", step.modus},
+                                 {"ok", why.empty()},
+                                 {"result", demo.session.ResultJson(step.modus)}});
   }
-  output.EmitResult(Json{{"demo", std::move(step_results)}});
-  if (!folders.temporary) {
-    WriteRerunFiles(folders, today, protocol);
-    output.Result("\n" +
-                  Fill(Tr("Everything to rerun the steps by hand is in %1; %2 runs them:"),
-                       {folders.root.string(), (folders.root / kCommandsFile).string()}) +
-                  "\n" + RerunSteps(today));
+  return results;
+}
+
+void OfferRerun(const DemoRun& demo) {
+  WriteRerunFiles(demo.folders, demo.today, demo.protocol);
+  demo.output.Result(
+      "\n" +
+      Fill(Tr("Everything to rerun the steps by hand is in %1; %2 runs them:"),
+           {demo.folders.root.string(), (demo.folders.root / kCommandsFile).string()}) +
+      "\n" + RerunSteps(demo.today));
+}
+
+// kurse.svg in the demo's folder: the stored quotes of each stock.
+void DrawChart(const DemoRun& demo) {
+  colAktien stored;
+  ReadStored(demo, stored);
+  std::vector<ChartSeries> series;
+  for (int32_t i = 1; i <= stored.Count(); ++i) {
+    const auto stock = stored.Item(i);
+    series.push_back({stock->Name + " (" + stock->WKN + ")", QuotesByDate(*stock)});
   }
-  if (failed == 0) {
-    output.Result("\n" +
-                  Fill(Tr("All %1 runs ended as expected."), {std::to_string(steps.size())}));
-    colAktien stored;
-    read_stored(stored);
-    std::vector<ChartSeries> series;
-    for (int32_t i = 1; i <= stored.Count(); ++i) {
-      const auto stock = stored.Item(i);
-      series.push_back({stock->Name + " (" + stock->WKN + ")", QuotesByDate(*stock)});
-    }
-    const fs::path chart = folders.root / "kurse.svg";
-    std::ofstream(chart, std::ios::binary) << SvgChart(series, ChartOptions{});
-    output.Result(Fill(folders.temporary
-                           ? Tr("Chart of the stored quotes: %1 (removed with the folder; --dir "
-                                "keeps it)")
-                           : Tr("Chart of the stored quotes: %1"),
-                       {chart.string()}));
-    return kExitOk;
+  const fs::path chart = demo.folders.root / "kurse.svg";
+  std::ofstream(chart, std::ios::binary) << SvgChart(series, ChartOptions{});
+  demo.output.Result(Fill(demo.folders.temporary
+                              ? Tr("Chart of the stored quotes: %1 (removed with the folder; "
+                                   "--dir keeps it)")
+                              : Tr("Chart of the stored quotes: %1"),
+                          {chart.string()}));
+}
+
+int Demo(Output& output, const DemoFolders& folders) {
+  const std::string today = Today();
+  if (const auto status = SetUpInstallation(output, folders)) return *status;
+  vexmsg::Server server = StartServer(folders, today);
+  HostSession session(SessionFor(folders, server.port()), output);
+  AnnounceServer(output, folders, server.port());
+  DemoRun demo{output, folders, today, server, session, {}};
+  const RecordProtocol recording(output, demo.protocol);
+
+  const std::vector<Step> steps = {FetchNewMessages(demo),    FetchTagesgeldOffers(demo),
+                                   FetchFestgeldOffers(demo), FetchQuotesIntoKurseDat(demo),
+                                   FetchNewQuotes(demo),      SendSupportLog(demo)};
+  StepResults results = RunSteps(demo, steps);
+  if (results.cancelled) return *results.cancelled;
+  output.EmitResult(Json{{"demo", std::move(results.steps)}});
+  if (!folders.temporary) OfferRerun(demo);
+  if (results.failed != 0) {
+    return output.Fail(kExitRunFailed, "failed",
+                       Fill(Tr("%1 of %2 runs did not end as expected"),
+                            {std::to_string(results.failed), std::to_string(steps.size())}));
   }
-  return output.Fail(kExitRunFailed, "failed",
-                     Fill(Tr("%1 of %2 runs did not end as expected"),
-                          {std::to_string(failed), std::to_string(steps.size())}));
+  output.Result("\n" + Fill(Tr("All %1 runs ended as expected."), {std::to_string(steps.size())}));
+  DrawChart(demo);
+  return kExitOk;
 }
 
 }  // namespace

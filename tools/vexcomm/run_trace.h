@@ -13,7 +13,4 @@ namespace vexcomm::cli {
 // certificate and key pin. UsageError when the file cannot be written.
 std::shared_ptr<TraceSink> OpenRunTrace(const GlobalOptions& global, Output& output);
 
-// `trace show FILE`: the trace for a person.
-int TraceShow(const CommandLine& line, Output& output);
-
 }  // namespace vexcomm::cli
