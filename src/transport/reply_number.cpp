@@ -39,16 +39,10 @@ class Cursor {
 };
 
 int DigitValue(char c, int base) noexcept {
-  int d = 0;
-  if (IsDigit(c)) {
-    d = c - '0';
-  } else if (c >= 'a' && c <= 'f') {
-    d = c - 'a' + 10;
-  } else if (c >= 'A' && c <= 'F') {
-    d = c - 'A' + 10;
-  } else {
-    return -1;
-  }
+  const int d = IsDigit(c)               ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : base;  // no digit in any base
   return d < base ? d : -1;
 }
 

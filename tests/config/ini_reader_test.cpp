@@ -46,6 +46,7 @@ std::vector<IniCase> Cases() {
       {"case of names", "[cOMM]\nip=x\n", "COMM", "Ip", "x"},
       {"umlaut names", "[\xC3\xA4rger]\n\xC3\xBC=x\n", "\xC3\x84RGER", "\xC3\x9C", "x"},
       {"blanks", "[Comm]\n  IP  =   spaced value \t\n", "Comm", "IP", "spaced value"},
+      {"every kind of blank", "[Comm]\nIP=\v\f x\r\f\v\n", "Comm", "IP", "x"},
       {"blanks in section", "[ Comm ]\nIP=x\n", "Comm", "IP", "x"},
       {"indented lines", "  [Comm]\n\tIP=x\n", "Comm", "IP", "x"},
       {"double quotes", "[Comm]\nIP=\"quoted\"\n", "Comm", "IP", "quoted"},

@@ -1,9 +1,12 @@
 #include "services/frame_trace.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "platform/trace_file.h"
 #include "services/messages.h"
@@ -90,6 +93,16 @@ TEST(FrameTrace, TheFileHoldsOneJsonObjectPerRecord) {
             "0d4e2ca9e9cbced7a7a5380eb29e1a3783b9b6d0db72de36a1051038e1c1fbc7");
   EXPECT_EQ(lines[1]["frame"], "VEXMSG:2:AIERR:1:\"q\\\n\x01:MSGEND");
   EXPECT_FALSE(lines[1].contains("schema"));
+
+  // A trace into a pipe leaves the pipe's mode alone: only a file of the trace's own is made 0600.
+  const auto pipe = dir.path() / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+  const auto mode = [&] { return std::filesystem::status(pipe).permissions(); };
+  const auto before = mode();
+  std::thread reader([&] { test::ReadFile(pipe); });
+  OpenTraceFile(pipe).reset();
+  reader.join();
+  EXPECT_EQ(mode(), before);
 }
 
 }  // namespace

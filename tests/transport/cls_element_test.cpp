@@ -24,6 +24,11 @@ TEST(ClsElement, ReadsByNumberAndNeverFails) {
   std::vector<std::string> read;
   for (int32_t index : {1, 2, 3, 4, 0, -1, INT32_MIN, INT32_MAX}) read.push_back(list.Item(index));
   EXPECT_EQ(read, (std::vector<std::string>{"VEXMSG", "", "AIRMG", "", "", "", "", ""}));
+  // An element is taken once; the others stay where they were.
+  EXPECT_EQ(list.Take(3), "AIRMG");
+  EXPECT_EQ(list.Take(3), "");
+  EXPECT_EQ(list.Item(1), "VEXMSG");
+  EXPECT_EQ(list.Count(), 3);
 }
 
 struct LateBoundCase {
