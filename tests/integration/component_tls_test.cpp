@@ -156,7 +156,8 @@ TEST_F(ComponentTlsTest, NetworkFailuresEndTheRunAndTheThirdAttemptLogsTheCause)
       {"unknown host", "", [](SocketOptions&) {}, "nohost.invalid", "11001", 0},
       {"silent server", R"(, "rules": [{"code": "AKNEW", "silent": true}])",
        // The socket's own idle time-out ends the wait.
-       [](SocketOptions& o) { o.idle_timeout = 300ms; }, kHost, "10060", 1},
+       [](SocketOptions& o) { o.idle_timeout = 1000ms; }, kHost, "10060", 1,
+       "seit 1 s keine Daten"},
       {"certificate of an unknown CA", "",
        [&](SocketOptions& o) { o.ca_file = stranger.ca_file().string(); }, kHost, "10053", 0,
        "Zertifikat"},
