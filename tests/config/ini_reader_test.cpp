@@ -48,6 +48,7 @@ std::vector<IniCase> Cases() {
       {"blanks", "[Comm]\n  IP  =   spaced value \t\n", "Comm", "IP", "spaced value"},
       {"every kind of blank", "[Comm]\nIP=\v\f x\r\f\v\n", "Comm", "IP", "x"},
       {"blanks in section", "[ Comm ]\nIP=x\n", "Comm", "IP", "x"},
+      {"an empty section name ends the section", "[Comm]\n[]\nIP=x\n", "Comm", "IP", kDefault},
       {"indented lines", "  [Comm]\n\tIP=x\n", "Comm", "IP", "x"},
       {"double quotes", "[Comm]\nIP=\"quoted\"\n", "Comm", "IP", "quoted"},
       {"single quotes", "[Comm]\nIP='quoted'\n", "Comm", "IP", "quoted"},
