@@ -51,13 +51,21 @@ TEST(NumberTextTest, ParsesByTheSeparatorsGiven) {
     const NumericSeparators* seps;
     double value;
   } const cases[] = {
-      {"42", &kEnglish, 42},         {"  1,234.5\t", &kEnglish, 1234.5},
-      {"1.234,5", &kGerman, 1234.5}, {"1.5", &kGerman, 15},  // "." groups in German
-      {"1,5", &kEnglish, 15},        {"1\u2019000.25", &kSwiss, 1000.25},
-      {"-2,5", &kNoGrouping, -2.5},  {"+3", &kEnglish, 3},
-      {",5", &kGerman, 0.5},         {"5,", &kGerman, 5},
-      {"1E3", &kEnglish, 1000},      {"1,5e-2", &kGerman, 0.015},
-      {"2D2", &kEnglish, 200},       {"1e-400", &kEnglish, 0},  // underflow is zero, not an error
+      {"42", &kEnglish, 42},
+      {"  1,234.5\t", &kEnglish, 1234.5},
+      {"\r\n12.5\r\n", &kEnglish, 12.5},
+      {"1.234,5", &kGerman, 1234.5},
+      {"1.5", &kGerman, 15},  // "." groups in German
+      {"1,5", &kEnglish, 15},
+      {"1\u2019000.25", &kSwiss, 1000.25},
+      {"-2,5", &kNoGrouping, -2.5},
+      {"+3", &kEnglish, 3},
+      {",5", &kGerman, 0.5},
+      {"5,", &kGerman, 5},
+      {"1E3", &kEnglish, 1000},
+      {"1,5e-2", &kGerman, 0.015},
+      {"2D2", &kEnglish, 200},
+      {"1e-400", &kEnglish, 0},  // underflow is zero, not an error
   };
   for (const auto& c : cases)
     EXPECT_DOUBLE_EQ(ParseLocaleNumber(c.text, *c.seps), c.value) << c.text;

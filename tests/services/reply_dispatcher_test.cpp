@@ -53,7 +53,9 @@ TEST(ReplyDispatcherTest, GeneralRepliesAndInvalidFrames) {
     r.state.fehler->Text = "alt";
     r.state.cursor.SetRemainingFiles(7);
     r.state.attempts = 2;
+    r.state.handled_reply = "AIOLD";  // the reply before: never this frame's
     services::DispatchReceivedFrame(r.state, std::string(c.frame), kHandlers);
+    EXPECT_NE(r.state.handled_reply, "AIOLD") << c.frame;
     EXPECT_EQ(r.state.fehler->Code, c.expected.code) << c.frame;
     EXPECT_EQ(r.state.fehler->Text, c.expected.text) << c.frame;
     EXPECT_EQ(r.state.cursor.remaining_files(), c.expected.remaining) << c.frame;
