@@ -3,6 +3,7 @@
 
 #include <vexcomm/identity.h>
 #include <vexcomm/quotes.h>
+#include <vexcomm/trace.h>
 
 #include "component/component_fixture.h"
 
@@ -504,10 +505,14 @@ TEST_F(RunTest, OpeningWithoutSocketOrIni) {
   vc->Send();
   EXPECT_EQ(LogLines()[0], std::string("SSL-Connect : ") + VEXCOMM_STANDARD_HOST + " ");
 
-  // No socket: a message box, and Send returns at once.
+  // No socket: a message box, and Send returns at once; its trace still holds the run's end.
   vc->SetSocket(nullptr);
   vc->Fehler()->Code = 77;
+  const auto trace = dir / "run.trace";
+  run().host.trace = OpenTraceFile(trace);
   vc->Send();
+  run().host.trace.reset();
+  EXPECT_THAT(test::ReadFile(trace), ::testing::HasSubstr(R"("type":"end")"));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].first, "VexComm.Connect");
   EXPECT_EQ(vc->Fehler()->Code, vcerrNoError);
