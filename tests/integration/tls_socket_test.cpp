@@ -227,6 +227,33 @@ TEST_F(TlsSocketTest, NetworkFailuresEndInOneErrorWithItsWinsockNumber) {
     EXPECT_EQ(error->code, c.code);
     EXPECT_FALSE(error->text.empty());
   }
+  {
+    // A "proxy" that answers something other than HTTP.
+    test::LoopbackListener babbler;
+    std::thread answer([&] {
+      const int fd = ::accept(babbler.fd(), nullptr, nullptr);
+      std::string head;
+      char buf[512];
+      for (ssize_t n;
+           head.find("\r\n\r\n") == std::string::npos && (n = ::read(fd, buf, sizeof buf)) > 0;)
+        head.append(buf, static_cast<std::size_t>(n));
+      constexpr std::string_view kBabble = "SSH-2.0-OpenSSH_9.2\r\n\r\n";
+      EXPECT_EQ(::write(fd, kBabble.data(), kBabble.size()), static_cast<ssize_t>(kBabble.size()));
+      ::close(fd);
+    });
+    sink = std::make_shared<Sink>();
+    SocketOptions options = Options();
+    options.proxy_host = "127.0.0.1";
+    options.proxy_port = babbler.port();
+    Open(options);
+    ASSERT_TRUE(RunUntil([&] { return sink->Ended(); }));
+    answer.join();
+    Settle();
+    const SocketEvent* error = sink->Find("error");
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code, "10053");
+    EXPECT_EQ(error->text, "Ungültige Antwort des Proxy-Servers");
+  }
 }
 
 TEST_F(TlsSocketTest, CloseRaisesNothingAndNoLateCompletionReachesTheNextConnection) {
