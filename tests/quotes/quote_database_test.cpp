@@ -377,6 +377,24 @@ TEST_P(QuoteDatabaseTest, FailureKeepsTheStocksWrittenBeforeIt) {
             (std::vector<QuoteRow>{{1, 1, "01.01.2024", "a"}, {2, 1, "02.01.2024", "a2"}}));
 }
 
+TEST_P(QuoteDatabaseTest, AWriteWaitingForAnotherWriterKeepsTheHostsLoopRunning) {
+  if (!GetParam()) GTEST_SKIP() << "the host gave no event processing";
+  MakeTemplate();
+  auto first = NewCollection();
+  first->Add("710000", "DE0007100000", "Daimler")->KursAdd("02.01.2024", "50");
+  ASSERT_TRUE(MergeIntoDatabase(*first));
+  // Another writer holds the database; only the host's loop ends it (closing rolls back), so
+  // the write finishes only if that loop runs while the write waits.
+  auto other = std::make_unique<Connection>(Database(), kDatabaseKey, Connection::Mode::ReadWrite);
+  other->Execute("BEGIN IMMEDIATE");
+  context.process_host_events = [&other] { other.reset(); };
+  auto aktien = NewCollection();
+  aktien->Add("710000", "DE0007100000", "Daimler")->KursAdd("03.01.2024", "51");
+  EXPECT_TRUE(MergeIntoDatabase(*aktien)) << ::testing::PrintToString(boxes);
+  EXPECT_EQ(other, nullptr);
+  EXPECT_EQ(QuoteRows().size(), 2u);
+}
+
 TEST_P(QuoteDatabaseTest, AFullDiskIsReportedByItsOwnCause) {
   MakeTemplate();
   auto first = NewCollection();
