@@ -143,11 +143,9 @@ void CreateSharedObjects(const std::shared_ptr<detail::ModuleState>& shared, Vex
       [raw] {
         raw->run.progress_counter += 1;
         services::ReportProgress(raw->run);
-        // A long write lets the host's user interface breathe between stocks.
-        services::ProcessHostEvents(raw->run, true);
       },
-      // ... and throughout the write, whose statements and commit then run on a thread of
-      // their own: the disk never holds up the host's user interface.
+      // The host's events run throughout a write, whose statements and commit then run on a
+      // thread of their own: the disk never holds up the host's user interface.
       run.host.process_host_events
           ? std::function<void()>([raw] { services::ProcessHostEvents(raw->run, true); })
           : std::function<void()>()});
