@@ -1,5 +1,7 @@
 #include "quotes/sqlite.h"
 
+#include <utility>
+
 #include <vexcomm/error.h>
 
 #include "quotes/date_sort_key.h"
@@ -163,8 +165,7 @@ void Transaction::Commit() {
 }
 
 void Transaction::CommitIfActive() noexcept {
-  if (!open_) return;
-  open_ = false;
+  if (!std::exchange(open_, false)) return;
   if (Sqlite().get_autocommit(connection_.handle()) != 0) return;
   try {
     connection_.Execute("COMMIT");
