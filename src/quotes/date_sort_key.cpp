@@ -1,6 +1,7 @@
 #include "quotes/date_sort_key.h"
 
 #include <charconv>
+#include <chrono>
 
 #include <vexcomm/quotes.h>
 
@@ -32,10 +33,13 @@ bool SplitThree(std::string_view text, char sep, std::string_view parts[3]) {
 }
 
 bool IsCalendarDay(int year, int month, int day) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1) return false;
+  // The month's length in a year of the same kind, so any year of the text may stand.
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  const std::chrono::year like(leap ? 2000 : 2001);
+  const auto last =
+      (like / std::chrono::month(static_cast<unsigned>(month)) / std::chrono::last).day();
+  return static_cast<unsigned>(day) <= static_cast<unsigned>(last);
 }
 
 std::string DateKey(int year, int month, int day) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,19 @@ TEST(DateSortKeyTest, OneKeyPerDayInBothForms) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(DateSortKey(c.a) == DateSortKey(c.b), c.same) << c.a << " / " << c.b;
+  // Every month's last day is a date, the day after it is none (a common and a leap year).
+  using namespace std::chrono;
+  for (const int y : {2023, 2024}) {
+    for (unsigned m = 1; m <= 12; ++m) {
+      const unsigned last = static_cast<unsigned>((year{y} / month{m} / std::chrono::last).day());
+      for (const unsigned d : {last, last + 1}) {
+        char german[16], iso[16];
+        std::snprintf(german, sizeof german, "%02u.%02u.%d", d, m, y);
+        std::snprintf(iso, sizeof iso, "%d-%02u-%02u", y, m, d);
+        EXPECT_EQ(DateSortKey(german) == DateSortKey(iso), d == last) << german;
+      }
+    }
+  }
 }
 
 }  // namespace
