@@ -315,18 +315,22 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameAssemblerSplits, testing::ValuesIn(kAssembl
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FrameAssembler, TakeAndResetStartAfresh) {
-  // Left inside a content, a scanner that kept its state would swallow the next frame.
+  // Left anywhere in a frame (inside a length, a content), a scanner that kept its state would
+  // swallow the next frame.
+  constexpr std::string_view kCut = "VEXMSG:2:AIGET:1:@100@abc";
   for (bool use_take : {true, false}) {
-    FrameAssembler assembler;
-    EXPECT_FALSE(assembler.Append("VEXMSG:2:AIGET:1:@100@abc"));
-    if (use_take) {
-      EXPECT_EQ(assembler.Take(), "VEXMSG:2:AIGET:1:@100@abc");
-    } else {
-      assembler.Reset();
+    for (std::size_t at = 1; at <= kCut.size(); ++at) {
+      FrameAssembler assembler;
+      EXPECT_FALSE(assembler.Append(kCut.substr(0, at)));
+      if (use_take) {
+        EXPECT_EQ(assembler.Take(), kCut.substr(0, at));
+      } else {
+        assembler.Reset();
+      }
+      EXPECT_EQ(assembler.size(), 0u);
+      EXPECT_TRUE(assembler.Append("VEXMSG:2:AINEW:0:MSGEND")) << use_take << " " << at;
+      EXPECT_EQ(assembler.text(), "VEXMSG:2:AINEW:0:MSGEND");
     }
-    EXPECT_EQ(assembler.size(), 0u);
-    EXPECT_TRUE(assembler.Append("VEXMSG:2:AINEW:0:MSGEND")) << use_take;
-    EXPECT_EQ(assembler.text(), "VEXMSG:2:AINEW:0:MSGEND");
   }
 }
 
