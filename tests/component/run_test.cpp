@@ -152,6 +152,8 @@ TEST_F(RunTest, TwoHostsTakeTurnsAndKeepEachOthersChanges) {
   const auto second = dir / "second-registry";
   std::filesystem::create_directories(second);
   auto held = InstallationLock::Acquire(registry, InstallationLock::Wait::kNo);
+  EXPECT_EQ(std::filesystem::status(registry / "installation.lock").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   auto replaced = InstallationLock::Acquire(second, InstallationLock::Wait::kNo);
   ASSERT_TRUE(held && replaced);
   *replaced = std::move(*held);

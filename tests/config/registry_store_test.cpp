@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,10 @@ TEST(RegistryStoreTest, GarbageLinesAreSkippedAndTheFileIsKeptAsideBeforeAWrite)
       aside.push_back(entry.path());
   }
   ASSERT_EQ(aside.size(), 1u);
+  // Named by the time it was put aside; a counter only when that name is taken.
+  EXPECT_TRUE(std::regex_match(aside[0].filename().string(),
+                               std::regex(R"(HKEY_CURRENT_USER\.txt\.corrupt-\d{8}-\d{6})")))
+      << aside[0];
   EXPECT_EQ(ReadFile(aside[0]), content);
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_NE(notices[0].find(aside[0].string()), std::string::npos) << notices[0];
