@@ -129,6 +129,16 @@ TEST_F(LateBindingTest, PlainValuesOutliveTheLastInstance) {
   EXPECT_EQ(run().log_text, "text");
   EXPECT_NE(vc->Fehler(), old_fehler);  // objects are made anew
   EXPECT_EQ(old_fehler->Text, "kept by the host");
+
+  // A count that cannot go up is told in a box; the object is still made.
+  std::vector<std::string> titles;
+  run().host.message_box = [&](const std::string& title, const std::string&) {
+    titles.push_back(title);
+  };
+  state().instance_count = std::numeric_limits<int32_t>::max();
+  EXPECT_NE(VexComm::Create(*module), nullptr);
+  EXPECT_EQ(titles, std::vector<std::string>{"Vexcomm.Init"});
+  state().instance_count = 1;
 }
 
 TEST_F(LateBindingTest, CreateObjectByProgIdInTheProcessModule) {
