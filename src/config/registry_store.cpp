@@ -192,10 +192,8 @@ void AppendValue(std::string& out, const RegistryStore::NamedValue& nv) {
     out += ':';
     AppendQuoted(out, value.data);
   } else if (value.type == REG_DWORD && value.data.size() == 4) {
-    const auto byte = [&](std::size_t i) -> uint32_t {
-      return static_cast<unsigned char>(value.data[i]);
-    };
-    const uint32_t n = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;  // little-endian
+    const auto* b = reinterpret_cast<const unsigned char*>(value.data.data());
+    const uint32_t n = b[0] | b[1] << 8 | b[2] << 16 | uint32_t{b[3]} << 24;  // little-endian
     char buf[16];
     std::snprintf(buf, sizeof buf, "dword:%08x", n);
     out += buf;
