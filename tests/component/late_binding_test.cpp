@@ -122,6 +122,7 @@ TEST_F(LateBindingTest, PlainValuesOutliveTheLastInstance) {
   sock.reset();
   vc.reset();
   EXPECT_EQ(state().instance_count, 0);
+  EXPECT_EQ(state().sink, nullptr);
   EXPECT_EQ(state().run.fehler, nullptr);
   EXPECT_EQ(state().run.callback, nullptr);  // the host's objects are let go
   vc = VexComm::Create(*module);

@@ -58,8 +58,9 @@ std::vector<NamedValue> OddValues() {
 TEST(RegistryStoreTest, EveryTypeAndKeyNameSurvivesAReloadFromDisk) {
   TempDir tmp;
   const auto values = OddValues();
-  const std::vector<std::string> keys = {std::string(kKey), "Br]acket\\[Open", "Per%cent\\%41",
-                                         "New\nLine\\Tab\tX", "\xFF\xC3\\\xE2\x82\xAC"};
+  const std::vector<std::string> keys = {std::string(kKey),        "Br]acket\\[Open",
+                                         "Per%cent\\%41",          "New\nLine\\Tab\tX",
+                                         "\xFF\xC3\\\xE2\x82\xAC", "Ends\\With%"};
   {
     RegistryStore writer(tmp.path());
     for (const auto& key : keys)

@@ -75,6 +75,15 @@ TEST(StoredValueTest, RoundTripsAndStaysCleanText) {
   }
 }
 
+TEST(StoredValueTest, StoredFormsOfEarlierRunsStayReadable) {
+  // Written by earlier versions into users' Kurse.dat: the form must never change.
+  const std::string stored =
+      "\xE1\xB6\x8D\xF2\xAE\xA7\xA4\xF2\xA2\x84\x87\xF4\x8E\x8F\x8D\xF1\x93\xBA\xB0\xF0\xB6\x81"
+      "\x95";
+  EXPECT_EQ(encode("710000"), stored);
+  EXPECT_EQ(decode(stored), "710000");
+}
+
 TEST(StoredValueTest, DifferentTextsGiveDifferentStoredForms) {
   // The WKN is looked up by its stored form, so two WKNs must never share one.
   std::set<std::string> seen;
