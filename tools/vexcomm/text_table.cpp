@@ -25,7 +25,10 @@ std::size_t TableWidth() {
   return 0;
 }
 
-TextTable::TextTable(std::vector<std::string> headers) : headers_(std::move(headers)) {}
+TextTable::TextTable(std::vector<std::string> headers)
+    : headers_(std::move(headers)), made_(headers_.size()) {
+  for (std::size_t c = 0; c < made_.size(); ++c) made_[c] = c;
+}
 
 void TextTable::AddRow(std::vector<std::string> cells) {
   cells.resize(headers_.size());
@@ -51,14 +54,12 @@ std::vector<std::string> TextTable::Fit(std::size_t width, std::size_t indent,
                                         const std::vector<std::size_t>& drop) {
   std::vector<std::string> dropped;
   if (width == 0) return dropped;
-  std::vector<std::size_t> original(headers_.size());  // where each made column is now
-  for (std::size_t c = 0; c < original.size(); ++c) original[c] = c;
   for (std::size_t column : drop) {
     if (LineWidth(indent) <= width) break;
-    const auto at = std::find(original.begin(), original.end(), column);
-    if (at == original.end()) continue;
-    const auto index = static_cast<std::ptrdiff_t>(at - original.begin());
-    original.erase(at);
+    const auto at = std::find(made_.begin(), made_.end(), column);
+    if (at == made_.end()) continue;
+    const auto index = static_cast<std::ptrdiff_t>(at - made_.begin());
+    made_.erase(at);
     dropped.push_back(headers_[static_cast<std::size_t>(index)]);
     headers_.erase(headers_.begin() + index);
     for (auto& row : rows_) row.erase(row.begin() + index);
@@ -66,9 +67,9 @@ std::vector<std::string> TextTable::Fit(std::size_t width, std::size_t indent,
   return dropped;
 }
 
-bool TextTable::Shrink(std::string_view header, std::size_t width, std::size_t indent) {
-  const auto column = static_cast<std::size_t>(std::find(headers_.begin(), headers_.end(), header) -
-                                               headers_.begin());
+bool TextTable::Shrink(std::size_t made, std::size_t width, std::size_t indent) {
+  const auto column =
+      static_cast<std::size_t>(std::find(made_.begin(), made_.end(), made) - made_.begin());
   const std::size_t total = LineWidth(indent);
   if (width == 0 || column >= headers_.size() || total <= width) return false;
   const std::size_t current = Widths()[column];

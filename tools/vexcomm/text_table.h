@@ -29,13 +29,14 @@ class TextTable {
   // headers of the columns it removed.
   std::vector<std::string> Fit(std::size_t width, std::size_t indent,
                                const std::vector<std::size_t>& drop);
-  // Cuts the cells of the column headed `header` with "…" until a line fits `width`, never
-  // narrower than its header; true when a cell was cut.
-  bool Shrink(std::string_view header, std::size_t width, std::size_t indent);
+  // Cuts the cells of column `column` (an index as made) with "…" until a line fits `width`,
+  // never narrower than its header; true when a cell was cut.
+  bool Shrink(std::size_t column, std::size_t width, std::size_t indent);
 
  private:
   std::vector<std::string> headers_;
   std::vector<std::vector<std::string>> rows_;
+  std::vector<std::size_t> made_;  // the index each column had as made
   std::vector<std::size_t> Widths() const;
   std::size_t LineWidth(std::size_t indent) const;
 };

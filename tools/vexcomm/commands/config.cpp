@@ -95,8 +95,8 @@ int ConfigShow(const CommandLine& line, Output& output) {
   const std::size_t width = line.Has("--wide") ? 0 : TableWidth();
   if (width > 0) {
     // The value is cut first: where it comes from is what the table is read for.
-    cut = table.Shrink(Tr("value"), width, 0);
-    cut = table.Shrink(Tr("from"), width, 0) || cut;
+    cut = table.Shrink(1, width, 0);
+    cut = table.Shrink(2, width, 0) || cut;
   }
   table.Print(text);
   if (const auto note = LeftOutNote({}, cut, width, 0); !note.empty()) text << note << "\n";

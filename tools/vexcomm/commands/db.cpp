@@ -158,7 +158,7 @@ int DbShow(const CommandLine& line, Output& output) {
     if (width > 0) {
       // What a reader misses least goes first; the name is cut rather than the prices dropped.
       dropped = table.Fit(width, 2, {7, 1, 4, 3});
-      cut = table.Shrink("Name", width, 2);
+      cut = table.Shrink(2, width, 2);
     }
     table.Print(text, "  ");
     if (const auto note = LeftOutNote(dropped, cut, width, 2); !note.empty())

@@ -681,40 +681,27 @@ Step FetchNewMessages(DemoRun& demo) {
           nullptr};
 }
 
-Step FetchTagesgeldOffers(DemoRun& demo) {
-  return {"Tagesgeld-Angebote abrufen",
-          N_("Fetch the overnight-money offers"),
-          vexCommTGA,
-          nullptr,
-          [&demo](HostSession& s, const RunResult&) -> std::string {
-            if (DepositTreeJson(*s.vc().Tagesgeld(), false) !=
-                ExpectedTree(demo.today, Tagesgeld(), false)) {
-              return Tr("the Tagesgeld tree differs from the offers sent");
-            }
-            return {};
-          },
-          [&demo](HostSession& s) {
-            ShowText(demo.output,
-                     [&](std::ostream& out) { PrintDeposits(out, *s.vc().Tagesgeld(), false); });
-          }};
-}
-
-Step FetchFestgeldOffers(DemoRun& demo) {
-  return {"Festgeld-Angebote abrufen",
-          N_("Fetch the fixed-term deposit offers"),
-          vexCommFGA,
-          nullptr,
-          [&demo](HostSession& s, const RunResult&) -> std::string {
-            if (DepositTreeJson(*s.vc().Festgeld(), false) !=
-                ExpectedTree(demo.today, Festgeld(), true)) {
-              return Tr("the Festgeld tree differs from the offers sent");
-            }
-            return {};
-          },
-          [&demo](HostSession& s) {
-            ShowText(demo.output,
-                     [&](std::ostream& out) { PrintDeposits(out, *s.vc().Festgeld(), true); });
-          }};
+// Overnight-money or fixed-term offers: the same step over the one tree or the other.
+Step FetchDepositOffers(DemoRun& demo, bool festgeld) {
+  auto tree = [festgeld](HostSession& s) {
+    return festgeld ? s.vc().Festgeld() : s.vc().Tagesgeld();
+  };
+  return {
+      festgeld ? "Festgeld-Angebote abrufen" : "Tagesgeld-Angebote abrufen",
+      festgeld ? N_("Fetch the fixed-term deposit offers") : N_("Fetch the overnight-money offers"),
+      festgeld ? vexCommFGA : vexCommTGA,
+      nullptr,
+      [&demo, festgeld, tree](HostSession& s, const RunResult&) -> std::string {
+        if (DepositTreeJson(*tree(s), false) !=
+            ExpectedTree(demo.today, festgeld ? Festgeld() : Tagesgeld(), festgeld)) {
+          return festgeld ? Tr("the Festgeld tree differs from the offers sent")
+                          : Tr("the Tagesgeld tree differs from the offers sent");
+        }
+        return {};
+      },
+      [&demo, festgeld, tree](HostSession& s) {
+        ShowText(demo.output, [&](std::ostream& out) { PrintDeposits(out, *tree(s), festgeld); });
+      }};
 }
 
 Step FetchQuotesIntoKurseDat(DemoRun& demo) {
@@ -863,9 +850,9 @@ int Demo(Output& output, const DemoFolders& folders) {
   DemoRun demo{output, folders, today, server, session, {}};
   const RecordProtocol recording(output, demo.protocol);
 
-  const std::vector<Step> steps = {FetchNewMessages(demo),    FetchTagesgeldOffers(demo),
-                                   FetchFestgeldOffers(demo), FetchQuotesIntoKurseDat(demo),
-                                   FetchNewQuotes(demo),      SendSupportLog(demo)};
+  const std::vector<Step> steps = {FetchNewMessages(demo),         FetchDepositOffers(demo, false),
+                                   FetchDepositOffers(demo, true), FetchQuotesIntoKurseDat(demo),
+                                   FetchNewQuotes(demo),           SendSupportLog(demo)};
   StepResults results = RunSteps(demo, steps);
   if (results.cancelled) return *results.cancelled;
   output.EmitResult(Json{{"demo", std::move(results.steps)}});
