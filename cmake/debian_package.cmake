@@ -37,8 +37,12 @@ set(vexcomm_library_depends "${vexcomm_library_package} (>= ${PROJECT_VERSION})"
 
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME ${vexcomm_library_package})
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
-# SQLCipher is loaded when Kurse.dat is first used (dlopen), so dpkg-shlibdeps does not see it.
+# SQLCipher is loaded when Kurse.dat is first used, OpenSSL at the first connection (dlopen
+# both), so dpkg-shlibdeps sees neither.
 set(CPACK_DEBIAN_LIB_PACKAGE_DEPENDS "libsqlcipher0")
+if(TARGET vexcomm_openssl_stubs)
+  string(APPEND CPACK_DEBIAN_LIB_PACKAGE_DEPENDS ", libssl${vexcomm_openssl_major}")
+endif()
 # ldconfig by trigger; no maintainer scripts of its own (the name alone keeps cpack's out).
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers
     ${PROJECT_BINARY_DIR}/debian/none/postinst ${PROJECT_BINARY_DIR}/debian/none/postrm)

@@ -3,9 +3,13 @@
 # installs them with dpkg into an empty root (no container: dpkg --root, whose database starts
 # empty, so only dependencies outside our own packages are forced) and runs the installed
 # programs and the example host built against the installed files there.
-# Usage: check-deb.sh BUILD_DIR
+# Usage: check-deb.sh BUILD_DIR [SONAME...]
+#   SONAME: a library that the shared library opens itself when first needed (dlopen), which its
+#   package must depend on like a needed one.
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
+shift
+opened_later=("$@")
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -37,8 +41,10 @@ for deb in "${debs[@]}"; do
   depended=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
   for file in $(dpkg-deb -c "$deb" | awk '{print $6}' | grep -E '^\./usr/(bin/.|lib/.*\.so\.)'); do
     [[ -L $root/$file ]] && continue
-    for needed in $(objdump -p "$root/$file" | awk '/NEEDED/ {print $2}'); do
-      [[ $needed == libvexcomm5.so.* ]] && continue
+    later=()
+    [[ $file == */libvexcomm5.so.* ]] && later=("${opened_later[@]}")
+    for needed in $(objdump -p "$root/$file" | awk '/NEEDED/ {print $2}') "${later[@]}"; do
+      [[ -z $needed || $needed == libvexcomm5.so.* ]] && continue
       # Each reader takes its whole input: a writer cut off early would fail the pipe.
       path=$(ldconfig -p | awk -v lib="$needed" '$1 == lib && !path {path = $NF} END {print path}')
       # Merged /usr: a package may have registered the file under either name.
