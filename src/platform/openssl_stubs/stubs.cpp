@@ -142,6 +142,7 @@ asm(R"(
   .popsection
 )");
 
-#define VEXCOMM_OPENSSL(name) asm(".pushsection .text\n vexcomm_openssl_stub " #name "\n .popsection");
+#define VEXCOMM_OPENSSL(name) \
+  asm(".pushsection .text\n vexcomm_openssl_stub " #name "\n .popsection");
 #include "platform/openssl_stubs/functions.inc"
 #undef VEXCOMM_OPENSSL
