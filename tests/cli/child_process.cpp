@@ -103,16 +103,18 @@ bool ChildProcess::ReadSome(Clock::time_point deadline) {
 }
 
 bool ChildProcess::WaitForLine(const std::function<bool(const std::string&)>& match,
-                               std::chrono::milliseconds timeout) {
+                               std::chrono::milliseconds timeout, bool standard_error) {
   const auto deadline = Clock::now() + timeout;
+  const std::string& text = standard_error ? err_ : out_;
+  std::size_t& seen = standard_error ? error_lines_seen_ : lines_seen_;
+  const int& fd = standard_error ? err_fd_ : out_fd_;
   for (;;) {
-    for (auto end = out_.find('\n', lines_seen_); end != std::string::npos;
-         end = out_.find('\n', lines_seen_)) {
-      const std::string line = out_.substr(lines_seen_, end - lines_seen_);
-      lines_seen_ = end + 1;
+    for (auto end = text.find('\n', seen); end != std::string::npos; end = text.find('\n', seen)) {
+      const std::string line = text.substr(seen, end - seen);
+      seen = end + 1;
       if (match(line)) return true;
     }
-    if (out_fd_ < 0 || !ReadSome(deadline)) return false;
+    if (fd < 0 || !ReadSome(deadline)) return false;
   }
 }
 

@@ -23,10 +23,10 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Reads until a complete line of standard output satisfies `match`; false at the deadline or
-  // when the output ends first.
+  // Reads until a complete line of standard output (or error) satisfies `match`; false at the
+  // deadline or when that output ends first.
   bool WaitForLine(const std::function<bool(const std::string&)>& match,
-                   std::chrono::milliseconds timeout);
+                   std::chrono::milliseconds timeout, bool standard_error = false);
   void Signal(int signal_number);
   // Reads both outputs to their end and reaps the child; -1 when the deadline passed (the child
   // is killed then) or it died of a signal.
@@ -44,7 +44,8 @@ class ChildProcess {
   int err_fd_ = -1;
   std::string out_;
   std::string err_;
-  std::size_t lines_seen_ = 0;  // octets of out_ already offered to WaitForLine
+  std::size_t lines_seen_ = 0;        // octets of out_ already offered to WaitForLine
+  std::size_t error_lines_seen_ = 0;  // the same of err_
 };
 
 }  // namespace vexcomm::test

@@ -784,6 +784,17 @@ TEST_F(CliTest, SignalsEndTheRunWithBenutzerAbbruchAndItHoldsTheInstallation) {
         EXPECT_THAT(run.err, HasSubstr("another vexcomm run holds this installation"));
       }
     }
+    // A local command waiting for the installation ends at once, with the status a run gives,
+    // and leaves the record as it was.
+    auto waiting_args = Globals();
+    waiting_args.insert(waiting_args.end(), {"user", "set", "--vorname", "X"});
+    ChildProcess waiting(Binary(), waiting_args, {{"HOME", tmp.path().string()}});
+    ASSERT_TRUE(waiting.WaitForLine(
+        [](const std::string& line) { return line.find("waiting") != std::string::npos; },
+        std::chrono::seconds(30), true))
+        << waiting.err();
+    waiting.Signal(signal_number);
+    EXPECT_EQ(waiting.Finish(std::chrono::seconds(30)), 128 + signal_number) << waiting.err();
     child.Signal(signal_number);
     EXPECT_EQ(child.Finish(std::chrono::seconds(30)), 128 + signal_number) << child.err();
     // Only the first run connected: the refused ones never did.

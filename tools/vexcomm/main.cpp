@@ -1,9 +1,12 @@
 // vexcomm: the command-line host of the VexComm5 component.
 #include <malloc.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,10 +16,23 @@
 #include "output.h"
 #include "signal_cancel.h"
 
+namespace {
+
+// A command that runs no operation ends at once on Ctrl-C, SIGTERM or SIGHUP, with the status a
+// signal outside a run gives; it needs no thread to take them.
+void EndOnSignal() {
+  struct sigaction action {};
+  action.sa_handler = [](int signal_number) { std::_Exit(128 + signal_number); };
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace vexcomm::cli;
-  // First, so that every thread started later has the signals blocked.
-  SignalCancel signals;
   InitMessages();
   // Large buffers (a file, a long notice) go back to the system when freed. A fixed threshold
   // stops the allocator from raising it after the first one, which would keep the later ones
@@ -43,6 +59,15 @@ int main(int argc, char** argv) {
   if (line.version) {
     std::cout << VersionText(line.global.json);
     return kExitOk;
+  }
+  // Before any thread starts, so that every thread has the signals blocked.
+  std::optional<SignalCancel> signals;
+  const CommandDef* command = line.command;
+  if (command != nullptr &&
+      (command->modus != 0 || command->name == "run" || command->name == "demo")) {
+    signals.emplace();
+  } else {
+    EndOnSignal();
   }
   Output output(line.global.json, line.global.verbose, Output::StderrIsTerminal(), std::cout,
                 std::cerr);
