@@ -502,7 +502,7 @@ std::string CommandHelp(const CommandDef& c) {
     AppendOptions(out, c.options);
   }
   out << "\n" << GlobalOptionsBrief();
-  if (c.modus != 0 || c.name == "run") {
+  if (Sends(c)) {
     out << "\n" << Tr("Exit statuses: 'vexcomm --help' lists them.") << "\n";
   }
   return out.str();
@@ -557,6 +557,10 @@ const CommandDef* FindCommand(std::string_view name) {
     if (c.name == name) return &c;
   }
   return nullptr;
+}
+
+bool Sends(const CommandDef& c) {
+  return c.modus != 0 || c.name == "run";
 }
 
 std::optional<std::string> CommandLine::Value(std::string_view option) const {
@@ -687,7 +691,7 @@ int Execute(const CommandLine& given, Output& output) {
   CommandLine line = given;
   // Only the runs connect and receive files; the other commands take none of these settings
   // (and `db chart` reads --out as the file it writes).
-  if (given.command->modus != 0 || given.command->name == "run") {
+  if (Sends(*given.command)) {
     const Environment env = ProcessEnvironment();
     for (const auto& warning : ConfigFileWarnings(ConfigFilePath(env))) output.Note(warning);
     line.global = WithSettings(given.global, env, true);

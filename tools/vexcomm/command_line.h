@@ -78,6 +78,8 @@ std::vector<OptionDef> GlobalOptionList();
 // What the exit statuses mean, as --help says it.
 std::string ExitStatusHelp();
 const CommandDef* FindCommand(std::string_view name);
+// Whether the command sends requests to the server: an operation's command, or `run`.
+bool Sends(const CommandDef& c);
 
 struct CommandLine {
   GlobalOptions global;

@@ -62,9 +62,7 @@ int main(int argc, char** argv) {
   }
   // Before any thread starts, so that every thread has the signals blocked.
   std::optional<SignalCancel> signals;
-  const CommandDef* command = line.command;
-  if (command != nullptr &&
-      (command->modus != 0 || command->name == "run" || command->name == "demo")) {
+  if (Sends(*line.command) || line.command->name == "demo") {
     signals.emplace();
   } else {
     EndOnSignal();
